@@ -1,0 +1,180 @@
+#include "CstmUtils.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+
+namespace tonelark {
+namespace {
+
+// CP932 (WINDOWS-31J), not SHIFT_JIS: the two differ on the NEC/IBM extensions (①, Ⅰ, ㈱)
+// and on 0x8160, which CP932 maps to U+FF5E (～) and SHIFT_JIS to U+301C (〜).
+constexpr const char kAnsiCharset[] = "CP932";
+constexpr const char kUtf16Charset[] = "UTF-16LE";
+constexpr char16_t kReplacement = u'\uFFFD';
+
+// One converter per direction and thread: iconv_open costs far more than a short text.
+class Converter {
+public:
+    Converter(const char *to, const char *from) : m_cd(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (valid())
+            iconv_close(m_cd);
+    }
+    Converter(const Converter &) = delete;
+    Converter &operator=(const Converter &) = delete;
+
+    bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts as much as possible; returns false with errno set when it stopped early.
+    bool convert(char **in, size_t *inLeft, char **out, size_t *outLeft)
+    {
+        return iconv(m_cd, in, inLeft, out, outLeft) != static_cast<size_t>(-1);
+    }
+    void reset() { iconv(m_cd, nullptr, nullptr, nullptr, nullptr); }
+
+private:
+    iconv_t m_cd;
+};
+
+Converter &decoder()
+{
+    thread_local Converter converter(kUtf16Charset, kAnsiCharset);
+    return converter;
+}
+
+Converter &encoder()
+{
+    thread_local Converter converter(kAnsiCharset, kUtf16Charset);
+    return converter;
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString ansiToUnicode(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return {};
+    // CP932 keeps 0x00-0x7F as ASCII, and song texts mostly are.
+    if (isAscii(bytes))
+        return QString::fromLatin1(bytes.data(), bytes.size());
+
+    Converter &cd = decoder();
+    QString result;
+    if (!cd.valid()) {
+        // No CP932 converter on this system: keep ASCII, mark the rest.
+        result.reserve(bytes.size());
+        for (char c : bytes)
+            result.append(static_cast<unsigned char>(c) < 0x80 ? QChar(c) : QChar(kReplacement));
+        return result;
+    }
+    cd.reset();
+    // Every input byte yields at most one UTF-16 unit.
+    result.resize(bytes.size());
+    char *in = const_cast<char *>(bytes.data());
+    size_t inLeft = static_cast<size_t>(bytes.size());
+    char *outStart = reinterpret_cast<char *>(result.data());
+    char *out = outStart;
+    size_t outLeft = static_cast<size_t>(result.size()) * sizeof(char16_t);
+    while (inLeft > 0) {
+        if (cd.convert(&in, &inLeft, &out, &outLeft))
+            break;
+        if (errno == E2BIG)
+            break; // cannot happen with one unit per byte; stop rather than loop
+        // EILSEQ (invalid byte) or EINVAL (truncated character at the end): glibc leaves
+        // the skipping to us, one byte at a time.
+        const char16_t replacement = kReplacement;
+        std::memcpy(out, &replacement, sizeof replacement);
+        out += sizeof replacement;
+        outLeft -= sizeof replacement;
+        ++in;
+        --inLeft;
+        cd.reset();
+    }
+    result.resize((out - outStart) / static_cast<qsizetype>(sizeof(char16_t)));
+    return result;
+}
+
+QByteArray unicodeToAnsi(QStringView text)
+{
+    if (text.isEmpty())
+        return {};
+    if (isAscii(text))
+        return text.toLatin1();
+
+    Converter &cd = encoder();
+    QByteArray result;
+    if (!cd.valid()) {
+        for (QChar c : text)
+            result.append(c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : '?');
+        return result;
+    }
+    cd.reset();
+    // At most two bytes per UTF-16 unit.
+    result.resize(text.size() * 2);
+    char *in = reinterpret_cast<char *>(const_cast<QChar *>(text.data()));
+    size_t inLeft = static_cast<size_t>(text.size()) * sizeof(char16_t);
+    char *outStart = result.data();
+    char *out = outStart;
+    size_t outLeft = static_cast<size_t>(result.size());
+    while (inLeft > 0) {
+        if (cd.convert(&in, &inLeft, &out, &outLeft))
+            break;
+        if (errno == E2BIG)
+            break;
+        // A character CP932 cannot hold becomes the default character; a surrogate pair
+        // (or a lone surrogate) is one character.
+        char16_t unit;
+        std::memcpy(&unit, in, sizeof unit);
+        size_t skip = sizeof(char16_t);
+        if (unit >= 0xD800 && unit <= 0xDBFF && inLeft >= 2 * sizeof(char16_t)) {
+            char16_t next;
+            std::memcpy(&next, in + sizeof unit, sizeof next);
+            if (next >= 0xDC00 && next <= 0xDFFF)
+                skip *= 2;
+        }
+        *out++ = '?';
+        --outLeft;
+        in += skip;
+        inLeft = inLeft > skip ? inLeft - skip : 0;
+        cd.reset();
+    }
+    result.resize(out - outStart);
+    return result;
+}
+
+QString formatMinutesSeconds(qint64 milliseconds)
+{
+    return QString::asprintf("%.2lld:%.2lld", static_cast<long long>(milliseconds / 60000),
+                             static_cast<long long>((milliseconds / 1000) % 60));
+}
+
+QString formatTickPair(qint64 tick, qint64 totalTick)
+{
+    return QString::asprintf("%lld / %lld", static_cast<long long>(tick),
+                             static_cast<long long>(totalTick));
+}
+
+QString formatWidth8(qint64 value)
+{
+    return QString::asprintf("%8lld", static_cast<long long>(value));
+}
+
+} // namespace tonelark

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+// Text helpers shared by the whole program: the 8-bit code page of song texts, saved
+// lyrics and the settings file (CP932 on this platform), and the number formats of the
+// time panel, the song information and the seek dialog.
+namespace tonelark {
+
+// Decodes CP932 bytes. Never fails: each byte that cannot be decoded becomes U+FFFD and
+// decoding resumes at the next byte.
+QString ansiToUnicode(QByteArrayView bytes);
+
+// Encodes to CP932. Never fails: each character CP932 cannot hold becomes '?'.
+QByteArray unicodeToAnsi(QStringView text);
+
+// "%.2d:%.2d" of a millisecond count: minutes (not wrapped at 60) and seconds, both by
+// truncating division.
+QString formatMinutesSeconds(qint64 milliseconds);
+
+// "%d / %d", the tick display of the time panel.
+QString formatTickPair(qint64 tick, qint64 totalTick);
+
+// "%8d": right-aligned in eight columns.
+QString formatWidth8(qint64 value);
+
+} // namespace tonelark

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+// Values shared by several parts of the program; each lives here once.
+namespace tonelark {
+
+inline constexpr const char kAppTitle[] = "Tonelark";
+
+// Output device id of the built-in synthesizer (the engine's default device).
+inline constexpr int kBuiltInSynthDeviceId = -1100;
+
+// Single-instance hand-over record: build stamp and message signature.
+inline constexpr std::uint32_t kBuildStamp = 1032313;
+inline constexpr std::uint32_t kCopyDataSignature = 0xC0D4DAFA;
+
+// Ticks per second of the playback monitor's timer (16 ms).
+inline constexpr int kMonitorIntervalMs = 16;
+
+} // namespace tonelark

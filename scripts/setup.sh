@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tonelark needs that are not yet installed.
+#   scripts/setup.sh          packages to build and run the player
+#   scripts/setup.sh --tests  also the packages the test suite, benchmarks and fuzzers use
+set -euo pipefail
+
+# libjack-jackd2-dev stays on the same line as librtmidi-dev: installed apart, apt may
+# remove one for the other.
+run_packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-translations-l10n
+  fluidsynth libfluidsynth-dev fluid-soundfont-gm
+  librtmidi-dev libjack-jackd2-dev
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-noto-cjk
+  python3
+)
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev libsmf-dev
+  clang libclang-rt-14-dev
+  pulseaudio pulseaudio-utils jackd2
+)
+
+wanted=("${run_packages[@]}")
+if [[ "${1:-}" == "--tests" ]]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
