@@ -1,0 +1,107 @@
+#pragma once
+
+// The playback engine's C interface (libbrisola4.so). Every function may be called from any
+// thread, in any state, with or without an open device or a registered song, any number of
+// times. Results are error codes; the program does not act on them, tools and tests do.
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define BRS_API __attribute__((visibility("default")))
+#else
+#define BRS_API
+#endif
+
+extern "C" {
+
+typedef std::uint8_t TBrsPlayerState;
+enum : TBrsPlayerState {
+    BRSSTATE_STOP = 0,
+    BRSSTATE_PLAY = 1,
+    BRSSTATE_PAUSE = 2,
+};
+
+// Play option bits.
+enum : std::int32_t {
+    BRSPLAY_LOOP = 1,           // at the end, go on from the loop point (from 0 without one)
+    BRSPLAY_SKIPBLANK = 2,      // a start at tick 0 begins at the first note
+    BRSPLAY_NORMALIZE = 16,     // scale channel volumes so the loudest CC 7 becomes 127
+    BRSPLAY_SYSEX = 32,         // send the song's system exclusive messages
+};
+
+// Error codes, numbered from 0 in this order.
+enum BrsError : std::int32_t {
+    BRSERROR_NOERROR = 0,
+    BRSERROR_FAILED,
+    BRSERROR_FILENOTFOUND,
+    BRSERROR_CANNOT_OPENFILE,
+    BRSERROR_BADFILESIZE,
+    BRSERROR_NOSMF,
+    BRSERROR_BADSMF,
+    BRSERROR_UNMATCHED_SMF,
+    BRSERROR_CANNOT_OPENDEVICE,
+    BRSERROR_CANNOT_STARTTIMER,
+    BRSERROR_ILLEGAL_POINTER,
+    BRSERROR_TRACKLIMIT,
+    BRSERROR_NOTREADY,
+    BRSERROR_UNDEFINED_ID,
+    BRSERROR_API_NULL,
+};
+
+// Device id of the built-in synthesizer; 0..N-1 are MIDI output ports.
+enum : std::int32_t { BRSDEVICE_BUILTIN_SYNTH = -1100 };
+
+struct TBrs4PlayerStatus {
+    TBrsPlayerState State;
+    std::uint8_t Reserved[3];
+    std::int32_t Tempo;     // microseconds per quarter note now
+    std::int32_t Tick;      // position in ticks
+    std::int32_t Time;      // position in milliseconds
+    std::int32_t LoopCount; // times the song went back to its loop point since the last play
+};
+
+struct TBrs4SmfInformation {
+    std::int32_t TimeBase;
+    std::int32_t TotalTick;
+    std::int32_t TotalTime;
+    std::int32_t FirstNoteTick;
+    std::int32_t FirstNoteTime;
+    std::int32_t LastNoteTick;
+    std::int32_t LastNoteTime;
+    std::int32_t LoopTick; // -1 without a loop point
+    std::int32_t LoopTime; // -1 without a loop point
+};
+
+BRS_API std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *window);
+BRS_API std::int32_t BRS4CloseDevice(void);
+BRS_API std::int32_t BRS4ClearList(void);
+BRS_API std::int32_t BRS4AddListFromMemory(const void *data, std::int32_t size, std::int32_t reserved1,
+                                           std::int32_t reserved2);
+BRS_API std::int32_t BRS4Play(std::int32_t option, std::int32_t reserved1, std::int32_t startTick,
+                              std::int32_t reserved2, std::int32_t reserved3);
+BRS_API std::int32_t BRS4Pause(void);
+BRS_API std::int32_t BRS4Stop(std::int32_t reserved);
+BRS_API std::int32_t BRS4SetMasterVolume(std::int32_t volume);
+BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size);
+BRS_API std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size,
+                                           std::int32_t reserved);
+
+} // extern "C"
+
+static_assert(sizeof(TBrs4PlayerStatus) == 20);
+static_assert(offsetof(TBrs4PlayerStatus, State) == 0);
+static_assert(offsetof(TBrs4PlayerStatus, Tempo) == 4);
+static_assert(offsetof(TBrs4PlayerStatus, Tick) == 8);
+static_assert(offsetof(TBrs4PlayerStatus, Time) == 12);
+static_assert(offsetof(TBrs4PlayerStatus, LoopCount) == 16);
+static_assert(sizeof(TBrs4SmfInformation) == 36);
+static_assert(offsetof(TBrs4SmfInformation, TimeBase) == 0);
+static_assert(offsetof(TBrs4SmfInformation, TotalTick) == 4);
+static_assert(offsetof(TBrs4SmfInformation, TotalTime) == 8);
+static_assert(offsetof(TBrs4SmfInformation, FirstNoteTick) == 12);
+static_assert(offsetof(TBrs4SmfInformation, FirstNoteTime) == 16);
+static_assert(offsetof(TBrs4SmfInformation, LastNoteTick) == 20);
+static_assert(offsetof(TBrs4SmfInformation, LastNoteTime) == 24);
+static_assert(offsetof(TBrs4SmfInformation, LoopTick) == 28);
+static_assert(offsetof(TBrs4SmfInformation, LoopTime) == 32);
