@@ -12,12 +12,14 @@ run_packages=(
   fluidsynth libfluidsynth-dev fluid-soundfont-gm
   librtmidi-dev libjack-jackd2-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-noto-cjk
+  libxcb1-dev libxcb-keysyms1-dev
   python3
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsmf-dev
   clang libclang-rt-14-dev
   pulseaudio pulseaudio-utils jackd2
+  xvfb xauth xdotool imagemagick xcompmgr
 )
 
 wanted=("${run_packages[@]}")
