@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// One shared library opened with dlopen(RTLD_LOCAL | RTLD_NOW) and closed when the object
+// goes. A failure keeps the loader's own text, so a message can name the path and the
+// symbol instead of a bare "not found".
+namespace tonelark {
+
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary &) = delete;
+    DynamicLibrary &operator=(const DynamicLibrary &) = delete;
+
+    // Opens `path` (a bare file name goes through the system's library search); closes
+    // whatever was open before. False on failure, with errorString() telling why.
+    bool open(const QString &path);
+    void close();
+    bool isOpen() const { return m_handle != nullptr; }
+
+    // The address of an exported symbol, or nullptr with errorString() telling why.
+    void *symbol(const char *name);
+
+    // A typed entry point: `Function` is a plain function type such as void(int).
+    template <typename Function>
+    Function *function(const char *name)
+    {
+        return reinterpret_cast<Function *>(symbol(name));
+    }
+
+    QString path() const { return m_path; }
+    QString errorString() const { return m_error; }
+
+private:
+    void *m_handle = nullptr;
+    QString m_path;
+    QString m_error;
+};
+
+} // namespace tonelark
