@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Engine.h"
+
+namespace tonelark {
+
+// The real engine: forwards each call to libbrisola4.
+class BrisolaEngine final : public Engine {
+public:
+    std::int32_t openDevice(std::int32_t deviceId) override;
+    std::int32_t closeDevice() override;
+    std::int32_t clearList() override;
+    std::int32_t addListFromMemory(const QByteArray &smf) override;
+    std::int32_t play(std::int32_t option, std::int32_t startTick) override;
+    std::int32_t pause() override;
+    std::int32_t stop() override;
+    std::int32_t setMasterVolume(std::int32_t volume) override;
+    TBrs4PlayerStatus status() override;
+    TBrs4SmfInformation info() override;
+};
+
+} // namespace tonelark

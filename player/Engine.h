@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Brisola.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+
+namespace tonelark {
+
+// The window's access to the playback engine: the ten C functions, one method each, with
+// the reserved arguments left out. Results are the engine's error codes; the window does
+// not act on them. Tests substitute a recording fake.
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // Output goes to the device from now on (-1100 the built-in synthesizer, 0..N-1 ports).
+    virtual std::int32_t openDevice(std::int32_t deviceId) = 0;
+    virtual std::int32_t closeDevice() = 0;
+    // Afterwards no song is registered.
+    virtual std::int32_t clearList() = 0;
+    // Registers an SMF image. The engine may read the bytes until the next clearList(),
+    // so the caller keeps them alive and unchanged until then.
+    virtual std::int32_t addListFromMemory(const QByteArray &smf) = 0;
+    // Plays from startTick (0 the beginning) with the option word (BRSPLAY_* bits).
+    virtual std::int32_t play(std::int32_t option, std::int32_t startTick) = 0;
+    virtual std::int32_t pause() = 0;
+    virtual std::int32_t stop() = 0;
+    // -127 silences the output (mute mode).
+    virtual std::int32_t setMasterVolume(std::int32_t volume) = 0;
+    // The polls of the playback monitor: position and state, and the song's totals.
+    virtual TBrs4PlayerStatus status() = 0;
+    virtual TBrs4SmfInformation info() = 0;
+};
+
+} // namespace tonelark

@@ -1,0 +1,377 @@
+#include "SongLoader.h"
+
+#include "CstmUtils.h"
+#include "Engine.h"
+#include "SmfParser.h"
+#include "SongException.h"
+#include "Ui.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tonelark {
+
+namespace {
+
+const QString kCompiledMidiName = QStringLiteral("Compile.mid");
+const QString kSongInfoHeading = QStringLiteral("[Song Info]");
+const QString kParserErrorHeading = QStringLiteral("[SMFパーサー]");
+const QString kOtherErrorHeading = QStringLiteral("[エラー]");
+const QString kCompilerNotLoaded =
+    QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。");
+const QString kCompilerUnsupported =
+    QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。");
+const QString kNoMidiOutput = QStringLiteral(
+    "MMLのコンパイルエラーはありませんが、MIDIファイルが生成または更新されていないので続行できません。");
+
+// Splits text at CR LF, LF and CR; a line break at the very end starts no further line.
+QStringList splitLines(const QString &text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar ch = text.at(i);
+        if (ch != u'\r' && ch != u'\n')
+            continue;
+        lines << text.mid(start, i - start);
+        if (ch == u'\r' && i + 1 < size && text.at(i + 1) == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        lines << text.mid(start);
+    return lines;
+}
+
+// Text with the characters U+0000..U+0020 removed from both ends.
+QString trimControlAndSpace(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QString minutesSeconds(qint32 milliseconds)
+{
+    return formatMinutesSeconds(milliseconds);
+}
+
+// The engine's 32-bit size field bounds what can be registered.
+constexpr qint64 kMaxSongBytes = std::numeric_limits<qint32>::max();
+
+} // namespace
+
+SongLoader::SongLoader(Engine &engine, SongLoaderView &view, Ui &ui, const Settings &settings,
+                       const int &infoFontPitch, const QString &appTitle)
+    : m_engine(engine),
+      m_view(view),
+      m_ui(ui),
+      m_settings(settings),
+      m_infoFontPitch(infoFontPitch),
+      m_appTitle(appTitle),
+      m_compiler([](const QByteArray &mml, const QByteArray &midiPath, char *errMsg) {
+          return SakuraMMLtoMIDI(mml.constData(), midiPath.constData(), errMsg);
+      })
+{
+}
+
+QString SongLoader::compiledMidiPathInUse() const
+{
+    return m_compiledMidiPath.isEmpty() ? compiledMidiPath() : m_compiledMidiPath;
+}
+
+bool SongLoader::readWholeFile(const QString &fileName, QByteArray &bytes)
+{
+    // The original let a read failure escape to the framework's default error box; here it
+    // gets a message naming the file, and the window stays as the stop-and-empty step left it.
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_ui.showError(unreadableFileMessage(fileName, file.errorString()));
+        return false;
+    }
+    if (file.size() > kMaxSongBytes) {
+        m_ui.showError(unreadableFileMessage(
+            fileName, QStringLiteral("ファイルが大きすぎます (%1 バイト)。").arg(file.size())));
+        return false;
+    }
+    bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_ui.showError(unreadableFileMessage(fileName, file.errorString()));
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileName,
+                                QByteArray &message)
+{
+    m_view.setTabVisible(InfoPage::CompileMsg, true);
+
+    QByteArray source;
+    if (!readWholeFile(mmlFileName, source))
+        return LoadOutcome::ReadError;
+    QString mml;
+    for (const QString &line : decodeTextLines(source))
+        mml += line + QStringLiteral("\r\n");
+
+    midiFileName = compiledMidiPathInUse();
+    const qint64 before = fileLastWriteTime(midiFileName, 0);
+
+    // One byte more than announced to the compiler, so its text always ends in a zero even
+    // when it fills the whole buffer.
+    QByteArray buffer(kSakuraErrMsgLength + 1, '\0');
+    m_view.setInModalLoop(true);
+    int result = m_compiler(unicodeToAnsi(mml), QFile::encodeName(midiFileName), buffer.data());
+    m_view.setInModalLoop(false);
+    message = QByteArray(buffer.constData(), static_cast<qsizetype>(std::strlen(buffer.constData())));
+
+    // A compiler that reports success without writing a new file must not let an older
+    // Compile.mid be played in its place.
+    if (result == mcrSuccess) {
+        if (!QFileInfo::exists(midiFileName) || fileLastWriteTime(midiFileName, 0) == before)
+            result = mcrNoMidiOutput;
+    }
+    if (result == mcrSuccess)
+        return LoadOutcome::Success;
+
+    QString line;
+    switch (result) {
+    case mcrDllNotLoaded:
+        line = kCompilerNotLoaded;
+        break;
+    case mcrEntryNotFound:
+        line = kCompilerUnsupported;
+        break;
+    case mcrCompileError:
+        line = ansiToUnicode(message);
+        break;
+    default:
+        line = ansiToUnicode(message) + kNoMidiOutput;
+        break;
+    }
+    m_view.appendCompileMessage(line);
+    m_view.setActivePage(InfoPage::CompileMsg);
+    return LoadOutcome::CompileError;
+}
+
+LoadOutcome SongLoader::load(const QString &fileName)
+{
+    // 1. A missing file leaves everything as it is: the current song goes on playing.
+    const QFileInfo info(fileName);
+    if (fileName.isEmpty() || !info.exists() || info.isDir()) {
+        m_ui.showError(missingFileMessage(fileName));
+        return LoadOutcome::MissingFile;
+    }
+
+    // 2. Stop and empty. The monitor runs once so the displays show the stopped engine; it
+    // stays off until the new song is registered and never sees a half-loaded song.
+    m_view.setMonitorEnabled(false);
+    m_engine.stop();
+    m_engine.clearList();
+    m_view.runMonitorStep();
+    m_view.clearSongDisplay();
+
+    // 3. Names.
+    const QString caption = QStringLiteral("%1 - %2").arg(info.fileName(), m_appTitle);
+    m_view.setCaption(caption);
+    m_view.setSaveFileName(lyricsFileNameFor(fileName));
+
+    // 4, 5. Kind of file; MML is compiled first and the compiled file read in its place.
+    QString midiFileName = fileName;
+    QByteArray compilerMessage;
+    if (info.suffix().toLower() == QLatin1String("mml")) {
+        const LoadOutcome compiled = compile(fileName, midiFileName, compilerMessage);
+        if (compiled != LoadOutcome::Success)
+            return compiled;
+    } else {
+        m_view.setTabVisible(InfoPage::CompileMsg, false);
+    }
+
+    // 6. Read and parse.
+    m_song.MemoryStream.clear();
+    if (!readWholeFile(midiFileName, m_song.MemoryStream))
+        return LoadOutcome::ReadError;
+
+    TSmfParser parser;
+    try {
+        TLyricLoadOptions options;
+        if (m_settings.Lyric.TrimAnySpace)
+            options.Include(lloTrimAnySpace);
+        if (m_settings.Lyric.NoEmptyLines)
+            options.Include(lloNoEmptyLines);
+        parser.SetLyricLoadOptions(options);
+        parser.Execute(m_song.MemoryStream.constData(),
+                       static_cast<quint32>(m_song.MemoryStream.size()));
+
+        const TSmfMetaEventString &copyright = parser.Copyright();
+        const TSmfMetaEventString &title = parser.Title();
+        const TSmfMetaEventString &lyric = parser.Lyric();
+        m_view.setSongTexts(copyright.isEmpty() ? QString() : copyright.Strings(0),
+                            title.isEmpty() ? QString() : title.Strings(0),
+                            lyric.isEmpty() ? QString() : lyric.Text());
+
+        m_song.CurrentTempoList = parser.ExtractTempoList();
+
+        m_song.SmfLyrics.Clear();
+        m_song.SmfLyrics.Assign(parser.ExtractLyric());
+        m_view.setLyricCount(m_song.SmfLyrics.Count());
+    } catch (const ESmfParserException &error) {
+        m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
+        return LoadOutcome::ParseError;
+    } catch (const std::exception &error) {
+        m_view.setCommentsText(splitLines(kOtherErrorHeading + QStringLiteral("\r\n") +
+                                          QString::fromUtf8(error.what())));
+        return LoadOutcome::ParseError;
+    }
+
+    // 7. Register and describe.
+    m_engine.addListFromMemory(m_song.MemoryStream);
+    m_song.BrsSmfInfo = m_engine.info();
+
+    m_view.appendComments(QStringList{kSongInfoHeading} + songInfoLines(m_song.BrsSmfInfo, m_infoFontPitch));
+    const TSmfMetaEventString &comment = parser.Comment();
+    QStringList metaComments;
+    for (int i = 0; i < comment.Count(); ++i)
+        metaComments << comment.Strings(i);
+    if (!metaComments.isEmpty())
+        m_view.appendMetaComments(metaComments);
+    if (!compilerMessage.isEmpty())
+        m_view.appendCompileMessage(trimControlAndSpace(ansiToUnicode(compilerMessage)));
+    m_view.setTabVisible(InfoPage::Comments, !metaComments.isEmpty());
+    m_view.setApplicationTitle(caption);
+    m_view.invokePlay();
+    m_view.setMonitorEnabled(true);
+
+    // 8. Finish.
+    const bool hasLyrics = m_song.SmfLyrics.Count() > 0;
+    m_view.setTabVisible(InfoPage::Lyrics, hasLyrics);
+    if (hasLyrics)
+        m_view.resetLyricsList();
+    if (hasLyrics && m_settings.Lyric.AutoLyricTab)
+        m_view.setActivePage(InfoPage::Lyrics);
+    m_view.resetCarets();
+    return LoadOutcome::Success;
+}
+
+QString compiledMidiPath(const QString &programDir, bool programDirWritable, const QString &cacheDir)
+{
+    const QString folder = programDirWritable ? programDir : cacheDir;
+    return QDir(folder).filePath(kCompiledMidiName);
+}
+
+QString userCacheFolder()
+{
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.cache");
+    return base + QStringLiteral("/Tonelark");
+}
+
+QString compiledMidiPath()
+{
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const bool writable = !programDir.isEmpty() && ::access(QFile::encodeName(programDir).constData(), W_OK) == 0;
+    const QString cache = userCacheFolder();
+    if (!writable)
+        QDir().mkpath(cache);
+    return compiledMidiPath(programDir, writable, cache);
+}
+
+qint64 fileLastWriteTime(const QString &fileName, qint64 fallback)
+{
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fallback;
+    struct stat status {};
+    qint64 result = fallback;
+    if (::fstat(fd, &status) == 0)
+        result = static_cast<qint64>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    ::close(fd);
+    return result;
+}
+
+QStringList decodeTextLines(const QByteArray &bytes)
+{
+    QString text;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        text = QString::fromUtf8(bytes.mid(3));
+    } else if (bytes.startsWith("\xFF\xFE")) {
+        QStringDecoder decoder(QStringDecoder::Utf16LE);
+        text = decoder(bytes.mid(2));
+    } else if (bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder decoder(QStringDecoder::Utf16BE);
+        text = decoder(bytes.mid(2));
+    } else {
+        text = ansiToUnicode(bytes);
+    }
+    return splitLines(text);
+}
+
+QString lyricsFileNameFor(const QString &songFileName)
+{
+    QString name = QFileInfo(songFileName).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        name.truncate(dot);
+    return name + QStringLiteral("-Lyrics.txt");
+}
+
+QStringList songInfoLines(const TBrs4SmfInformation &info, int infoFontPitch)
+{
+    if (infoFontPitch == 1) {
+        return {
+            QStringLiteral("    TimeBase: %1 ticks").arg(formatWidth8(info.TimeBase)),
+            QStringLiteral("  Loop Start: %1 ticks (%2 - )")
+                .arg(formatWidth8(info.LoopTick), minutesSeconds(info.LoopTime)),
+            QStringLiteral("Total Length: %1 ticks ( - %2)")
+                .arg(formatWidth8(info.TotalTick), minutesSeconds(info.TotalTime)),
+            QStringLiteral("  First Note: %1 ticks (%2 - )")
+                .arg(formatWidth8(info.FirstNoteTick), minutesSeconds(info.FirstNoteTime)),
+            QStringLiteral("   Last Note: %1 ticks ( - %2)")
+                .arg(formatWidth8(info.LastNoteTick), minutesSeconds(info.LastNoteTime)),
+        };
+    }
+    if (infoFontPitch == 2) {
+        const auto pair = [](qint32 tickA, qint32 timeA, qint32 tickB, qint32 timeB) {
+            return QStringLiteral("    %1 ticks (%2) / %3 ticks (%4)")
+                .arg(QString::number(tickA), minutesSeconds(timeA), QString::number(tickB),
+                     minutesSeconds(timeB));
+        };
+        return {
+            QStringLiteral(" TimeBase: %1 ticks").arg(info.TimeBase),
+            QStringLiteral(" Loop / Total:"),
+            pair(info.LoopTick, info.LoopTime, info.TotalTick, info.TotalTime),
+            QStringLiteral(" First / Last Note:"),
+            pair(info.FirstNoteTick, info.FirstNoteTime, info.LastNoteTick, info.LastNoteTime),
+        };
+    }
+    return {};
+}
+
+QString missingFileMessage(const QString &fileName)
+{
+    return QStringLiteral("\"%1\"\r\n\r\nが見つかりません。").arg(fileName);
+}
+
+QString unreadableFileMessage(const QString &fileName, const QString &reason)
+{
+    return QStringLiteral("\"%1\"\r\n\r\nを読み込めません。\r\n%2").arg(fileName, reason);
+}
+
+} // namespace tonelark

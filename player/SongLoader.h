@@ -1,0 +1,136 @@
+#pragma once
+
+#include "Brisola.h"
+#include "SakuraDll.h"
+#include "Settings.h"
+#include "SmfTempo.h"
+#include "SmfTexts.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+// BRSLoad: the one way a song enters the player. The loader stops the engine, compiles MML,
+// reads and parses the MIDI bytes, registers them and starts playback; the window shows
+// what it is told through SongLoaderView. Load errors are shown in the window, a missing
+// or unreadable file in a message box.
+namespace tonelark {
+
+class Engine;
+class Ui;
+
+// The pages of pagesInfo, in their order.
+enum class InfoPage { Info = 0, Comments = 1, Lyrics = 2, CompileMsg = 3, About = 4 };
+
+// The window as the loader drives it; calls come in the order of the load.
+class SongLoaderView {
+public:
+    virtual ~SongLoaderView() = default;
+    virtual void setMonitorEnabled(bool enabled) = 0;   // timerUpdating
+    virtual void runMonitorStep() = 0;                  // one tick, run directly
+    // Seek bar to 0 of 0, the four transport buttons disabled, both text boxes and the
+    // four memos emptied.
+    virtual void clearSongDisplay() = 0;
+    virtual void setCaption(const QString &caption) = 0;
+    virtual void setApplicationTitle(const QString &title) = 0;
+    virtual void setSaveFileName(const QString &fileName) = 0;  // dialogSaveFile's name
+    virtual void setTabVisible(InfoPage page, bool visible) = 0;
+    virtual void setActivePage(InfoPage page) = 0;
+    virtual void setInModalLoop(bool inModalLoop) = 0;
+    virtual void appendCompileMessage(const QString &line) = 0;  // memoCompileMsg
+    virtual void setCommentsText(const QStringList &lines) = 0;   // memoComments
+    virtual void appendComments(const QStringList &lines) = 0;
+    virtual void appendMetaComments(const QStringList &lines) = 0; // memoMetaComments
+    // editCopyright, editTitle and the hidden memoLyrics.
+    virtual void setSongTexts(const QString &copyright, const QString &title,
+                              const QString &lyricsText) = 0;
+    virtual void setLyricCount(int count) = 0;                    // lvLyrics' item count
+    virtual void invokePlay() = 0;                                // toolButtonOfPlay's click
+    // No selection, no focused item, item index -1, the first item scrolled into view.
+    virtual void resetLyricsList() = 0;
+    // Carets to the start with nothing selected in the memos; lvLyrics repainted.
+    virtual void resetCarets() = 0;
+};
+
+// How a call of load() ended.
+enum class LoadOutcome { MissingFile, ReadError, CompileError, ParseError, Success };
+
+// The MML compiler: MML source and output path (file system encoding), the 1024-byte
+// zero-filled message buffer. Returns 0..3 as SakuraMMLtoMIDI does.
+using MmlCompiler =
+    std::function<TMmlCompileResult(const QByteArray &mml, const QByteArray &midiPath, char *errMsg)>;
+
+// The song data a successful load leaves for the rest of the window.
+struct LoadedSong {
+    QByteArray MemoryStream;                              // bytes the engine plays from
+    TBrs4SmfInformation BrsSmfInfo{};                     // the engine's view of the song
+    std::unique_ptr<TSmfEventTempoList> CurrentTempoList; // absent until the first parse
+    TSmfMetaEventString SmfLyrics;                        // lyric lines with their timing
+};
+
+class SongLoader {
+public:
+    // `settings`, `infoFontPitch` and `appTitle` are read at every load.
+    SongLoader(Engine &engine, SongLoaderView &view, Ui &ui, const Settings &settings,
+               const int &infoFontPitch, const QString &appTitle);
+
+    // BRSLoad: loads the song at `fileName`. Returns how it ended; everything the user sees
+    // has been shown by then.
+    LoadOutcome load(const QString &fileName);
+
+    const LoadedSong &song() const { return m_song; }
+    LoadedSong &song() { return m_song; }
+
+    void setCompiler(MmlCompiler compiler) { m_compiler = std::move(compiler); }
+    // Where an MML compile writes its MIDI file; by default compiledMidiPath().
+    void setCompiledMidiPath(const QString &path) { m_compiledMidiPath = path; }
+    QString compiledMidiPathInUse() const;
+
+private:
+    bool readWholeFile(const QString &fileName, QByteArray &bytes);
+    LoadOutcome compile(const QString &mmlFileName, QString &midiFileName, QByteArray &message);
+
+    Engine &m_engine;
+    SongLoaderView &m_view;
+    Ui &m_ui;
+    const Settings &m_settings;
+    const int &m_infoFontPitch;
+    const QString &m_appTitle;
+    MmlCompiler m_compiler;
+    QString m_compiledMidiPath;
+    LoadedSong m_song;
+};
+
+// "Compile.mid" in the program's folder when that folder is writable, otherwise in the
+// user's cache folder ($XDG_CACHE_HOME/Tonelark, by default ~/.cache/Tonelark).
+QString compiledMidiPath(const QString &programDir, bool programDirWritable,
+                         const QString &cacheDir);
+// The same for this process, checking the program folder now.
+QString compiledMidiPath();
+// $XDG_CACHE_HOME/Tonelark or ~/.cache/Tonelark.
+QString userCacheFolder();
+
+// A file's last-write time in nanoseconds since the epoch, or `fallback` when the file
+// cannot be opened for reading.
+qint64 fileLastWriteTime(const QString &fileName, qint64 fallback);
+
+// Decodes MML source bytes: a byte-order mark selects UTF-8 or UTF-16 (LE or BE), anything
+// else is CP932. Returns the lines; CR LF, LF and CR each end a line, and a final line break
+// does not start another line.
+QStringList decodeTextLines(const QByteArray &bytes);
+
+// dialogSaveFile's name for a song: the file name without folder, its extension replaced
+// by "-Lyrics.txt".
+QString lyricsFileNameFor(const QString &songFileName);
+
+// The lines of the song information block after "[Song Info]" for an InfoFontPitch value.
+QStringList songInfoLines(const TBrs4SmfInformation &info, int infoFontPitch);
+
+// Message box texts of the loader.
+QString missingFileMessage(const QString &fileName);
+QString unreadableFileMessage(const QString &fileName, const QString &reason);
+
+} // namespace tonelark

@@ -1,0 +1,53 @@
+#include "Ui.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace tonelark {
+
+QStringList qtNameFilters(const QString &pipeFilter)
+{
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString &pattern : patterns)
+            pattern = pattern.trimmed();
+        filters << QStringLiteral("%1 (%2)").arg(parts.at(i), patterns.join(QLatin1Char(' ')));
+    }
+    return filters;
+}
+
+void WidgetUi::showError(const QString &text)
+{
+    // An empty title, as the desktop's own error boxes of this program have; Qt would
+    // otherwise put the application name there.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), text, QMessageBox::Ok, m_owner);
+    box.exec();
+}
+
+QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
+{
+    QFileDialog dialog(m_owner);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(request.filters);
+    if (request.selectedFilter >= 0 && request.selectedFilter < request.filters.size())
+        dialog.selectNameFilter(request.filters.at(request.selectedFilter));
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void WidgetUi::setClipboardText(const QString &text)
+{
+    QApplication::clipboard()->setText(text);
+}
+
+} // namespace tonelark

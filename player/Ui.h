@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// What the window asks of the user or the desktop outside its own widgets: message boxes,
+// file dialogs and the clipboard. The window and its headless helpers go through this
+// interface so that tests can answer in place of a user.
+namespace tonelark {
+
+// One open-file question. `filters` are Qt name filters ("Text (*.txt *.text)").
+struct OpenFileRequest {
+    QStringList filters;
+    int selectedFilter = 0;      // index into filters
+    QString defaultSuffix;       // without the dot
+    bool classicDialog = false;  // Qt's own dialog instead of the desktop's
+};
+
+class Ui {
+public:
+    virtual ~Ui() = default;
+    // A modal error box with the error icon and no title of its own, owned by the window.
+    virtual void showError(const QString &text) = 0;
+    // The full path of an existing file the user picked, or an empty string on cancel.
+    virtual QString getOpenFileName(const OpenFileRequest &request) = 0;
+    virtual void setClipboardText(const QString &text) = 0;
+};
+
+// Filter text in the "description|patterns|description|patterns" form of the settings and
+// the original dialogs ("*.mid;*.midi") as Qt name filters ("description (*.mid *.midi)").
+// A trailing description without patterns is dropped.
+QStringList qtNameFilters(const QString &pipeFilter);
+
+// The Ui of the running program: real dialogs and the system clipboard.
+class WidgetUi : public Ui {
+public:
+    explicit WidgetUi(QWidget *owner) : m_owner(owner) {}
+    void showError(const QString &text) override;
+    QString getOpenFileName(const OpenFileRequest &request) override;
+    void setClipboardText(const QString &text) override;
+
+private:
+    QWidget *m_owner;
+};
+
+} // namespace tonelark

@@ -1,0 +1,837 @@
+#include "uMain.h"
+
+#include "CstmUtils.h"
+#include "Engine.h"
+#include "FontSetup.h"
+#include "Gauges.h"
+#include "TColor.h"
+#include "uConst.h"
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+
+// Resources of a static library must be registered by name from outside any namespace.
+static void initToolbarImages()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace tonelark {
+
+namespace {
+
+const QString kOpenFilter = QStringLiteral(
+    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
+    "すべての対応ファイル|*.mid;*.midi;*.mml");
+constexpr int kOpenFilterSelected = 2; // "すべての対応ファイル"
+
+const char *const kImageFiles[] = {
+    ":/icons/0-play.svg",     ":/icons/1-pause.svg", ":/icons/2-stop.svg",
+    ":/icons/3-play-loop.svg", ":/icons/4-settings.svg", ":/icons/5-info.svg",
+    ":/icons/6-pin.svg",      ":/icons/7-open.svg",  ":/icons/8-seek.svg",
+};
+
+// Tags of the transparency items: the alpha value, or -1 for opaque.
+constexpr int kTagQuarter = 192;
+constexpr int kTagHalf = 128;
+constexpr int kTagNone = -1;
+
+constexpr int kLyricsTextColumnWidth = 270;
+
+} // namespace
+
+// The rows of lvLyrics, read straight from SmfLyrics by index: the list keeps no copy, so
+// its item count and the lyric lines always agree after a load.
+class LyricsListModel : public QAbstractTableModel {
+public:
+    explicit LyricsListModel(const TSmfMetaEventString &lyrics, QObject *parent)
+        : QAbstractTableModel(parent), m_lyrics(lyrics)
+    {
+    }
+
+    void setItemCount(int count)
+    {
+        beginResetModel();
+        m_count = count;
+        endResetModel();
+    }
+
+    int rowCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : m_count; }
+    int columnCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : 2; }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_lyrics.Count())
+            return {};
+        if (index.column() == 1)
+            return m_lyrics.Strings(index.row());
+        const TSmfLyricInfo *info = m_lyrics.Objects(index.row());
+        if (!info || info->HideLyricTime)
+            return QString();
+        return QString::asprintf("%.2d:%.2d", info->Second / 60, info->Second % 60);
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return section == 0 ? QStringLiteral("時間") : QStringLiteral("歌詞");
+        return {};
+    }
+
+private:
+    const TSmfMetaEventString &m_lyrics;
+    int m_count = 0;
+};
+
+void TimePanel::mousePressEvent(QMouseEvent *event)
+{
+    QLabel::mousePressEvent(event);
+    emit clicked();
+}
+
+void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // The second press of a quick pair arrives as a double click; it is a click too.
+    QLabel::mouseDoubleClickEvent(event);
+    emit clicked();
+}
+
+TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
+                                     Ui *ui, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      m_engine(engine),
+      m_ini(ini)
+{
+    initToolbarImages();
+    setObjectName(QStringLiteral("TfrmTonelark2Main"));
+    if (ui) {
+        m_ui = ui;
+    } else {
+        m_ownUi = std::make_unique<WidgetUi>(this);
+        m_ui = m_ownUi.get();
+    }
+    FontSetup::installJapaneseSubstitutions();
+    setFont(FontSetup::windowFont(font(), -1, m_settings.FontName, m_settings.FontSize));
+
+    buildComponents();
+    buildMenus();
+    buildActions();
+
+    // 1. Caption and application title.
+    m_appTitle = QCoreApplication::applicationName();
+    if (m_appTitle.isEmpty())
+        m_appTitle = QString::fromLatin1(kAppTitle);
+    setWindowTitle(m_appTitle);
+    m_applicationTitle = m_appTitle;
+
+    // 2. Settings.
+    m_settings = Settings::load(m_ini);
+    m_muteMode = isMuteKeyword(m_settings.Keyword);
+
+    // 3. Position: restored from the file without checking that it lies on a screen.
+    if (m_settings.RestoreWindowPos) {
+        move(m_settings.Left, m_settings.Top);
+        m_positionRestored = true;
+        m_atStart.Left = m_settings.Left;
+        m_atStart.Top = m_settings.Top;
+    }
+
+    // 4. Check buttons.
+    toolButtonOfPin->setChecked(m_settings.AlwaysOnTop);
+    toolButtonOfInfo->setChecked(m_settings.ShowInfo);
+
+    // 5.-7. Colours.
+    applyColors();
+
+    // 8. Window font; the children follow it.
+    setFont(FontSetup::windowFont(font(), m_settings.UIFontType, m_settings.FontName,
+                                  m_settings.FontSize));
+    // 9. The layout of the song information block depends on the face the window got.
+    m_infoFontPitch = FontSetup::probeInfoFontPitch(font().family());
+
+    // 10. Dropped files load like opened ones.
+    setAcceptDrops(true);
+
+    m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
+    m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
+    m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), *m_ui,
+                                            m_settings, m_infoFontPitch, m_appTitle);
+    m_lyricsModel = new LyricsListModel(m_loader->song().SmfLyrics, this);
+    lvLyrics->setModel(m_lyricsModel);
+    lvLyrics->setColumnWidth(1, kLyricsTextColumnWidth);
+
+    // 13. Every press on the time display is a click.
+    connect(panelTimeElapsed, &TimePanel::clicked, this, &TfrmTonelark2Main::panelTimeElapsedClick);
+
+    // 14. Without ShowInfo the window starts without the info pages, shorter by their height.
+    m_atStart.ShowInfo = toolButtonOfInfo->isChecked();
+    if (!toolButtonOfInfo->isChecked())
+        toolButtonOfInfoClick();
+
+    // 15. Always on top from the pin's state.
+    toolButtonOfPinClick();
+    m_atStart.AlwaysOnTop = toolButtonOfPin->isChecked();
+
+    // 16. The monitor stays off until the first successful load.
+    timerUpdating->setInterval(kMonitorIntervalMs);
+
+    // 17. A device that cannot be opened is not reported at start.
+    m_engine.openDevice(m_settings.MidiOutDeviceId);
+
+    // 18. Before the window is first shown.
+    if (!arguments.isEmpty())
+        BRSLoad(arguments.first());
+
+    // 21.
+    m_lastLyricIndex = -1;
+}
+
+TfrmTonelark2Main::~TfrmTonelark2Main()
+{
+    timerUpdating->stop();
+    m_engine.stop();
+    m_engine.closeDevice();
+}
+
+void TfrmTonelark2Main::buildComponents()
+{
+    labelCopyright = new QLabel(QStringLiteral("作者:"), this);
+    labelCopyright->setObjectName(QStringLiteral("labelCopyright"));
+    labelCopyright->setGeometry(8, 7, 34, 18);
+    editCopyright = new QLineEdit(this);
+    editCopyright->setObjectName(QStringLiteral("editCopyright"));
+    editCopyright->setReadOnly(true);
+    editCopyright->setGeometry(44, 5, 300, 21);
+
+    labelTitle = new QLabel(QStringLiteral("曲名:"), this);
+    labelTitle->setObjectName(QStringLiteral("labelTitle"));
+    labelTitle->setGeometry(8, 31, 34, 18);
+    editTitle = new QLineEdit(this);
+    editTitle->setObjectName(QStringLiteral("editTitle"));
+    editTitle->setReadOnly(true);
+    editTitle->setGeometry(44, 29, 300, 21);
+
+    gaugePlayback = new TGauge(this);
+    gaugePlayback->setObjectName(QStringLiteral("gaugePlayback"));
+    gaugePlayback->setGeometry(12, 55, 329, 13);
+    gaugePlayback->setShowText(false);
+    gaugePlayback->setProgress(0);
+    gaugePlayback->setMaxValue(0);
+    gaugePlayback->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    const auto makeBar = [this](const char *name, int x, int buttons) {
+        auto *bar = new QToolBar(this);
+        bar->setObjectName(QLatin1String(name));
+        bar->setIconSize(QSize(16, 16));
+        bar->setMovable(false);
+        bar->setFloatable(false);
+        bar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
+        bar->setGeometry(x, 74, 23 * buttons, 24);
+        return bar;
+    };
+    for (const char *file : kImageFiles)
+        m_imageListOfToolbar << QIcon(QString::fromLatin1(file));
+
+    toolbarLeft = makeBar("toolbarLeft", 8, 3);
+    toolButtonOfSettings = addToolButton(toolbarLeft, "toolButtonOfSettings", QStringLiteral("設定"), 4, false);
+    toolButtonOfPin = addToolButton(toolbarLeft, "toolButtonOfPin", QStringLiteral("最前面に表示"), 6, true);
+    toolButtonOfInfo = addToolButton(toolbarLeft, "toolButtonOfInfo", QStringLiteral("情報"), 5, true);
+
+    toolbarCenter = makeBar("toolbarCenter", 84, 1);
+    toolButtonOfOpen = addToolButton(toolbarCenter, "toolButtonOfOpen", QStringLiteral("開く"), 7, false);
+
+    toolbarRight = makeBar("toolbarRight", 114, 4);
+    toolButtonOfPlay = addToolButton(toolbarRight, "toolButtonOfPlay", QStringLiteral("演奏"), 0, false);
+    toolButtonOfPause = addToolButton(toolbarRight, "toolButtonOfPause", QStringLiteral("一時停止"), 1, false);
+    toolButtonOfStop = addToolButton(toolbarRight, "toolButtonOfStop", QStringLiteral("停止"), 2, false);
+    toolButtonOfSeek = addToolButton(toolbarRight, "toolButtonOfSeek", QStringLiteral("演奏位置の入力指定"), 8, false);
+    for (QToolButton *button : {toolButtonOfPlay, toolButtonOfPause, toolButtonOfStop, toolButtonOfSeek})
+        button->setEnabled(false);
+
+    panelTimeElapsed = new TimePanel(PlaybackMonitor::initialTimeText(), this);
+    panelTimeElapsed->setObjectName(QStringLiteral("panelTimeElapsed"));
+    panelTimeElapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    panelTimeElapsed->setGeometry(210, 74, 132, 24);
+
+    pagesInfo = new QTabWidget(this);
+    pagesInfo->setObjectName(QStringLiteral("pagesInfo"));
+    pagesInfo->setGeometry(0, kClientHeight - kPagesInfoHeight, kClientWidth, kPagesInfoHeight);
+
+    const auto makeMemo = [](const char *name, QWidget *page) {
+        auto *memo = new QPlainTextEdit(page);
+        memo->setObjectName(QLatin1String(name));
+        memo->setReadOnly(true);
+        memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        return memo;
+    };
+    const auto makePage = [this](const char *name, const QString &caption) {
+        auto *page = new QWidget;
+        page->setObjectName(QLatin1String(name));
+        auto *layout = new QVBoxLayout(page);
+        layout->setContentsMargins(2, 2, 2, 2);
+        pagesInfo->addTab(page, caption);
+        return page;
+    };
+
+    tabInfo = makePage("tabInfo", QStringLiteral("情報"));
+    memoComments = makeMemo("memoComments", tabInfo);
+    tabInfo->layout()->addWidget(memoComments);
+
+    tabComments = makePage("tabComments", QStringLiteral("コメント"));
+    memoMetaComments = makeMemo("memoMetaComments", tabComments);
+    tabComments->layout()->addWidget(memoMetaComments);
+
+    tabLyrics = makePage("tabLyrics", QStringLiteral("歌詞"));
+    memoLyrics = makeMemo("memoLyrics", tabLyrics);
+    memoLyrics->hide();
+    lvLyrics = new QTreeView(tabLyrics);
+    lvLyrics->setObjectName(QStringLiteral("lvLyrics"));
+    lvLyrics->setRootIsDecorated(false);
+    lvLyrics->setHeaderHidden(true);
+    lvLyrics->setUniformRowHeights(true);
+    lvLyrics->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvLyrics->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvLyrics->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvLyrics->header()->setMinimumSectionSize(0);
+    tabLyrics->layout()->addWidget(lvLyrics);
+
+    tabCompileMsg = makePage("tabCompileMsg", QStringLiteral("コンパイラ"));
+    memoCompileMsg = makeMemo("memoCompileMsg", tabCompileMsg);
+    tabCompileMsg->layout()->addWidget(memoCompileMsg);
+
+    tabAbout = makePage("tabAbout", QStringLiteral("バージョン情報"));
+    textAbout = new QLabel(tabAbout);
+    textAbout->setObjectName(QStringLiteral("textAbout"));
+    textAbout->setAlignment(Qt::AlignCenter);
+    tabAbout->layout()->addWidget(textAbout);
+
+    for (InfoPage page : {InfoPage::Comments, InfoPage::Lyrics, InfoPage::CompileMsg, InfoPage::About})
+        pagesInfo->setTabVisible(static_cast<int>(page), false);
+    pagesInfo->setCurrentWidget(tabInfo);
+
+    timerUpdating = new QTimer(this);
+    timerUpdating->setObjectName(QStringLiteral("timerUpdating"));
+    timerUpdating->setTimerType(Qt::PreciseTimer);
+    timerUpdating->setInterval(kMonitorIntervalMs);
+    connect(timerUpdating, &QTimer::timeout, this, &TfrmTonelark2Main::timerUpdatingTimer);
+
+    setFixedSize(kClientWidth, kClientHeight);
+}
+
+QToolButton *TfrmTonelark2Main::addToolButton(QToolBar *bar, const char *name, const QString &hint,
+                                              int image, bool checkable)
+{
+    auto *button = new QToolButton(bar);
+    button->setObjectName(QLatin1String(name));
+    button->setToolTip(hint);
+    button->setIcon(m_imageListOfToolbar.value(image));
+    button->setIconSize(QSize(16, 16));
+    button->setCheckable(checkable);
+    button->setAutoRaise(true);
+    button->setFixedSize(23, 22);
+    bar->addWidget(button);
+    return button;
+}
+
+QAction *TfrmTonelark2Main::addAction(const char *name, const QString &caption,
+                                      const QKeySequence &shortcut)
+{
+    auto *action = new QAction(caption, this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(shortcut);
+    action->setShortcutContext(Qt::WindowShortcut);
+    QWidget::addAction(action);
+    return action;
+}
+
+void TfrmTonelark2Main::buildMenus()
+{
+    const auto item = [this](QMenu *menu, const char *name, const QString &caption) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    const auto checkItem = [&item](QMenu *menu, const char *name, const QString &caption) {
+        QAction *action = item(menu, name, caption);
+        action->setCheckable(true);
+        action->setChecked(true);
+        return action;
+    };
+
+    popupMenuTaskTray = new QMenu(this);
+    popupMenuTaskTray->setObjectName(QStringLiteral("popupMenuTaskTray"));
+    menuItemRestore = item(popupMenuTaskTray, "menuItemRestore", QStringLiteral("ウィンドウを元に戻す(&R)"));
+    menuItemExit = item(popupMenuTaskTray, "menuItemExit", QStringLiteral("終了(&X)"));
+    connect(menuItemExit, &QAction::triggered, this, &QWidget::close);
+
+    popupMenuPlayback = new QMenu(this);
+    popupMenuPlayback->setObjectName(QStringLiteral("popupMenuPlayback"));
+    menuItemPlayFromBeginning = item(popupMenuPlayback, "menuItemPlayFromBeginning", QStringLiteral("最初から演奏(&B)"));
+    menuItemPlayFromBeginning->setIcon(m_imageListOfToolbar.value(0));
+    menuItemPlayFromCC111 = item(popupMenuPlayback, "menuItemPlayFromCC111", QStringLiteral("ループポイントから演奏(&L)"));
+    menuItemPlayFromCC111->setIcon(m_imageListOfToolbar.value(3));
+    menuItemSeek = item(popupMenuPlayback, "menuItemSeek", QStringLiteral("演奏位置を直接入力して指定(&S)"));
+    menuItemSeek->setIcon(m_imageListOfToolbar.value(8));
+    connect(menuItemPlayFromBeginning, &QAction::triggered, this, &TfrmTonelark2Main::menuItemPlayFromBeginningClick);
+    connect(menuItemPlayFromCC111, &QAction::triggered, this, &TfrmTonelark2Main::menuItemPlayFromCC111Click);
+    connect(popupMenuPlayback, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuPlaybackPopup);
+    connect(gaugePlayback, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        m_inModalLoop = true;
+        popupMenuPlayback->exec(gaugePlayback->mapToGlobal(pos));
+        m_inModalLoop = false;
+    });
+
+    popupMenuLyrics = new QMenu(this);
+    popupMenuLyrics->setObjectName(QStringLiteral("popupMenuLyrics"));
+    pmiCopyLyricsToClipboard = item(popupMenuLyrics, "pmiCopyLyricsToClipboard", QStringLiteral("選択した歌詞をクリップボードにコピー(&C)"));
+    pmiSaveLyrics = popupMenuLyrics->addMenu(QStringLiteral("歌詞をテキストファイルに保存(&S)"));
+    pmiSaveLyrics->setObjectName(QStringLiteral("pmiSaveLyrics"));
+    pmiSaveLyricsOnly = item(pmiSaveLyrics, "pmiSaveLyricsOnly", QStringLiteral("歌詞のみ(&L)..."));
+    pmiSaveLyricsAndDetails = item(pmiSaveLyrics, "pmiSaveLyricsAndDetails", QStringLiteral("演奏時間と歌詞(&T)..."));
+    pmiSaveLyrics->addSeparator();
+    pmiLyricsIncludeMetaText = checkItem(pmiSaveLyrics, "pmiLyricsIncludeMetaText", QStringLiteral("作者と曲名を挿入(&I)"));
+    pmiLyricsPreferTitleToCopyright = checkItem(pmiSaveLyrics, "pmiLyricsPreferTitleToCopyright", QStringLiteral("曲名、作者の順番にする(&R)"));
+    popupMenuLyrics->addSeparator();
+    pmiScrollToCurrentLyric = checkItem(popupMenuLyrics, "pmiScrollToCurrentLyric", QStringLiteral("現在位置の歌詞まで自動的にスクロール(&L)"));
+
+    popupMenuMetaText = new QMenu(this);
+    popupMenuMetaText->setObjectName(QStringLiteral("popupMenuMetaText"));
+    pmiMetaTextCopy = item(popupMenuMetaText, "pmiMetaTextCopy", QStringLiteral("コピー(&C)"));
+    pmiMetaTextSelectAll = item(popupMenuMetaText, "pmiMetaTextSelectAll", QStringLiteral("すべて選択(&A)"));
+    popupMenuMetaText->addSeparator();
+    pmiMetaTextCopyFormat1 = item(popupMenuMetaText, "pmiMetaTextCopyFormat1", QStringLiteral("(作者) (区切り線) (曲名) でコピー(&F)"));
+    pmiMetaTextCopyFormat2 = item(popupMenuMetaText, "pmiMetaTextCopyFormat2", QStringLiteral("(曲名) (区切り線) (作者) でコピー(&F)"));
+
+    popupMenuMain = new QMenu(this);
+    popupMenuMain->setObjectName(QStringLiteral("popupMenuMain"));
+    pmiTransparent = popupMenuMain->addMenu(QStringLiteral("ウィンドウの透過度(&T)"));
+    pmiTransparent->setObjectName(QStringLiteral("pmiTransparent"));
+    transparentGroup = new QActionGroup(this);
+    transparentGroup->setExclusive(true);
+    const auto radio = [&](const char *name, const QString &caption, int tag) {
+        QAction *action = item(pmiTransparent, name, caption);
+        action->setCheckable(true);
+        action->setData(tag);
+        transparentGroup->addAction(action);
+        return action;
+    };
+    pmiTransparentQuarter = radio("pmiTransparentQuarter", QStringLiteral("25%(&Q)"), kTagQuarter);
+    pmiTransparentHalf = radio("pmiTransparentHalf", QStringLiteral("50%(&H)"), kTagHalf);
+    pmiTransparentNone = radio("pmiTransparentNone", QStringLiteral("透過しない(&N)"), kTagNone);
+    pmiTransparentNone->setChecked(true);
+    connect(transparentGroup, &QActionGroup::triggered, this, &TfrmTonelark2Main::TransparentSelect);
+}
+
+void TfrmTonelark2Main::buildActions()
+{
+    actionPlay = addAction("actionPlay", QStringLiteral("Play"), QKeySequence(Qt::ALT | Qt::Key_Q));
+    actionPause = addAction("actionPause", QStringLiteral("Pause"), QKeySequence(Qt::ALT | Qt::Key_W));
+    actionStop = addAction("actionStop", QStringLiteral("Stop"), QKeySequence(Qt::ALT | Qt::Key_E));
+    actionTimeOrTick = addAction("actionTimeOrTick", QStringLiteral("Time or Tick"), QKeySequence(Qt::ALT | Qt::Key_T));
+    actionPin = addAction("actionPin", QStringLiteral("Always On Top"), QKeySequence(Qt::ALT | Qt::Key_A));
+    actionSeek = addAction("actionSeek", QStringLiteral("Seek"), QKeySequence(Qt::ALT | Qt::Key_S));
+    actionInfo = addAction("actionInfo", QStringLiteral("Show SongInfo"), QKeySequence(Qt::ALT | Qt::Key_D));
+    actionOpen = addAction("actionOpen", QStringLiteral("Open"), QKeySequence(Qt::ALT | Qt::Key_F));
+    actionHelp = addAction("actionHelp", QStringLiteral("Help"), QKeySequence(Qt::ALT | Qt::Key_H));
+    actionSettings = addAction("actionSettings", QStringLiteral("Settings"), QKeySequence(Qt::ALT | Qt::Key_C));
+    actionNextTab = addAction("actionNextTab", QStringLiteral("Next Tab"), QKeySequence(Qt::ALT | Qt::Key_X));
+    actionPrevTab = addAction("actionPrevTab", QStringLiteral("Prev Tab"), QKeySequence(Qt::ALT | Qt::Key_Z));
+    actionAbout = addAction("actionAbout", QStringLiteral("About"), QKeySequence(Qt::ALT | Qt::Key_V));
+    actionSearchStr = addAction("actionSearchStr", QStringLiteral("actionSearchStr"), QKeySequence(Qt::CTRL | Qt::Key_F));
+    actionSeekBack = addAction("actionSeekBack", QStringLiteral("actionSeekBack"), QKeySequence(Qt::ALT | Qt::Key_Left));
+    actionSeekForward = addAction("actionSeekForward", QStringLiteral("actionSeekForward"), QKeySequence(Qt::ALT | Qt::Key_Right));
+    actionRewind = addAction("actionRewind", QStringLiteral("actionRewind"), QKeySequence(Qt::ALT | Qt::Key_R));
+    // Only a secondary shortcut: the primary slot stays empty.
+    actionMainContextMenu = addAction("actionMainContextMenu", QStringLiteral("actionMainContextMenu"), QKeySequence());
+    actionMainContextMenu->setShortcuts({QKeySequence(), QKeySequence(Qt::ALT | Qt::Key_At)});
+
+    for (QAction *action : {actionPlay, actionPause, actionStop, actionTimeOrTick, actionPin, actionSeek,
+                            actionInfo, actionOpen, actionHelp, actionSettings, actionAbout}) {
+        connect(action, &QAction::triggered, this, [this, action] { actionListItemExecute(action); });
+    }
+    for (QAction *action : {actionNextTab, actionPrevTab})
+        connect(action, &QAction::triggered, this, [this, action] { actionNextTabExecute(action); });
+    connect(actionMainContextMenu, &QAction::triggered, this, &TfrmTonelark2Main::actionMainContextMenuExecute);
+    connect(menuItemSeek, &QAction::triggered, actionSeek, &QAction::trigger);
+
+    connect(toolButtonOfOpen, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfOpenClick);
+    connect(toolButtonOfPin, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfPinClick);
+    connect(toolButtonOfInfo, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfInfoClick);
+    for (QToolButton *button : {toolButtonOfPlay, toolButtonOfPause, toolButtonOfStop, toolButtonOfSeek})
+        connect(button, &QToolButton::clicked, this, [this, button] { toolButtonOfPlayClick(button); });
+}
+
+void TfrmTonelark2Main::applyColors()
+{
+    const auto colorBox = [](QWidget *box, TColor back, TColor text) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base, colorFromTColor(back, palette));
+        palette.setColor(QPalette::Text, colorFromTColor(text, palette));
+        box->setPalette(palette);
+    };
+    colorBox(memoComments, m_settings.CommentBackColor, m_settings.CommentTextColor);
+    colorBox(editCopyright, m_settings.CopyrightBackColor, m_settings.CopyrightTextColor);
+    colorBox(editTitle, m_settings.TitleBackColor, m_settings.TitleTextColor);
+    // The other memos keep the designed button-face background.
+    for (QPlainTextEdit *memo : {memoMetaComments, memoLyrics, memoCompileMsg})
+        colorBox(memo, clBtnFace, clWindowText);
+
+    gaugePlayback->setForeColor(m_settings.Progress.ForeColor);
+    gaugePlayback->setBackColor(m_settings.Progress.BackColor);
+    gaugePlayback->setFrameColor(m_settings.Progress.FrameColor);
+}
+
+LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
+{
+    const LoadOutcome outcome = m_loader->load(fileName);
+    m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    return outcome;
+}
+
+PlayContext TfrmTonelark2Main::playContext() const
+{
+    return {m_monitor->status().State, gaugePlayback->progress(),
+            m_loader->song().CurrentTempoList.get()};
+}
+
+void TfrmTonelark2Main::toolButtonOfOpenClick()
+{
+    m_inModalLoop = true;
+    OpenFileRequest request;
+    request.filters = qtNameFilters(kOpenFilter);
+    request.selectedFilter = kOpenFilterSelected;
+    request.defaultSuffix = QStringLiteral("mid");
+    request.classicDialog = m_settings.UseClassicDialogForFile;
+    const QString fileName = m_ui->getOpenFileName(request);
+    if (!fileName.isEmpty())
+        BRSLoad(fileName);
+    m_inModalLoop = false;
+}
+
+void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
+{
+    if (sender == toolButtonOfPlay || sender == actionPlay)
+        m_transport->play(playContext());
+    else if (sender == toolButtonOfPause || sender == actionPause)
+        m_transport->pause();
+    else if (sender == toolButtonOfStop || sender == actionStop)
+        m_transport->stop();
+}
+
+void TfrmTonelark2Main::toolButtonOfPinClick()
+{
+    const bool onTop = toolButtonOfPin->isChecked();
+    if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
+        return;
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    // Changing a window flag hides a shown window.
+    if (wasVisible)
+        show();
+}
+
+void TfrmTonelark2Main::toolButtonOfInfoClick()
+{
+    const bool visible = !pagesInfo->isVisibleTo(this);
+    pagesInfo->setVisible(visible);
+    toolButtonOfInfo->setChecked(visible);
+    const int delta = visible ? kPagesInfoHeight : -kPagesInfoHeight;
+    setFixedSize(width(), height() + delta);
+}
+
+void TfrmTonelark2Main::panelTimeElapsedClick()
+{
+    m_displayTicks = !m_displayTicks;
+}
+
+void TfrmTonelark2Main::timerUpdatingTimer()
+{
+    MonitorInputs inputs;
+    inputs.isMouseDown = m_isMouseDown;
+    inputs.displayTicks = m_displayTicks;
+    inputs.playbackBaseMode = m_settings.PlaybackBaseMode;
+    inputs.gaugeProgress = gaugePlayback->progress();
+    inputs.lyricsVisible = lvLyrics->isVisible();
+    applyMonitorDisplay(m_monitor->tick(inputs));
+}
+
+void TfrmTonelark2Main::applyMonitorDisplay(const MonitorDisplay &display)
+{
+    if (display.buttons) {
+        toolButtonOfPlay->setEnabled(display.buttons->play);
+        toolButtonOfStop->setEnabled(display.buttons->stop);
+        toolButtonOfPause->setEnabled(display.buttons->pause);
+        toolButtonOfSeek->setEnabled(display.buttons->seek);
+    }
+    if (display.timeText && panelTimeElapsed->text() != *display.timeText)
+        panelTimeElapsed->setText(*display.timeText);
+    if (display.gaugeMaxValue)
+        gaugePlayback->setMaxValue(*display.gaugeMaxValue);
+    if (display.gaugeMedValue)
+        gaugePlayback->setMedValue(*display.gaugeMedValue);
+    if (display.gaugeProgress)
+        gaugePlayback->setProgress(*display.gaugeProgress);
+}
+
+void TfrmTonelark2Main::actionListItemExecute(QAction *action)
+{
+    const auto clickIfEnabled = [](QToolButton *button) {
+        if (button->isEnabled())
+            button->click();
+    };
+    if (action == actionPlay)
+        clickIfEnabled(toolButtonOfPlay);
+    else if (action == actionPause)
+        clickIfEnabled(toolButtonOfPause);
+    else if (action == actionStop)
+        clickIfEnabled(toolButtonOfStop);
+    else if (action == actionTimeOrTick)
+        panelTimeElapsedClick();
+    else if (action == actionPin)
+        clickIfEnabled(toolButtonOfPin); // a check button's click flips its state itself
+    else if (action == actionSeek)
+        clickIfEnabled(toolButtonOfSeek);
+    else if (action == actionInfo)
+        clickIfEnabled(toolButtonOfInfo);
+    else if (action == actionOpen)
+        clickIfEnabled(toolButtonOfOpen);
+    else if (action == actionSettings)
+        clickIfEnabled(toolButtonOfSettings);
+    else if (action == actionAbout)
+        pagesInfo->setCurrentWidget(tabAbout);
+}
+
+void TfrmTonelark2Main::actionNextTabExecute(QAction *action)
+{
+    const int step = action == actionPrevTab ? -1 : 1;
+    for (int index = pagesInfo->currentIndex() + step; index >= 0 && index < pagesInfo->count();
+         index += step) {
+        if (pagesInfo->isTabVisible(index)) {
+            pagesInfo->setCurrentIndex(index);
+            return;
+        }
+    }
+}
+
+void TfrmTonelark2Main::actionMainContextMenuExecute()
+{
+    popupMenuMain->popup(QCursor::pos());
+}
+
+void TfrmTonelark2Main::TransparentSelect(QAction *item)
+{
+    item->setChecked(true);
+    const int tag = item->data().toInt();
+    setWindowOpacity(tag == kTagNone ? 1.0 : (tag & 0xFF) / 255.0);
+}
+
+void TfrmTonelark2Main::menuItemPlayFromBeginningClick()
+{
+    m_transport->playFrom(0);
+}
+
+void TfrmTonelark2Main::menuItemPlayFromCC111Click()
+{
+    m_transport->playFrom(m_monitor->info().LoopTick);
+}
+
+void TfrmTonelark2Main::popupMenuPlaybackPopup()
+{
+    menuItemPlayFromCC111->setEnabled(m_monitor->info().LoopTick != -1);
+}
+
+void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
+{
+    WindowSnapshot atClose;
+    atClose.AlwaysOnTop = toolButtonOfPin->isChecked();
+    atClose.ShowInfo = toolButtonOfInfo->isChecked();
+    atClose.Left = pos().x();
+    atClose.Top = pos().y();
+    // A failed save at close is not reported: the user is leaving.
+    saveSettingsAtClose(m_ini, m_atStart, atClose, m_settings.RestoreWindowPos);
+    event->accept();
+}
+
+void TfrmTonelark2Main::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TfrmTonelark2Main::dropEvent(QDropEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    event->acceptProposedAction();
+    // Only the first dropped file; the others are ignored.
+    if (!urls.isEmpty())
+        BRSLoad(urls.first().toLocalFile());
+}
+
+void TfrmTonelark2Main::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_firstShowDone)
+        return;
+    m_firstShowDone = true;
+    if (!m_positionRestored) {
+        if (const QScreen *screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    if (pagesInfo->isVisible()) {
+        QWidget *current = pagesInfo->currentWidget();
+        if (current == tabInfo)
+            memoComments->setFocus();
+        else if (current == tabLyrics)
+            lvLyrics->setFocus();
+        else if (current == tabCompileMsg)
+            memoCompileMsg->setFocus();
+        else if (current == tabComments)
+            memoMetaComments->setFocus();
+    }
+    resetCarets();
+}
+
+// SongLoaderView
+
+void TfrmTonelark2Main::setMonitorEnabled(bool enabled)
+{
+    if (enabled)
+        timerUpdating->start();
+    else
+        timerUpdating->stop();
+}
+
+void TfrmTonelark2Main::runMonitorStep()
+{
+    timerUpdatingTimer();
+}
+
+void TfrmTonelark2Main::clearSongDisplay()
+{
+    gaugePlayback->setProgress(0);
+    gaugePlayback->setMaxValue(0);
+    for (QToolButton *button : {toolButtonOfPlay, toolButtonOfStop, toolButtonOfPause, toolButtonOfSeek})
+        button->setEnabled(false);
+    editCopyright->clear();
+    editTitle->clear();
+    for (QPlainTextEdit *memo : {memoComments, memoMetaComments, memoLyrics, memoCompileMsg})
+        memo->clear();
+}
+
+void TfrmTonelark2Main::setCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+void TfrmTonelark2Main::setApplicationTitle(const QString &title)
+{
+    m_applicationTitle = title;
+}
+
+void TfrmTonelark2Main::setSaveFileName(const QString &fileName)
+{
+    m_saveFileName = fileName;
+}
+
+void TfrmTonelark2Main::setTabVisible(InfoPage page, bool visible)
+{
+    pagesInfo->setTabVisible(static_cast<int>(page), visible);
+}
+
+void TfrmTonelark2Main::setActivePage(InfoPage page)
+{
+    pagesInfo->setCurrentIndex(static_cast<int>(page));
+}
+
+void TfrmTonelark2Main::setInModalLoop(bool inModalLoop)
+{
+    m_inModalLoop = inModalLoop;
+}
+
+void TfrmTonelark2Main::appendCompileMessage(const QString &line)
+{
+    memoCompileMsg->appendPlainText(line);
+}
+
+void TfrmTonelark2Main::setCommentsText(const QStringList &lines)
+{
+    memoComments->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TfrmTonelark2Main::appendComments(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        memoComments->appendPlainText(line);
+}
+
+void TfrmTonelark2Main::appendMetaComments(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        memoMetaComments->appendPlainText(line);
+}
+
+void TfrmTonelark2Main::setSongTexts(const QString &copyright, const QString &title,
+                                     const QString &lyricsText)
+{
+    editCopyright->setText(copyright);
+    editTitle->setText(title);
+    memoLyrics->setPlainText(lyricsText);
+}
+
+void TfrmTonelark2Main::setLyricCount(int count)
+{
+    // The tempo map was replaced just before; the monitor must not keep the old one.
+    m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    m_lyricsModel->setItemCount(count);
+}
+
+void TfrmTonelark2Main::invokePlay()
+{
+    toolButtonOfPlayClick(toolButtonOfPlay);
+}
+
+void TfrmTonelark2Main::resetLyricsList()
+{
+    lvLyrics->clearSelection();
+    lvLyrics->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    m_lastLyricIndex = -1;
+    lvLyrics->scrollToTop();
+}
+
+void TfrmTonelark2Main::resetCarets()
+{
+    for (QPlainTextEdit *memo : {memoComments, memoLyrics, memoCompileMsg, memoMetaComments}) {
+        QTextCursor cursor = memo->textCursor();
+        cursor.movePosition(QTextCursor::Start);
+        memo->setTextCursor(cursor);
+    }
+    if (lvLyrics->isVisible())
+        lvLyrics->viewport()->update();
+}
+
+} // namespace tonelark

@@ -1,0 +1,243 @@
+#pragma once
+
+#include "Convex.h"
+#include "PlaybackMonitor.h"
+#include "Settings.h"
+#include "SongLoader.h"
+#include "Transport.h"
+#include "Ui.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+
+namespace tonelark {
+
+class Engine;
+class TGauge;
+class LyricsListModel;
+
+// The time display: a label that reports every press as a click, so two quick clicks
+// toggle the display twice instead of becoming one double click.
+class TimePanel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};
+
+// The main window. It builds its widgets, wires them and shows what SongLoader, Transport
+// and PlaybackMonitor work out; it holds no song logic of its own. Components carry their
+// fixed names as members and as objectName.
+class TfrmTonelark2Main : public QWidget, private SongLoaderView {
+    Q_OBJECT
+
+public:
+    // Client size with the info pages shown, and the pages' height.
+    static constexpr int kClientWidth = 352;
+    static constexpr int kClientHeight = 251;
+    static constexpr int kPagesInfoHeight = 147;
+
+    // FormCreate: reads the settings from `ini`, builds fonts and colours, opens the
+    // device through `engine` and loads arguments.first() when there is one. `ui` answers
+    // message boxes and file dialogs (the real dialogs when null). `engine` and `ini`
+    // outlive the window.
+    TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
+                      Ui *ui = nullptr, QWidget *parent = nullptr);
+    // FormDestroy: stops the engine and closes the device.
+    ~TfrmTonelark2Main() override;
+
+    // Loads a song (open button, dropped file, command line, hand-over).
+    LoadOutcome BRSLoad(const QString &fileName);
+
+    const Settings &settings() const { return m_settings; }
+    int infoFontPitch() const { return m_infoFontPitch; }
+    bool muteMode() const { return m_muteMode; }
+    bool inModalLoop() const { return m_inModalLoop; }
+    bool displayTicks() const { return m_displayTicks; }
+    QString appTitle() const { return m_appTitle; }
+    QString saveFileName() const { return m_saveFileName; }
+    const LoadedSong &song() const { return m_loader->song(); }
+    const Transport &transport() const { return *m_transport; }
+    PlaybackMonitor &monitor() { return *m_monitor; }
+    // The nine tool bar images by index: 0 play, 1 pause, 2 stop, 3 play from the loop
+    // point, 4 settings, 5 info, 6 pin, 7 open, 8 seek.
+    const QList<QIcon> &imageListOfToolbar() const { return m_imageListOfToolbar; }
+
+    // Visible components.
+    QLabel *labelCopyright = nullptr;
+    QLineEdit *editCopyright = nullptr;
+    QLabel *labelTitle = nullptr;
+    QLineEdit *editTitle = nullptr;
+    TGauge *gaugePlayback = nullptr;
+    QToolBar *toolbarLeft = nullptr;
+    QToolButton *toolButtonOfSettings = nullptr;
+    QToolButton *toolButtonOfPin = nullptr;
+    QToolButton *toolButtonOfInfo = nullptr;
+    QToolBar *toolbarCenter = nullptr;
+    QToolButton *toolButtonOfOpen = nullptr;
+    QToolBar *toolbarRight = nullptr;
+    QToolButton *toolButtonOfPlay = nullptr;
+    QToolButton *toolButtonOfPause = nullptr;
+    QToolButton *toolButtonOfStop = nullptr;
+    QToolButton *toolButtonOfSeek = nullptr;
+    TimePanel *panelTimeElapsed = nullptr;
+    QTabWidget *pagesInfo = nullptr;
+    QWidget *tabInfo = nullptr;
+    QWidget *tabComments = nullptr;
+    QWidget *tabLyrics = nullptr;
+    QWidget *tabCompileMsg = nullptr;
+    QWidget *tabAbout = nullptr;
+    QPlainTextEdit *memoComments = nullptr;
+    QPlainTextEdit *memoMetaComments = nullptr;
+    QPlainTextEdit *memoLyrics = nullptr;
+    QPlainTextEdit *memoCompileMsg = nullptr;
+    QTreeView *lvLyrics = nullptr;
+    QLabel *textAbout = nullptr;
+
+    // Non-visual components.
+    QTimer *timerUpdating = nullptr;
+    QMenu *popupMenuTaskTray = nullptr;
+    QAction *menuItemRestore = nullptr;
+    QAction *menuItemExit = nullptr;
+    QMenu *popupMenuPlayback = nullptr;
+    QAction *menuItemPlayFromBeginning = nullptr;
+    QAction *menuItemPlayFromCC111 = nullptr;
+    QAction *menuItemSeek = nullptr;
+    QMenu *popupMenuLyrics = nullptr;
+    QAction *pmiCopyLyricsToClipboard = nullptr;
+    QMenu *pmiSaveLyrics = nullptr;
+    QAction *pmiSaveLyricsOnly = nullptr;
+    QAction *pmiSaveLyricsAndDetails = nullptr;
+    QAction *pmiLyricsIncludeMetaText = nullptr;
+    QAction *pmiLyricsPreferTitleToCopyright = nullptr;
+    QAction *pmiScrollToCurrentLyric = nullptr;
+    QMenu *popupMenuMetaText = nullptr;
+    QAction *pmiMetaTextCopy = nullptr;
+    QAction *pmiMetaTextSelectAll = nullptr;
+    QAction *pmiMetaTextCopyFormat1 = nullptr;
+    QAction *pmiMetaTextCopyFormat2 = nullptr;
+    QMenu *popupMenuMain = nullptr;
+    QMenu *pmiTransparent = nullptr;
+    QActionGroup *transparentGroup = nullptr;
+    QAction *pmiTransparentQuarter = nullptr;
+    QAction *pmiTransparentHalf = nullptr;
+    QAction *pmiTransparentNone = nullptr;
+
+    // Keyboard actions (actionList).
+    QAction *actionPlay = nullptr;
+    QAction *actionPause = nullptr;
+    QAction *actionStop = nullptr;
+    QAction *actionTimeOrTick = nullptr;
+    QAction *actionPin = nullptr;
+    QAction *actionSeek = nullptr;
+    QAction *actionInfo = nullptr;
+    QAction *actionOpen = nullptr;
+    QAction *actionHelp = nullptr;
+    QAction *actionSettings = nullptr;
+    QAction *actionNextTab = nullptr;
+    QAction *actionPrevTab = nullptr;
+    QAction *actionAbout = nullptr;
+    QAction *actionSearchStr = nullptr;
+    QAction *actionSeekBack = nullptr;
+    QAction *actionSeekForward = nullptr;
+    QAction *actionRewind = nullptr;
+    QAction *actionMainContextMenu = nullptr;
+
+public slots:
+    void toolButtonOfOpenClick();
+    void toolButtonOfPlayClick(QObject *sender);
+    void toolButtonOfPinClick();
+    void toolButtonOfInfoClick();
+    void panelTimeElapsedClick();
+    void timerUpdatingTimer();
+    void actionListItemExecute(QAction *action);
+    void actionNextTabExecute(QAction *action);
+    void actionMainContextMenuExecute();
+    void TransparentSelect(QAction *item);
+    void menuItemPlayFromBeginningClick();
+    void menuItemPlayFromCC111Click();
+    void popupMenuPlaybackPopup();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildComponents();
+    void buildMenus();
+    void buildActions();
+    QToolButton *addToolButton(QToolBar *bar, const char *name, const QString &hint, int image,
+                               bool checkable);
+    QAction *addAction(const char *name, const QString &caption, const QKeySequence &shortcut);
+    void applyColors();
+    void applyMonitorDisplay(const MonitorDisplay &display);
+    PlayContext playContext() const;
+
+    // SongLoaderView
+    void setMonitorEnabled(bool enabled) override;
+    void runMonitorStep() override;
+    void clearSongDisplay() override;
+    void setCaption(const QString &caption) override;
+    void setApplicationTitle(const QString &title) override;
+    void setSaveFileName(const QString &fileName) override;
+    void setTabVisible(InfoPage page, bool visible) override;
+    void setActivePage(InfoPage page) override;
+    void setInModalLoop(bool inModalLoop) override;
+    void appendCompileMessage(const QString &line) override;
+    void setCommentsText(const QStringList &lines) override;
+    void appendComments(const QStringList &lines) override;
+    void appendMetaComments(const QStringList &lines) override;
+    void setSongTexts(const QString &copyright, const QString &title,
+                      const QString &lyricsText) override;
+    void setLyricCount(int count) override;
+    void invokePlay() override;
+    void resetLyricsList() override;
+    void resetCarets() override;
+
+    Engine &m_engine;
+    Convex &m_ini;
+    std::unique_ptr<WidgetUi> m_ownUi;
+    Ui *m_ui = nullptr;
+    QString m_appTitle;
+    Settings m_settings;
+    bool m_muteMode = false;
+    WindowSnapshot m_atStart;
+    int m_infoFontPitch = 0;
+    bool m_inModalLoop = false;
+    bool m_displayTicks = false;
+    bool m_isMouseDown = false;
+    bool m_positionRestored = false;
+    bool m_firstShowDone = false;
+    int m_lastLyricIndex = -1;
+    QString m_saveFileName;
+    QList<QIcon> m_imageListOfToolbar;
+    LyricsListModel *m_lyricsModel = nullptr;
+    std::unique_ptr<Transport> m_transport;
+    std::unique_ptr<PlaybackMonitor> m_monitor;
+    std::unique_ptr<SongLoader> m_loader;
+};
+
+} // namespace tonelark

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "Engine.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace tonelark::test {
+
+// An engine that records every call as text ("play(1,480)") and answers the polls with
+// whatever the test set last.
+class FakeEngine final : public Engine {
+public:
+    QStringList calls;
+    TBrs4PlayerStatus nextStatus{};
+    TBrs4SmfInformation nextInfo{};
+    QByteArray registered;
+
+    void setStatus(TBrsPlayerState state, std::int32_t tick, std::int32_t timeMs)
+    {
+        nextStatus.State = state;
+        nextStatus.Tick = tick;
+        nextStatus.Time = timeMs;
+    }
+    void setTotals(std::int32_t totalTick, std::int32_t totalTime, std::int32_t loopTick = -1,
+                   std::int32_t loopTime = -1)
+    {
+        nextInfo.TotalTick = totalTick;
+        nextInfo.TotalTime = totalTime;
+        nextInfo.LoopTick = loopTick;
+        nextInfo.LoopTime = loopTime;
+    }
+
+    std::int32_t openDevice(std::int32_t deviceId) override { return record(QStringLiteral("openDevice(%1)").arg(deviceId)); }
+    std::int32_t closeDevice() override { return record(QStringLiteral("closeDevice()")); }
+    std::int32_t clearList() override
+    {
+        registered.clear();
+        return record(QStringLiteral("clearList()"));
+    }
+    std::int32_t addListFromMemory(const QByteArray &smf) override
+    {
+        registered = smf;
+        return record(QStringLiteral("addListFromMemory(%1)").arg(smf.size()));
+    }
+    std::int32_t play(std::int32_t option, std::int32_t startTick) override
+    {
+        return record(QStringLiteral("play(%1,%2)").arg(option).arg(startTick));
+    }
+    std::int32_t pause() override { return record(QStringLiteral("pause()")); }
+    std::int32_t stop() override { return record(QStringLiteral("stop()")); }
+    std::int32_t setMasterVolume(std::int32_t volume) override
+    {
+        return record(QStringLiteral("setMasterVolume(%1)").arg(volume));
+    }
+    TBrs4PlayerStatus status() override
+    {
+        calls << QStringLiteral("status()");
+        return nextStatus;
+    }
+    TBrs4SmfInformation info() override
+    {
+        calls << QStringLiteral("info()");
+        return nextInfo;
+    }
+
+private:
+    std::int32_t record(const QString &call)
+    {
+        calls << call;
+        return BRSERROR_NOERROR;
+    }
+};
+
+} // namespace tonelark::test
