@@ -83,6 +83,22 @@ QString singleLine(QStringView text)
     return result;
 }
 
+// Calls `fn` for every line of `text`; CR LF, LF and a lone CR each end a line.
+template <typename View, typename Fn>
+void forEachLine(View text, Fn fn)
+{
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        fn(text.sliced(start, end - start));
+        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+}
+
 std::optional<quint32> parseHexDigits(QStringView digits)
 {
     if (digits.isEmpty())
@@ -187,16 +203,7 @@ void Convex::parse(QByteArrayView bytes)
         QStringDecoder decoder(littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
                                QStringDecoder::Flag::ConvertInitialBom);
         const QString text = decoder.decode(bytes.sliced(2));
-        qsizetype start = 0;
-        while (start <= text.size()) {
-            qsizetype end = start;
-            while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
-                ++end;
-            addLine(trimmed(QStringView(text).sliced(start, end - start)), {}, current);
-            if (end < text.size() && text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n')
-                ++end;
-            start = end + 1;
-        }
+        forEachLine(QStringView(text), [&](QStringView line) { addLine(trimmed(line), {}, current); });
         return;
     }
 
@@ -208,20 +215,12 @@ void Convex::parse(QByteArrayView bytes)
     }
     // CP932 and UTF-8 never use CR or LF inside a character, so the bytes split into lines
     // before decoding; that keeps each line's original bytes at hand.
-    qsizetype start = 0;
-    while (start <= body.size()) {
-        qsizetype end = start;
-        while (end < body.size() && body[end] != '\r' && body[end] != '\n')
-            ++end;
-        const QByteArrayView raw = trimmedBytes(body.sliced(start, end - start));
-        const QString line = m_encoding == IniEncoding::Ansi ? ansiToUnicode(raw)
-                                                             : QString::fromUtf8(raw);
-        const QByteArray rawIfLossy = encode(line) == raw ? QByteArray() : raw.toByteArray();
-        addLine(line, rawIfLossy, current);
-        if (end < body.size() && body[end] == '\r' && end + 1 < body.size() && body[end + 1] == '\n')
-            ++end;
-        start = end + 1;
-    }
+    forEachLine(body, [&](QByteArrayView line) {
+        const QByteArrayView raw = trimmedBytes(line);
+        const QString text = m_encoding == IniEncoding::Ansi ? ansiToUnicode(raw) : QString::fromUtf8(raw);
+        const QByteArray rawIfLossy = encode(text) == raw ? QByteArray() : raw.toByteArray();
+        addLine(text, rawIfLossy, current);
+    });
 }
 
 void Convex::addLine(const QString &line, const QByteArray &rawIfLossy, int &current)

@@ -247,6 +247,36 @@ TEST_F(ConvexFile, SaveReplacesTheOldFileAndCreatesMissingFolders)
     EXPECT_EQ(QDir(QFileInfo(file).absolutePath()).entryList(QDir::Files), QStringList{QStringLiteral("tonelark.ini")});
 }
 
+TEST_F(ConvexFile, SaveSwapsInANewFileRatherThanRewritingTheOldOne)
+{
+    // A second hard link sees every in-place rewrite; after a swap it still holds the old
+    // content, which is what a reader racing the save (or a crash mid-write) would see.
+    const QString file = path(QStringLiteral("tonelark.ini"));
+    const QString witness = path(QStringLiteral("witness"));
+    ASSERT_TRUE(writeBytes(file, "[Tonelark]\nTop=1\n"));
+    ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(witness).constData()), 0);
+
+    Convex ini(file);
+    ini.WriteInteger(u"Tonelark", u"Top", 2);
+    ASSERT_TRUE(ini.UpdateFile());
+    EXPECT_EQ(readBytes(file), QByteArray("[Tonelark]\nTop=2\n\n"));
+    EXPECT_EQ(readBytes(witness), QByteArray("[Tonelark]\nTop=1\n"));
+}
+
+TEST_F(ConvexFile, SaveThroughASymbolicLinkUpdatesTheLinkedFile)
+{
+    const QString real = path(QStringLiteral("real.ini"));
+    const QString link = path(QStringLiteral("tonelark.ini"));
+    ASSERT_TRUE(writeBytes(real, "[Tonelark]\nTop=1\n"));
+    ASSERT_TRUE(QFile::link(real, link));
+
+    Convex ini(link);
+    ini.WriteInteger(u"Tonelark", u"Top", 3);
+    ASSERT_TRUE(ini.UpdateFile());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readBytes(real), QByteArray("[Tonelark]\nTop=3\n\n"));
+}
+
 TEST_F(ConvexFile, SaveUnderARegularFileFailsWithAMessage)
 {
     ASSERT_TRUE(writeBytes(path(QStringLiteral("plain")), "not a folder"));
@@ -361,11 +391,19 @@ TEST(SettingsLocation, ConfigFolderFollowsXdgConfigHome)
     EXPECT_EQ(folder, dir.path() + QStringLiteral("/Tonelark"));
 }
 
-TEST(SettingsLocation, WritableProgramFolderKeepsTheFileBesideTheProgram)
+TEST(SettingsLocation, ProgramFolderIsCheckedForWriting)
 {
     QTemporaryDir dir;
     const QString program = dir.filePath(QStringLiteral("tonelark"));
     EXPECT_EQ(settingsFileNameForProgram(program), program + QStringLiteral(".ini"));
+
+    const QString inConfig = userConfigFolder() + QStringLiteral("/tonelark.ini");
+    EXPECT_EQ(settingsFileNameForProgram(dir.filePath(QStringLiteral("gone/tonelark"))), inConfig);
+    if (geteuid() != 0) {
+        ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        EXPECT_EQ(settingsFileNameForProgram(program), inConfig);
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 }
 
 TEST(ProgramStore, IsLoadedOnceFromSettingsFileNameAndFreedWithoutSaving)
