@@ -1,0 +1,997 @@
+#include "MmlParser.h"
+
+#include "Cp932Codec.h"
+#include "MmlDiagnostics.h"
+#include "MmlLimits.h"
+
+#include <algorithm>
+#include <array>
+
+namespace sakura {
+
+namespace {
+
+constexpr char32_t kFullWidthSpace = U'\u3000';
+
+bool isBlank(char32_t c)
+{
+    return c == U' ' || c == U'\t' || c == U'\r' || c == U'\n' || c == U'\f' || c == U'\v'
+        || c == kFullWidthSpace;
+}
+
+bool isDigit(char32_t c)
+{
+    return c >= U'0' && c <= U'9';
+}
+
+bool isAsciiLetter(char32_t c)
+{
+    return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+}
+
+bool isUpper(char32_t c)
+{
+    return c >= U'A' && c <= U'Z';
+}
+
+char32_t toLower(char32_t c)
+{
+    return isUpper(c) ? c - U'A' + U'a' : c;
+}
+
+bool equalsIgnoreCase(std::u32string_view a, std::u32string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (toLower(a[i]) != toLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Semitone of a note letter above the octave's C, or -1.
+int letterSemitone(char32_t c)
+{
+    switch (toLower(c)) {
+    case U'c': return 0;
+    case U'd': return 2;
+    case U'e': return 4;
+    case U'f': return 5;
+    case U'g': return 7;
+    case U'a': return 9;
+    case U'b': return 11;
+    default: return -1;
+    }
+}
+
+std::string utf8(std::u32string_view text)
+{
+    return toUtf8(text);
+}
+
+std::string quoted(std::u32string_view text)
+{
+    return "「" + utf8(text) + "」";
+}
+
+std::string displayChar(char32_t c)
+{
+    if (c < 0x20 || c == 0x7F) {
+        static const char kHex[] = "0123456789ABCDEF";
+        std::string out = "0x";
+        out += kHex[(c >> 4) & 0xF];
+        out += kHex[c & 0xF];
+        return "「" + out + "」";
+    }
+    return quoted(std::u32string_view(&c, 1));
+}
+
+// The controller numbers of the named controller commands.
+constexpr int kCcModulation = 1;
+constexpr int kCcVolume = 7;
+constexpr int kCcPan = 10;
+constexpr int kCcExpression = 11;
+constexpr int kCcReverb = 91;
+constexpr int kCcChorus = 93;
+
+// Meta event types of the text commands.
+constexpr int kMetaText = 0x01;
+constexpr int kMetaCopyright = 0x02;
+constexpr int kMetaSequenceName = 0x03;
+constexpr int kMetaLyric = 0x05;
+
+} // namespace
+
+MmlParser::MmlParser(std::u32string_view source, const Cp932Codec &codec, MmlDiagnostics &diagnostics)
+    : m_source(source)
+    , m_codec(codec)
+    , m_diagnostics(diagnostics)
+{
+    m_lineStarts.push_back(0);
+    for (size_t i = 0; i < m_source.size(); ++i) {
+        if (m_source[i] == U'\n')
+            m_lineStarts.push_back(i + 1);
+    }
+}
+
+uint32_t MmlParser::lineAt(size_t pos) const
+{
+    const auto it = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), pos);
+    return static_cast<uint32_t>(it - m_lineStarts.begin());
+}
+
+char32_t MmlParser::peek(size_t offset) const
+{
+    const size_t at = m_pos + offset;
+    return at < m_source.size() ? m_source[at] : U'\0';
+}
+
+void MmlParser::error(size_t pos, const std::string &text)
+{
+    m_diagnostics.error(lineAt(pos), text);
+}
+
+void MmlParser::unknownCommand(size_t pos, std::u32string_view text)
+{
+    error(pos, "未定義のコマンド" + quoted(text) + "があります。");
+}
+
+void MmlParser::emit(MmlOp op, size_t start, int64_t a, int64_t b)
+{
+    MmlCommand command{op, lineAt(start)};
+    command.a = a;
+    command.b = b;
+    m_program.commands.push_back(command);
+}
+
+void MmlParser::skipToLineEnd()
+{
+    while (!atEnd() && peek() != U'\n')
+        ++m_pos;
+}
+
+void MmlParser::skipBlank()
+{
+    while (!atEnd()) {
+        const char32_t c = peek();
+        if (isBlank(c)) {
+            ++m_pos;
+        } else if (c == U'/' && peek(1) == U'/') {
+            skipToLineEnd();
+        } else if (c == U'/' && peek(1) == U'*') {
+            const size_t start = m_pos;
+            const size_t end = m_source.find(U"*/", m_pos + 2);
+            if (end == std::u32string_view::npos) {
+                error(start, "コメントの「/*」が「*/」で閉じていません。");
+                m_pos = m_source.size();
+            } else {
+                m_pos = end + 2;
+            }
+        } else {
+            return;
+        }
+    }
+}
+
+MmlProgram MmlParser::parse()
+{
+    while (true) {
+        skipBlank();
+        if (atEnd())
+            break;
+        const size_t before = m_pos;
+        parseStatement();
+        if (m_pos == before)
+            ++m_pos; // every statement consumes input; this keeps a slip from looping forever
+    }
+    // Loops left open: their repeats are dropped so the rest still compiles once.
+    for (const LoopFrame &frame : m_loops) {
+        if (frame.beginIndex < 0)
+            continue;
+        m_diagnostics.error(frame.line, "ループの「[」に対応する「]」がありません。");
+        m_program.commands[static_cast<size_t>(frame.beginIndex)].op = MmlOp::Nop;
+        for (size_t index : frame.breaks)
+            m_program.commands[index].op = MmlOp::Nop;
+    }
+    m_loops.clear();
+    return std::move(m_program);
+}
+
+void MmlParser::parseStatement()
+{
+    const size_t start = m_pos;
+    const char32_t c = peek();
+    if (isAsciiLetter(c)) {
+        parseAsciiLetter();
+        return;
+    }
+    switch (c) {
+    case U'@': {
+        ++m_pos;
+        int64_t value = 0;
+        if (readValue(U"@", start, 1, 128, value))
+            emit(MmlOp::Program, start, value);
+        return;
+    }
+    case U'>':
+        ++m_pos;
+        emit(MmlOp::OctaveUp, start);
+        return;
+    case U'<':
+        ++m_pos;
+        emit(MmlOp::OctaveDown, start);
+        return;
+    case U'[':
+        parseLoopBegin();
+        return;
+    case U':':
+        parseLoopBreak();
+        return;
+    case U']':
+        parseLoopEnd();
+        return;
+    case U'\'':
+        parseChord();
+        return;
+    case U'^':
+        ++m_pos;
+        error(start, "「^」の前に音符か休符がありません。");
+        return;
+    case U'"': {
+        std::u32string ignored;
+        parseString(ignored);
+        error(start, "文字列の前にコマンドがありません。");
+        return;
+    }
+    case Cp932Codec::kInvalid:
+        while (peek() == Cp932Codec::kInvalid)
+            ++m_pos;
+        error(start, "文字コードが正しくありません（CP932として読めないバイトがあります）。");
+        return;
+    default:
+        break;
+    }
+    if (isDigit(c)) {
+        while (isDigit(peek()))
+            ++m_pos;
+        error(start, "数値" + quoted(m_source.substr(start, m_pos - start)) + "の前にコマンドがありません。");
+        return;
+    }
+    size_t length = 0;
+    const int semitone = katakanaNote(m_pos, length);
+    if (semitone >= 0) {
+        m_pos += length;
+        parseNote(semitone, start);
+        return;
+    }
+    if (c == U'ッ') {
+        ++m_pos;
+        parseRest(start);
+        return;
+    }
+    if (const Name *name = findJapanese(m_pos, length)) {
+        m_pos += length;
+        parseNamed(*name, start);
+        return;
+    }
+    if (c >= 0x80) {
+        parseUnknownNonAscii();
+        return;
+    }
+    ++m_pos;
+    error(start, "未定義のコマンド" + displayChar(c) + "があります。");
+}
+
+// A letter run followed by '=', '(' or '{' names a command (Tempo=120, Track(2), Lyric{"…"});
+// the name may close a run of notes ("cdeVolume=90"). Elsewhere letters are one-letter
+// commands, except the upper-case controller short forms V P M EP REV CHO.
+void MmlParser::parseAsciiLetter()
+{
+    const size_t start = m_pos;
+    if (start < m_runBegin || start >= m_runEnd) {
+        m_runBegin = start;
+        m_runEnd = start;
+        while (m_runEnd < m_source.size() && isAsciiLetter(m_source[m_runEnd]))
+            ++m_runEnd;
+        size_t after = m_runEnd;
+        while (after < m_source.size() && (m_source[after] == U' ' || m_source[after] == U'\t'))
+            ++after;
+        const char32_t next = after < m_source.size() ? m_source[after] : U'\0';
+        m_runNamedAt = std::u32string_view::npos;
+        m_runName = nullptr;
+        if (next == U'=' || next == U'(' || next == U'{') {
+            for (size_t k = m_runBegin; k < m_runEnd; ++k) {
+                if (const Name *name = findWord(m_source.substr(k, m_runEnd - k))) {
+                    m_runNamedAt = k;
+                    m_runName = name;
+                    break;
+                }
+            }
+            if (!m_runName) {
+                unknownCommand(start, m_source.substr(m_runBegin, m_runEnd - m_runBegin));
+                m_pos = m_runEnd;
+                skipArgument();
+                return;
+            }
+        }
+    }
+    if (start == m_runNamedAt) {
+        const std::u32string_view display = m_source.substr(start, m_runEnd - start);
+        m_pos = m_runEnd;
+        if (m_runName->kind == NameKind::Text)
+            parseNamedText(*m_runName, start, display);
+        else
+            parseNamed(*m_runName, start);
+        return;
+    }
+
+    // Upper-case controller short forms: EP100, REV40, CHO20.
+    static constexpr std::array<std::pair<std::u32string_view, int>, 3> kShortForms{{
+        {U"REV", kCcReverb}, {U"CHO", kCcChorus}, {U"EP", kCcExpression}}};
+    for (const auto &[form, controller] : kShortForms) {
+        if (m_source.substr(start, form.size()) == form) {
+            m_pos += form.size();
+            int64_t value = 0;
+            if (readValue(form, start, 0, 127, value))
+                emit(MmlOp::Control, start, controller, value);
+            return;
+        }
+    }
+    ++m_pos;
+    parseSingleLetter(m_source[start]);
+}
+
+void MmlParser::parseSingleLetter(char32_t c)
+{
+    const size_t start = m_pos - 1;
+    const std::u32string_view command = m_source.substr(start, 1);
+    int64_t value = 0;
+    // Case matters only here: v is the note velocity, V the channel volume (controller 7).
+    if (c == U'V') {
+        if (readValue(command, start, 0, 127, value))
+            emit(MmlOp::Control, start, kCcVolume, value);
+        return;
+    }
+    const int semitone = letterSemitone(c);
+    if (semitone >= 0) {
+        parseNote(semitone, start);
+        return;
+    }
+    switch (toLower(c)) {
+    case U'r':
+        parseRest(start);
+        return;
+    case U'l': {
+        skipBlank();
+        MmlLengthPart part;
+        if (!parseLengthPart(part, false)) {
+            return;
+        }
+        if (part.kind == MmlLengthPart::Default) {
+            error(start, "「l」の値がありません。");
+            return;
+        }
+        MmlCommand cmd{MmlOp::DefaultLength, lineAt(start)};
+        cmd.lengthBegin = static_cast<uint32_t>(m_program.lengths.size());
+        cmd.lengthCount = 1;
+        m_program.lengths.push_back(part);
+        m_program.commands.push_back(cmd);
+        return;
+    }
+    case U'o':
+        if (readValue(command, start, 0, kMaxOctave, value))
+            emit(MmlOp::Octave, start, value);
+        return;
+    case U'v':
+        if (readValue(command, start, 0, 127, value))
+            emit(MmlOp::Velocity, start, value);
+        return;
+    case U'q':
+        if (readValue(command, start, 1, 100, value))
+            emit(MmlOp::Gate, start, value);
+        return;
+    case U't':
+        if (readValue(command, start, kMinTempo, kMaxTempo, value))
+            emit(MmlOp::Tempo, start, value);
+        return;
+    case U'p':
+        if (readValue(command, start, 0, 127, value))
+            emit(MmlOp::Control, start, kCcPan, value);
+        return;
+    case U'm':
+        if (readValue(command, start, 0, 127, value))
+            emit(MmlOp::Control, start, kCcModulation, value);
+        return;
+    case U'y': {
+        int64_t controller = 0;
+        if (!readValue(command, start, 0, 127, controller))
+            return;
+        skipBlank();
+        if (peek() != U',') {
+            error(start, "「y」には「,」で区切った二つの値（コントロール番号,値）が必要です。");
+            return;
+        }
+        ++m_pos;
+        if (readValue(command, start, 0, 127, value))
+            emit(MmlOp::Control, start, controller, value);
+        return;
+    }
+    default:
+        unknownCommand(start, command);
+        return;
+    }
+}
+
+int MmlParser::katakanaNote(size_t pos, size_t &length) const
+{
+    length = 1;
+    const char32_t c = pos < m_source.size() ? m_source[pos] : U'\0';
+    switch (c) {
+    case U'ド': return 0;
+    case U'レ': return 2;
+    case U'ミ': return 4;
+    case U'フ':
+        // ファ and the short フ are both F.
+        if (pos + 1 < m_source.size() && m_source[pos + 1] == U'ァ')
+            length = 2;
+        return 5;
+    case U'ソ': return 7;
+    case U'ラ': return 9;
+    case U'シ': return 11;
+    default: return -1;
+    }
+}
+
+void MmlParser::parseNote(int semitone, size_t start)
+{
+    while (true) {
+        const char32_t c = peek();
+        if (c == U'+' || c == U'#')
+            ++semitone;
+        else if (c == U'-')
+            --semitone;
+        else
+            break;
+        ++m_pos;
+        if (semitone > 127 || semitone < -128)
+            break; // the key check reports it; do not let a long run grow without bound
+    }
+    uint32_t begin = 0;
+    uint32_t count = 0;
+    if (!parseLength(start, begin, count))
+        return;
+    MmlCommand command{MmlOp::Note, lineAt(start)};
+    command.a = semitone;
+    command.lengthBegin = begin;
+    command.lengthCount = count;
+    m_program.commands.push_back(command);
+}
+
+void MmlParser::parseRest(size_t start)
+{
+    uint32_t begin = 0;
+    uint32_t count = 0;
+    if (!parseLength(start, begin, count))
+        return;
+    MmlCommand command{MmlOp::Rest, lineAt(start)};
+    command.lengthBegin = begin;
+    command.lengthCount = count;
+    m_program.commands.push_back(command);
+}
+
+// A length: [n | %n] dots, then any number of ^[n | %n] dots for ties.
+bool MmlParser::parseLength(size_t start, uint32_t &begin, uint32_t &count)
+{
+    (void)start;
+    begin = static_cast<uint32_t>(m_program.lengths.size());
+    MmlLengthPart part;
+    if (!parseLengthPart(part, true)) {
+        m_program.lengths.resize(begin);
+        return false;
+    }
+    m_program.lengths.push_back(part);
+    while (true) {
+        const size_t save = m_pos;
+        skipBlank();
+        if (peek() != U'^') {
+            m_pos = save;
+            break;
+        }
+        ++m_pos;
+        skipBlank();
+        if (!parseLengthPart(part, true)) {
+            m_program.lengths.resize(begin);
+            return false;
+        }
+        m_program.lengths.push_back(part);
+    }
+    count = static_cast<uint32_t>(m_program.lengths.size() - begin);
+    return true;
+}
+
+bool MmlParser::parseLengthPart(MmlLengthPart &part, bool allowDefault)
+{
+    part = MmlLengthPart{};
+    const size_t start = m_pos;
+    if (peek() == U'%') {
+        ++m_pos;
+        Number number;
+        if (!readNumber(number) || number.text.front() == U'-' || number.text.front() == U'+') {
+            error(start, "「%」の後にティック数がありません。");
+            return false;
+        }
+        if (number.overflow || number.value > kMaxTick) {
+            error(start, "ティック数" + quoted(number.text) + "が大きすぎます（最大" + std::to_string(kMaxTick) + "）。");
+            return false;
+        }
+        part.kind = MmlLengthPart::Ticks;
+        part.value = number.value;
+    } else if (isDigit(peek())) {
+        Number number;
+        readNumber(number);
+        if (number.overflow || number.value == 0 || number.value > kMaxTimeBase * 4) {
+            error(start, "音長" + quoted(number.text) + "は使えません。");
+            return false;
+        }
+        part.kind = MmlLengthPart::Divisor;
+        part.value = number.value;
+    } else if (!allowDefault) {
+        return true;
+    }
+    int dots = 0;
+    while (peek() == U'.') {
+        ++m_pos;
+        ++dots;
+    }
+    if (dots > kMaxDots) {
+        error(start, "付点が多すぎます。");
+        return false;
+    }
+    part.dots = static_cast<uint8_t>(dots);
+    return true;
+}
+
+void MmlParser::parseChord()
+{
+    const size_t start = m_pos;
+    ++m_pos;
+    const uint32_t itemBegin = static_cast<uint32_t>(m_program.chordItems.size());
+    int notes = 0;
+    bool bad = false;
+    while (true) {
+        const char32_t c = peek();
+        if (atEnd() || c == U'\n') {
+            error(start, "和音の「'」が閉じていません。");
+            m_program.chordItems.resize(itemBegin);
+            return;
+        }
+        if (c == U'\'') {
+            ++m_pos;
+            break;
+        }
+        if (isBlank(c)) {
+            ++m_pos;
+            continue;
+        }
+        const size_t at = m_pos;
+        size_t length = 0;
+        int semitone = letterSemitone(c);
+        if (semitone >= 0) {
+            length = 1;
+        } else {
+            semitone = katakanaNote(m_pos, length);
+        }
+        if (semitone >= 0) {
+            m_pos += length;
+            while (peek() == U'+' || peek() == U'#' || peek() == U'-') {
+                semitone += peek() == U'-' ? -1 : 1;
+                ++m_pos;
+            }
+            m_program.chordItems.push_back({MmlChordItem::Note, semitone});
+            ++notes;
+        } else if (c == U'>') {
+            ++m_pos;
+            m_program.chordItems.push_back({MmlChordItem::OctaveUp, 0});
+        } else if (c == U'<') {
+            ++m_pos;
+            m_program.chordItems.push_back({MmlChordItem::OctaveDown, 0});
+        } else if (toLower(c) == U'o') {
+            ++m_pos;
+            int64_t value = 0;
+            if (readValue(U"o", at, 0, kMaxOctave, value))
+                m_program.chordItems.push_back({MmlChordItem::OctaveSet, static_cast<int32_t>(value)});
+            else
+                bad = true;
+        } else {
+            ++m_pos;
+            error(at, "和音の中に使えないコマンド" + displayChar(c) + "があります。");
+            bad = true;
+        }
+    }
+    uint32_t begin = 0;
+    uint32_t count = 0;
+    if (!parseLength(start, begin, count) || bad) {
+        m_program.chordItems.resize(itemBegin);
+        return;
+    }
+    if (notes == 0) {
+        error(start, "和音に音符がありません。");
+        m_program.chordItems.resize(itemBegin);
+        return;
+    }
+    MmlCommand command{MmlOp::Chord, lineAt(start)};
+    command.itemBegin = itemBegin;
+    command.itemCount = static_cast<uint32_t>(m_program.chordItems.size() - itemBegin);
+    command.lengthBegin = begin;
+    command.lengthCount = count;
+    m_program.commands.push_back(command);
+}
+
+void MmlParser::parseLoopBegin()
+{
+    const size_t start = m_pos;
+    ++m_pos;
+    int64_t count = kDefaultLoopCount;
+    const size_t save = m_pos;
+    skipBlank();
+    if (isDigit(peek())) {
+        if (!readValue(U"[", start, kMinLoopCount, kMaxLoopCount, count))
+            count = 1;
+    } else {
+        m_pos = save;
+    }
+    if (m_loops.size() >= static_cast<size_t>(kMaxLoopDepth)) {
+        if (m_loops.back().beginIndex >= 0 || m_loops.size() == static_cast<size_t>(kMaxLoopDepth))
+            error(start, "ループの入れ子が深すぎます（最大" + std::to_string(kMaxLoopDepth) + "段）。");
+        m_loops.push_back({-1, {}, lineAt(start)});
+        return;
+    }
+    m_loops.push_back({static_cast<int64_t>(m_program.commands.size()), {}, lineAt(start)});
+    emit(MmlOp::LoopBegin, start, count);
+}
+
+void MmlParser::parseLoopBreak()
+{
+    const size_t start = m_pos;
+    ++m_pos;
+    if (m_loops.empty()) {
+        error(start, "「:」はループ「[ ]」の中でしか使えません。");
+        return;
+    }
+    LoopFrame &frame = m_loops.back();
+    if (frame.beginIndex < 0)
+        return;
+    if (!frame.breaks.empty()) {
+        error(start, "一つのループに「:」が二つ以上あります。");
+        return;
+    }
+    frame.breaks.push_back(m_program.commands.size());
+    emit(MmlOp::LoopBreak, start, 0, frame.beginIndex);
+}
+
+void MmlParser::parseLoopEnd()
+{
+    const size_t start = m_pos;
+    ++m_pos;
+    if (m_loops.empty()) {
+        error(start, "「]」に対応する「[」がありません。");
+        return;
+    }
+    const LoopFrame frame = m_loops.back();
+    m_loops.pop_back();
+    if (frame.beginIndex < 0)
+        return;
+    const auto endIndex = static_cast<int64_t>(m_program.commands.size());
+    m_program.commands[static_cast<size_t>(frame.beginIndex)].b = endIndex;
+    emit(MmlOp::LoopEnd, start, 0, frame.beginIndex);
+}
+
+const MmlParser::Name *MmlParser::findWord(std::u32string_view word) const
+{
+    static const Name kNames[] = {
+        {U"Track", NameKind::Track, 0, false},
+        {U"TR", NameKind::Track, 0, false},
+        {U"Channel", NameKind::Channel, 0, false},
+        {U"CH", NameKind::Channel, 0, false},
+        {U"Program", NameKind::Program, 0, false},
+        {U"Tempo", NameKind::Tempo, 0, false},
+        {U"TimeBase", NameKind::TimeBase, 0, false},
+        {U"TimeSignature", NameKind::TimeSignature, 0, false},
+        {U"Volume", NameKind::Controller, kCcVolume, false},
+        {U"V", NameKind::Controller, kCcVolume, true},
+        {U"Expression", NameKind::Controller, kCcExpression, false},
+        {U"EP", NameKind::Controller, kCcExpression, false},
+        {U"Pan", NameKind::Controller, kCcPan, false},
+        {U"P", NameKind::Controller, kCcPan, true},
+        {U"Reverb", NameKind::Controller, kCcReverb, false},
+        {U"REV", NameKind::Controller, kCcReverb, false},
+        {U"Chorus", NameKind::Controller, kCcChorus, false},
+        {U"CHO", NameKind::Controller, kCcChorus, false},
+        {U"Modulation", NameKind::Controller, kCcModulation, false},
+        {U"M", NameKind::Controller, kCcModulation, true},
+        {U"PitchBend", NameKind::PitchBend, 0, false},
+        {U"Lyric", NameKind::Text, kMetaLyric, false},
+        {U"Title", NameKind::Text, kMetaSequenceName, false},
+        {U"Copyright", NameKind::Text, kMetaCopyright, false},
+        {U"Comment", NameKind::Text, kMetaText, false},
+    };
+    for (const Name &name : kNames) {
+        if (name.caseSensitive ? word == name.name : equalsIgnoreCase(word, name.name))
+            return &name;
+    }
+    return nullptr;
+}
+
+const MmlParser::Name *MmlParser::findJapanese(size_t pos, size_t &length) const
+{
+    static const Name kNames[] = {
+        {U"トラック", NameKind::Track, 0, true},
+        {U"チャンネル", NameKind::Channel, 0, true},
+        {U"音色", NameKind::Program, 0, true},
+        {U"テンポ", NameKind::Tempo, 0, true},
+        {U"曲名", NameKind::Text, kMetaSequenceName, true},
+        {U"作者", NameKind::Text, kMetaCopyright, true},
+        {U"コメント", NameKind::Text, kMetaText, true},
+        {U"歌詞", NameKind::Text, kMetaLyric, true},
+    };
+    for (const Name &name : kNames) {
+        if (m_source.substr(pos, name.name.size()) == name.name) {
+            length = name.name.size();
+            return &name;
+        }
+    }
+    return nullptr;
+}
+
+void MmlParser::parseUnknownNonAscii()
+{
+    const size_t start = m_pos;
+    size_t length = 0;
+    while (!atEnd() && m_pos - start < 8) {
+        const char32_t c = peek();
+        if (c < 0x80 || isBlank(c) || c == Cp932Codec::kInvalid || katakanaNote(m_pos, length) >= 0
+            || c == U'ッ' || findJapanese(m_pos, length))
+            break;
+        ++m_pos;
+    }
+    if (m_pos == start)
+        ++m_pos;
+    unknownCommand(start, m_source.substr(start, m_pos - start));
+    skipArgument();
+}
+
+// After an unknown named command: skips its "=1,2", "(…)" or "{…}" on the same line so one
+// mistake gives one message.
+void MmlParser::skipArgument()
+{
+    while (peek() == U' ' || peek() == U'\t')
+        ++m_pos;
+    const char32_t c = peek();
+    if (c == U'=') {
+        ++m_pos;
+        while (isDigit(peek()) || peek() == U',' || peek() == U'-' || peek() == U'+' || peek() == U' ')
+            ++m_pos;
+        if (peek() == U'"') {
+            std::u32string ignored;
+            parseString(ignored);
+        }
+    } else if (c == U'(' || c == U'{') {
+        const char32_t close = c == U'(' ? U')' : U'}';
+        const size_t end = m_source.find(close, m_pos);
+        const size_t lineEnd = m_source.find(U'\n', m_pos);
+        if (end != std::u32string_view::npos && end < lineEnd)
+            m_pos = end + 1;
+    }
+}
+
+void MmlParser::parseNamed(const Name &name, size_t start)
+{
+    const std::u32string_view display = m_source.substr(start, m_pos - start);
+    if (name.kind == NameKind::Text) {
+        parseNamedText(name, start, display);
+        return;
+    }
+    while (peek() == U' ' || peek() == U'\t')
+        ++m_pos;
+    char32_t close = U'\0';
+    if (peek() == U'=') {
+        ++m_pos;
+    } else if (peek() == U'(') {
+        ++m_pos;
+        close = U')';
+    } else if (!isDigit(peek()) && peek() != U'-' && peek() != U'+') {
+        error(start, quoted(display) + "の後に「=値」か「(値)」が必要です。");
+        skipArgument();
+        return;
+    }
+    const size_t wanted = name.kind == NameKind::TimeSignature ? 2 : 1;
+    std::vector<int64_t> values;
+    bool ok = true;
+    while (true) {
+        int64_t value = 0;
+        int64_t min = 0;
+        int64_t max = 127;
+        switch (name.kind) {
+        case NameKind::Track: min = kMinTrack; max = kMaxTrack; break;
+        case NameKind::Channel: min = 1; max = 16; break;
+        case NameKind::Program: min = 1; max = 128; break;
+        case NameKind::Tempo: min = kMinTempo; max = kMaxTempo; break;
+        case NameKind::TimeBase: min = kMinTimeBase; max = kMaxTimeBase; break;
+        case NameKind::TimeSignature:
+            if (values.empty()) {
+                min = 1;
+                max = 99;
+            } else {
+                min = 1;
+                max = 64;
+            }
+            break;
+        case NameKind::PitchBend: min = -8192; max = 8191; break;
+        case NameKind::Controller:
+        case NameKind::Text: break;
+        }
+        if (!readValue(display, start, min, max, value)) {
+            ok = false;
+            break;
+        }
+        values.push_back(value);
+        skipBlank();
+        if (values.size() < wanted) {
+            if (peek() != U',') {
+                error(start, quoted(display) + "には「,」で区切った" + std::to_string(wanted) + "つの値が必要です。");
+                ok = false;
+                break;
+            }
+            ++m_pos;
+            continue;
+        }
+        break;
+    }
+    if (close != U'\0') {
+        skipBlank();
+        if (peek() == close) {
+            ++m_pos;
+        } else if (ok) {
+            error(start, quoted(display) + "の「(」が「)」で閉じていません。");
+            ok = false;
+        }
+    }
+    if (!ok)
+        return;
+    switch (name.kind) {
+    case NameKind::Track: emit(MmlOp::Track, start, values[0]); break;
+    case NameKind::Channel: emit(MmlOp::Channel, start, values[0]); break;
+    case NameKind::Program: emit(MmlOp::Program, start, values[0]); break;
+    case NameKind::Tempo: emit(MmlOp::Tempo, start, values[0]); break;
+    case NameKind::TimeBase: emit(MmlOp::TimeBase, start, values[0]); break;
+    case NameKind::TimeSignature: {
+        const int64_t denominator = values[1];
+        if ((denominator & (denominator - 1)) != 0) {
+            error(start, "拍子の分母" + std::to_string(denominator) + "は1, 2, 4, 8, 16, 32, 64のどれかにしてください。");
+            return;
+        }
+        emit(MmlOp::TimeSignature, start, values[0], denominator);
+        break;
+    }
+    case NameKind::Controller: emit(MmlOp::Control, start, name.param, values[0]); break;
+    case NameKind::PitchBend: emit(MmlOp::PitchBend, start, values[0]); break;
+    case NameKind::Text: break;
+    }
+}
+
+// 曲名{"…"}; also accepted: 曲名("…") and 曲名="…".
+void MmlParser::parseNamedText(const Name &name, size_t start, std::u32string_view display)
+{
+    while (peek() == U' ' || peek() == U'\t')
+        ++m_pos;
+    char32_t close = U'\0';
+    if (peek() == U'{')
+        close = U'}';
+    else if (peek() == U'(')
+        close = U')';
+    else if (peek() != U'=') {
+        error(start, quoted(display) + "の後に「{\"文字列\"}」が必要です。");
+        skipArgument();
+        return;
+    }
+    ++m_pos;
+    skipBlank();
+    std::u32string text;
+    if (peek() != U'"') {
+        error(start, quoted(display) + "の後に「{\"文字列\"}」が必要です。");
+        if (close != U'\0') {
+            const size_t end = m_source.find(close, m_pos);
+            const size_t lineEnd = m_source.find(U'\n', m_pos);
+            if (end != std::u32string_view::npos && end < lineEnd)
+                m_pos = end + 1;
+        }
+        return;
+    }
+    if (!parseString(text))
+        return;
+    if (close != U'\0') {
+        skipBlank();
+        if (peek() != close) {
+            error(start, quoted(display) + "の「" + (close == U'}' ? std::string("{") : std::string("(")) + "」が閉じていません。");
+            return;
+        }
+        ++m_pos;
+    }
+    if (text.find(Cp932Codec::kInvalid) != std::u32string::npos) {
+        error(start, "文字コードが正しくありません（CP932として読めないバイトがあります）。");
+        return;
+    }
+    const auto index = static_cast<int64_t>(m_program.texts.size());
+    m_program.texts.push_back(m_codec.encode(text));
+    emit(MmlOp::Text, start, name.param, index);
+}
+
+// A "…" string on one line; no escapes, so Shift_JIS text with 0x5C trail bytes stays intact.
+bool MmlParser::parseString(std::u32string &out)
+{
+    const size_t start = m_pos;
+    ++m_pos;
+    const size_t end = m_source.find(U'"', m_pos);
+    const size_t lineEnd = m_source.find(U'\n', m_pos);
+    if (end == std::u32string_view::npos || end > lineEnd) {
+        error(start, "文字列の「\"」が閉じていません。");
+        m_pos = lineEnd == std::u32string_view::npos ? m_source.size() : lineEnd;
+        return false;
+    }
+    out.assign(m_source.substr(m_pos, end - m_pos));
+    m_pos = end + 1;
+    return true;
+}
+
+bool MmlParser::readNumber(Number &number)
+{
+    const size_t start = m_pos;
+    bool negative = false;
+    if (peek() == U'-' || peek() == U'+') {
+        negative = peek() == U'-';
+        ++m_pos;
+    }
+    if (!isDigit(peek())) {
+        m_pos = start;
+        return false;
+    }
+    int64_t value = 0;
+    bool overflow = false;
+    while (isDigit(peek())) {
+        if (value > kNumberCeiling / 10)
+            overflow = true;
+        else
+            value = value * 10 + (peek() - U'0');
+        ++m_pos;
+    }
+    number.value = negative ? -value : value;
+    number.overflow = overflow;
+    number.text = m_source.substr(start, std::min<size_t>(m_pos - start, 24));
+    return true;
+}
+
+bool MmlParser::readValue(std::u32string_view command, size_t start, int64_t min, int64_t max, int64_t &value)
+{
+    skipBlank();
+    Number number;
+    if (!readNumber(number)) {
+        error(start, quoted(command) + "の値がありません。");
+        return false;
+    }
+    return checkRange(command, start, number, min, max, value);
+}
+
+bool MmlParser::checkRange(std::u32string_view command, size_t start, const Number &number, int64_t min,
+                           int64_t max, int64_t &value)
+{
+    if (number.overflow || number.value < min || number.value > max) {
+        error(start, quoted(command) + "の値" + utf8(number.text) + "が範囲外です（" + std::to_string(min) + "～"
+                         + std::to_string(max) + "）。");
+        return false;
+    }
+    value = number.value;
+    return true;
+}
+
+} // namespace sakura
