@@ -1,0 +1,301 @@
+#include "Engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "FluidSynthSink.h"
+#include "MidiPortSink.h"
+#include "RealtimeClock.h"
+
+namespace brisola {
+
+namespace {
+
+TBrs4SmfInformation emptyInformation()
+{
+    TBrs4SmfInformation info{};
+    info.LoopTick = -1;
+    info.LoopTime = -1;
+    return info;
+}
+
+} // namespace
+
+Engine::Engine() : m_information(emptyInformation()) { m_core.publish(); }
+
+Engine::~Engine() { closeDevice(); }
+
+Engine &Engine::instance()
+{
+    static Engine engine;
+    return engine;
+}
+
+double Engine::gainOfVolume(std::int32_t volume)
+{
+    const double level = double(std::clamp(volume, -127, 0) + 127) / 127.0;
+    return level * level;
+}
+
+void Engine::detachOutput(std::unique_lock<std::mutex> &)
+{
+    if (!m_output)
+        return;
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_output->syncClock();
+        m_output->deactivate();
+        m_core.sequencer.detachSink();
+        m_core.publish();
+    }
+    // Joining the driver's thread happens without the core lock: that thread may be waiting on it.
+    m_output->stop();
+    m_output.reset();
+}
+
+void Engine::attachOutput(std::unique_ptr<Output> output)
+{
+    {
+        std::lock_guard lock(m_core.mutex);
+        output->sink().setMasterGain(gainOfVolume(m_volume.load()));
+        m_core.sequencer.setSink(&output->sink(), output->rate());
+        m_core.publish();
+    }
+    m_output = std::move(output);
+    m_output->start();
+}
+
+void Engine::ensureOutput()
+{
+    if (!m_output)
+        attachOutput(std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>()));
+}
+
+std::int32_t Engine::openDevice(std::int32_t deviceId)
+{
+    std::unique_lock deviceLock(m_deviceMutex);
+    detachOutput(deviceLock);
+    std::unique_ptr<Output> output;
+    std::int32_t result = BRSERROR_NOERROR;
+    std::string message;
+    if (deviceId == BRSDEVICE_BUILTIN_SYNTH) {
+        output = FluidSynthOutput::open(m_core, defaultSoundFont(), message);
+    } else if (deviceId >= 0) {
+        if (auto sink = MidiPortSink::open(deviceId, message))
+            output = std::make_unique<RealtimeClock>(m_core, std::move(sink));
+    } else {
+        message = "unknown device id " + std::to_string(deviceId);
+        result = BRSERROR_UNDEFINED_ID;
+    }
+    if (!output) {
+        // Keep playing silently in real time, so that state and position behave as with sound.
+        if (result == BRSERROR_NOERROR)
+            result = BRSERROR_CANNOT_OPENDEVICE;
+        output = std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>());
+    }
+    m_deviceMessage = message;
+    attachOutput(std::move(output));
+    return result;
+}
+
+std::int32_t Engine::closeDevice()
+{
+    std::unique_lock deviceLock(m_deviceMutex);
+    if (m_output) {
+        std::lock_guard lock(m_core.mutex);
+        m_output->syncClock();
+        m_core.sequencer.stop();
+        m_core.publish();
+    }
+    detachOutput(deviceLock);
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::clearList()
+{
+    std::lock_guard deviceLock(m_deviceMutex);
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_core.sequencer.setTimeline(nullptr);
+        m_core.publish();
+    }
+    std::lock_guard infoLock(m_infoMutex);
+    m_information = emptyInformation();
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::addList(const void *data, std::int32_t size)
+{
+    if (!data)
+        return BRSERROR_ILLEGAL_POINTER;
+    if (size <= 0)
+        return BRSERROR_BADFILESIZE;
+    BrsError error = BRSERROR_NOERROR;
+    // Read before taking any lock: a large song takes a while and playback goes on meanwhile.
+    auto timeline = SmfTimeline::read(static_cast<const std::uint8_t *>(data), std::size_t(size), error);
+    if (!timeline)
+        return error;
+    const TBrs4SmfInformation info = timeline->information();
+    std::lock_guard deviceLock(m_deviceMutex);
+    {
+        std::lock_guard lock(m_core.mutex);
+        if (m_output)
+            m_output->syncClock();
+        // The list holds one song: a new registration replaces the previous one.
+        m_core.sequencer.setTimeline(std::move(timeline));
+        m_core.publish();
+    }
+    std::lock_guard infoLock(m_infoMutex);
+    m_information = info;
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::play(std::int32_t option, std::int32_t startTick)
+{
+    std::lock_guard deviceLock(m_deviceMutex);
+    {
+        std::lock_guard lock(m_core.mutex);
+        if (!m_core.sequencer.timeline())
+            return BRSERROR_NOTREADY;
+    }
+    ensureOutput();
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_output->syncClock();
+        m_core.sequencer.play(option, startTick);
+        m_core.publish();
+    }
+    m_output->wake();
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::pause()
+{
+    std::lock_guard deviceLock(m_deviceMutex);
+    std::lock_guard lock(m_core.mutex);
+    if (m_output)
+        m_output->syncClock();
+    m_core.sequencer.pause();
+    m_core.publish();
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::stop()
+{
+    std::lock_guard deviceLock(m_deviceMutex);
+    std::lock_guard lock(m_core.mutex);
+    if (m_output)
+        m_output->syncClock();
+    m_core.sequencer.stop();
+    m_core.publish();
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::setMasterVolume(std::int32_t volume)
+{
+    m_volume = std::clamp(volume, -127, 0);
+    std::lock_guard deviceLock(m_deviceMutex);
+    if (m_output) {
+        std::lock_guard lock(m_core.mutex);
+        m_output->sink().setMasterGain(gainOfVolume(m_volume.load()));
+    }
+    return BRSERROR_NOERROR;
+}
+
+TBrs4SmfInformation Engine::information() const
+{
+    std::lock_guard lock(m_infoMutex);
+    return m_information;
+}
+
+std::string Engine::lastDeviceMessage() const
+{
+    std::lock_guard lock(m_deviceMutex);
+    return m_deviceMessage;
+}
+
+} // namespace brisola
+
+// The C functions: argument checks, then the engine; no exception crosses this line.
+
+using brisola::Engine;
+
+namespace {
+
+template <typename F>
+std::int32_t guarded(F &&f)
+{
+    try {
+        return f();
+    } catch (...) {
+        return BRSERROR_FAILED;
+    }
+}
+
+template <typename Record>
+std::int32_t copyRecord(const Record &record, void *target, std::int32_t size)
+{
+    if (!target)
+        return BRSERROR_ILLEGAL_POINTER;
+    if (size <= 0)
+        return BRSERROR_FAILED;
+    std::memcpy(target, &record, std::min<std::size_t>(std::size_t(size), sizeof(Record)));
+    return BRSERROR_NOERROR;
+}
+
+} // namespace
+
+extern "C" {
+
+std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *)
+{
+    return guarded([&] { return Engine::instance().openDevice(deviceId); });
+}
+
+std::int32_t BRS4CloseDevice(void)
+{
+    return guarded([&] { return Engine::instance().closeDevice(); });
+}
+
+std::int32_t BRS4ClearList(void)
+{
+    return guarded([&] { return Engine::instance().clearList(); });
+}
+
+std::int32_t BRS4AddListFromMemory(const void *data, std::int32_t size, std::int32_t, std::int32_t)
+{
+    return guarded([&] { return Engine::instance().addList(data, size); });
+}
+
+std::int32_t BRS4Play(std::int32_t option, std::int32_t, std::int32_t startTick, std::int32_t, std::int32_t)
+{
+    return guarded([&] { return Engine::instance().play(option, startTick); });
+}
+
+std::int32_t BRS4Pause(void)
+{
+    return guarded([&] { return Engine::instance().pause(); });
+}
+
+std::int32_t BRS4Stop(std::int32_t)
+{
+    return guarded([&] { return Engine::instance().stop(); });
+}
+
+std::int32_t BRS4SetMasterVolume(std::int32_t volume)
+{
+    return guarded([&] { return Engine::instance().setMasterVolume(volume); });
+}
+
+std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size)
+{
+    return guarded([&] { return copyRecord(Engine::instance().status(), status, size); });
+}
+
+std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size, std::int32_t)
+{
+    return guarded([&] { return copyRecord(Engine::instance().information(), info, size); });
+}
+
+} // extern "C"

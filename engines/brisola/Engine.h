@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Output.h"
+
+namespace brisola {
+
+// The one engine behind the C functions. Lock order: m_deviceMutex, then core.mutex; the
+// status and information are read under neither, so polling never waits for the audio thread
+// or a device change.
+class Engine {
+public:
+    Engine();
+    ~Engine();
+
+    static Engine &instance();
+
+    std::int32_t openDevice(std::int32_t deviceId);
+    std::int32_t closeDevice();
+    std::int32_t clearList();
+    std::int32_t addList(const void *data, std::int32_t size);
+    std::int32_t play(std::int32_t option, std::int32_t startTick);
+    std::int32_t pause();
+    std::int32_t stop();
+    std::int32_t setMasterVolume(std::int32_t volume);
+    TBrs4PlayerStatus status() const { return m_core.board.read(); }
+    TBrs4SmfInformation information() const;
+
+    // Why the last device open failed (empty after a success).
+    std::string lastDeviceMessage() const;
+    // Master volume -127 … 0 as an amplitude 0 … 1: a squared ramp, which sounds smoother than a
+    // linear one and reaches silence exactly at -127.
+    static double gainOfVolume(std::int32_t volume);
+
+private:
+    void detachOutput(std::unique_lock<std::mutex> &deviceLock);
+    void attachOutput(std::unique_ptr<Output> output);
+    void ensureOutput();
+
+    EngineCore m_core;
+    mutable std::mutex m_deviceMutex;
+    std::unique_ptr<Output> m_output; // guarded by m_deviceMutex
+    std::string m_deviceMessage;      // guarded by m_deviceMutex
+    mutable std::mutex m_infoMutex;
+    TBrs4SmfInformation m_information;
+    std::atomic<std::int32_t> m_volume{0};
+};
+
+} // namespace brisola

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "MidiSink.h"
+#include "Sequencer.h"
+#include "StatusBoard.h"
+
+namespace brisola {
+
+// What every thread of the engine shares. `mutex` guards `sequencer` (and the sink it drives);
+// the status board is read without it.
+struct EngineCore {
+    std::mutex mutex;
+    Sequencer sequencer;
+    StatusBoard board;
+
+    void publish() { board.publish(sequencer.status()); }
+};
+
+// A device together with the clock that drives the sequencer into it: the audio callback of
+// the synthesizer, or a timing thread for MIDI ports and the silent output.
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual MidiSink &sink() = 0;
+    // Clock frames per second of this output.
+    virtual std::uint32_t rate() const = 0;
+    // Begins advancing the sequencer. Called without the core lock held.
+    virtual void start() = 0;
+    // With the core lock held: from now on the clock no longer touches the sequencer.
+    virtual void deactivate() = 0;
+    // Stops advancing; when it returns, no callback runs or will run. Called without the lock.
+    virtual void stop() = 0;
+    // With the core lock held: bring the sequencer's clock up to now, so that a command takes
+    // effect at the present moment.
+    virtual void syncClock() {}
+    // A command changed what comes next: re-plan the next wake-up.
+    virtual void wake() {}
+};
+
+} // namespace brisola

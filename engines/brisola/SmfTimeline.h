@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "../Brisola.h"
+
+namespace brisola {
+
+// One event of the merged song. Channel messages keep their bytes inline; SysEx refers to the
+// timeline's byte pool; tempo changes carry their microseconds per quarter note in `value`.
+struct TimelineEvent {
+    enum Kind : std::uint8_t { Channel, SysEx, Tempo };
+
+    std::uint32_t tick = 0;
+    std::uint32_t value = 0;  // SysEx: offset in the pool; Tempo: µs per quarter note
+    std::uint32_t length = 0; // SysEx: byte count; Channel: 2 or 3
+    std::uint8_t bytes[3] = {0, 0, 0};
+    Kind kind = Channel;
+};
+static_assert(sizeof(TimelineEvent) == 16, "keep events small: a 10 MB song holds millions");
+
+// Tempo change with the exact time it starts at, in units of 1/timeBase µs (an integer, so
+// that tick-to-time conversions never accumulate rounding).
+struct TempoSegment {
+    std::uint32_t tick = 0;
+    std::uint32_t usPerQuarter = 500000;
+    std::uint64_t startTime = 0; // µs × timeBase
+};
+
+struct SongFacts {
+    std::int32_t timeBase = 0;
+    std::int32_t totalTick = 0;
+    std::int32_t firstNoteTick = 0;
+    std::int32_t lastNoteTick = 0;
+    std::int32_t loopTick = -1;
+    std::uint8_t largestVolume = 0; // largest CC 7 value anywhere, 0 when the song has none
+    std::uint16_t usedChannels = 0; // bit n: channel n carries at least one event
+};
+
+// A Standard MIDI File read into one tick-ordered event list (tracks merged; events of equal
+// tick keep file order: earlier track first, then their order in the track) and one merged
+// tempo map. Immutable once read, so the audio thread may walk it without locks.
+class SmfTimeline {
+public:
+    // Reads `size` bytes. On failure returns null and sets `error` to BRSERROR_NOSMF (not an
+    // SMF), BRSERROR_BADSMF (damaged: truncated chunk or event, bad length or data byte) or
+    // BRSERROR_UNMATCHED_SMF (format 2, time-code division). Never reads outside the bytes.
+    static std::shared_ptr<const SmfTimeline> read(const std::uint8_t *data, std::size_t size,
+                                                   BrsError &error);
+
+    const std::vector<TimelineEvent> &events() const { return m_events; }
+    const std::uint8_t *pool() const { return m_pool.data(); }
+    const std::vector<TempoSegment> &tempoMap() const { return m_tempo; }
+    const SongFacts &facts() const { return m_facts; }
+    // Indices of the SysEx events in event order, so that a chase replays them without a scan.
+    const std::vector<std::uint32_t> &sysExIndices() const { return m_sysEx; }
+
+    // Exact time of a tick in µs × timeBase; ticks past the last tempo change extrapolate.
+    std::uint64_t timeOfTick(std::int64_t tick) const;
+    // Index of the tempo segment holding `tick` (the last one starting at or before it).
+    std::size_t segmentOfTick(std::int64_t tick) const;
+    // The tick playing at a time in µs × timeBase (rounded down).
+    std::int64_t tickOfTime(std::uint64_t time) const;
+    std::uint32_t tempoAtTick(std::int64_t tick) const { return m_tempo[segmentOfTick(tick)].usPerQuarter; }
+    // Milliseconds of a tick by the tempo map (rounded down); -1 stays -1.
+    std::int32_t millisecondsOfTick(std::int32_t tick) const;
+    // Index of the first event at or after `tick`.
+    std::size_t firstEventAtOrAfter(std::int64_t tick) const;
+
+    TBrs4SmfInformation information() const;
+
+private:
+    std::vector<TimelineEvent> m_events;
+    std::vector<std::uint8_t> m_pool;
+    std::vector<TempoSegment> m_tempo;
+    std::vector<std::uint32_t> m_sysEx;
+    SongFacts m_facts;
+};
+
+} // namespace brisola

@@ -1,0 +1,15 @@
+# Tests of the playback engine: the reader, the sequencer on an offline clock, the C functions.
+tonelark_add_gtest(brisola_test
+  SOURCES
+    brisola/SmfBuilder.h
+    brisola/SmfTimelineTest.cpp
+    brisola/SequencerTest.cpp
+  LIBS brisola4_core)
+
+tonelark_add_gtest(brisola_api_test
+  SOURCES
+    brisola/SmfBuilder.h
+    brisola/EngineApiTest.cpp
+  LIBS brisola4_core ${CMAKE_DL_LIBS})
+target_compile_definitions(brisola_api_test PRIVATE BRISOLA_LIBRARY_PATH="$<TARGET_FILE:brisola4>")
+add_dependencies(brisola_api_test brisola4)

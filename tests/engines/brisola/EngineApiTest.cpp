@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "Brisola.h"
+#include "SmfBuilder.h"
+
+using namespace brisola::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+TBrs4PlayerStatus status()
+{
+    TBrs4PlayerStatus s{};
+    EXPECT_EQ(BRS4GetPlayerStatus(&s, sizeof s), BRSERROR_NOERROR);
+    return s;
+}
+
+TBrs4SmfInformation information()
+{
+    TBrs4SmfInformation i{};
+    EXPECT_EQ(BRS4GetSmfInformation(&i, sizeof i, 0), BRSERROR_NOERROR);
+    return i;
+}
+
+// About 0.6 s: 120 bpm, 480 ticks per quarter, notes to tick 1152.
+Bytes shortSong()
+{
+    return smf({TrackBuilder().note(0, 240, 0, 60).note(480, 240, 0, 64).cc(240, 0, 111, 0).note(960, 192, 0, 67)});
+}
+
+template <typename Predicate>
+bool waitFor(Predicate predicate, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (predicate())
+            return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return predicate();
+}
+
+// Each test starts from an engine with no song and the silent output; the device probe must
+// not find the audio server a test script may have started.
+class EngineApi : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        unsetenv("PULSE_SERVER");
+        setenv("XDG_RUNTIME_DIR", "/nonexistent-tonelark-runtime", 1);
+        BRS4Stop(0);
+        BRS4ClearList();
+    }
+    void TearDown() override
+    {
+        BRS4Stop(0);
+        BRS4ClearList();
+        BRS4CloseDevice();
+    }
+    void load(const Bytes &song) { ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR); }
+};
+
+} // namespace
+
+TEST_F(EngineApi, WithoutSongEverythingAnswersAndNothingPlays)
+{
+    const TBrs4SmfInformation i = information();
+    EXPECT_EQ(std::vector<int>({i.TimeBase, i.TotalTick, i.TotalTime, i.FirstNoteTick, i.FirstNoteTime, i.LastNoteTick,
+                                i.LastNoteTime, i.LoopTick, i.LoopTime}),
+              std::vector<int>({0, 0, 0, 0, 0, 0, 0, -1, -1}));
+    EXPECT_EQ(BRS4Play(BRSPLAY_LOOP, 0, 0, 0, 0), BRSERROR_NOTREADY);
+    EXPECT_EQ(BRS4Pause(), BRSERROR_NOERROR);
+    EXPECT_EQ(BRS4SetMasterVolume(-127), BRSERROR_NOERROR);
+    EXPECT_EQ(BRS4SetMasterVolume(5000), BRSERROR_NOERROR);
+    EXPECT_EQ(status().State, BRSSTATE_STOP);
+    EXPECT_EQ(status().Tick, 0);
+    EXPECT_EQ(BRS4CloseDevice(), BRSERROR_NOERROR);
+    EXPECT_EQ(BRS4CloseDevice(), BRSERROR_NOERROR);
+}
+
+TEST_F(EngineApi, RecordCallsWriteNoMoreThanTheSizeGiven)
+{
+    load(shortSong());
+    for (std::int32_t size : {0, 1, 4, 19, 20, 64}) {
+        unsigned char buffer[64];
+        std::memset(buffer, 0xAA, sizeof buffer);
+        BRS4GetPlayerStatus(reinterpret_cast<TBrs4PlayerStatus *>(buffer), size);
+        const int written = std::min(size, 20);
+        for (int n = written; n < 64; ++n)
+            ASSERT_EQ(buffer[n], 0xAA) << "status size " << size << " byte " << n;
+        std::memset(buffer, 0xAA, sizeof buffer);
+        BRS4GetSmfInformation(reinterpret_cast<TBrs4SmfInformation *>(buffer), size, 0);
+        for (int n = std::min(size, 36); n < 64; ++n)
+            ASSERT_EQ(buffer[n], 0xAA) << "information size " << size << " byte " << n;
+        if (size >= 4) {
+            std::int32_t timeBase;
+            std::memcpy(&timeBase, buffer, 4);
+            EXPECT_EQ(timeBase, 480);
+        }
+    }
+    EXPECT_EQ(BRS4GetPlayerStatus(nullptr, 20), BRSERROR_ILLEGAL_POINTER);
+    EXPECT_EQ(BRS4GetSmfInformation(nullptr, 36, 0), BRSERROR_ILLEGAL_POINTER);
+}
+
+TEST_F(EngineApi, ARefusedSongRegistersNothing)
+{
+    load(shortSong());
+    const Bytes garbage = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 1, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 9, 0};
+    const Bytes text = {'n', 'o', 't', ' ', 'a', ' ', 's', 'o', 'n', 'g'};
+    EXPECT_EQ(BRS4AddListFromMemory(text.data(), std::int32_t(text.size()), 0, 0), BRSERROR_NOSMF);
+    EXPECT_EQ(BRS4AddListFromMemory(garbage.data(), std::int32_t(garbage.size()), 0, 0), BRSERROR_BADSMF);
+    EXPECT_EQ(BRS4AddListFromMemory(nullptr, 100, 0, 0), BRSERROR_ILLEGAL_POINTER);
+    EXPECT_EQ(BRS4AddListFromMemory(text.data(), 0, 0, 0), BRSERROR_BADFILESIZE);
+    EXPECT_EQ(BRS4AddListFromMemory(text.data(), -5, 0, 0), BRSERROR_BADFILESIZE);
+    EXPECT_EQ(information().TotalTick, 1152);
+    EXPECT_EQ(information().LoopTick, 240);
+    EXPECT_EQ(information().LoopTime, 250);
+    EXPECT_EQ(BRS4ClearList(), BRSERROR_NOERROR);
+    EXPECT_EQ(information().TimeBase, 0);
+    EXPECT_EQ(information().LoopTick, -1);
+    EXPECT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOTREADY);
+}
+
+TEST_F(EngineApi, PlaysToTheEndWithoutAnyAudioDevice)
+{
+    struct Device {
+        std::int32_t id;
+        std::int32_t expected;
+    };
+    for (const Device &d : std::vector<Device>{{BRSDEVICE_BUILTIN_SYNTH, BRSERROR_CANNOT_OPENDEVICE},
+                                               {4096, BRSERROR_CANNOT_OPENDEVICE},
+                                               {-7, BRSERROR_UNDEFINED_ID}}) {
+        EXPECT_EQ(BRS4OpenDevice(d.id, nullptr), d.expected) << d.id;
+        load(shortSong());
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+        EXPECT_EQ(status().State, BRSSTATE_PLAY);
+        EXPECT_TRUE(waitFor([] { return status().Tick > 100; }, 1000ms)) << "the position advances";
+        EXPECT_TRUE(waitFor([] { return status().State == BRSSTATE_STOP; }, 3000ms)) << "and the song ends";
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_GT(seconds, 1.1) << "the silent output keeps real time";
+        EXPECT_EQ(status().Tick, 1152);
+        EXPECT_EQ(status().Time, 1200);
+    }
+}
+
+TEST_F(EngineApi, PauseKeepsThePositionAndPlayResumesFromIt)
+{
+    BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr);
+    load(shortSong());
+    BRS4Play(BRSPLAY_LOOP, 0, 480, 0, 0);
+    EXPECT_EQ(status().Tick, 480);
+    std::this_thread::sleep_for(100ms);
+    BRS4Pause();
+    const TBrs4PlayerStatus paused = status();
+    EXPECT_EQ(paused.State, BRSSTATE_PAUSE);
+    EXPECT_GT(paused.Tick, 480);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(status().Tick, paused.Tick);
+    EXPECT_EQ(status().Time, paused.Time);
+    BRS4Play(BRSPLAY_LOOP, 0, paused.Tick, 0, 0);
+    EXPECT_EQ(status().State, BRSSTATE_PLAY);
+    EXPECT_GE(status().Tick, paused.Tick);
+    // The loop bit: the song goes round (0.95 s per pass from the loop point) and counts.
+    EXPECT_TRUE(waitFor([] { return status().LoopCount >= 1; }, 2000ms));
+    EXPECT_EQ(status().State, BRSSTATE_PLAY);
+    BRS4Stop(0);
+    EXPECT_EQ(status().State, BRSSTATE_STOP);
+}
+
+TEST_F(EngineApi, AnyCallFromAnyThreadInAnyOrder)
+{
+    const Bytes song = shortSong();
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 random(t);
+            while (!done) {
+                switch (random() % 9) {
+                case 0: BRS4Play(int(random() % 64), 0, int(random() % 2000) - 100, 0, 0); break;
+                case 1: BRS4Pause(); break;
+                case 2: BRS4Stop(0); break;
+                case 3: BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0); break;
+                case 4: BRS4ClearList(); break;
+                case 5: BRS4SetMasterVolume(-int(random() % 128)); break;
+                case 6: if (random() % 8 == 0) BRS4OpenDevice(int(random() % 3) - 1, nullptr); break;
+                default: {
+                    const TBrs4PlayerStatus s = status();
+                    EXPECT_LE(s.State, BRSSTATE_PAUSE);
+                    EXPECT_GE(s.Tick, 0);
+                    EXPECT_LE(s.Tick, 1152);
+                    information();
+                }
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(400ms);
+    done = true;
+    for (auto &thread : threads)
+        thread.join();
+    BRS4Stop(0);
+    EXPECT_EQ(status().State, BRSSTATE_STOP);
+}
+
+TEST(EngineLibrary, ExportsTheTenFunctions)
+{
+    void *library = dlopen(BRISOLA_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_TRUE(library) << dlerror();
+    for (const char *name : {"BRS4OpenDevice", "BRS4CloseDevice", "BRS4ClearList", "BRS4AddListFromMemory", "BRS4Play",
+                             "BRS4Pause", "BRS4Stop", "BRS4SetMasterVolume", "BRS4GetPlayerStatus", "BRS4GetSmfInformation"})
+        EXPECT_TRUE(dlsym(library, name)) << name;
+    EXPECT_FALSE(dlsym(library, "_ZN7brisola9Sequencer4playEii")) << "internals stay hidden";
+    auto getInformation = reinterpret_cast<decltype(&BRS4GetSmfInformation)>(dlsym(library, "BRS4GetSmfInformation"));
+    TBrs4SmfInformation info{};
+    ASSERT_EQ(getInformation(&info, sizeof info, 0), BRSERROR_NOERROR);
+    EXPECT_EQ(info.LoopTick, -1);
+    dlclose(library);
+}

@@ -1,0 +1,431 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "RecordingSink.h"
+#include "Sequencer.h"
+#include "SmfBuilder.h"
+
+using namespace brisola;
+using namespace brisola::test;
+
+namespace {
+
+constexpr std::uint32_t kRate = 44100;
+
+// A sequencer on an offline clock: the test decides how many samples pass.
+struct Rig {
+    explicit Rig(const Bytes &song, std::uint32_t rate = kRate)
+    {
+        BrsError error;
+        timeline = SmfTimeline::read(song.data(), song.size(), error);
+        EXPECT_TRUE(timeline);
+        sequencer = std::make_unique<Sequencer>(rate);
+        sequencer->setTimeline(timeline);
+        sequencer->setSink(&sink, rate);
+    }
+    void run(std::int64_t frames, std::int64_t block = 777)
+    {
+        while (frames > 0) {
+            const std::int64_t n = std::min(block, frames);
+            sequencer->advance(n);
+            frames -= n;
+        }
+    }
+    std::vector<RecordingSink::Entry> matching(std::uint8_t status, int data1 = -1) const
+    {
+        std::vector<RecordingSink::Entry> out;
+        for (const auto &e : sink.entries())
+            if (!e.bytes.empty() && e.bytes[0] == status && (data1 < 0 || (e.bytes.size() > 1 && e.bytes[1] == data1)))
+                out.push_back(e);
+        return out;
+    }
+    std::vector<std::int64_t> noteOnFrames(int channel = 0) const
+    {
+        std::vector<std::int64_t> frames;
+        for (const auto &e : matching(std::uint8_t(0x90 | channel)))
+            if (e.bytes[2] > 0)
+                frames.push_back(e.frame);
+        return frames;
+    }
+
+    std::shared_ptr<const SmfTimeline> timeline;
+    RecordingSink sink;
+    std::unique_ptr<Sequencer> sequencer;
+};
+
+// Replays what a device received and says which notes still sound (a note-off releases the key,
+// all-notes-off or all-sound-off the channel). Sustain held also keeps notes sounding.
+std::vector<std::string> hangingNotes(const std::vector<RecordingSink::Entry> &entries)
+{
+    std::map<std::pair<int, int>, bool> on;
+    std::map<int, bool> pedal;
+    for (const auto &e : entries) {
+        if (e.bytes.size() < 3)
+            continue;
+        const int type = e.bytes[0] & 0xF0, ch = e.bytes[0] & 0x0F;
+        if (type == 0x90 && e.bytes[2] > 0)
+            on[{ch, e.bytes[1]}] = true;
+        else if (type == 0x80 || type == 0x90)
+            on[{ch, e.bytes[1]}] = false;
+        else if (type == 0xB0 && (e.bytes[1] == 123 || e.bytes[1] == 120)) {
+            for (auto &[key, sounding] : on)
+                if (key.first == ch)
+                    sounding = false;
+        } else if (type == 0xB0 && e.bytes[1] == 64)
+            pedal[ch] = e.bytes[2] >= 64;
+    }
+    std::vector<std::string> out;
+    for (const auto &[key, sounding] : on)
+        if (sounding)
+            out.push_back("ch" + std::to_string(key.first) + " note " + std::to_string(key.second));
+    for (const auto &[ch, held] : pedal)
+        if (held)
+            out.push_back("ch" + std::to_string(ch) + " sustain");
+    return out;
+}
+
+// 480 ticks per quarter, 120 bpm, 240 bpm from tick 960.
+Bytes tempoSong()
+{
+    return smf({TrackBuilder().tempo(0, 500000).tempo(960, 250000).end(2400),
+                TrackBuilder().note(0, 100, 0, 60).note(480, 100, 0, 62).note(960, 100, 0, 64).note(1440, 100, 0, 65)
+                    .note(1921, 100, 0, 67)});
+}
+
+} // namespace
+
+TEST(Sequencer, SendsEachEventAtItsExactSampleAcrossTempoChanges)
+{
+    // ceil(time × 44100): 0 s, 0.5 s, 1 s, 1.25 s, 1.5005208 s (66172.97 samples).
+    const std::vector<std::int64_t> expected = {0, 22050, 44100, 55125, 66173};
+    for (std::int64_t block : {1, 64, 777, 4096, 1 << 20}) {
+        Rig rig(tempoSong());
+        rig.sequencer->play(0, 0);
+        rig.sink.clear();
+        rig.run(100000, block);
+        EXPECT_EQ(rig.noteOnFrames(), expected) << "block " << block;
+        EXPECT_EQ(rig.sequencer->state(), BRSSTATE_STOP);
+    }
+}
+
+TEST(Sequencer, EventsAfterASeekKeepTheirDistanceToTheSeekPoint)
+{
+    Rig rig(tempoSong());
+    rig.run(5000); // the clock has moved on before the play
+    rig.sequencer->play(0, 1000);
+    rig.sink.clear();
+    rig.run(40000);
+    // The notes at 1440 and 1921 keep their distance in samples to the seek point at tick 1000.
+    const std::int64_t at = 5000;
+    const std::int64_t seekFrame = 45019; // ceil(1.0208333 s × 44100)
+    EXPECT_EQ(rig.noteOnFrames(), (std::vector<std::int64_t>{at + 55125 - seekFrame, at + 66173 - seekFrame}));
+}
+
+TEST(Sequencer, ChaseBringsEveryChannelToTheSeekPointWithoutOldNotes)
+{
+    Rig rig(smf({TrackBuilder()
+                     .program(0, 0, 5)
+                     .cc(0, 0, 7, 80)
+                     .cc(0, 0, 101, 0)
+                     .cc(0, 0, 100, 0)
+                     .cc(0, 0, 6, 12)
+                     .cc(0, 0, 101, 127)
+                     .cc(0, 0, 100, 127)
+                     .bend(100, 0, 9000)
+                     .cc(200, 0, 1, 64)
+                     .note(300, 600, 0, 60)
+                     .raw(310, {0xD0, 55})
+                     .program(700, 0, 9)
+                     .note(960, 100, 0, 72),
+                 TrackBuilder().program(0, 9, 16).note(100, 1000, 9, 36)}));
+    rig.sequencer->play(0, 600);
+    const auto chase = rig.sink.entries();
+    auto sent = [&](Bytes bytes) {
+        return std::any_of(chase.begin(), chase.end(), [&](const auto &e) { return e.bytes == bytes; });
+    };
+    EXPECT_TRUE(sent({0xC0, 5}));
+    EXPECT_FALSE(sent({0xC0, 9}));
+    EXPECT_TRUE(sent({0xB0, 7, 80}));
+    EXPECT_TRUE(sent({0xB0, 1, 64}));
+    EXPECT_TRUE(sent({0xE0, 9000 & 0x7F, 9000 >> 7}));
+    EXPECT_TRUE(sent({0xD0, 55}));
+    EXPECT_TRUE(sent({0xC9, 16}));
+    EXPECT_TRUE(sent({0xB9, 7, 100})) << "a channel without volume gets the default";
+    // The parameter value is rewritten, then the selection is left as the song left it.
+    const Bytes rpn[] = {{0xB0, 101, 0}, {0xB0, 100, 0}, {0xB0, 6, 12}, {0xB0, 101, 127}, {0xB0, 100, 127}};
+    auto first = std::find_if(chase.begin(), chase.end(), [&](const auto &e) { return e.bytes == rpn[0]; });
+    ASSERT_NE(first, chase.end());
+    for (const Bytes &b : rpn) {
+        ASSERT_NE(first, chase.end());
+        EXPECT_EQ(first->bytes, b);
+        ++first;
+    }
+    // Reset-all-controllers comes before the state on each channel.
+    EXPECT_EQ(chase.front().bytes, (Bytes{0xB0, 121, 0}));
+
+    rig.run(44100);
+    EXPECT_EQ(rig.noteOnFrames(0).size(), 1u) << "only the note at tick 960 sounds";
+    EXPECT_TRUE(rig.noteOnFrames(9).empty());
+
+    // Seeking back undoes what came later: the modulation set at 200 is not sent at 150.
+    rig.sink.clear();
+    rig.sequencer->play(0, 150);
+    EXPECT_FALSE(std::any_of(rig.sink.entries().begin(), rig.sink.entries().end(),
+                             [](const auto &e) { return e.bytes.size() == 3 && e.bytes[0] == 0xB0 && e.bytes[1] == 1; }));
+    EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
+}
+
+TEST(Sequencer, LoopsFromTheLoopPointCountingAndLeavingNoNoteHanging)
+{
+    // A loop point at 480, a note hanging over the end, and the sustain pedal held at the end.
+    Rig rig(smf({TrackBuilder()
+                     .note(0, 240, 0, 60)
+                     .cc(480, 0, 111, 0)
+                     .note(480, 240, 0, 62)
+                     .cc(1000, 0, 64, 127)
+                     .noteOn(1800, 0, 64)
+                     .end(1920)}));
+    rig.sequencer->play(BRSPLAY_LOOP, 0);
+    rig.run(88200 * 3);
+    EXPECT_EQ(rig.sequencer->state(), BRSSTATE_PLAY);
+    EXPECT_EQ(rig.sequencer->status().LoopCount, 3);
+    // Loop span 1440 ticks = 66150 samples; the end at 88200.
+    std::vector<std::int64_t> note62;
+    for (const auto &e : rig.matching(0x90, 62))
+        note62.push_back(e.frame);
+    EXPECT_EQ(note62, (std::vector<std::int64_t>{22050, 88200, 154350, 220500}));
+    EXPECT_EQ(rig.matching(0x90, 60).size(), 1u);
+    // At each pass the hanging note and the pedal are released before the loop point plays.
+    for (std::int64_t loopFrame : {88200, 154350, 220500}) {
+        std::vector<RecordingSink::Entry> upTo;
+        for (const auto &e : rig.sink.entries())
+            if (e.frame < loopFrame || (e.frame == loopFrame && !(e.bytes[0] == 0x90 && e.bytes[1] == 62)))
+                upTo.push_back(e);
+        EXPECT_TRUE(hangingNotes(upTo).empty()) << "at " << loopFrame;
+    }
+    rig.sequencer->stop();
+    EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
+}
+
+TEST(Sequencer, EndOfSongWithAndWithoutLoop)
+{
+    struct Case {
+        const char *name;
+        Bytes song;
+        std::int32_t option;
+        TBrsPlayerState state;
+        std::int32_t loopCount;
+    };
+    const std::vector<Case> cases = {
+        {"no loop bit stops at the end", smf({TrackBuilder().cc(480, 0, 111, 0).note(0, 960, 0, 60).end(1920)}), 0,
+         BRSSTATE_STOP, 0},
+        {"loop without loop point restarts at 0", smf({TrackBuilder().note(0, 960, 0, 60).end(1920)}), BRSPLAY_LOOP,
+         BRSSTATE_PLAY, 1},
+        {"a loop point at the very end cannot loop", smf({TrackBuilder().note(0, 960, 0, 60).cc(1920, 0, 111, 0)}),
+         BRSPLAY_LOOP, BRSSTATE_STOP, 0},
+        {"a song of no length cannot loop", smf({TrackBuilder()}), BRSPLAY_LOOP, BRSSTATE_STOP, 0},
+    };
+    for (const Case &c : cases) {
+        Rig rig(c.song);
+        rig.sequencer->play(c.option, 0);
+        rig.run(88200 + 4410, 4096);
+        const TBrs4PlayerStatus s = rig.sequencer->status();
+        EXPECT_EQ(s.State, c.state) << c.name;
+        EXPECT_EQ(s.LoopCount, c.loopCount) << c.name;
+        if (c.state == BRSSTATE_STOP) {
+            EXPECT_EQ(s.Tick, rig.timeline->facts().totalTick) << c.name;
+            EXPECT_EQ(s.Time, rig.timeline->information().TotalTime) << c.name;
+        } else {
+            EXPECT_EQ(s.Tick, 96) << c.name; // 4410 samples = 0.1 s into the second pass
+        }
+        EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty() || c.state == BRSSTATE_PLAY) << c.name;
+    }
+}
+
+TEST(Sequencer, StartTickOutsideTheSong)
+{
+    const Bytes song = smf({TrackBuilder().cc(480, 0, 111, 0).note(0, 960, 0, 60).noteOn(1900, 0, 70).end(1920)});
+    {
+        Rig rig(song);
+        rig.sequencer->play(0, 5000); // past the end: reaching the end at once
+        EXPECT_EQ(rig.sequencer->state(), BRSSTATE_STOP);
+        EXPECT_EQ(rig.sequencer->status().Tick, 1920);
+        EXPECT_TRUE(rig.noteOnFrames().empty());
+    }
+    {
+        Rig rig(song);
+        rig.sequencer->play(BRSPLAY_LOOP, 1920);
+        EXPECT_EQ(rig.sequencer->state(), BRSSTATE_PLAY);
+        EXPECT_EQ(rig.sequencer->status().Tick, 480);
+        EXPECT_EQ(rig.sequencer->status().LoopCount, 1);
+    }
+    {
+        Rig rig(song);
+        rig.sequencer->play(0, -300);
+        EXPECT_EQ(rig.sequencer->status().Tick, 0);
+        rig.run(1);
+        EXPECT_EQ(rig.noteOnFrames(), (std::vector<std::int64_t>{0}));
+    }
+}
+
+TEST(Sequencer, SkipBlankStartsAtTheFirstNoteOnlyFromTheBeginning)
+{
+    const Bytes song = smf({TrackBuilder().program(0, 0, 7).cc(100, 0, 10, 20).note(960, 100, 0, 60).end(1920)});
+    Rig rig(song);
+    rig.sequencer->play(BRSPLAY_SKIPBLANK, 0);
+    EXPECT_EQ(rig.sequencer->status().Tick, 960);
+    EXPECT_EQ(rig.sequencer->status().Time, 1000);
+    rig.run(10);
+    EXPECT_EQ(rig.noteOnFrames(), (std::vector<std::int64_t>{0}));
+    EXPECT_FALSE(rig.matching(0xB0, 10).empty()) << "the silence skipped is still chased";
+    EXPECT_FALSE(rig.matching(0xC0).empty());
+
+    rig.sequencer->play(BRSPLAY_SKIPBLANK, 100);
+    EXPECT_EQ(rig.sequencer->status().Tick, 100);
+}
+
+TEST(Sequencer, SysExOnlyWithItsOptionBitInPlayAndChase)
+{
+    const Bytes song = smf({TrackBuilder()
+                                .sysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+                                .note(0, 100, 0, 60)
+                                .sysEx(960, {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7})
+                                .end(1920)});
+    for (std::int32_t option : {0, std::int32_t(BRSPLAY_SYSEX)}) {
+        for (std::int32_t start : {0, 480}) {
+            Rig rig(song);
+            rig.sequencer->play(option, start);
+            rig.run(100000);
+            const auto sysEx = rig.matching(0xF0);
+            const std::size_t expected = option ? 2 : 0;
+            ASSERT_EQ(sysEx.size(), expected) << "option " << option << " start " << start;
+            if (option) {
+                EXPECT_EQ(sysEx[0].bytes, (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+                EXPECT_EQ(sysEx[1].frame, 44100 - (start ? 22050 : 0));
+            }
+        }
+    }
+}
+
+TEST(Sequencer, NormaliseScalesVolumesSoTheLargestBecomes127)
+{
+    const Bytes song = smf({TrackBuilder().cc(0, 0, 7, 100).cc(0, 1, 7, 50).cc(480, 0, 7, 1).note(0, 960, 0, 60)});
+    struct Case {
+        std::int32_t option;
+        std::int32_t start;
+        std::vector<int> volumes; // channel 0 and 1 in the order sent
+    };
+    // A start at 0 first sends the default volume 100, which is the device's and stays as it is.
+    for (const Case &c : std::vector<Case>{{0, 0, {100, 100, 100, 50, 1}},
+                                           {BRSPLAY_NORMALIZE, 0, {100, 100, 127, 64, 1}},
+                                           {BRSPLAY_NORMALIZE, 600, {1, 64}}}) {
+        Rig rig(song);
+        rig.sequencer->play(c.option, c.start);
+        rig.run(50000);
+        std::vector<int> volumes;
+        for (const auto &e : rig.sink.entries())
+            if (e.bytes.size() == 3 && (e.bytes[0] & 0xF0) == 0xB0 && e.bytes[1] == 7)
+                volumes.push_back(e.bytes[2]);
+        EXPECT_EQ(volumes, c.volumes) << "option " << c.option << " start " << c.start;
+    }
+}
+
+TEST(Sequencer, TransportFromEveryState)
+{
+    const Bytes song = smf({TrackBuilder().note(0, 1920, 0, 60).cc(10, 0, 64, 127).note(480, 2000, 1, 64).end(3840)});
+    enum Command { Play, Pause, Stop };
+    struct Case {
+        TBrsPlayerState from;
+        Command command;
+        TBrsPlayerState to;
+    };
+    const std::vector<Case> cases = {
+        {BRSSTATE_STOP, Play, BRSSTATE_PLAY},   {BRSSTATE_STOP, Pause, BRSSTATE_STOP},
+        {BRSSTATE_STOP, Stop, BRSSTATE_STOP},   {BRSSTATE_PLAY, Play, BRSSTATE_PLAY},
+        {BRSSTATE_PLAY, Pause, BRSSTATE_PAUSE}, {BRSSTATE_PLAY, Stop, BRSSTATE_STOP},
+        {BRSSTATE_PAUSE, Play, BRSSTATE_PLAY},  {BRSSTATE_PAUSE, Pause, BRSSTATE_PAUSE},
+        {BRSSTATE_PAUSE, Stop, BRSSTATE_STOP},
+    };
+    for (const Case &c : cases) {
+        Rig rig(song);
+        if (c.from != BRSSTATE_STOP) {
+            rig.sequencer->play(0, 0);
+            rig.run(30000); // both notes sounding, pedal down
+        }
+        if (c.from == BRSSTATE_PAUSE)
+            rig.sequencer->pause();
+        ASSERT_EQ(rig.sequencer->state(), c.from);
+        const TBrs4PlayerStatus before = rig.sequencer->status();
+        switch (c.command) {
+        case Play:
+            rig.sequencer->play(0, before.Tick);
+            break;
+        case Pause:
+            rig.sequencer->pause();
+            break;
+        case Stop:
+            rig.sequencer->stop();
+            break;
+        }
+        const std::string name = std::to_string(c.from) + " command " + std::to_string(c.command);
+        EXPECT_EQ(rig.sequencer->state(), c.to) << name;
+        EXPECT_EQ(rig.sequencer->status().Tick, before.Tick) << name;
+        if (c.to != BRSSTATE_PLAY) {
+            EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty()) << name;
+            EXPECT_EQ(rig.sequencer->soundingNotes(), 0) << name;
+            // Time does not move while paused or stopped.
+            rig.run(10000);
+            EXPECT_EQ(rig.sequencer->status().Tick, before.Tick) << name;
+        }
+    }
+}
+
+TEST(Sequencer, StatusFollowsPositionAndTempo)
+{
+    Rig rig(tempoSong());
+    rig.sequencer->play(0, 0);
+    struct Point {
+        std::int64_t frames;
+        std::int32_t tick, time, tempo;
+    };
+    // At 0.25 s steps: 120 bpm gives 240 ticks per 0.25 s, 240 bpm 480.
+    for (const Point &p : std::vector<Point>{{11025, 240, 250, 500000},
+                                             {33075, 960, 1000, 250000},
+                                             {22050, 1920, 1500, 250000},
+                                             {22050, 2400, 1750, 250000}}) {
+        rig.run(p.frames);
+        const TBrs4PlayerStatus s = rig.sequencer->status();
+        EXPECT_EQ(s.Tick, p.tick);
+        EXPECT_EQ(s.Time, p.time);
+        EXPECT_EQ(s.Tempo, p.tempo);
+    }
+    EXPECT_EQ(rig.sequencer->state(), BRSSTATE_STOP);
+    // Paused at a seek point, the tick reads back exactly (no rounding drift on resume).
+    for (std::int32_t tick : {1, 479, 961, 2399}) {
+        rig.sequencer->play(0, tick);
+        rig.sequencer->pause();
+        EXPECT_EQ(rig.sequencer->status().Tick, tick);
+    }
+}
+
+TEST(Sequencer, ChangingTheSinkSilencesTheOldOneAndChasesTheNewOne)
+{
+    Rig rig(smf({TrackBuilder().program(0, 0, 30).note(0, 1920, 0, 60).note(960, 960, 0, 67).end(1920)}));
+    rig.sequencer->play(0, 0);
+    rig.run(22050);
+    RecordingSink second;
+    rig.sequencer->setSink(&second, 1000000); // a real-time clock counts microseconds
+    EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
+    EXPECT_EQ(second.entries().front().bytes, (Bytes{0xB0, 121, 0}));
+    EXPECT_EQ(rig.sequencer->status().Tick, 480);
+    rig.sequencer->advance(500001); // half a second later the note at 960 comes
+    std::vector<std::int64_t> on;
+    for (const auto &e : second.entries())
+        if (e.bytes[0] == 0x90)
+            on.push_back(e.frame);
+    EXPECT_EQ(on, (std::vector<std::int64_t>{500000}));
+    EXPECT_TRUE(std::any_of(second.entries().begin(), second.entries().end(),
+                            [](const auto &e) { return e.bytes == Bytes{0xC0, 30}; }));
+}

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "SmfBuilder.h"
+#include "SmfTimeline.h"
+
+using namespace brisola;
+using namespace brisola::test;
+
+namespace {
+
+std::shared_ptr<const SmfTimeline> readOk(const Bytes &bytes)
+{
+    BrsError error = BRSERROR_FAILED;
+    auto timeline = SmfTimeline::read(bytes.data(), bytes.size(), error);
+    EXPECT_EQ(error, BRSERROR_NOERROR);
+    return timeline;
+}
+
+BrsError readError(const Bytes &bytes)
+{
+    BrsError error = BRSERROR_NOERROR;
+    auto timeline = SmfTimeline::read(bytes.data(), bytes.size(), error);
+    EXPECT_EQ(timeline == nullptr, error != BRSERROR_NOERROR);
+    return error;
+}
+
+Bytes withTrackBody(const Bytes &body, int format = 0, int division = 96)
+{
+    Bytes out = header(format, 1, division);
+    out.insert(out.end(), {'M', 'T', 'r', 'k'});
+    putBe32(out, std::uint32_t(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+struct BadCase {
+    const char *name;
+    Bytes bytes;
+    BrsError expected;
+};
+
+} // namespace
+
+TEST(SmfTimeline, RefusesWhatIsNotAPlayableSong)
+{
+    const Bytes good = smf({TrackBuilder().note(0, 10, 0, 60)});
+    Bytes longChunk = good;
+    longChunk[21] += 1; // track length one past the end of the file
+    Bytes shortHeaderLength = good;
+    shortHeaderLength[7] = 5;
+    const std::vector<BadCase> cases = {
+        {"empty", {}, BRSERROR_NOSMF},
+        {"text file", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'}, BRSERROR_NOSMF},
+        {"RIFF wrapper", {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 0, 0}, BRSERROR_NOSMF},
+        {"header cut", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0}, BRSERROR_BADSMF},
+        {"header length 5", shortHeaderLength, BRSERROR_BADSMF},
+        {"format 2", smf({TrackBuilder().note(0, 10, 0, 60)}, 480, 2), BRSERROR_UNMATCHED_SMF},
+        {"time-code division", smf({TrackBuilder().note(0, 10, 0, 60)}, 0xE728), BRSERROR_UNMATCHED_SMF},
+        {"division 0", smf({TrackBuilder().note(0, 10, 0, 60)}, 0), BRSERROR_BADSMF},
+        {"format 3", smf({TrackBuilder().note(0, 10, 0, 60)}, 480, 3), BRSERROR_BADSMF},
+        {"no tracks", header(0, 1, 480), BRSERROR_BADSMF},
+        {"track longer than file", longChunk, BRSERROR_BADSMF},
+        {"chunk header cut", [&] { Bytes b = header(1, 2, 480); b.insert(b.end(), {'M', 'T', 'r'}); return b; }(),
+         BRSERROR_BADSMF},
+        {"event cut", withTrackBody({0x00, 0x90, 0x3C}), BRSERROR_BADSMF},
+        {"delta of five bytes", withTrackBody({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 60, 100}), BRSERROR_BADSMF},
+        {"running status without status", withTrackBody({0x00, 0x3C, 0x40}), BRSERROR_BADSMF},
+        {"status byte as data", withTrackBody({0x00, 0x90, 0x3C, 0x90}), BRSERROR_BADSMF},
+        {"meta longer than track", withTrackBody({0x00, 0xFF, 0x01, 0x10, 'a'}), BRSERROR_BADSMF},
+        {"sysex longer than track", withTrackBody({0x00, 0xF0, 0x05, 0x7E, 0xF7}), BRSERROR_BADSMF},
+        {"system common in a file", withTrackBody({0x00, 0xF2, 0x00, 0x00}), BRSERROR_BADSMF},
+        {"tick past 2^31", [] {
+             Bytes body;
+             for (int i = 0; i < 9; ++i) // nine deltas of 2^28 - 1 ticks
+                 body.insert(body.end(), {0xFF, 0xFF, 0xFF, 0x7F, 0xB0, 0x01, 0x00});
+             return withTrackBody(body);
+         }(),
+         BRSERROR_BADSMF},
+    };
+    for (const BadCase &c : cases)
+        EXPECT_EQ(readError(c.bytes), c.expected) << c.name;
+    // Every prefix of a good file is refused cleanly or read, never read past its end.
+    for (std::size_t n = 0; n < good.size(); ++n) {
+        const Bytes prefix(good.begin(), good.begin() + std::ptrdiff_t(n));
+        BrsError error;
+        (void)SmfTimeline::read(prefix.data(), prefix.size(), error);
+    }
+}
+
+TEST(SmfTimeline, MergesTracksInTickThenFileOrder)
+{
+    auto t = readOk(smf({TrackBuilder().tempo(0, 600000).cc(10, 0, 1, 1).cc(20, 0, 1, 3),
+                         TrackBuilder().cc(10, 1, 1, 2).cc(10, 1, 1, 22).cc(30, 1, 1, 4),
+                         TrackBuilder().cc(0, 2, 1, 0).cc(20, 2, 1, 33)}));
+    std::vector<int> order;
+    for (const TimelineEvent &e : t->events())
+        if (e.kind == TimelineEvent::Channel)
+            order.push_back(e.bytes[2]);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 22, 3, 33, 4}));
+    EXPECT_EQ(t->facts().usedChannels, 0b111);
+}
+
+TEST(SmfTimeline, RunningStatusAcrossMetaAndUnknownChunksAreRead)
+{
+    // Note on, running-status note off (velocity 0), a text meta event, then running status again.
+    Bytes body = {0x00, 0x90, 60, 100, 0x60, 60, 0, 0x00, 0xFF, 0x01, 0x01, 'x', 0x00, 62, 90, 0x60, 62, 0,
+                  0x00, 0xFF, 0x2F, 0x00, 0x10, 0x90, 70, 100};
+    Bytes file = header(0, 1, 96);
+    file.insert(file.end(), {'X', 'Y', 'Z', 'W', 0, 0, 0, 2, 1, 2}); // a chunk nobody knows
+    file.insert(file.end(), {'M', 'T', 'r', 'k'});
+    putBe32(file, std::uint32_t(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    auto t = readOk(file);
+    ASSERT_EQ(t->events().size(), 4u); // the note after End of Track is not part of the song
+    EXPECT_EQ(t->events()[2].bytes[0], 0x90);
+    EXPECT_EQ(t->events()[2].bytes[1], 62);
+    EXPECT_EQ(t->facts().totalTick, 192);
+    EXPECT_EQ(t->facts().lastNoteTick, 192);
+}
+
+TEST(SmfTimeline, TempoMapMergesTracksAndConvertsExactly)
+{
+    // 480 ticks per quarter; 120 bpm, then 240 bpm from tick 960 (set in another track), and two
+    // changes at one tick of which the later wins.
+    auto t = readOk(smf({TrackBuilder().tempo(0, 500000).tempo(1920, 1000000).tempo(1920, 400000).end(2400),
+                         TrackBuilder().tempo(960, 250000).note(0, 10, 0, 60)}));
+    ASSERT_EQ(t->tempoMap().size(), 3u);
+    EXPECT_EQ(t->tempoMap()[2].usPerQuarter, 400000u);
+    EXPECT_EQ(t->millisecondsOfTick(480), 500);
+    EXPECT_EQ(t->millisecondsOfTick(960), 1000);
+    EXPECT_EQ(t->millisecondsOfTick(1440), 1250);
+    EXPECT_EQ(t->millisecondsOfTick(1920), 1500);
+    EXPECT_EQ(t->millisecondsOfTick(2400), 1900);
+    EXPECT_EQ(t->tickOfTime(t->timeOfTick(1441)), 1441);
+    EXPECT_EQ(t->tempoAtTick(1000), 250000u);
+    EXPECT_EQ(t->information().TotalTime, 1900);
+}
+
+TEST(SmfTimeline, SongInformation)
+{
+    struct Case {
+        const char *name;
+        Bytes song;
+        TBrs4SmfInformation expected;
+    };
+    const std::vector<Case> cases = {
+        {"notes and a loop point",
+         smf({TrackBuilder().tempo(0, 1000000).end(4000),
+              TrackBuilder().noteOn(200, 0, 60, 0).note(480, 480, 0, 60).cc(1000, 1, 111, 0).note(1920, 960, 1, 64),
+              TrackBuilder().cc(960, 2, 111, 0)}),
+         {480, 4000, 8333, 480, 1000, 2880, 6000, 960, 2000}},
+        {"no notes", smf({TrackBuilder().cc(100, 0, 7, 100).end(960)}), {480, 960, 1000, 0, 0, 0, 0, -1, -1}},
+        {"a note never released", smf({TrackBuilder().noteOn(240, 0, 60)}), {480, 240, 250, 240, 250, 240, 250, -1, -1}},
+        {"empty track", smf({TrackBuilder()}, 96), {96, 0, 0, 0, 0, 0, 0, -1, -1}},
+    };
+    for (const Case &c : cases) {
+        auto t = readOk(c.song);
+        ASSERT_TRUE(t) << c.name;
+        const TBrs4SmfInformation i = t->information();
+        const TBrs4SmfInformation &e = c.expected;
+        EXPECT_EQ(std::vector<int>({i.TimeBase, i.TotalTick, i.TotalTime, i.FirstNoteTick, i.FirstNoteTime,
+                                    i.LastNoteTick, i.LastNoteTime, i.LoopTick, i.LoopTime}),
+                  std::vector<int>({e.TimeBase, e.TotalTick, e.TotalTime, e.FirstNoteTick, e.FirstNoteTime,
+                                    e.LastNoteTick, e.LastNoteTime, e.LoopTick, e.LoopTime}))
+            << c.name;
+    }
+}
+
+TEST(SmfTimeline, KeepsSysExBytesAndLargestVolume)
+{
+    auto t = readOk(smf({TrackBuilder().sysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).cc(10, 3, 7, 90).cc(20, 4, 7, 110)}));
+    ASSERT_EQ(t->sysExIndices().size(), 1u);
+    const TimelineEvent &e = t->events()[t->sysExIndices()[0]];
+    EXPECT_EQ(Bytes(t->pool() + e.value, t->pool() + e.value + e.length), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+    EXPECT_EQ(t->facts().largestVolume, 110);
+}
