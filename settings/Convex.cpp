@@ -13,9 +13,10 @@
 
 #include <memory>
 
+namespace tonelark {
+
 Q_LOGGING_CATEGORY(lcSettings, "tonelark.settings")
 
-namespace tonelark {
 namespace {
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
