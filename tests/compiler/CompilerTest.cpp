@@ -509,3 +509,52 @@ INSTANTIATE_TEST_SUITE_P(Guards, LimitTest, ::testing::Values(
     LimitCase{"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[c]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]", "1行目: ループの入れ子が深すぎます（最大32段）。"}));
 
 } // namespace
+
+namespace {
+
+// The MML demo is written to sound like examples/sakura.mid, which its own script generates:
+// the same melody at the same ticks, the same lyric lines, tempo map, texts and loop point.
+TEST_F(CompilerTest, DemoMatchesTheReferenceSong)
+{
+    const std::string source = readFile(fs::path(TONELARK_EXAMPLES_DIR) / "sakura.mml");
+    ASSERT_FALSE(source.empty());
+    const Compiled mml = compileRaw(source, (m_dir / "sakura.mid").string());
+    ASSERT_TRUE(mml.ok) << mml.message;
+    EXPECT_EQ(mml.message, "");
+    const testsmf::File reference = testsmf::parse(readFile(fs::path(TONELARK_EXAMPLES_DIR) / "sakura.mid"));
+    ASSERT_EQ(mml.smf.division, reference.division);
+    ASSERT_EQ(mml.smf.tracks.size(), reference.tracks.size());
+
+    auto noteList = [](const testsmf::Track &track) {
+        std::vector<std::tuple<uint32_t, int, int, int, uint32_t>> out;
+        for (const testsmf::Note &n : track.notes())
+            out.emplace_back(n.tick, n.channel, n.key, n.velocity, n.length);
+        return out;
+    };
+    EXPECT_EQ(noteList(mml.smf.tracks[1]), noteList(reference.tracks[1]));
+
+    auto metaList = [](const testsmf::Track &track, uint8_t type) {
+        std::vector<std::pair<uint32_t, std::string>> out;
+        for (const testsmf::Event &e : track.metas(type))
+            out.emplace_back(e.tick, e.data);
+        return out;
+    };
+    EXPECT_EQ(metaList(mml.smf.tracks[1], 0x05), metaList(reference.tracks[1], 0x05));
+    EXPECT_EQ(metaList(mml.smf.tracks[1], 0x05).size(), 7u);
+    for (uint8_t type : {0x01, 0x02, 0x03, 0x51, 0x58})
+        EXPECT_EQ(metaList(mml.smf.tracks[0], type), metaList(reference.tracks[0], type)) << int(type);
+    EXPECT_EQ(metaList(mml.smf.tracks[0], 0x51).size(), 3u);
+
+    auto loopPoint = [](const testsmf::Track &track) {
+        for (const testsmf::Event &e : track.channelEvents(0xB0)) {
+            if (e.data[0] == 111)
+                return static_cast<int64_t>(e.tick);
+        }
+        return int64_t{-1};
+    };
+    EXPECT_EQ(loopPoint(mml.smf.tracks[1]), 1920);
+    EXPECT_EQ(loopPoint(mml.smf.tracks[1]), loopPoint(reference.tracks[1]));
+    EXPECT_EQ(mml.smf.tracks[0].events.back().tick, reference.tracks[0].events.back().tick);
+}
+
+} // namespace

@@ -140,6 +140,8 @@ File parse(const std::string &bytes)
                 event.metaType = body.byte();
                 event.data = body.take(body.varLen());
                 ended = event.metaType == 0x2F;
+            } else if (event.status == 0xF0 || event.status == 0xF7) {
+                event.data = body.take(body.varLen()); // only in the reference demo file
             } else if (event.status >= 0xF0) {
                 throw std::runtime_error("unexpected system event");
             } else {
