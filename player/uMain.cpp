@@ -125,6 +125,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
 {
     initToolbarImages();
     setObjectName(QStringLiteral("TfrmTonelark2Main"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tonelark.svg")));
     if (ui) {
         m_ui = ui;
     } else {
@@ -132,7 +133,6 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
         m_ui = m_ownUi.get();
     }
     FontSetup::installJapaneseSubstitutions();
-    setFont(FontSetup::windowFont(font(), -1, m_settings.FontName, m_settings.FontSize));
 
     buildComponents();
     buildMenus();

@@ -76,6 +76,8 @@ public:
     bool inModalLoop() const { return m_inModalLoop; }
     bool displayTicks() const { return m_displayTicks; }
     QString appTitle() const { return m_appTitle; }
+    // The title the taskbar and the notification area show: the caption after a load.
+    QString applicationTitle() const { return m_applicationTitle; }
     QString saveFileName() const { return m_saveFileName; }
     const LoadedSong &song() const { return m_loader->song(); }
     const Transport &transport() const { return *m_transport; }
@@ -222,6 +224,7 @@ private:
     std::unique_ptr<WidgetUi> m_ownUi;
     Ui *m_ui = nullptr;
     QString m_appTitle;
+    QString m_applicationTitle;
     Settings m_settings;
     bool m_muteMode = false;
     WindowSnapshot m_atStart;

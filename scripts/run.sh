@@ -6,4 +6,4 @@ cd "$top"
 scripts/setup.sh
 scripts/build.sh build
 song=${1:-$top/examples/sakura.mid}
-exec build/tools/inspect/tonelark-inspect "$song"
+exec build/bin/tonelark "$song"

@@ -1,0 +1,12 @@
+# The main window, song loading and the transport's play commands, added to tonelark_player.
+find_package(Qt6 6.2 REQUIRED COMPONENTS Svg)
+target_sources(tonelark_player PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/FontSetup.cpp ${CMAKE_CURRENT_LIST_DIR}/FontSetup.h
+  ${CMAKE_CURRENT_LIST_DIR}/SongLoader.cpp ${CMAKE_CURRENT_LIST_DIR}/SongLoader.h
+  ${CMAKE_CURRENT_LIST_DIR}/Transport.cpp ${CMAKE_CURRENT_LIST_DIR}/Transport.h
+  ${CMAKE_CURRENT_LIST_DIR}/Ui.cpp ${CMAKE_CURRENT_LIST_DIR}/Ui.h
+  ${CMAKE_CURRENT_LIST_DIR}/uMain.cpp ${CMAKE_CURRENT_LIST_DIR}/uMain.h
+  ${CMAKE_CURRENT_LIST_DIR}/icons.qrc)
+set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
+# The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
+target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings)

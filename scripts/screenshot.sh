@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Saves a PNG of the player window playing FILE:  scripts/screenshot.sh FILE OUT.png
+# Starts a private Xvfb (and a compositor, so translucency shows), starts the player on
+# FILE, waits until the window is mapped and the time display has moved, then grabs the
+# window with ImageMagick's import. Uses build/bin/tonelark unless TONELARK_BIN is set.
+set -euo pipefail
+if [[ $# -ne 2 ]]; then
+  echo "usage: $0 FILE OUT.png" >&2
+  exit 2
+fi
+top=$(cd "$(dirname "$0")/.." && pwd)
+song=$(realpath "$1")
+out=$2
+bin=${TONELARK_BIN:-$top/build/bin/tonelark}
+[[ -x "$bin" ]] || { echo "$0: $bin not built (scripts/build.sh build)" >&2; exit 1; }
+[[ -f "$song" ]] || { echo "$0: no such file: $1" >&2; exit 1; }
+
+source "$top/scripts/servers/x11.sh"
+start_x11
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  stop_x11
+}
+trap cleanup EXIT
+export DISPLAY=$DISPLAY_FOR_X11_TESTS
+
+if command -v xcompmgr >/dev/null; then
+  xcompmgr >/dev/null 2>&1 & pids+=($!)
+fi
+
+# A settings file of its own keeps the user's settings out of the picture.
+work=$(mktemp -d)
+cp "$bin" "$work/tonelark"
+export XDG_CACHE_HOME=$work/cache
+QT_QPA_PLATFORM=xcb "$work/tonelark" "$song" >"$work/tonelark.log" 2>&1 & pids+=($!)
+
+window=
+for _ in $(seq 1 100); do
+  window=$(xdotool search --onlyvisible --name ' - Tonelark$' 2>/dev/null | head -n1 || true)
+  [[ -n "$window" ]] && break
+  sleep 0.1
+done
+if [[ -z "$window" ]]; then
+  echo "$0: the player window did not appear" >&2
+  cat "$work/tonelark.log" >&2
+  exit 1
+fi
+# Let the song play a little, so the seek bar and the time have moved.
+sleep "${SCREENSHOT_DELAY:-3}"
+import -window "$window" "$out"
+rm -rf "$work"
+echo "$out"
