@@ -1,0 +1,63 @@
+// libFuzzer target for TSmfParser: any byte string must either parse or raise
+// ESmfParserException. Anything else escaping, a crash, a hang or a read outside the data
+// (ASan) is a finding.
+#include "SmfParser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+using namespace tonelark;
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void parse(const std::uint8_t *data, std::size_t size, TLyricLoadOptions options)
+{
+    TSmfParser parser;
+    parser.SetLyricLoadOptions(options);
+    try {
+        parser.Execute(data, static_cast<quint32>(size));
+    } catch (const ESmfParserException &) {
+        return;
+    }
+
+    const std::unique_ptr<TSmfEventTempoList> tempo = parser.ExtractTempoList();
+    check(tempo && tempo->Count() > 0 && tempo->Items(0).FPosition <= 0);
+    for (int i = 1; i < tempo->Count(); ++i)
+        check(tempo->Items(i - 1).FPosition <= tempo->Items(i).FPosition);
+
+    // The conversions must survive whatever tempo values the file held.
+    const qint32 lastTick = tempo->Items(tempo->Count() - 1).FPosition;
+    for (qint32 tick : {0, 1, lastTick, lastTick + 1, std::numeric_limits<qint32>::max()}) {
+        const qint32 ms = tempo->TickToSecond(tick, tuMilliseconds);
+        tempo->TimeToTick(ms, tuMilliseconds);
+        tempo->TimeToTick(ms, tuSeconds);
+    }
+    tempo->TimeToTick(std::numeric_limits<qint64>::max(), tuSeconds);
+    tempo->TimeToTick(std::numeric_limits<qint64>::min(), tuMicroseconds);
+
+    TSmfMetaEventString lyric = parser.ExtractLyric();
+    for (int i = 0; i < lyric.Count(); ++i) {
+        const TSmfLyricInfo *info = lyric.Objects(i);
+        check(info != nullptr);
+        check(info->Second == static_cast<qint32>(info->Millisecond / 1000));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size > std::numeric_limits<quint32>::max())
+        return 0;
+    parse(data, size, {});
+    parse(data, size, {lloTrimAnySpace, lloNoEmptyLines});
+    return 0;
+}

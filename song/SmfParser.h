@@ -1,0 +1,95 @@
+#pragma once
+
+#include "SmfTempo.h"
+#include "SmfTexts.h"
+#include "SongException.h"
+
+#include <QtGlobal>
+
+#include <memory>
+
+namespace tonelark {
+
+struct SmfCursor;
+
+// The SMF header chunk as read (host byte order).
+#pragma pack(push, 1)
+struct TSmfMthd {
+    quint32 Length = 0;     // header chunk length; must be 6
+    quint16 Format = 0;     // 0 or 1
+    quint16 TrackCount = 0; // track chunks to read
+    quint16 TimeBase = 0;   // ticks per quarter note; 0 and time-code divisions are refused
+};
+#pragma pack(pop)
+static_assert(sizeof(TSmfMthd) == 10, "TSmfMthd is the 10-byte header record");
+
+// Reads a Standard MIDI File lying whole in memory and extracts what the player shows beside
+// the engine: copyright, title and comment texts, lyric lines with their ticks and times, and
+// the tempo map. One parser serves one Execute; it never repairs data. Any byte string either
+// parses or raises ESmfParserException; reads never leave the buffer.
+class TSmfParser {
+public:
+    TSmfParser();
+    ~TSmfParser();
+    TSmfParser(const TSmfParser &) = delete;
+    TSmfParser &operator=(const TSmfParser &) = delete;
+
+    // Parses Size bytes at Buffer (not kept after the call). Throws ESmfParserException.
+    void Execute(const void *Buffer, quint32 Size);
+
+    // A variable-length quantity at the read position; bits beyond 32 are lost.
+    quint32 ExtractVariableLength();
+    // ByteSize bytes big-endian; 0 or less reads nothing, more than 4 keeps the last 4.
+    quint32 ExtractFixedLength(int ByteSize);
+    // The read position as an offset from the start of the data; may lie past the end
+    // after a skip, in which case the next read raises.
+    quint64 GetPosition() const { return FPosition; }
+    TSmfMthd GetSmfHeader() const { return FSmfMthd; }
+
+    // Hands the tempo map over to the caller; afterwards the parser holds none (nullptr).
+    std::unique_ptr<TSmfEventTempoList> ExtractTempoList();
+    // The tempo map while the parser still holds it, else nullptr.
+    const TSmfEventTempoList *TempoList() const { return FTempoList.get(); }
+
+    const TSmfMetaEventString &Copyright() const { return FCopyright; }
+    const TSmfMetaEventString &Title() const { return FTitle; }
+    const TSmfMetaEventString &Comment() const { return FComment; }
+    const TSmfMetaEventString &Lyric() const { return FLyric; }
+    // Hands the lyric lines with their TSmfLyricInfo over; the parser's list is left empty.
+    TSmfMetaEventString ExtractLyric();
+
+    TLyricLoadOptions LyricLoadOptions() const { return FLyricLoadOptions; }
+    void SetLyricLoadOptions(TLyricLoadOptions options) { FLyricLoadOptions = options; }
+
+    // Total length in seconds; Execute sets it to 0 (the engine reports the real length).
+    qint32 TimeLength() const { return FTimeLength; }
+    // True once any track holds a Control Change for controller 111.
+    bool CC111LoopPoint() const { return FCC111LoopPoint; }
+    // Not filled by Execute: the loop point the user sees comes from the engine.
+    qint32 FirstCC111Tick() const { return FFirstCC111Tick; }
+    qint32 LoopStartTime() const { return FLoopStartTime; }
+
+private:
+    void readHeader(SmfCursor &cursor);
+    void readTrack(SmfCursor &cursor);
+    void readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, bool &endOfTrack);
+    void finishTempoAndLyrics();
+    void forgetBuffer();
+
+    const unsigned char *FBuffer = nullptr;
+    quint32 FSize = 0;
+    TSmfMthd FSmfMthd;
+    quint64 FPosition = 0;
+    TSmfMetaEventString FCopyright;
+    TSmfMetaEventString FTitle;
+    TSmfMetaEventString FComment;
+    TSmfMetaEventString FLyric;
+    qint32 FTimeLength = 0;
+    bool FCC111LoopPoint = false;
+    qint32 FFirstCC111Tick = 0;
+    qint32 FLoopStartTime = 0;
+    std::unique_ptr<TSmfEventTempoList> FTempoList;
+    TLyricLoadOptions FLyricLoadOptions;
+};
+
+} // namespace tonelark

@@ -1,0 +1,10 @@
+#include "SongException.h"
+
+namespace tonelark {
+
+ESongException::ESongException(const QString &message)
+    : std::runtime_error(message.toUtf8().toStdString())
+{
+}
+
+} // namespace tonelark
