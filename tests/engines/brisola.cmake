@@ -13,3 +13,13 @@ tonelark_add_gtest(brisola_api_test
   LIBS brisola4_core ${CMAKE_DL_LIBS})
 target_compile_definitions(brisola_api_test PRIVATE BRISOLA_LIBRARY_PATH="$<TARGET_FILE:brisola4>")
 add_dependencies(brisola_api_test brisola4)
+
+if(TARGET tonelark-render)
+  tonelark_add_gtest(brisola_render_test
+    SOURCES
+      brisola/SmfBuilder.h
+      brisola/RenderCompareTest.cpp
+    LIBS brisola4_core)
+  target_compile_definitions(brisola_render_test PRIVATE TONELARK_RENDER_PATH="$<TARGET_FILE:tonelark-render>")
+  add_dependencies(brisola_render_test tonelark-render)
+endif()

@@ -1,0 +1,212 @@
+// tonelark-render [--option N] [--start TICK] [--seconds S] [--soundfont SF2] [--events OUT.tsv]
+//                 IN.mid OUT.wav
+// Renders a Standard MIDI File the way device -1100 plays it: the same sequencer and synthesizer
+// sink, driven by a sample clock instead of the audio callback. 44.1 kHz, stereo, 16-bit PCM.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "FluidSynthSink.h"
+#include "RecordingSink.h"
+#include "Sequencer.h"
+#include "SmfTimeline.h"
+
+using namespace brisola;
+
+namespace {
+
+constexpr std::uint32_t kRate = 44100;
+constexpr int kBlock = 512;
+
+const char *errorName(BrsError error)
+{
+    switch (error) {
+    case BRSERROR_NOSMF: return "BRSERROR_NOSMF: not a Standard MIDI File";
+    case BRSERROR_BADSMF: return "BRSERROR_BADSMF: the file is damaged";
+    case BRSERROR_UNMATCHED_SMF: return "BRSERROR_UNMATCHED_SMF: format 2 or time-code division is not supported";
+    default: return "BRSERROR_FAILED";
+    }
+}
+
+int usage(const char *message)
+{
+    if (message)
+        std::cerr << "tonelark-render: " << message << "\n";
+    std::cerr << "usage: tonelark-render [--option N] [--start TICK] [--seconds S] [--soundfont SF2] "
+                 "[--events OUT.tsv] IN.mid OUT.wav\n";
+    return 2;
+}
+
+bool parseInt(const char *text, long long &out)
+{
+    char *end = nullptr;
+    out = std::strtoll(text, &end, 10);
+    return end && end != text && *end == 0;
+}
+
+void putLe(std::ofstream &out, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.put(char((value >> (8 * i)) & 0xFF));
+}
+
+void writeWavHeader(std::ofstream &out, std::uint32_t dataBytes)
+{
+    out.write("RIFF", 4);
+    putLe(out, 36 + dataBytes, 4);
+    out.write("WAVEfmt ", 8);
+    putLe(out, 16, 4);
+    putLe(out, 1, 2); // PCM
+    putLe(out, 2, 2);
+    putLe(out, kRate, 4);
+    putLe(out, kRate * 4, 4);
+    putLe(out, 4, 2);
+    putLe(out, 16, 2);
+    out.write("data", 4);
+    putLe(out, dataBytes, 4);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    long long option = 0, start = 0;
+    double seconds = -1;
+    std::string soundFont, eventsPath;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--option" || arg == "--start") {
+            const char *v = value();
+            long long n;
+            if (!v || !parseInt(v, n))
+                return usage((arg + " needs a whole number").c_str());
+            (arg == "--option" ? option : start) = n;
+        } else if (arg == "--seconds") {
+            const char *v = value();
+            char *end = nullptr;
+            seconds = v ? std::strtod(v, &end) : -1;
+            if (!v || end == v || *end || !(seconds > 0))
+                return usage("--seconds needs a positive number");
+        } else if (arg == "--soundfont") {
+            const char *v = value();
+            if (!v)
+                return usage("--soundfont needs a file");
+            soundFont = v;
+        } else if (arg == "--events") {
+            const char *v = value();
+            if (!v)
+                return usage("--events needs a file");
+            eventsPath = v;
+        } else if (arg == "-h" || arg == "--help") {
+            usage(nullptr);
+            return 0;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usage(("unknown option " + arg).c_str());
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.size() != 2)
+        return usage("give one input song and one output file");
+    if ((option & BRSPLAY_LOOP) && seconds <= 0)
+        return usage("with the loop bit the song never ends: give --seconds");
+    if (start < INT32_MIN || start > INT32_MAX || option < INT32_MIN || option > INT32_MAX)
+        return usage("--start and --option take 32-bit values");
+
+    std::ifstream in(files[0], std::ios::binary);
+    if (!in) {
+        std::cerr << "tonelark-render: cannot open \"" << files[0] << "\"\n";
+        return 1;
+    }
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    BrsError error;
+    auto timeline = SmfTimeline::read(bytes.data(), bytes.size(), error);
+    if (!timeline) {
+        std::cerr << "tonelark-render: \"" << files[0] << "\": " << errorName(error) << "\n";
+        return 1;
+    }
+    if (soundFont.empty())
+        soundFont = defaultSoundFont();
+    std::string message;
+    auto synth = FluidSynthInstance::create(soundFont, kRate, false, message);
+    if (!synth) {
+        std::cerr << "tonelark-render: " << message << "\n";
+        return 1;
+    }
+    std::ofstream out(files[1], std::ios::binary | std::ios::trunc);
+    if (!out) {
+        std::cerr << "tonelark-render: cannot write \"" << files[1] << "\"\n";
+        return 1;
+    }
+    writeWavHeader(out, 0);
+
+    FluidSynthSink sink(synth->synth());
+    RecordingSink recorder;
+    TeeSink tee(sink, recorder);
+    Sequencer sequencer(kRate);
+    sequencer.setTimeline(timeline);
+    sequencer.setSink(eventsPath.empty() ? static_cast<MidiSink *>(&sink) : &tee, kRate);
+    sequencer.play(std::int32_t(option), std::int32_t(start));
+
+    const std::int64_t limit = seconds > 0 ? std::int64_t(std::llround(seconds * kRate)) : INT64_MAX;
+    std::vector<float> left(kBlock), right(kBlock);
+    std::vector<std::int16_t> pcm(2 * kBlock);
+    std::int64_t rendered = 0;
+    // Without --seconds the render ends with the song, as the fluidsynth command line's does.
+    while (rendered < limit && (seconds > 0 || sequencer.state() == BRSSTATE_PLAY)) {
+        const int frames = int(std::min<std::int64_t>(kBlock, limit - rendered));
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        float *buffers[2] = {left.data(), right.data()};
+        sink.beginBlock(sequencer.clock(), frames, 2, buffers);
+        sequencer.advance(frames);
+        sink.finishBlock();
+        for (int i = 0; i < frames; ++i) {
+            pcm[2 * i] = std::int16_t(std::lrint(std::clamp(left[i], -1.0f, 1.0f) * 32767.0f));
+            pcm[2 * i + 1] = std::int16_t(std::lrint(std::clamp(right[i], -1.0f, 1.0f) * 32767.0f));
+        }
+        out.write(reinterpret_cast<const char *>(pcm.data()), std::streamsize(frames * 4));
+        rendered += frames;
+    }
+    sequencer.stop();
+    const std::uint64_t dataBytes = std::uint64_t(rendered) * 4;
+    if (dataBytes > 0xFFFFFFFFull - 36) {
+        std::cerr << "tonelark-render: the render is too long for a WAV file\n";
+        return 1;
+    }
+    out.seekp(0);
+    writeWavHeader(out, std::uint32_t(dataBytes));
+    out.close();
+    if (!out) {
+        std::cerr << "tonelark-render: writing \"" << files[1] << "\" failed\n";
+        return 1;
+    }
+
+    if (!eventsPath.empty()) {
+        std::ofstream events(eventsPath, std::ios::trunc);
+        for (const auto &e : recorder.entries()) {
+            events << e.frame << '\t';
+            char hex[4];
+            for (std::size_t i = 0; i < e.bytes.size(); ++i) {
+                std::snprintf(hex, sizeof hex, i ? " %02x" : "%02x", e.bytes[i]);
+                events << hex;
+            }
+            events << '\n';
+        }
+        if (!events) {
+            std::cerr << "tonelark-render: cannot write \"" << eventsPath << "\"\n";
+            return 1;
+        }
+    }
+    return 0;
+}
