@@ -251,8 +251,9 @@ void Sequencer::advance(std::int64_t frames)
 
 bool Sequencer::reachEnd(std::int64_t clock)
 {
-    // A loop that takes no time would spin forever inside one block: stop instead.
-    if ((m_option & BRSPLAY_LOOP) && m_loopFrame < m_endFrame) {
+    // A loop shorter than 10 ms would go round thousands of times inside one audio block, each
+    // pass a chase: such a song (only a damaged or hostile file has one) stops instead.
+    if ((m_option & BRSPLAY_LOOP) && m_endFrame - m_loopFrame >= std::int64_t(m_rate / 100)) {
         silenceAt(clock, false);
         sendChase(m_loopChase, clock);
         positionAt(m_loopTick);

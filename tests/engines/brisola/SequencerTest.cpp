@@ -226,6 +226,8 @@ TEST(Sequencer, EndOfSongWithAndWithoutLoop)
         {"a loop point at the very end cannot loop", smf({TrackBuilder().note(0, 960, 0, 60).cc(1920, 0, 111, 0)}),
          BRSPLAY_LOOP, BRSSTATE_STOP, 0},
         {"a song of no length cannot loop", smf({TrackBuilder()}), BRSPLAY_LOOP, BRSSTATE_STOP, 0},
+        {"a loop of 5 ms cannot loop", smf({TrackBuilder().note(0, 960, 0, 60).cc(1915, 0, 111, 0).end(1920)}),
+         BRSPLAY_LOOP, BRSSTATE_STOP, 0},
     };
     for (const Case &c : cases) {
         Rig rig(c.song);
