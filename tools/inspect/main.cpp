@@ -1,0 +1,174 @@
+// tonelark-inspect [--trim] [--no-empty] FILE
+//
+// Parses FILE as the player does and prints one JSON object (UTF-8, one line): the header,
+// the texts, the lyric lines with their times and the tempo map; or {"ok": false, "error": …}
+// with the parser's message when the file is refused. Exit code 0 either way; 2 when the
+// arguments are unusable or the file cannot be read (message on stderr).
+
+#include "SmfParser.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <limits>
+
+using namespace tonelark;
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+struct Options {
+    TLyricLoadOptions lyricOptions;
+    QString file;
+};
+
+QString jsonString(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out += u'"';
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case u'"': out += QLatin1String("\\\""); break;
+        case u'\\': out += QLatin1String("\\\\"); break;
+        case u'\b': out += QLatin1String("\\b"); break;
+        case u'\f': out += QLatin1String("\\f"); break;
+        case u'\n': out += QLatin1String("\\n"); break;
+        case u'\r': out += QLatin1String("\\r"); break;
+        case u'\t': out += QLatin1String("\\t"); break;
+        default:
+            if (c.unicode() < 0x20)
+                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    out += u'"';
+    return out;
+}
+
+QString jsonBool(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString jsonLines(const TSmfMetaEventString &lines)
+{
+    QStringList items;
+    for (int i = 0; i < lines.Count(); ++i)
+        items << jsonString(lines.Strings(i));
+    return u'[' + items.join(QLatin1String(", ")) + u']';
+}
+
+QString jsonLyrics(const TSmfMetaEventString &lyric)
+{
+    QStringList items;
+    for (int i = 0; i < lyric.Count(); ++i) {
+        const TSmfLyricInfo *info = lyric.Objects(i);
+        const TSmfLyricInfo none;
+        const TSmfLyricInfo &timing = info ? *info : none;
+        items << QStringLiteral("{\"text\": %1, \"tick\": %2, \"ms\": %3, \"second\": %4, \"hide\": %5}")
+                     .arg(jsonString(lyric.Strings(i)))
+                     .arg(timing.Tick)
+                     .arg(timing.Millisecond)
+                     .arg(timing.Second)
+                     .arg(jsonBool(timing.HideLyricTime));
+    }
+    return u'[' + items.join(QLatin1String(", ")) + u']';
+}
+
+QString jsonTempo(const TSmfEventTempoList &tempo)
+{
+    QStringList items;
+    for (const TSmfEventTempo &entry : tempo.entries())
+        items << QStringLiteral("[%1, %2]").arg(entry.FPosition).arg(entry.FMicroseconds);
+    return u'[' + items.join(QLatin1String(", ")) + u']';
+}
+
+QString failureJson(const QString &message)
+{
+    return QStringLiteral("{\"ok\": false, \"error\": %1}").arg(jsonString(message));
+}
+
+// The song facts of data as one JSON object; refusals are part of the answer.
+QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions)
+{
+    TSmfParser parser;
+    parser.SetLyricLoadOptions(lyricOptions);
+    try {
+        parser.Execute(data.constData(), static_cast<quint32>(data.size()));
+    } catch (const ESongException &e) {
+        return failureJson(e.message());
+    }
+    const TSmfMthd mthd = parser.GetSmfHeader();
+    const std::unique_ptr<TSmfEventTempoList> tempo = parser.ExtractTempoList();
+    return QStringLiteral("{\"ok\": true, \"header\": {\"format\": %1, \"tracks\": %2, \"timebase\": %3}, "
+                          "\"copyright\": %4, \"title\": %5, \"comment\": %6, \"lyrics\": %7, \"tempo\": %8}")
+        .arg(mthd.Format)
+        .arg(mthd.TrackCount)
+        .arg(mthd.TimeBase)
+        .arg(jsonLines(parser.Copyright()), jsonLines(parser.Title()), jsonLines(parser.Comment()),
+             jsonLyrics(parser.Lyric()), jsonTempo(*tempo));
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "tonelark-inspect: %s\n", qPrintable(message));
+    std::fprintf(stderr, "usage: tonelark-inspect [--trim] [--no-empty] FILE\n");
+    return kExitUsage;
+}
+
+// Fills options from the arguments (without the program name); returns an error text or "".
+QString parseArguments(const QStringList &arguments, Options &options)
+{
+    bool filesOnly = false;
+    for (const QString &argument : arguments) {
+        if (!filesOnly && argument == QLatin1String("--"))
+            filesOnly = true;
+        else if (!filesOnly && argument == QLatin1String("--trim"))
+            options.lyricOptions.Include(lloTrimAnySpace);
+        else if (!filesOnly && argument == QLatin1String("--no-empty"))
+            options.lyricOptions.Include(lloNoEmptyLines);
+        else if (!filesOnly && argument.startsWith(u'-') && argument.size() > 1)
+            return QStringLiteral("unknown option \"%1\"").arg(argument);
+        else if (!options.file.isEmpty())
+            return QStringLiteral("more than one file given");
+        else
+            options.file = argument;
+    }
+    if (options.file.isEmpty())
+        return QStringLiteral("no file given");
+    return {};
+}
+
+int runSongMode(const Options &options)
+{
+    QFile file(options.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
+    if (file.size() > std::numeric_limits<quint32>::max())
+        return fail(QStringLiteral("\"%1\" is larger than 4 GiB").arg(options.file));
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
+
+    const QByteArray json = songJson(data, options.lyricOptions).toUtf8() + '\n';
+    std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
+    return std::fflush(stdout) == 0 ? 0 : kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    const QString error = parseArguments(app.arguments().mid(1), options);
+    if (!error.isEmpty())
+        return fail(error);
+    return runSongMode(options);
+}
