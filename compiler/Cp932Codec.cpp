@@ -1,5 +1,6 @@
 #include "Cp932Codec.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -84,21 +85,39 @@ bool Cp932Codec::isValid() const
 
 std::u32string Cp932Codec::decode(std::string_view cp932) const
 {
+    // MML is mostly ASCII: copy that straight through and hand only the runs of multibyte
+    // text to iconv, each cut at a character boundary.
+    std::u32string text;
+    text.reserve(cp932.size());
     std::string raw;
-    raw.reserve(cp932.size() * sizeof(char32_t));
-    const bool converted = convert(m_toUtf32, cp932.data(), cp932.size(), raw,
-                                   [](const char *, size_t, std::string &out) -> size_t {
-                                       appendUtf32(out, kInvalid);
-                                       return 1;
-                                   });
-    if (!converted) {
-        // No converter: keep ASCII, mark everything else so the parser reports it.
+    size_t pos = 0;
+    while (pos < cp932.size()) {
+        const auto byte = static_cast<unsigned char>(cp932[pos]);
+        if (byte < 0x80) {
+            text.push_back(byte);
+            ++pos;
+            continue;
+        }
+        const size_t begin = pos;
+        while (pos < cp932.size() && static_cast<unsigned char>(cp932[pos]) >= 0x80)
+            pos += static_cast<size_t>(cp932CharLength(static_cast<unsigned char>(cp932[pos])));
+        pos = std::min(pos, cp932.size());
         raw.clear();
-        for (char c : cp932)
-            appendUtf32(raw, static_cast<unsigned char>(c) < 0x80 ? char32_t(c) : kInvalid);
+        const bool converted = convert(m_toUtf32, cp932.data() + begin, pos - begin, raw,
+                                       [](const char *, size_t, std::string &out) -> size_t {
+                                           appendUtf32(out, kInvalid);
+                                           return 1;
+                                       });
+        if (!converted) {
+            // No converter: everything beyond ASCII is reported as unreadable.
+            text.append(pos - begin, kInvalid);
+            continue;
+        }
+        const size_t count = raw.size() / sizeof(char32_t);
+        const size_t at = text.size();
+        text.resize(at + count);
+        std::memcpy(text.data() + at, raw.data(), count * sizeof(char32_t));
     }
-    std::u32string text(raw.size() / sizeof(char32_t), U'\0');
-    std::memcpy(text.data(), raw.data(), text.size() * sizeof(char32_t));
     return text;
 }
 

@@ -109,8 +109,30 @@ bool MmlInterpreter::addEvent(size_t index, const MmlCommand &command, std::vect
         return false;
     }
     event.sequence = m_sequence++;
+    if (&events == &m_current->events) {
+        if (event.isNoteOff()) {
+            // Kept by tick; equal ticks stay in creation order.
+            auto at = std::upper_bound(m_current->pendingOffs.begin(), m_current->pendingOffs.end(), event,
+                                       [](const SmfEvent &a, const SmfEvent &b) { return a.tick < b.tick; });
+            m_current->pendingOffs.insert(at, event);
+            return true;
+        }
+        flushOffs(*m_current, event.tick);
+    }
     events.push_back(event);
     return true;
+}
+
+void MmlInterpreter::flushOffs(TrackState &state, int64_t uptoTick)
+{
+    size_t due = 0;
+    while (due < state.pendingOffs.size() && state.pendingOffs[due].tick <= uptoTick)
+        ++due;
+    if (due == 0)
+        return;
+    const auto end = state.pendingOffs.begin() + static_cast<std::ptrdiff_t>(due);
+    state.events.insert(state.events.end(), state.pendingOffs.begin(), end);
+    state.pendingOffs.erase(state.pendingOffs.begin(), end);
 }
 
 bool MmlInterpreter::addChannelEvent(size_t index, const MmlCommand &command, uint8_t status, uint8_t data1,
@@ -188,8 +210,8 @@ bool MmlInterpreter::run(SmfSong &song)
             // Octave moves inside a chord are local to it.
             int64_t octave = state.octave;
             bool ok = true;
-            for (uint32_t i = 0; i < command.itemCount && ok; ++i) {
-                const MmlChordItem &item = m_program.chordItems[command.itemBegin + i];
+            for (int32_t i = 0; i < command.b && ok; ++i) {
+                const MmlChordItem &item = m_program.chordItems[static_cast<size_t>(command.a + i)];
                 switch (item.kind) {
                 case MmlChordItem::Note: ok = addNote(index, command, octave * 12 + item.value, length); break;
                 case MmlChordItem::OctaveSet: octave = item.value; break;
@@ -347,6 +369,7 @@ bool MmlInterpreter::run(SmfSong &song)
     uint32_t songEnd = 0;
     std::vector<SmfTrack> tracks;
     for (auto &[number, state] : m_tracks) {
+        flushOffs(state, kMaxTick);
         if (state.events.empty())
             continue;
         SmfTrack track;

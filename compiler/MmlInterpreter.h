@@ -32,6 +32,9 @@ private:
         int64_t gate;
         uint8_t channel; // 0..15
         std::vector<SmfEvent> events;
+        // Note-offs not yet due, by tick; flushed before any later event so that events
+        // stay in time order without sorting the whole track afterwards.
+        std::vector<SmfEvent> pendingOffs;
     };
     struct LoopState
     {
@@ -47,6 +50,7 @@ private:
     bool addChannelEvent(size_t index, const MmlCommand &command, uint8_t status, uint8_t data1, uint8_t data2,
                          int64_t tick);
     bool addEvent(size_t index, const MmlCommand &command, std::vector<SmfEvent> &events, SmfEvent event);
+    static void flushOffs(TrackState &state, int64_t uptoTick);
     void fail(size_t index, const MmlCommand &command, const std::string &text);
 
     const MmlProgram &m_program;

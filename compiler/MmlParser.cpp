@@ -109,6 +109,9 @@ MmlParser::MmlParser(std::u32string_view source, const Cp932Codec &codec, MmlDia
     , m_diagnostics(diagnostics)
 {
     m_lineStarts.push_back(0);
+    // Roughly one command per three characters in dense MML; saves regrowing the vectors.
+    m_program.commands.reserve(m_source.size() / 3 + 16);
+    m_program.lengths.reserve(m_source.size() / 3 + 16);
     for (size_t i = 0; i < m_source.size(); ++i) {
         if (m_source[i] == U'\n')
             m_lineStarts.push_back(i + 1);
@@ -117,8 +120,17 @@ MmlParser::MmlParser(std::u32string_view source, const Cp932Codec &codec, MmlDia
 
 uint32_t MmlParser::lineAt(size_t pos) const
 {
-    const auto it = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), pos);
-    return static_cast<uint32_t>(it - m_lineStarts.begin());
+    // The parser asks mostly for positions just after the previous one: walk forward from
+    // the last answer, and search only when asked about an earlier line.
+    size_t line = m_lineCursor;
+    if (pos < m_lineStarts[line]) {
+        line = static_cast<size_t>(std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), pos) - m_lineStarts.begin()) - 1;
+    } else {
+        while (line + 1 < m_lineStarts.size() && m_lineStarts[line + 1] <= pos)
+            ++line;
+    }
+    m_lineCursor = line;
+    return static_cast<uint32_t>(line + 1);
 }
 
 char32_t MmlParser::peek(size_t offset) const
@@ -139,9 +151,10 @@ void MmlParser::unknownCommand(size_t pos, std::u32string_view text)
 
 void MmlParser::emit(MmlOp op, size_t start, int64_t a, int64_t b)
 {
+    // Values are range-checked before they get here, so they fit the command's fields.
     MmlCommand command{op, lineAt(start)};
-    command.a = a;
-    command.b = b;
+    command.a = static_cast<int32_t>(a);
+    command.b = static_cast<int32_t>(b);
     m_program.commands.push_back(command);
 }
 
@@ -526,7 +539,7 @@ bool MmlParser::parseLengthPart(MmlLengthPart &part, bool allowDefault)
             return false;
         }
         part.kind = MmlLengthPart::Ticks;
-        part.value = number.value;
+        part.value = static_cast<int32_t>(number.value);
     } else if (isDigit(peek())) {
         Number number;
         readNumber(number);
@@ -535,7 +548,7 @@ bool MmlParser::parseLengthPart(MmlLengthPart &part, bool allowDefault)
             return false;
         }
         part.kind = MmlLengthPart::Divisor;
-        part.value = number.value;
+        part.value = static_cast<int32_t>(number.value);
     } else if (!allowDefault) {
         return true;
     }
@@ -621,8 +634,8 @@ void MmlParser::parseChord()
         return;
     }
     MmlCommand command{MmlOp::Chord, lineAt(start)};
-    command.itemBegin = itemBegin;
-    command.itemCount = static_cast<uint32_t>(m_program.chordItems.size() - itemBegin);
+    command.a = static_cast<int32_t>(itemBegin);
+    command.b = static_cast<int32_t>(m_program.chordItems.size() - itemBegin);
     command.lengthBegin = begin;
     command.lengthCount = count;
     m_program.commands.push_back(command);
@@ -683,7 +696,7 @@ void MmlParser::parseLoopEnd()
     if (frame.beginIndex < 0)
         return;
     const auto endIndex = static_cast<int64_t>(m_program.commands.size());
-    m_program.commands[static_cast<size_t>(frame.beginIndex)].b = endIndex;
+    m_program.commands[static_cast<size_t>(frame.beginIndex)].b = static_cast<int32_t>(endIndex);
     emit(MmlOp::LoopEnd, start, 0, frame.beginIndex);
 }
 

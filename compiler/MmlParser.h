@@ -85,6 +85,7 @@ private:
     const Cp932Codec &m_codec;
     MmlDiagnostics &m_diagnostics;
     std::vector<size_t> m_lineStarts;
+    mutable size_t m_lineCursor = 0; // index into m_lineStarts of the last lineAt answer
     size_t m_pos = 0;
     MmlProgram m_program;
     std::vector<LoopFrame> m_loops;

@@ -12,7 +12,7 @@ enum class MmlOp : uint8_t {
     Nop,           // left where a broken loop bracket was
     Note,          // a: semitone above the octave's C (accidentals applied, may be -n or 12+n)
     Rest,
-    Chord,         // items: the chord's notes and octave moves
+    Chord,         // a, b: first and count of its notes and octave moves in chordItems
     DefaultLength, // length: one part, the new `l`
     Octave,        // a: 0..10
     OctaveUp,
@@ -39,7 +39,7 @@ struct MmlLengthPart
     enum Kind : uint8_t { Default, Divisor, Ticks };
     Kind kind = Default;
     uint8_t dots = 0;
-    int64_t value = 0;
+    int32_t value = 0; // at most the largest tick
 };
 
 struct MmlChordItem
@@ -49,16 +49,15 @@ struct MmlChordItem
     int32_t value = 0; // semitone for Note, octave for OctaveSet
 };
 
+// Kept small: a 10 000-line song has over 100 000 of them.
 struct MmlCommand
 {
     MmlOp op;
     uint32_t line;
-    int64_t a = 0;
-    int64_t b = 0;
+    int32_t a = 0;
+    int32_t b = 0;
     uint32_t lengthBegin = 0; // into MmlProgram::lengths
     uint32_t lengthCount = 0;
-    uint32_t itemBegin = 0; // into MmlProgram::chordItems
-    uint32_t itemCount = 0;
 };
 
 struct MmlProgram

@@ -70,19 +70,31 @@ std::string writeSmf(const SmfSong &song)
     appendBigEndian(out, static_cast<uint32_t>(song.tracks.size()), 2);
     appendBigEndian(out, song.timeBase, 2);
 
-    std::vector<SmfEvent> events;
+    size_t eventCount = 0;
+    for (const SmfTrack &track : song.tracks)
+        eventCount += track.events.size();
+    out.reserve(out.size() + eventCount * 5 + song.tracks.size() * 16);
+
+    auto inOrder = [](const SmfEvent &a, const SmfEvent &b) {
+        if (a.tick != b.tick)
+            return a.tick < b.tick;
+        if (a.isNoteOff() != b.isNoteOff())
+            return a.isNoteOff();
+        return a.sequence < b.sequence;
+    };
+    std::vector<SmfEvent> sorted;
     for (const SmfTrack &track : song.tracks) {
-        events = track.events;
-        std::stable_sort(events.begin(), events.end(), [](const SmfEvent &a, const SmfEvent &b) {
-            if (a.tick != b.tick)
-                return a.tick < b.tick;
-            if (a.isNoteOff() != b.isNoteOff())
-                return a.isNoteOff();
-            return a.sequence < b.sequence;
-        });
+        // The interpreter hands over tracks already in order; sort only what is not.
+        const std::vector<SmfEvent> *events = &track.events;
+        if (!std::is_sorted(track.events.begin(), track.events.end(), inOrder)) {
+            sorted = track.events;
+            std::stable_sort(sorted.begin(), sorted.end(), inOrder);
+            events = &sorted;
+        }
         std::string body;
+        body.reserve(events->size() * 5 + 8);
         uint32_t now = 0;
-        for (const SmfEvent &event : events) {
+        for (const SmfEvent &event : *events) {
             appendVarLen(body, event.tick - now);
             now = event.tick;
             appendEvent(body, song, event);

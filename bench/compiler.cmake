@@ -1,0 +1,24 @@
+# The MML compiler's libFuzzer target and its compile-time benchmark.
+# Included from bench/CMakeLists.txt.
+
+if(TARGET dSakura_core AND TONELARK_FUZZ)
+  # Seeds: bench/corpus/mml/ (copy them to a scratch folder before a run; libFuzzer writes
+  # new inputs into the corpus folder it is given).
+  add_executable(fuzz_mml_compiler fuzz_mml_compiler.cpp)
+  target_link_libraries(fuzz_mml_compiler PRIVATE dSakura_core)
+  target_link_options(fuzz_mml_compiler PRIVATE -fsanitize=fuzzer)
+  tonelark_target_defaults(fuzz_mml_compiler)
+endif()
+
+# Timings under the fuzzer's sanitizers mean nothing, so the fuzz tree skips the benchmark.
+if(TARGET dSakura AND TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ)
+  find_package(benchmark QUIET)
+  if(benchmark_FOUND)
+    add_executable(mml_bench mml_bench.cpp)
+    target_link_libraries(mml_bench PRIVATE dSakura benchmark::benchmark)
+    target_include_directories(mml_bench PRIVATE ${PROJECT_SOURCE_DIR}/compiler)
+    tonelark_target_defaults(mml_bench)
+  else()
+    message(STATUS "mml_bench not built: needs Google Benchmark")
+  endif()
+endif()
