@@ -24,9 +24,11 @@ enum : TBrsPlayerState {
 
 // Play option bits.
 enum : std::int32_t {
-    BRSPLAY_LOOP = 1,           // at the end, go on from the loop point (from 0 without one)
+    BRSPLAY_LOOP = 1,           // at the end, go on from the loop point (from 0 without one);
+                                // a loop shorter than 10 ms stops instead
     BRSPLAY_SKIPBLANK = 2,      // a start at tick 0 begins at the first note
-    BRSPLAY_NORMALIZE = 16,     // scale channel volumes so the loudest CC 7 becomes 127
+    BRSPLAY_NORMALIZE = 16,     // every CC 7 value v becomes min(127, round(v × 127 / M)), M the
+                                // song's largest CC 7; unchanged when the song has none
     BRSPLAY_SYSEX = 32,         // send the song's system exclusive messages
 };
 
@@ -61,6 +63,10 @@ struct TBrs4PlayerStatus {
     std::int32_t LoopCount; // times the song went back to its loop point since the last play
 };
 
+// TotalTick: the largest tick of any event (End of Track included). FirstNoteTick: the first
+// note-on with velocity > 0. LastNoteTick: the latest note event (a note never released counts
+// at its start). LoopTick: the earliest controller 111 in any track. Times are those ticks in
+// ms by the merged tempo map, rounded down. A song without notes reports 0 for both notes.
 struct TBrs4SmfInformation {
     std::int32_t TimeBase;
     std::int32_t TotalTick;
@@ -73,17 +79,41 @@ struct TBrs4SmfInformation {
     std::int32_t LoopTime; // -1 without a loop point
 };
 
+// Opens device -1100 (the built-in synthesizer: FluidSynth with the system's General MIDI
+// SoundFont through the desktop's audio server) or MIDI output port 0..N-1, replacing the
+// current output; a playing song goes on from its position with a chase on the new device.
+// When the device cannot be opened, returns BRSERROR_CANNOT_OPENDEVICE (BRSERROR_UNDEFINED_ID
+// for an unknown negative id) and plays on a silent output that keeps real time. `window` is
+// not used.
 BRS_API std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *window);
+// Stops (silencing every note) and releases the output; a later play uses the silent output.
 BRS_API std::int32_t BRS4CloseDevice(void);
+// Stops and forgets the registered song.
 BRS_API std::int32_t BRS4ClearList(void);
+// Reads `size` bytes of a Standard MIDI File (copied: the caller's bytes are not kept) and
+// registers it in place of the current song, stopping it. Returns BRSERROR_NOSMF, _BADSMF,
+// _UNMATCHED_SMF (format 2, time-code division), _ILLEGAL_POINTER or _BADFILESIZE, in which
+// case nothing changes.
 BRS_API std::int32_t BRS4AddListFromMemory(const void *data, std::int32_t size, std::int32_t reserved1,
                                            std::int32_t reserved2);
+// From any state: silences, chases every channel to `startTick` (program, bank, controllers,
+// RPN/NRPN values, pitch bend, pressure; SysEx with BRSPLAY_SYSEX) without sounding earlier
+// notes, and plays from there. A negative tick is 0; a tick at or past the end is the end.
+// BRSERROR_NOTREADY without a song.
 BRS_API std::int32_t BRS4Play(std::int32_t option, std::int32_t reserved1, std::int32_t startTick,
                               std::int32_t reserved2, std::int32_t reserved3);
+// PLAY becomes PAUSE with every note silenced and the position kept; other states stay.
 BRS_API std::int32_t BRS4Pause(void);
+// Any state becomes STOP with every note silenced; the position stays where it was.
 BRS_API std::int32_t BRS4Stop(std::int32_t reserved);
+// -127 silent … 0 full (values outside are clamped), a squared ramp between; kept across
+// device changes. The synthesizer's gain, or the universal master-volume SysEx on a port.
 BRS_API std::int32_t BRS4SetMasterVolume(std::int32_t volume);
+// Copies min(size, 20) bytes of one consistent status snapshot; never blocks on playback.
+// BRSERROR_ILLEGAL_POINTER for null, BRSERROR_FAILED for size <= 0 (nothing written).
 BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size);
+// Copies min(size, 36) bytes of the song information (all 0 but LoopTick/LoopTime -1 without
+// a song); same pointer and size rules as the status.
 BRS_API std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size,
                                            std::int32_t reserved);
 

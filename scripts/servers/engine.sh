@@ -1,0 +1,49 @@
+# Servers the engine's real-output tests use, sourced through scripts/test-servers.sh:
+# a PulseAudio server with a null sink (its monitor is recorded to check the synthesizer's
+# sound) and a JACK server on the dummy backend (a MIDI port to play into). Each runs under a
+# private runtime folder, so a user's own session is never touched.
+_tonelark_engine_dir=""
+
+start_engine() {
+  _tonelark_engine_dir=$(mktemp -d /tmp/tonelark-engine-servers.XXXXXX)
+  chmod 700 "$_tonelark_engine_dir"
+  if command -v pulseaudio > /dev/null; then
+    # As root PulseAudio warns that it is meant for a user session; --system=false keeps it one.
+    if XDG_RUNTIME_DIR="$_tonelark_engine_dir" pulseaudio -D -n --system=false --exit-idle-time=-1 \
+        --disallow-exit --use-pid-file=yes \
+        --load="module-null-sink sink_name=tonelark_null" --load="module-native-protocol-unix" \
+        > "$_tonelark_engine_dir/pulseaudio.log" 2>&1; then
+      for _ in $(seq 50); do
+        [[ -S "$_tonelark_engine_dir/pulse/native" ]] && break
+        sleep 0.1
+      done
+      export TONELARK_PULSE_RUNTIME="$_tonelark_engine_dir"
+      export TONELARK_PULSE_SINK=tonelark_null
+    else
+      echo "engine servers: PulseAudio did not start (see $_tonelark_engine_dir/pulseaudio.log)" >&2
+    fi
+  fi
+  if command -v jackd > /dev/null; then
+    JACK_NO_AUDIO_RESERVATION=1 jackd --no-realtime -n tonelark -d dummy -r 44100 -p 256 \
+      > "$_tonelark_engine_dir/jackd.log" 2>&1 &
+    _tonelark_jack_pid=$!
+    sleep 1
+    if kill -0 "$_tonelark_jack_pid" 2> /dev/null; then
+      export TONELARK_JACK_SERVER=tonelark
+    else
+      echo "engine servers: jackd did not start (see $_tonelark_engine_dir/jackd.log)" >&2
+    fi
+  fi
+}
+
+stop_engine() {
+  if [[ -n "${TONELARK_PULSE_RUNTIME:-}" ]]; then
+    XDG_RUNTIME_DIR="$TONELARK_PULSE_RUNTIME" pulseaudio --kill 2> /dev/null || true
+  fi
+  if [[ -n "${_tonelark_jack_pid:-}" ]]; then
+    kill "$_tonelark_jack_pid" 2> /dev/null || true
+    wait "$_tonelark_jack_pid" 2> /dev/null || true
+  fi
+  [[ -n "$_tonelark_engine_dir" ]] && rm -rf "$_tonelark_engine_dir"
+  unset TONELARK_PULSE_RUNTIME TONELARK_PULSE_SINK TONELARK_JACK_SERVER
+}
