@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
 
 namespace tonelark {
@@ -113,8 +114,9 @@ QString FontSetup::resolvedFace(const QString &face)
     if (QFontDatabase::hasFamily(face))
         return face;
     for (const QString &substitute : QFont::substitutes(face)) {
+        // Qt keeps substitutes in lower case; the font itself knows its family's spelling.
         if (QFontDatabase::hasFamily(substitute))
-            return substitute;
+            return QFontInfo(QFont(substitute)).family();
     }
     return {};
 }

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabWidget>
@@ -110,9 +111,9 @@ void TimePanel::mousePressEvent(QMouseEvent *event)
 
 void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // The second press of a quick pair arrives as a double click; it is a click too.
-    QLabel::mouseDoubleClickEvent(event);
-    emit clicked();
+    // Qt delivers the second press of a quick pair as a press and then as a double click;
+    // the press already counted, and the default handler would count it again.
+    event->accept();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,

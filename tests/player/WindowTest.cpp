@@ -1,0 +1,307 @@
+#include "FakeEngine.h"
+#include "Gauges.h"
+#include "WindowTestSupport.h"
+#include "uMain.h"
+
+#include <QAction>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+using namespace tonelark;
+using namespace tonelark::test;
+
+// The wiring of the real main window on the offscreen platform, with the recording engine
+// and a Ui that answers for the user.
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Setup {
+        FakeEngine engine;
+        FakeUi ui;
+        Convex ini;
+    };
+    static std::unique_ptr<TfrmTonelark2Main> makeWindow(Setup &setup, const QByteArray &iniText = {},
+                                                         const QStringList &arguments = {})
+    {
+        setup.ini = Convex::fromBytes(iniText);
+        return std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini, arguments, &setup.ui);
+    }
+
+private slots:
+    // The program entry sets the application title before the window exists.
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Tonelark")); }
+
+    void componentsCarryTheirNames()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        const char *const names[] = {
+            "labelCopyright", "editCopyright", "labelTitle", "editTitle", "gaugePlayback",
+            "toolbarLeft", "toolButtonOfSettings", "toolButtonOfPin", "toolButtonOfInfo",
+            "toolbarCenter", "toolButtonOfOpen", "toolbarRight", "toolButtonOfPlay",
+            "toolButtonOfPause", "toolButtonOfStop", "toolButtonOfSeek", "panelTimeElapsed",
+            "pagesInfo", "tabInfo", "tabComments", "tabLyrics", "tabCompileMsg", "tabAbout",
+            "memoComments", "memoMetaComments", "memoLyrics", "memoCompileMsg", "lvLyrics",
+            "textAbout", "timerUpdating", "popupMenuTaskTray", "menuItemRestore", "menuItemExit",
+            "popupMenuPlayback", "menuItemPlayFromBeginning", "menuItemPlayFromCC111", "menuItemSeek",
+            "popupMenuLyrics", "pmiCopyLyricsToClipboard", "pmiSaveLyrics", "pmiSaveLyricsOnly",
+            "pmiSaveLyricsAndDetails", "pmiLyricsIncludeMetaText", "pmiLyricsPreferTitleToCopyright",
+            "pmiScrollToCurrentLyric", "popupMenuMetaText", "pmiMetaTextCopy", "pmiMetaTextSelectAll",
+            "pmiMetaTextCopyFormat1", "pmiMetaTextCopyFormat2", "popupMenuMain", "pmiTransparent",
+            "pmiTransparentQuarter", "pmiTransparentHalf", "pmiTransparentNone"};
+        for (const char *name : names)
+            QVERIFY2(window->findChild<QObject *>(QLatin1String(name)) != nullptr, name);
+
+        QCOMPARE(window->toolButtonOfPlay->toolTip(), QStringLiteral("演奏"));
+        QCOMPARE(window->toolButtonOfSeek->toolTip(), QStringLiteral("演奏位置の入力指定"));
+        QCOMPARE(window->toolButtonOfPin->toolTip(), QStringLiteral("最前面に表示"));
+        QCOMPARE(window->labelCopyright->text(), QStringLiteral("作者:"));
+        QCOMPARE(window->pagesInfo->tabText(3), QStringLiteral("コンパイラ"));
+        QCOMPARE(window->pagesInfo->tabText(4), QStringLiteral("バージョン情報"));
+        QCOMPARE(window->imageListOfToolbar().size(), 9);
+        for (const QIcon &icon : window->imageListOfToolbar())
+            QVERIFY(!icon.pixmap(16, 16).isNull());
+        QCOMPARE(window->gaugePlayback->size(), QSize(329, 13));
+        QVERIFY(window->editCopyright->isReadOnly());
+        QVERIFY(window->memoComments->isReadOnly());
+    }
+
+    void actionsHaveTheirShortcuts()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        const std::pair<const char *, const char *> expected[] = {
+            {"actionPlay", "Alt+Q"}, {"actionPause", "Alt+W"}, {"actionStop", "Alt+E"},
+            {"actionTimeOrTick", "Alt+T"}, {"actionPin", "Alt+A"}, {"actionSeek", "Alt+S"},
+            {"actionInfo", "Alt+D"}, {"actionOpen", "Alt+F"}, {"actionHelp", "Alt+H"},
+            {"actionSettings", "Alt+C"}, {"actionNextTab", "Alt+X"}, {"actionPrevTab", "Alt+Z"},
+            {"actionAbout", "Alt+V"}, {"actionSearchStr", "Ctrl+F"}, {"actionSeekBack", "Alt+Left"},
+            {"actionSeekForward", "Alt+Right"}, {"actionRewind", "Alt+R"}};
+        for (const auto &[name, keys] : expected) {
+            auto *action = window->findChild<QAction *>(QLatin1String(name));
+            QVERIFY2(action, name);
+            QCOMPARE(action->shortcut(), QKeySequence(QString::fromLatin1(keys)));
+        }
+        const QList<QKeySequence> menuKeys = window->actionMainContextMenu->shortcuts();
+        QVERIFY(menuKeys.size() == 2 && menuKeys[0].isEmpty());
+        QCOMPARE(menuKeys[1], QKeySequence(Qt::ALT | Qt::Key_At));
+    }
+
+    void initialStates()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        QVERIFY(!window->toolButtonOfPlay->isEnabled());
+        QVERIFY(!window->toolButtonOfPause->isEnabled());
+        QVERIFY(!window->toolButtonOfStop->isEnabled());
+        QVERIFY(!window->toolButtonOfSeek->isEnabled());
+        QVERIFY(window->toolButtonOfOpen->isEnabled());
+        QVERIFY(window->toolButtonOfSettings->isEnabled());
+        QVERIFY(window->toolButtonOfPin->isCheckable() && window->toolButtonOfInfo->isCheckable());
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("--:-- / --:--"));
+        QVERIFY(!window->timerUpdating->isActive());
+        QCOMPARE(window->timerUpdating->interval(), 16);
+        QVERIFY(window->pagesInfo->isTabVisible(0));
+        for (int page = 1; page < 5; ++page)
+            QVERIFY(!window->pagesInfo->isTabVisible(page));
+        QVERIFY(window->pmiTransparentNone->isChecked());
+        QVERIFY(window->pmiScrollToCurrentLyric->isChecked());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tonelark"));
+        QVERIFY(window->acceptDrops());
+        // The device is opened at creation with the configured id, nothing else happens.
+        QCOMPARE(setup.engine.calls, QStringList{QStringLiteral("openDevice(-1100)")});
+        QVERIFY(setup.ui.errors.isEmpty());
+    }
+
+    void defaultFontGivesTheFixedPitchLayout()
+    {
+        if (!QFontDatabase::hasFamily(QStringLiteral("IPAGothic")))
+            QSKIP("fonts-ipafont-gothic is not installed");
+        Setup setup;
+        auto window = makeWindow(setup);
+        QCOMPARE(window->font().family(), QStringLiteral("ＭＳ ゴシック"));
+        QCOMPARE(QFontInfo(window->memoComments->font()).family(), QStringLiteral("IPAGothic"));
+        QCOMPARE(window->infoFontPitch(), 1);
+
+        Setup proportional;
+        auto other = makeWindow(proportional, "[Tonelark]\nFontName=IPAPGothic\nFontSize=12\n");
+        QCOMPARE(other->infoFontPitch(), 2);
+        QCOMPARE(other->font().pointSize(), 12);
+    }
+
+    void infoAreaFollowsShowInfo()
+    {
+        Setup hidden;
+        auto window = makeWindow(hidden);
+        QCOMPARE(window->size(), QSize(352, 251 - 147));
+        QVERIFY(!window->pagesInfo->isVisibleTo(window.get()));
+        QVERIFY(!window->toolButtonOfInfo->isChecked());
+        window->toolButtonOfInfo->click();
+        QCOMPARE(window->size(), QSize(352, 251));
+        QVERIFY(window->pagesInfo->isVisibleTo(window.get()));
+        QVERIFY(window->toolButtonOfInfo->isChecked());
+
+        Setup shown;
+        auto other = makeWindow(shown, "[Tonelark]\nShowInfo=1\n");
+        QCOMPARE(other->size(), QSize(352, 251));
+        QVERIFY(other->toolButtonOfInfo->isChecked());
+    }
+
+    void aboutPageIsReachableWithoutATab()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        window->actionAbout->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        QVERIFY(!window->pagesInfo->isTabVisible(4));
+        // Previous tab from the hidden page goes to the nearest visible tab before it.
+        window->actionPrevTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+        window->actionPrevTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+    }
+
+    void commandLineSongIsLoadedBeforeTheFirstShowing()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("曲 1.mid"));
+        const QByteArray smf = SmfBuilder()
+                                   .copyright(QStringLiteral("作者です"))
+                                   .title(QStringLiteral("題名です"))
+                                   .lyric(0, QStringLiteral("うた"))
+                                   .note(0, 60, 480)
+                                   .bytes();
+        QVERIFY(writeFile(file, smf));
+        Setup setup;
+        setup.engine.setTotals(960, 1000);
+        auto window = makeWindow(setup, {}, {file, QStringLiteral("ignored.mid")});
+
+        QVERIFY(!window->isVisible());
+        QCOMPARE(window->editCopyright->text(), QStringLiteral("作者です"));
+        QCOMPARE(window->editTitle->text(), QStringLiteral("題名です"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("曲 1.mid - Tonelark"));
+        QCOMPARE(window->applicationTitle(), window->windowTitle());
+        QVERIFY(window->timerUpdating->isActive());
+        QVERIFY(window->pagesInfo->isTabVisible(2));
+        QCOMPARE(window->lvLyrics->model()->rowCount(), 1);
+        QCOMPARE(window->lvLyrics->model()->index(0, 1).data().toString(), QStringLiteral("うた"));
+        QCOMPARE(window->lvLyrics->model()->index(0, 0).data().toString(), QStringLiteral("00:00"));
+        QVERIFY(window->memoComments->toPlainText().startsWith(QStringLiteral("[Song Info]\n")));
+        const QStringList calls = setup.engine.calls;
+        QCOMPARE(calls.first(), QStringLiteral("openDevice(-1100)"));
+        QVERIFY(calls.indexOf(QStringLiteral("addListFromMemory(%1)").arg(smf.size())) > 0);
+        QCOMPARE(calls.last(), QStringLiteral("play(35,0)"));
+
+        // The monitor's ticks drive the buttons, the panel and the seek bar.
+        setup.engine.setStatus(BRSSTATE_PLAY, 480, 500);
+        window->timerUpdatingTimer();
+        QVERIFY(!window->toolButtonOfPlay->isEnabled());
+        QVERIFY(window->toolButtonOfPause->isEnabled());
+        QVERIFY(window->toolButtonOfStop->isEnabled());
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("00:00 / 00:01"));
+        QCOMPARE(window->gaugePlayback->maxValue(), 1000);
+        QCOMPARE(window->gaugePlayback->progress(), 500);
+
+        setup.engine.setStatus(BRSSTATE_STOP, 0, 0);
+        window->timerUpdatingTimer();
+        QVERIFY(window->toolButtonOfPlay->isEnabled());
+        QVERIFY(!window->toolButtonOfPause->isEnabled());
+
+        // Pause and Stop reach the engine.
+        setup.engine.calls.clear();
+        setup.engine.setStatus(BRSSTATE_PLAY, 480, 500);
+        window->timerUpdatingTimer();
+        window->actionPause->trigger();
+        window->actionStop->trigger();
+        QCOMPARE(setup.engine.calls.mid(2), (QStringList{"pause()", "play(35,0)", "stop()"}));
+    }
+
+    void openButtonAsksWithTheFilterAndLoadsThePick()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("picked.midi"));
+        QVERIFY(writeFile(file, SmfBuilder().title(QStringLiteral("選んだ曲")).note(0, 60, 10).bytes()));
+        Setup setup;
+        auto window = makeWindow(setup, "[Tonelark]\nUseClassicDialogForFile=1\n");
+        setup.ui.nextOpenFileName = file;
+        window->toolButtonOfOpen->click();
+        QCOMPARE(setup.ui.openRequests.size(), 1);
+        const OpenFileRequest &request = setup.ui.openRequests.first();
+        QCOMPARE(request.filters.size(), 3);
+        QCOMPARE(request.selectedFilter, 2);
+        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.mml)"));
+        QCOMPARE(request.defaultSuffix, QStringLiteral("mid"));
+        QVERIFY(request.classicDialog);
+        QCOMPARE(window->editTitle->text(), QStringLiteral("選んだ曲"));
+        QVERIFY(!window->inModalLoop());
+
+        // Cancelling loads nothing.
+        setup.engine.calls.clear();
+        setup.ui.nextOpenFileName.clear();
+        window->actionOpen->trigger();
+        QVERIFY(setup.engine.calls.isEmpty());
+    }
+
+    void missingCommandLineFileStillOpensTheWindow()
+    {
+        Setup setup;
+        auto window = makeWindow(setup, {}, {QStringLiteral("/no/such/song.mid")});
+        QCOMPARE(setup.ui.errors.size(), 1);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tonelark"));
+        QVERIFY(!window->timerUpdating->isActive());
+    }
+
+    void closeWritesOnlyWhatChanged()
+    {
+        Setup untouched;
+        auto window = makeWindow(untouched, "[Tonelark]\nAlwaysOnTop=1\n");
+        QVERIFY(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        window->close();
+        QVERIFY(!untouched.ini.Modified());
+        QVERIFY(!untouched.ini.ValueExists(u"Tonelark", u"ShowInfo"));
+
+        Setup changed;
+        auto other = makeWindow(changed, "[Tonelark]\nAlwaysOnTop=1\n");
+        other->actionPin->trigger();
+        QVERIFY(!other->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        other->close();
+        QCOMPARE(changed.ini.ReadInteger(u"Tonelark", u"AlwaysOnTop", -1), 0);
+    }
+
+    void destructionStopsAndClosesTheDevice()
+    {
+        Setup setup;
+        auto window = makeWindow(setup, "[Tonelark]\nMidiOutDeviceId=2\n");
+        QCOMPARE(setup.engine.calls, QStringList{QStringLiteral("openDevice(2)")});
+        window.reset();
+        QCOMPARE(setup.engine.calls, (QStringList{"openDevice(2)", "stop()", "closeDevice()"}));
+    }
+
+    void timePanelTogglesOnEveryPress()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        QTest::mouseClick(window->panelTimeElapsed, Qt::LeftButton);
+        QVERIFY(window->displayTicks());
+        QTest::mouseClick(window->panelTimeElapsed, Qt::LeftButton);
+        QVERIFY(!window->displayTicks());
+        // The double-click event that follows a quick second press is no third click.
+        QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                                Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->panelTimeElapsed, &doubleClick);
+        QVERIFY(!window->displayTicks());
+        window->actionTimeOrTick->trigger();
+        QVERIFY(window->displayTicks());
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "WindowTest.moc"

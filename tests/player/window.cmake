@@ -1,0 +1,21 @@
+# Tests of the main window's logic (GoogleTest) and of the real window's wiring (Qt Test).
+tonelark_add_gtest(test_player_window
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/SongLoaderTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TransportTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.h
+    ${CMAKE_CURRENT_LIST_DIR}/FakeEngine.h
+  LIBS tonelark_player)
+target_include_directories(test_player_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+
+if(TARGET Qt6::Test)
+  add_executable(test_main_window ${CMAKE_CURRENT_LIST_DIR}/WindowTest.cpp)
+  set_target_properties(test_main_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_main_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_main_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  target_compile_definitions(test_main_window PRIVATE TONELARK_TEST_DATA_DIR="${TONELARK_TEST_DATA_DIR}")
+  tonelark_target_defaults(test_main_window)
+  add_test(NAME test_main_window COMMAND test_main_window)
+  set_tests_properties(test_main_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
