@@ -304,6 +304,23 @@ TEST_F(CompilerTest, TempoMapTimeSignatureAndEndOfTrack)
     EXPECT_EQ(c.smf.tracks[2].events.back().tick, 576u);
 }
 
+TEST_F(CompilerTest, ConductorEventsFromSeveralTracksComeOutInTimeOrder)
+{
+    const Compiled c = compile("TR=1 c1 t100 Title{\"late\"} TR=2 t90 Copyright(\"c\") Comment=\"x\" c");
+    ASSERT_TRUE(c.ok) << c.message;
+    const auto &conductor = c.smf.tracks[0];
+    const auto tempos = conductor.metas(0x51);
+    ASSERT_EQ(tempos.size(), 2u); // t90 at tick 0 makes the default tempo unnecessary
+    EXPECT_EQ(tempos[0].tick, 0u);
+    EXPECT_EQ(tempos[0].data, "\x0A\x2C\x2B");
+    EXPECT_EQ(tempos[1].tick, 384u);
+    EXPECT_EQ(conductor.metas(0x03).at(0).tick, 384u);
+    EXPECT_EQ(conductor.metas(0x02).at(0).data, "c");
+    EXPECT_EQ(conductor.metas(0x01).at(0).data, "x");
+    for (size_t i = 1; i < conductor.events.size(); ++i)
+        EXPECT_LE(conductor.events[i - 1].tick, conductor.events[i].tick);
+}
+
 TEST_F(CompilerTest, DefaultTempoAndSignatureWhenTheSourceGivesNone)
 {
     const Compiled c = compile("c r1 t150 c");
