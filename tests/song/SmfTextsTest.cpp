@@ -78,19 +78,6 @@ TEST(LyricLineRule, SplitsTrimsAndDrops)
             << "text \"" << c.text.toStdString() << "\" options " << int(c.options.bits());
 }
 
-TEST(TLyricLoadOptions, KeepsOneBitPerOption)
-{
-    TLyricLoadOptions options;
-    options.Include(lloNoEmptyLines);
-    EXPECT_EQ(options.bits(), 0x02);
-    options.Include(lloTrimAnySpace);
-    EXPECT_EQ(options.bits(), 0x03);
-    options.Exclude(lloNoEmptyLines);
-    EXPECT_TRUE(options.Contains(lloTrimAnySpace));
-    EXPECT_FALSE(options.Contains(lloNoEmptyLines));
-    EXPECT_EQ(TLyricLoadOptions::fromBits(0xFF).bits(), 0x03);
-}
-
 TEST(TSmfMetaEventString, HandsInfosOverWithTheirLines)
 {
     TSmfMetaEventString source;
