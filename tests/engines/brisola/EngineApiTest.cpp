@@ -157,7 +157,9 @@ TEST_F(EngineApi, PauseKeepsThePositionAndPlayResumesFromIt)
     BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr);
     load(shortSong());
     BRS4Play(BRSPLAY_LOOP, 0, 480, 0, 0);
-    EXPECT_EQ(status().Tick, 480);
+    // The clock runs on its own thread: by the time the status is read it may have moved on.
+    EXPECT_GE(status().Tick, 480);
+    EXPECT_LT(status().Tick, 700);
     std::this_thread::sleep_for(100ms);
     BRS4Pause();
     const TBrs4PlayerStatus paused = status();
@@ -170,7 +172,7 @@ TEST_F(EngineApi, PauseKeepsThePositionAndPlayResumesFromIt)
     EXPECT_EQ(status().State, BRSSTATE_PLAY);
     EXPECT_GE(status().Tick, paused.Tick);
     // The loop bit: the song goes round (0.95 s per pass from the loop point) and counts.
-    EXPECT_TRUE(waitFor([] { return status().LoopCount >= 1; }, 2000ms));
+    EXPECT_TRUE(waitFor([] { return status().LoopCount >= 1; }, 4000ms));
     EXPECT_EQ(status().State, BRSSTATE_PLAY);
     BRS4Stop(0);
     EXPECT_EQ(status().State, BRSSTATE_STOP);
