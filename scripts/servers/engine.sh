@@ -27,11 +27,26 @@ start_engine() {
     JACK_NO_AUDIO_RESERVATION=1 jackd --no-realtime -n tonelark -d dummy -r 44100 -p 256 \
       > "$_tonelark_engine_dir/jackd.log" 2>&1 &
     _tonelark_jack_pid=$!
-    sleep 1
-    if kill -0 "$_tonelark_jack_pid" 2> /dev/null; then
+    # Wait until the server answers (a loaded machine may need several seconds), not a fixed time.
+    _tonelark_jack_up=0
+    for _ in $(seq 100); do
+      kill -0 "$_tonelark_jack_pid" 2> /dev/null || break
+      if ! command -v jack_lsp > /dev/null; then
+        sleep 1 # no client tool to ask with: give it the usual start-up time
+        kill -0 "$_tonelark_jack_pid" 2> /dev/null && _tonelark_jack_up=1
+        break
+      fi
+      if jack_lsp -s tonelark > /dev/null 2>&1; then
+        _tonelark_jack_up=1
+        break
+      fi
+      sleep 0.1
+    done
+    if [[ $_tonelark_jack_up == 1 ]]; then
       export TONELARK_JACK_SERVER=tonelark
     else
       echo "engine servers: jackd did not start (see $_tonelark_engine_dir/jackd.log)" >&2
+      kill "$_tonelark_jack_pid" 2> /dev/null || true
     fi
   fi
 }

@@ -49,12 +49,13 @@ bool waitFor(Predicate predicate, std::chrono::milliseconds limit)
 }
 
 // Each test starts from an engine with no song and the silent output; the device probe must
-// not find the audio server a test script may have started.
+// not find the audio or JACK server a test script may have started.
 class EngineApi : public testing::Test {
 protected:
     void SetUp() override
     {
         unsetenv("PULSE_SERVER");
+        unsetenv("JACK_DEFAULT_SERVER");
         setenv("XDG_RUNTIME_DIR", "/nonexistent-tonelark-runtime", 1);
         BRS4Stop(0);
         BRS4ClearList();

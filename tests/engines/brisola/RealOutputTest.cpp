@@ -3,18 +3,29 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <sstream>
 #include <signal.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "Brisola.h"
+#include "MidiPortSink.h"
+#include "RecordingSink.h"
+#include "Sequencer.h"
 #include "SmfBuilder.h"
+
+#if __has_include(<RtMidi.h>)
+#include <RtMidi.h>
+#define BRISOLA_TEST_HAS_RTMIDI 1
+#endif
 
 using namespace brisola::test;
 using namespace std::chrono_literals;
@@ -67,3 +78,130 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSink)
         peak = std::max(peak, std::abs(int(std::int16_t((std::uint8_t(bytes[i + 1]) << 8) | std::uint8_t(bytes[i])))));
     EXPECT_GT(peak, 1000) << "the monitor of the null sink heard nothing";
 }
+
+#ifdef BRISOLA_TEST_HAS_RTMIDI
+
+namespace {
+
+std::string hex(const std::vector<std::uint8_t> &bytes)
+{
+    std::ostringstream out;
+    out << std::hex;
+    for (std::uint8_t b : bytes)
+        out << (b < 16 ? "0" : "") << int(b) << ' ';
+    return out.str();
+}
+
+struct Capture {
+    std::mutex mutex;
+    std::vector<std::vector<std::uint8_t>> messages;
+    std::vector<double> stamps; // seconds since the capture port opened, by the JACK clock
+    double elapsed = 0;
+};
+
+} // namespace
+
+TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
+{
+    const char *server = std::getenv("TONELARK_JACK_SERVER");
+    if (!server)
+        GTEST_SKIP() << "TONELARK_JACK_SERVER is not set: no JACK test server (scripts/test.sh starts one)";
+    // Both RtMidi's clients and the engine's server probe connect to the server this names.
+    setenv("JACK_DEFAULT_SERVER", server, 1);
+
+    Capture capture;
+    // The other side: an input port of our own on the same server, as a synthesizer would have.
+    RtMidiIn input(RtMidi::UNIX_JACK, "TonelarkCapture", 4096);
+    input.ignoreTypes(false, true, true);
+    input.setCallback(
+        [](double delta, std::vector<unsigned char> *message, void *data) {
+            auto *c = static_cast<Capture *>(data);
+            std::lock_guard lock(c->mutex);
+            c->elapsed += delta;
+            c->messages.emplace_back(message->begin(), message->end());
+            c->stamps.push_back(c->elapsed);
+        },
+        &capture);
+    input.openVirtualPort("in");
+
+    const std::vector<std::string> ports = brisola::midiOutputPorts();
+    int index = -1;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (ports[i].find("TonelarkCapture") != std::string::npos)
+            index = int(i);
+    ASSERT_GE(index, 0) << "the engine does not list the capture port among " << ports.size() << " ports";
+
+    // 120 bpm: notes every 240 ticks (250 ms), a drum hit, a bend between notes, a SysEx at the
+    // start; the song ends at tick 840 (875 ms).
+    const Bytes song = smf({TrackBuilder()
+                                .sysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+                                .program(0, 0, 5)
+                                .cc(0, 0, 7, 90)
+                                .note(0, 120, 0, 60, 100)
+                                .note(240, 120, 9, 38, 110)
+                                .bend(300, 0, 0x3000)
+                                .note(480, 120, 0, 64, 90)
+                                .note(720, 120, 0, 67, 80)});
+    BRS4SetMasterVolume(0); // the volume outlives devices; an earlier test may have lowered it
+    ASSERT_EQ(BRS4OpenDevice(index, nullptr), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4Play(BRSPLAY_SYSEX, 0, 0, 0, 0), BRSERROR_NOERROR);
+    TBrs4PlayerStatus status{};
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    do {
+        std::this_thread::sleep_for(20ms);
+        BRS4GetPlayerStatus(&status, sizeof status);
+    } while (status.State == BRSSTATE_PLAY && std::chrono::steady_clock::now() < end);
+    EXPECT_EQ(status.State, BRSSTATE_STOP);
+    EXPECT_EQ(status.Tick, 840);
+    BRS4CloseDevice();
+    // JACK hands messages over once per period; give the last ones time to cross.
+    std::this_thread::sleep_for(300ms);
+    input.cancelCallback();
+    input.closePort();
+    unsetenv("JACK_DEFAULT_SERVER");
+
+    // What should arrive: the master volume the device was opened with, then exactly what the
+    // sequencer sends for this song offline (chase, song, end), then what closing sends.
+    std::vector<std::vector<std::uint8_t>> expected{{0xF0, 0x7F, 0x7F, 0x04, 0x01, 0x7F, 0x7F, 0xF7}};
+    {
+        BrsError error;
+        brisola::RecordingSink reference;
+        brisola::Sequencer sequencer;
+        sequencer.setTimeline(brisola::SmfTimeline::read(song.data(), song.size(), error));
+        sequencer.setSink(&reference, 1000000);
+        sequencer.play(BRSPLAY_SYSEX, 0);
+        sequencer.advance(2000000);
+        sequencer.stop();
+        for (const auto &e : reference.entries())
+            expected.push_back(e.bytes);
+    }
+    std::lock_guard lock(capture.mutex);
+    ASSERT_EQ(capture.messages.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(hex(capture.messages[i]), hex(expected[i])) << "message " << i;
+
+    // The song's own messages, as written, in this order.
+    const std::vector<std::vector<std::uint8_t>> notes{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+                                                       {0x90, 60, 100}, {0x80, 60, 0}, {0x99, 38, 110},
+                                                       {0xE0, 0x00, 0x60}, {0x89, 38, 0}, {0x90, 64, 90},
+                                                       {0x80, 64, 0}, {0x90, 67, 80}, {0x80, 67, 0}};
+    std::vector<std::vector<std::uint8_t>> heard;
+    double firstOn = -1, lastOn = -1;
+    for (std::size_t i = 0; i < capture.messages.size(); ++i) {
+        const auto &m = capture.messages[i];
+        if (std::find(notes.begin(), notes.end(), m) != notes.end())
+            heard.push_back(m);
+        if (m.size() == 3 && (m[0] & 0xF0) == 0x90 && m[2] > 0) {
+            if (firstOn < 0)
+                firstOn = capture.stamps[i];
+            lastOn = capture.stamps[i];
+        }
+    }
+    EXPECT_EQ(heard, notes);
+    // Dispatched in real time, not all at once: the notes span 750 ms of song time. Only a lower
+    // bound, and a loose one: a loaded machine may delay the first note.
+    EXPECT_GT(lastOn - firstOn, 0.5) << "notes arrived " << (lastOn - firstOn) << " s apart";
+}
+
+#endif
