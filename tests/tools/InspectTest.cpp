@@ -83,12 +83,64 @@ TEST_F(InspectTest, RefusalIsAnAnswer)
 TEST_F(InspectTest, UnusableArgumentsAndFilesExitWithTwo)
 {
     const QString song = write(header(0, 0, 480));
+    const QString engine = QStringLiteral("--engine");
     for (const QStringList &arguments : {QStringList{}, QStringList{QStringLiteral("--bogus"), song},
                                          QStringList{song, song},
-                                         QStringList{m_dir.filePath(QStringLiteral("missing.mid"))}}) {
+                                         QStringList{m_dir.filePath(QStringLiteral("missing.mid"))},
+                                         QStringList{engine}, QStringList{engine, QStringLiteral("--trim"), song},
+                                         QStringList{engine, m_dir.filePath(QStringLiteral("missing.mid"))}}) {
         const ToolRun run = inspect(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.out.isEmpty());
         EXPECT_FALSE(run.err.isEmpty());
+    }
+}
+
+// The playback engine's view of a file: ticks and times by the merged tempo map, worked out by
+// hand from the tempo changes.
+TEST_F(InspectTest, EngineModePrintsTheEngineSongInformation)
+{
+    // 500 000 µs per quarter up to tick 960 (1000 ms), then 250 000 (1440 ticks more: 750 ms).
+    // Notes in the second track; the loop point (controller 111) at 480; the last note ends with
+    // a velocity-0 note-on at 1920.
+    const QString path = write(smf(1, 480, {
+        TrackBuilder().tempo(0, 500000).tempo(960, 250000).endOfTrack(),
+        TrackBuilder().event(480, {0x90, 60, 100}).event(0, {0xB0, 111, 0}).event(960, {0x80, 60, 0})
+            .event(240, {0x90, 64, 90}).event(240, {0x90, 64, 0}).endOfTrack(480),
+    }));
+    const ToolRun run = inspect({QStringLiteral("--engine"), path});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(run.out),
+              QStringLiteral("{\"timebase\": 480, \"total_tick\": 2400, \"total_time\": 1750, \"first_note_tick\": 480, "
+                             "\"first_note_time\": 500, \"last_note_tick\": 1920, \"last_note_time\": 1500, "
+                             "\"loop_tick\": 480, \"loop_time\": 500}\n"));
+
+    // No notes and no loop point: notes at 0, loop -1; the default tempo (120 bpm) applies.
+    const ToolRun empty = inspect({QStringLiteral("--engine"), write(smf(0, 96, {TrackBuilder().endOfTrack(192)}))});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(QString::fromUtf8(empty.out),
+              QStringLiteral("{\"timebase\": 96, \"total_tick\": 192, \"total_time\": 1000, \"first_note_tick\": 0, "
+                             "\"first_note_time\": 0, \"last_note_tick\": 0, \"last_note_time\": 0, "
+                             "\"loop_tick\": -1, \"loop_time\": -1}\n"));
+}
+
+TEST_F(InspectTest, EngineModeAnswersRefusalsWithTheErrorName)
+{
+    QByteArray truncated = smf(0, 480, {TrackBuilder().event(0, {0x90, 60, 100}).endOfTrack()});
+    truncated.chop(5);
+    const struct {
+        QByteArray data;
+        const char *error;
+    } cases[] = {
+        {QByteArray("plain text, not a song"), "BRSERROR_NOSMF"},
+        {smf(2, 480, {TrackBuilder().endOfTrack()}), "BRSERROR_UNMATCHED_SMF"},
+        {header(1, 1, 0xE728) + TrackBuilder().endOfTrack().chunk(), "BRSERROR_UNMATCHED_SMF"},
+        {truncated, "BRSERROR_BADSMF"},
+        {QByteArray(), "BRSERROR_BADFILESIZE"},
+    };
+    for (const auto &c : cases) {
+        const ToolRun run = inspect({QStringLiteral("--engine"), write(c.data)});
+        EXPECT_EQ(run.exitCode, 0) << c.error;
+        EXPECT_EQ(run.out.toStdString(), std::string("{\"ok\": false, \"error\": \"") + c.error + "\"}\n");
     }
 }

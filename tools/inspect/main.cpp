@@ -1,10 +1,14 @@
 // tonelark-inspect [--trim] [--no-empty] FILE
+// tonelark-inspect --engine FILE
 //
 // Parses FILE as the player does and prints one JSON object (UTF-8, one line): the header,
 // the texts, the lyric lines with their times and the tempo map; or {"ok": false, "error": …}
-// with the parser's message when the file is refused. Exit code 0 either way; 2 when the
-// arguments are unusable or the file cannot be read (message on stderr).
+// with the parser's message when the file is refused. With --engine, FILE is registered in the
+// playback engine instead and the object holds the engine's song information, or the engine's
+// error code by name. Exit code 0 either way; 2 when the arguments are unusable or the file
+// cannot be read (message on stderr).
 
+#include "Brisola.h"
 #include "SmfParser.h"
 
 #include <QCoreApplication>
@@ -12,7 +16,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 
 using namespace tonelark;
@@ -23,6 +29,8 @@ constexpr int kExitUsage = 2;
 
 struct Options {
     TLyricLoadOptions lyricOptions;
+    bool lyricOptionGiven = false;
+    bool engine = false;
     QString file;
 };
 
@@ -118,7 +126,8 @@ QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions)
 int fail(const QString &message)
 {
     std::fprintf(stderr, "tonelark-inspect: %s\n", qPrintable(message));
-    std::fprintf(stderr, "usage: tonelark-inspect [--trim] [--no-empty] FILE\n");
+    std::fprintf(stderr, "usage: tonelark-inspect [--trim] [--no-empty] FILE\n"
+                         "       tonelark-inspect --engine FILE\n");
     return kExitUsage;
 }
 
@@ -130,9 +139,11 @@ QString parseArguments(const QStringList &arguments, Options &options)
         if (!filesOnly && argument == QLatin1String("--"))
             filesOnly = true;
         else if (!filesOnly && argument == QLatin1String("--trim"))
-            options.lyricOptions.Include(lloTrimAnySpace);
+            options.lyricOptions.Include(lloTrimAnySpace), options.lyricOptionGiven = true;
         else if (!filesOnly && argument == QLatin1String("--no-empty"))
-            options.lyricOptions.Include(lloNoEmptyLines);
+            options.lyricOptions.Include(lloNoEmptyLines), options.lyricOptionGiven = true;
+        else if (!filesOnly && argument == QLatin1String("--engine"))
+            options.engine = true;
         else if (!filesOnly && argument.startsWith(u'-') && argument.size() > 1)
             return QStringLiteral("unknown option \"%1\"").arg(argument);
         else if (!options.file.isEmpty())
@@ -142,21 +153,60 @@ QString parseArguments(const QStringList &arguments, Options &options)
     }
     if (options.file.isEmpty())
         return QStringLiteral("no file given");
+    if (options.engine && options.lyricOptionGiven)
+        return QStringLiteral("--trim and --no-empty do not apply to --engine");
     return {};
 }
 
-int runSongMode(const Options &options)
+const char *brsErrorName(std::int32_t code)
+{
+    static const char *const names[] = {
+        "BRSERROR_NOERROR",        "BRSERROR_FAILED",         "BRSERROR_FILENOTFOUND",      "BRSERROR_CANNOT_OPENFILE",
+        "BRSERROR_BADFILESIZE",    "BRSERROR_NOSMF",          "BRSERROR_BADSMF",            "BRSERROR_UNMATCHED_SMF",
+        "BRSERROR_CANNOT_OPENDEVICE", "BRSERROR_CANNOT_STARTTIMER", "BRSERROR_ILLEGAL_POINTER", "BRSERROR_TRACKLIMIT",
+        "BRSERROR_NOTREADY",       "BRSERROR_UNDEFINED_ID",   "BRSERROR_API_NULL"};
+    return code >= 0 && code < std::int32_t(std::size(names)) ? names[code] : "BRSERROR_FAILED";
+}
+
+// The engine's song information for data, or its error code by name.
+QString engineJson(const QByteArray &data)
+{
+    const std::int32_t result = BRS4AddListFromMemory(data.constData(), std::int32_t(data.size()), 0, 0);
+    if (result != BRSERROR_NOERROR)
+        return failureJson(QString::fromLatin1(brsErrorName(result)));
+    TBrs4SmfInformation info{};
+    const std::int32_t read = BRS4GetSmfInformation(&info, sizeof info, 0);
+    if (read != BRSERROR_NOERROR)
+        return failureJson(QString::fromLatin1(brsErrorName(read)));
+    return QStringLiteral("{\"timebase\": %1, \"total_tick\": %2, \"total_time\": %3, \"first_note_tick\": %4, "
+                          "\"first_note_time\": %5, \"last_note_tick\": %6, \"last_note_time\": %7, "
+                          "\"loop_tick\": %8, \"loop_time\": %9}")
+        .arg(info.TimeBase)
+        .arg(info.TotalTick)
+        .arg(info.TotalTime)
+        .arg(info.FirstNoteTick)
+        .arg(info.FirstNoteTime)
+        .arg(info.LastNoteTick)
+        .arg(info.LastNoteTime)
+        .arg(info.LoopTick)
+        .arg(info.LoopTime);
+}
+
+int run(const Options &options)
 {
     QFile file(options.file);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
-    if (file.size() > std::numeric_limits<quint32>::max())
-        return fail(QStringLiteral("\"%1\" is larger than 4 GiB").arg(options.file));
+    // The engine takes a 32-bit size.
+    const qint64 limit = options.engine ? std::numeric_limits<std::int32_t>::max() : std::numeric_limits<quint32>::max();
+    if (file.size() > limit)
+        return fail(QStringLiteral("\"%1\" is larger than %2 GiB").arg(options.file, options.engine ? QStringLiteral("2") : QStringLiteral("4")));
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
 
-    const QByteArray json = songJson(data, options.lyricOptions).toUtf8() + '\n';
+    const QString answer = options.engine ? engineJson(data) : songJson(data, options.lyricOptions);
+    const QByteArray json = answer.toUtf8() + '\n';
     std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitUsage;
 }
@@ -170,5 +220,5 @@ int main(int argc, char *argv[])
     const QString error = parseArguments(app.arguments().mid(1), options);
     if (!error.isEmpty())
         return fail(error);
-    return runSongMode(options);
+    return run(options);
 }
