@@ -472,7 +472,7 @@ void MmlParser::parseNote(int semitone, size_t start)
     }
     uint32_t begin = 0;
     uint32_t count = 0;
-    if (!parseLength(start, begin, count))
+    if (!parseLength(begin, count))
         return;
     MmlCommand command{MmlOp::Note, lineAt(start)};
     command.a = semitone;
@@ -485,7 +485,7 @@ void MmlParser::parseRest(size_t start)
 {
     uint32_t begin = 0;
     uint32_t count = 0;
-    if (!parseLength(start, begin, count))
+    if (!parseLength(begin, count))
         return;
     MmlCommand command{MmlOp::Rest, lineAt(start)};
     command.lengthBegin = begin;
@@ -494,9 +494,8 @@ void MmlParser::parseRest(size_t start)
 }
 
 // A length: [n | %n] dots, then any number of ^[n | %n] dots for ties.
-bool MmlParser::parseLength(size_t start, uint32_t &begin, uint32_t &count)
+bool MmlParser::parseLength(uint32_t &begin, uint32_t &count)
 {
-    (void)start;
     begin = static_cast<uint32_t>(m_program.lengths.size());
     MmlLengthPart part;
     if (!parseLengthPart(part, true)) {
@@ -624,7 +623,7 @@ void MmlParser::parseChord()
     }
     uint32_t begin = 0;
     uint32_t count = 0;
-    if (!parseLength(start, begin, count) || bad) {
+    if (!parseLength(begin, count) || bad) {
         m_program.chordItems.resize(itemBegin);
         return;
     }

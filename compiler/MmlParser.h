@@ -56,7 +56,7 @@ private:
     bool parseNoteLetter(char32_t c, size_t start);
     void parseNote(int semitone, size_t start);
     void parseRest(size_t start);
-    bool parseLength(size_t start, uint32_t &begin, uint32_t &count);
+    bool parseLength(uint32_t &begin, uint32_t &count);
     bool parseLengthPart(MmlLengthPart &part, bool allowDefault);
     void parseChord();
     void parseLoopBegin();
