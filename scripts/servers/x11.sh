@@ -9,13 +9,19 @@ start_x11() {
     [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]] && continue
     Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     _x11_pid=$!
-    local i
-    for i in $(seq 1 50); do
-      [[ -e /tmp/.X11-unix/X$display ]] && break
+    # Ready when a client can talk to it, not merely when its socket file exists.
+    local i ready=
+    for i in $(seq 1 100); do
       kill -0 "$_x11_pid" 2>/dev/null || break
+      if [[ -e /tmp/.X11-unix/X$display ]]; then
+        if ! command -v xdotool >/dev/null || DISPLAY=":$display" xdotool getdisplaygeometry >/dev/null 2>&1; then
+          ready=1
+          break
+        fi
+      fi
       sleep 0.1
     done
-    if [[ -e /tmp/.X11-unix/X$display ]] && kill -0 "$_x11_pid" 2>/dev/null; then
+    if [[ -n "$ready" ]]; then
       export DISPLAY_FOR_X11_TESTS=":$display"
       return 0
     fi
