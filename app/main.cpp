@@ -1,28 +1,66 @@
 #include "BrisolaEngine.h"
 #include "Convex.h"
+#include "HandOver.h"
+#include "InstanceLock.h"
+#include "Settings.h"
+#include "TrayTip.h"
 #include "uConst.h"
 #include "uMain.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <cstdio>
 
 using namespace tonelark;
 
-// Program entry: settings file, application title, the main window, the event loop. The
-// window's creation reads the settings, opens the device and loads the first argument.
+// Program entry. The single-instance check comes first: a second start hands its first
+// argument to the running instance and ends without touching the settings or a display.
+// Otherwise: settings file, Keyword and DebugMode, the application title, the main window
+// (which reads the settings, opens the device and loads the first argument), the event loop.
 int main(int argc, char *argv[])
 {
+    const InstanceNames names = InstanceNames::forCurrentUser();
+    InstanceLock lock(names.lockFile);
+    if (lock.state() != InstanceLock::State::Acquired) {
+        // Any failure to take the lock counts as "another instance runs".
+        if (lock.state() == InstanceLock::State::Error)
+            std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.lockFile),
+                         qPrintable(lock.errorString()));
+        QCoreApplication app(argc, argv);
+        return handOverToRunningInstance(names.server, QCoreApplication::arguments().mid(1),
+                                         QDir::currentPath(), stderr);
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
+    // Listening before the window exists keeps a second start during ours from finding
+    // nobody: its record waits, and is loaded once the window has taken over.
+    HandOverServer server;
+    if (!server.listen(names.server))
+        std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.server),
+                     qPrintable(server.errorString()));
 
     SetSettingsFileName(settingsFileNameForProgram(QCoreApplication::applicationFilePath()));
     Convex &ini = GetIniFile();
+    const bool debugMode = isDebugKeyword(ini.ReadString(kSectionTonelark, u"Keyword", QString()));
+
+    QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
 
     BrisolaEngine engine;
     int exitCode = 0;
     {
         TfrmTonelark2Main window(engine, ini, QApplication::arguments().mid(1));
+        window.setDebugMode(debugMode);
+        server.setReceiver([&window](const QString &fileName) {
+            window.BRSLoad(fileName);
+            refreshTrayTip(window, window.applicationTitle());
+        });
+        if (debugMode)
+            server.setCaptionProvider([&window] { return window.windowTitle(); });
         window.show();
         exitCode = QApplication::exec();
+        server.setReceiver({});
+        server.setCaptionProvider({});
     }
     // Freed without saving: the window's close already saved what changed.
     FreeIniFile();

@@ -749,6 +749,12 @@ void TfrmTonelark2Main::setCaption(const QString &caption)
     setWindowTitle(caption);
 }
 
+void TfrmTonelark2Main::Debug(const QString &Text)
+{
+    if (m_debugMode)
+        setWindowTitle(Text);
+}
+
 void TfrmTonelark2Main::setApplicationTitle(const QString &title)
 {
     m_applicationTitle = title;

@@ -69,6 +69,12 @@ public:
 
     // Loads a song (open button, dropped file, command line, hand-over).
     LoadOutcome BRSLoad(const QString &fileName);
+    // Tracing hook: in debug mode the caption becomes `Text`, otherwise nothing happens. The
+    // program's own code does not call it.
+    void Debug(const QString &Text);
+    // DebugMode, fixed once by the program entry from the Keyword setting.
+    void setDebugMode(bool debugMode) { m_debugMode = debugMode; }
+    bool debugMode() const { return m_debugMode; }
 
     const Settings &settings() const { return m_settings; }
     int infoFontPitch() const { return m_infoFontPitch; }
@@ -227,6 +233,7 @@ private:
     QString m_applicationTitle;
     Settings m_settings;
     bool m_muteMode = false;
+    bool m_debugMode = false;
     WindowSnapshot m_atStart;
     int m_infoFontPitch = 0;
     bool m_inModalLoop = false;

@@ -1,0 +1,310 @@
+#include "HandOver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTimer>
+#include <QtEndian>
+
+namespace tonelark {
+
+namespace {
+
+QByteArray littleEndian32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+quint32 readLittleEndian32(QByteArrayView bytes, qsizetype offset)
+{
+    return qFromLittleEndian<quint32>(bytes.data() + offset);
+}
+
+bool hasDotSegments(const QString &path)
+{
+    const QStringList parts = path.split(QLatin1Char('/'));
+    return parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral(".."));
+}
+
+// Reads until the server closes the connection or the time runs out.
+HandOverResult exchange(QLocalSocket &socket, const QByteArray &message, int replyTimeoutMs)
+{
+    HandOverResult result;
+    result.outcome = HandOverResult::NoReply;
+    socket.write(message);
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray received;
+    while (socket.state() == QLocalSocket::ConnectedState) {
+        const qint64 left = replyTimeoutMs - clock.elapsed();
+        if (left <= 0)
+            break;
+        if (socket.bytesToWrite() > 0)
+            socket.waitForBytesWritten(int(left));
+        else
+            socket.waitForReadyRead(int(left));
+        received += socket.readAll();
+    }
+    received += socket.readAll();
+    if (received.size() >= 4) {
+        result.outcome = HandOverResult::Replied;
+        result.reply = static_cast<qint32>(readLittleEndian32(received, 0));
+        result.extra = received.mid(4);
+    }
+    return result;
+}
+
+} // namespace
+
+QByteArray encodeHandOverRecord(const THandOverRecord &record)
+{
+    if (record.FileName.size() > kHandOverFileNameUnits)
+        return {};
+    // Zero-filled first: the units after the name are its terminator and padding.
+    QByteArray bytes(kHandOverRecordSize, '\0');
+    qToLittleEndian(static_cast<quint32>(record.BuildStamp), bytes.data());
+    for (qsizetype i = 0; i < record.FileName.size(); ++i)
+        qToLittleEndian(record.FileName.at(i).unicode(), bytes.data() + 4 + 2 * i);
+    return bytes;
+}
+
+THandOverRecord decodeHandOverRecord(QByteArrayView bytes)
+{
+    Q_ASSERT(bytes.size() >= kHandOverRecordSize);
+    THandOverRecord record;
+    record.BuildStamp = static_cast<qint32>(readLittleEndian32(bytes, 0));
+    record.FileName.clear();
+    for (int i = 0; i < kHandOverFileNameUnits; ++i) {
+        const char16_t unit = qFromLittleEndian<char16_t>(bytes.data() + 4 + 2 * i);
+        if (unit == 0)
+            break;
+        record.FileName.append(QChar(unit));
+    }
+    return record;
+}
+
+QByteArray encodeHandOverMessage(const THandOverRecord &record, quint32 signature)
+{
+    const QByteArray body = encodeHandOverRecord(record);
+    if (body.isEmpty())
+        return {};
+    return littleEndian32(signature) + littleEndian32(kHandOverRecordSize) + body;
+}
+
+QString handOverPath(const QString &argument, const QString &workingFolder)
+{
+    const QString absolute = QDir(workingFolder).absoluteFilePath(argument);
+    if (!hasDotSegments(absolute))
+        return QDir::cleanPath(absolute);
+    // Resolving ".." by text would be wrong after a link to another folder; the system's view
+    // of the existing folder is right. A missing folder leaves only the textual form.
+    const QFileInfo info(absolute);
+    const QString name = info.fileName();
+    const QString folder = QFileInfo(info.path()).canonicalFilePath();
+    if (folder.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
+        return QDir::cleanPath(absolute);
+    return folder == QStringLiteral("/") ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+HandOverServer::HandOverServer(QObject *parent)
+    : QObject(parent), m_server(new QLocalServer(this))
+{
+    // In the shared temp folder (no runtime folder) other users must not reach the socket.
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &HandOverServer::onNewConnection);
+}
+
+HandOverServer::~HandOverServer()
+{
+    // The sockets are the server's children; their last signals must not reach a half-gone
+    // object.
+    for (QLocalSocket *socket : m_connections.keys())
+        socket->disconnect(this);
+}
+
+bool HandOverServer::listen(const QString &serverPath)
+{
+    QLocalServer::removeServer(serverPath);
+    return m_server->listen(serverPath);
+}
+
+QString HandOverServer::errorString() const
+{
+    return m_server->errorString();
+}
+
+void HandOverServer::setReceiver(Receiver receiver)
+{
+    m_receiver = std::move(receiver);
+    if (!m_pending.empty())
+        QMetaObject::invokeMethod(this, &HandOverServer::processPending, Qt::QueuedConnection);
+}
+
+void HandOverServer::setCaptionProvider(CaptionProvider provider)
+{
+    m_captionProvider = std::move(provider);
+}
+
+void HandOverServer::onNewConnection()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        Connection connection;
+        connection.timer = new QTimer(socket);
+        connection.timer->setSingleShot(true);
+        connect(connection.timer, &QTimer::timeout, this, [this, socket] { onTimeout(socket); });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->deleteLater();
+        });
+        connection.timer->start(m_readTimeoutMs);
+        m_connections.insert(socket, connection);
+        if (socket->bytesAvailable() > 0)
+            onReadyRead(socket);
+    }
+}
+
+void HandOverServer::onReadyRead(QLocalSocket *socket)
+{
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    QByteArray &buffer = it->buffer;
+    // Only as many bytes as the message needs; whatever follows is never looked at.
+    if (buffer.size() < kHandOverHeaderSize) {
+        buffer += socket->read(kHandOverHeaderSize - buffer.size());
+        if (buffer.size() < kHandOverHeaderSize)
+            return;
+    }
+    const quint32 signature = readLittleEndian32(buffer, 0);
+    const quint32 length = readLittleEndian32(buffer, 4);
+    if (signature == kCaptionQuerySignature && m_captionProvider) {
+        const QString caption = m_captionProvider();
+        finish(socket, hrLoaded,
+               QByteArray(reinterpret_cast<const char *>(caption.utf16()), caption.size() * 2));
+        return;
+    }
+    if (signature != kCopyDataSignature) {
+        finish(socket, hrWrongSignature);
+        return;
+    }
+    if (length < quint32(kHandOverRecordSize)) {
+        finish(socket, hrShortRecord);
+        return;
+    }
+    const qsizetype wanted = kHandOverHeaderSize + kHandOverRecordSize;
+    buffer += socket->read(wanted - buffer.size());
+    if (buffer.size() < wanted)
+        return;
+
+    const THandOverRecord record =
+        decodeHandOverRecord(QByteArrayView(buffer).sliced(kHandOverHeaderSize));
+    if (record.BuildStamp < static_cast<qint32>(kBuildStamp)) {
+        finish(socket, hrOldBuildStamp);
+        return;
+    }
+    // Complete: no read timeout while it waits for the receiver.
+    it->timer->stop();
+    m_connections.erase(it);
+    m_pending.push_back({socket, record.FileName});
+    processPending();
+}
+
+void HandOverServer::onTimeout(QLocalSocket *socket)
+{
+    const auto it = m_connections.constFind(socket);
+    if (it == m_connections.cend())
+        return;
+    const bool announcedRecord = it->buffer.size() >= kHandOverHeaderSize
+        && readLittleEndian32(it->buffer, 0) == kCopyDataSignature;
+    finish(socket, announcedRecord ? std::optional<qint32>(hrShortRecord) : std::nullopt);
+}
+
+void HandOverServer::finish(QLocalSocket *socket, std::optional<qint32> reply,
+                            const QByteArray &extra)
+{
+    if (auto it = m_connections.find(socket); it != m_connections.end()) {
+        it->timer->stop();
+        m_connections.erase(it);
+    }
+    if (socket->state() != QLocalSocket::ConnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    if (reply)
+        socket->write(littleEndian32(static_cast<quint32>(*reply)) + extra);
+    // Sends what is buffered, then closes; the disconnected signal deletes the socket.
+    socket->disconnectFromServer();
+}
+
+void HandOverServer::processPending()
+{
+    if (m_busy || !m_receiver)
+        return;
+    m_busy = true;
+    while (!m_pending.empty()) {
+        const Pending next = m_pending.front();
+        m_pending.pop_front();
+        m_receiver(next.fileName);
+        if (next.socket)
+            finish(next.socket, hrLoaded);
+        emit handedOver(next.fileName);
+    }
+    m_busy = false;
+}
+
+HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &message,
+                                   int replyTimeoutMs, int connectTimeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverPath);
+    if (!socket.waitForConnected(connectTimeoutMs))
+        return {};
+    return exchange(socket, message, replyTimeoutMs);
+}
+
+std::optional<QString> queryRunningCaption(const QString &serverPath, int timeoutMs)
+{
+    QByteArray query = QByteArray(kHandOverHeaderSize, '\0');
+    qToLittleEndian(kCaptionQuerySignature, query.data());
+    const HandOverResult result = sendHandOverMessage(serverPath, query, timeoutMs, timeoutMs);
+    if (result.outcome != HandOverResult::Replied || result.reply != hrLoaded)
+        return std::nullopt;
+    QString caption;
+    for (qsizetype i = 0; i + 1 < result.extra.size(); i += 2)
+        caption.append(QChar(qFromLittleEndian<char16_t>(result.extra.constData() + i)));
+    return caption;
+}
+
+int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
+                              const QString &workingFolder, std::FILE *err)
+{
+    // An empty argument would name the working folder once made absolute.
+    if (arguments.isEmpty() || arguments.first().isEmpty())
+        return 0;
+    QLocalSocket socket;
+    socket.connectToServer(serverPath);
+    if (!socket.waitForConnected(2000))
+        return 0;
+    THandOverRecord record;
+    record.FileName = handOverPath(arguments.first(), workingFolder);
+    if (record.FileName.size() > kHandOverFileNameUnits) {
+        // A cut path would name another file, or none; say so instead of losing it quietly.
+        const QString message =
+            QStringLiteral("Tonelark: パスが長すぎるため、起動中の Tonelark に渡せません"
+                           "（%1 文字、上限 %2 文字）: %3\n")
+                .arg(record.FileName.size())
+                .arg(kHandOverFileNameUnits)
+                .arg(record.FileName);
+        std::fputs(message.toLocal8Bit().constData(), err);
+        return 2;
+    }
+    exchange(socket, encodeHandOverMessage(record), kHandOverReplyTimeoutMs);
+    return 0;
+}
+
+} // namespace tonelark

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "uConst.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <optional>
+
+class QLocalServer;
+class QLocalSocket;
+class QTimer;
+
+// The single-instance hand-over: a second start sends its first argument to the running
+// instance as one fixed 526-byte record over a per-user local socket and waits for the
+// one reply code.
+//
+// Wire form of a message: the 32-bit signature, the 32-bit record length, the record (all
+// little-endian). The reply is one little-endian 32-bit code.
+namespace tonelark {
+
+inline constexpr int kHandOverFileNameUnits = 261;
+inline constexpr int kHandOverRecordSize = 4 + 2 * kHandOverFileNameUnits;   // 526
+inline constexpr int kHandOverHeaderSize = 8;
+// Debug mode only: asks the running window for its caption instead of handing a file over.
+// Lets a test or a developer see from outside what the running instance loaded.
+inline constexpr quint32 kCaptionQuerySignature = 0xC0D4DAFB;
+
+enum HandOverReply : qint32 {
+    hrLoaded = 0,           // accepted and loaded
+    hrOldBuildStamp = 1,    // BuildStamp below ours
+    hrWrongSignature = 2,   // not a hand-over message
+    hrShortRecord = 3,      // fewer than 526 record bytes announced or delivered
+};
+
+// The record's fields; FileName holds at most 261 UTF-16 units.
+struct THandOverRecord {
+    qint32 BuildStamp = static_cast<qint32>(kBuildStamp);
+    QString FileName;
+};
+
+// The 526 bytes: BuildStamp, then FileName's units zero-filled to 261 (a name of exactly
+// 261 units has no terminator). Empty when FileName is longer than 261 units.
+QByteArray encodeHandOverRecord(const THandOverRecord &record);
+// Reads the first 526 bytes of `bytes`; FileName ends at the first 0 unit, at most 261
+// units. Requires at least 526 bytes.
+THandOverRecord decodeHandOverRecord(QByteArrayView bytes);
+// Signature, length and record as the sender writes them.
+QByteArray encodeHandOverMessage(const THandOverRecord &record,
+                                 quint32 signature = kCopyDataSignature);
+
+// The absolute form of a command-line path, free of "." and ".." segments, because the
+// receiving instance has another working folder. ".." after a symbolic link is resolved as
+// the system would, through the existing folder.
+QString handOverPath(const QString &argument, const QString &workingFolder);
+
+// The receiving end: a QLocalServer whose records are loaded on the thread that owns it.
+// Its signals come from whichever event loop runs, so a hand-over is also handled while a
+// modal dialog or a menu is open. Records are handled one at a time: one that arrives while
+// the receiver runs (a message box inside a load, say) waits for it to return.
+class HandOverServer : public QObject {
+    Q_OBJECT
+public:
+    using Receiver = std::function<void(const QString &fileName)>;
+    using CaptionProvider = std::function<QString()>;
+    // A connection that has not delivered its message by then is refused and closed.
+    static constexpr int kReadTimeoutMs = 2000;
+
+    explicit HandOverServer(QObject *parent = nullptr);
+    ~HandOverServer() override;
+
+    // Listens at `serverPath`, removing a socket file left by an instance that ended. Call
+    // only while holding the instance lock, so no live server is replaced.
+    bool listen(const QString &serverPath);
+    QString errorString() const;
+
+    // Until a receiver is set, complete records wait; their senders wait for the reply.
+    void setReceiver(Receiver receiver);
+    // Answers caption queries; without it they get hrWrongSignature like any unknown message.
+    void setCaptionProvider(CaptionProvider provider);
+    void setReadTimeout(int milliseconds) { m_readTimeoutMs = milliseconds; }
+
+signals:
+    // After the receiver returned for `fileName` and the reply went out.
+    void handedOver(const QString &fileName);
+
+private:
+    struct Connection {
+        QByteArray buffer;   // header, then record bytes, never more than one message
+        QTimer *timer = nullptr;
+    };
+    void onNewConnection();
+    void onReadyRead(QLocalSocket *socket);
+    void onTimeout(QLocalSocket *socket);
+    void finish(QLocalSocket *socket, std::optional<qint32> reply, const QByteArray &extra = {});
+    void processPending();
+
+    QLocalServer *m_server = nullptr;
+    Receiver m_receiver;
+    CaptionProvider m_captionProvider;
+    int m_readTimeoutMs = kReadTimeoutMs;
+    struct Pending {
+        QPointer<QLocalSocket> socket;
+        QString fileName;
+    };
+    QHash<QLocalSocket *, Connection> m_connections;
+    std::deque<Pending> m_pending;
+    bool m_busy = false;
+};
+
+// What a sender learnt from the running instance.
+struct HandOverResult {
+    enum Outcome { NoServer, Replied, NoReply } outcome = NoServer;
+    qint32 reply = -1;
+    QByteArray extra;   // bytes after the reply code (the caption query's answer)
+};
+
+// Connects, writes `message` and waits up to `replyTimeoutMs` for the reply code and for
+// the server to close the connection, blocking; what follows the code lands in `extra`.
+HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &message,
+                                   int replyTimeoutMs, int connectTimeoutMs = 2000);
+
+// The caption of the running instance's window when it runs in debug mode.
+std::optional<QString> queryRunningCaption(const QString &serverPath, int timeoutMs = 2000);
+
+// The second instance's whole path: hands the first of `arguments` (the program's arguments
+// without the program name) to the instance at `serverPath` and returns the exit code: 0 when
+// there is nothing to send, no instance answers, or it replied; 2 when the path does not fit
+// the record, with a message on `err`.
+int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
+                              const QString &workingFolder, std::FILE *err);
+
+// How long a second instance waits for the running one to load the song it handed over. A
+// missing file keeps the receiver in a message box, so this is generous; the reply itself is
+// not used.
+inline constexpr int kHandOverReplyTimeoutMs = 60000;
+
+} // namespace tonelark

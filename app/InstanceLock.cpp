@@ -1,0 +1,93 @@
+#include "InstanceLock.h"
+
+#include "Settings.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tonelark {
+
+namespace {
+
+// The names derive from the fixed single-instance identifier (the same text as the debug
+// keyword), so a renamed copy of the program still finds the running one.
+QString baseName(unsigned userId)
+{
+    const QByteArray digest = QCryptographicHash::hash(kDebugKeyword.toUtf8(),
+                                                       QCryptographicHash::Sha256);
+    return QStringLiteral("tonelark-%1-%2")
+        .arg(QString::fromLatin1(digest.toHex().left(16)))
+        .arg(userId);
+}
+
+} // namespace
+
+InstanceNames InstanceNames::inFolder(const QString &folder, unsigned userId)
+{
+    const QString base = QDir(folder).filePath(baseName(userId));
+    return {folder, base + QStringLiteral(".lock"), base + QStringLiteral(".sock")};
+}
+
+InstanceNames InstanceNames::forCurrentUser()
+{
+    // A stale XDG_RUNTIME_DIR (e.g. after su) names a missing folder; failing there would make
+    // every start a second instance that ends silently.
+    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || !info.isAbsolute() || !info.isDir())
+        folder = QDir::tempPath();
+    return inFolder(folder, static_cast<unsigned>(::geteuid()));
+}
+
+InstanceLock::InstanceLock(const QString &lockFile)
+{
+    const QByteArray path = QFile::encodeName(lockFile);
+    // O_CLOEXEC: a child process (a browser opened from a link, say) must not inherit the
+    // lock and keep it after we end. O_NOFOLLOW: in a shared temp folder the name could be
+    // a planted link.
+    m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_fd < 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || st.st_uid != ::geteuid() || !S_ISREG(st.st_mode)) {
+        m_error = QStringLiteral("the lock file belongs to another user or is no regular file");
+        ::close(m_fd);
+        m_fd = -1;
+        return;
+    }
+    int result;
+    do {
+        result = ::flock(m_fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+        m_state = State::Acquired;
+        return;
+    }
+    if (errno == EWOULDBLOCK) {
+        m_state = State::HeldElsewhere;
+    } else {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+InstanceLock::~InstanceLock()
+{
+    // Closing the descriptor drops the lock; the file stays for the next start.
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+} // namespace tonelark
