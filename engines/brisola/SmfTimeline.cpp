@@ -1,8 +1,12 @@
 #include "SmfTimeline.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <limits>
-#include <queue>
+#include <utility>
 
 namespace brisola {
 
@@ -76,6 +80,88 @@ struct TrackRange {
     std::size_t end;
 };
 
+// A large song fills tens of MB of fresh memory; with 4 KiB pages each first touch is a page
+// fault, which cost more than the reading itself. Transparent huge pages take 1/512 of them.
+void adviseHugePages(const void *begin, std::size_t bytes)
+{
+    constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+    if (bytes < 4 * kHuge)
+        return;
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(kHuge - 1);
+    if (to > from)
+        madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+}
+
+// The events as they are read, before the tracks are merged: room for as many as a file of
+// this size can hold, so appending never reallocates (and stays an inline store).
+class EventBuffer {
+public:
+    explicit EventBuffer(std::size_t capacity)
+        : m_data(static_cast<TimelineEvent *>(::operator new(capacity * sizeof(TimelineEvent)))), m_capacity(capacity)
+    {
+        adviseHugePages(m_data, capacity * sizeof(TimelineEvent));
+    }
+    ~EventBuffer() { ::operator delete(m_data); }
+    EventBuffer(const EventBuffer &) = delete;
+    EventBuffer &operator=(const EventBuffer &) = delete;
+
+    // False when full, which a well-formed count of the file's bytes rules out.
+    bool push(const TimelineEvent &event)
+    {
+        if (m_size == m_capacity)
+            return false;
+        m_data[m_size++] = event;
+        return true;
+    }
+    std::size_t size() const { return m_size; }
+    TimelineEvent *data() { return m_data; }
+    const TimelineEvent *begin() const { return m_data; }
+    const TimelineEvent *end() const { return m_data + m_size; }
+
+private:
+    TimelineEvent *m_data;
+    std::size_t m_capacity;
+    std::size_t m_size = 0;
+};
+
+// The tracks merged: a stable sort by tick of the tracks laid end to end, so that equal ticks
+// keep track order and then file order. Least-significant-digit radix sort, 8 bits a pass,
+// skipping the digits every tick shares: a few sequential passes instead of a heap step per
+// event, which a densely interleaved multi-track song would otherwise pay millions of times.
+std::vector<TimelineEvent> sortedByTick(EventBuffer &events)
+{
+    const std::size_t n = events.size();
+    std::array<std::array<std::size_t, 256>, 4> counts{}; // per byte of the tick
+    for (const TimelineEvent &e : events)
+        for (int d = 0; d < 4; ++d)
+            ++counts[d][(e.tick >> (8 * d)) & 0xFF];
+    std::vector<TimelineEvent> out;
+    out.reserve(n);
+    adviseHugePages(out.data(), n * sizeof(TimelineEvent));
+    out.resize(n);
+    // Passes go back and forth between the read buffer and `out`; after an even number of them
+    // the result is copied over.
+    TimelineEvent *from = events.data();
+    TimelineEvent *to = out.data();
+    for (int d = 0; d < 4; ++d) {
+        auto &count = counts[d];
+        if (std::find(count.begin(), count.end(), n) != count.end())
+            continue; // every event has the same digit here
+        std::size_t offset = 0;
+        for (std::size_t &c : count)
+            offset += std::exchange(c, offset);
+        for (std::size_t i = 0; i < n; ++i) {
+            const TimelineEvent &e = from[i];
+            to[count[(e.tick >> (8 * d)) & 0xFF]++] = e;
+        }
+        std::swap(from, to);
+    }
+    if (from != out.data())
+        std::copy(from, from + n, out.data());
+    return out;
+}
+
 } // namespace
 
 std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, std::size_t size,
@@ -110,9 +196,9 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
     auto timeline = std::make_shared<SmfTimeline>();
     SongFacts &facts = timeline->m_facts;
     facts.timeBase = division;
-    std::vector<TimelineEvent> raw;
-    // Every event takes at least two bytes of the file (delta and one data byte).
-    raw.reserve(std::min<std::size_t>(size / 3, 1u << 24));
+    // Every event takes at least two bytes of the file (delta and one data byte); pages not
+    // written are never mapped.
+    EventBuffer raw(size / 2 + 1);
     std::vector<TrackRange> ranges;
     std::uint64_t totalTick = 0;
     bool anyNote = false;
@@ -170,7 +256,10 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
                         event.tick = std::uint32_t(tick);
                         event.kind = TimelineEvent::Tempo;
                         event.value = tempo;
-                        raw.push_back(event);
+                        if (!raw.push(event)) {
+                            error = BRSERROR_BADSMF;
+                            return nullptr;
+                        }
                     }
                 }
                 continue;
@@ -192,8 +281,10 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
                     timeline->m_pool.push_back(0xF0);
                 timeline->m_pool.insert(timeline->m_pool.end(), body, body + length);
                 event.length = std::uint32_t(timeline->m_pool.size() - event.value);
-                if (event.length > 0)
-                    raw.push_back(event);
+                if (event.length > 0 && !raw.push(event)) {
+                    error = BRSERROR_BADSMF;
+                    return nullptr;
+                }
                 continue;
             }
             std::uint8_t status = first;
@@ -227,7 +318,10 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
             event.bytes[1] = bytes[0];
             event.bytes[2] = bytes[1];
             event.length = std::uint32_t(1 + need);
-            raw.push_back(event);
+            if (!raw.push(event)) {
+                error = BRSERROR_BADSMF;
+                return nullptr;
+            }
 
             facts.usedChannels |= std::uint16_t(1u << (status & 0x0F));
             const std::uint8_t type = status & 0xF0;
@@ -252,31 +346,10 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
     }
 
     // Merge the tracks (each already in tick order): smallest tick first, then lower track.
-    if (ranges.size() == 1) {
-        timeline->m_events = std::move(raw);
-    } else {
-        timeline->m_events.reserve(raw.size());
-        using Head = std::pair<std::uint64_t, std::size_t>; // (tick << 16 | track, track)
-        std::priority_queue<Head, std::vector<Head>, std::greater<Head>> heads;
-        std::vector<std::size_t> next(ranges.size());
-        auto push = [&](std::size_t t) {
-            if (next[t] < ranges[t].end)
-                heads.push({(std::uint64_t(raw[next[t]].tick) << 16) | t, t});
-        };
-        for (std::size_t t = 0; t < ranges.size(); ++t) {
-            next[t] = ranges[t].begin;
-            push(t);
-        }
-        while (!heads.empty()) {
-            const std::size_t t = heads.top().second;
-            heads.pop();
-            // Take the whole run of this track at this tick before looking at the others.
-            const std::uint32_t tick = raw[next[t]].tick;
-            while (next[t] < ranges[t].end && raw[next[t]].tick == tick)
-                timeline->m_events.push_back(raw[next[t]++]);
-            push(t);
-        }
-    }
+    if (ranges.size() == 1)
+        timeline->m_events.assign(raw.begin(), raw.end());
+    else
+        timeline->m_events = sortedByTick(raw);
 
     // Tempo map: a change at the same tick as an earlier one replaces it.
     auto &tempo = timeline->m_tempo;

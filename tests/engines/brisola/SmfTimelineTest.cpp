@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
+
 #include "SmfBuilder.h"
 #include "SmfTimeline.h"
 
@@ -98,6 +102,43 @@ TEST(SmfTimeline, MergesTracksInTickThenFileOrder)
             order.push_back(e.bytes[2]);
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 22, 3, 33, 4}));
     EXPECT_EQ(t->facts().usedChannels, 0b111);
+}
+
+// Ticks that differ in every byte and collide across tracks: the merge must still order by
+// tick, then track, then position in the track. Checked against a comparison sort.
+TEST(SmfTimeline, MergesLargeAndCollidingTicksInOrder)
+{
+    std::mt19937 random(3);
+    // At most 120 steps of at most 2^24: every tick stays below 2^31.
+    const std::uint32_t steps[] = {0, 1, 256, 768, 65536, 65536 + 256, 16777216};
+    struct Expected {
+        std::uint32_t tick;
+        int track;
+        int index;
+    };
+    std::vector<Expected> expected;
+    std::vector<TrackBuilder> tracks(6);
+    for (int t = 0; t < 6; ++t) {
+        std::uint32_t tick = 0;
+        for (int i = 0; i < 120; ++i) {
+            tick += steps[random() % std::size(steps)];
+            // Channel and controller name the track, the value and controller the index.
+            tracks[t].cc(tick, t, 16 + i / 128, i % 128);
+            expected.push_back({tick, t, i});
+        }
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const Expected &a, const Expected &b) { return a.tick < b.tick; });
+    auto timeline = readOk(smf(tracks));
+    ASSERT_TRUE(timeline);
+    ASSERT_EQ(timeline->events().size(), expected.size());
+    for (std::size_t n = 0; n < expected.size(); ++n) {
+        const TimelineEvent &e = timeline->events()[n];
+        const Expected &x = expected[n];
+        ASSERT_EQ(e.tick, x.tick) << n;
+        ASSERT_EQ(e.bytes[0] & 0x0F, x.track) << n;
+        ASSERT_EQ((e.bytes[1] - 16) * 128 + e.bytes[2], x.index) << n;
+    }
 }
 
 TEST(SmfTimeline, RunningStatusAcrossMetaAndUnknownChunksAreRead)
