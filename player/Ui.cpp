@@ -24,7 +24,11 @@ void WidgetUi::showError(const QString &text)
 {
     // An empty title, as the desktop's own error boxes of this program have; Qt would
     // otherwise put the application name there.
-    QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), text, QMessageBox::Ok, m_owner);
+    // Message texts keep the CR LF line ends of the original; a label wants bare LF.
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), shown, QMessageBox::Ok, m_owner);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

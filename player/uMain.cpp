@@ -180,6 +180,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
                                             m_settings, m_infoFontPitch, m_appTitle);
     m_lyricsModel = new LyricsListModel(m_loader->song().SmfLyrics, this);
     lvLyrics->setModel(m_lyricsModel);
+    lvLyrics->setColumnWidth(0, lvLyrics->fontMetrics().horizontalAdvance(QStringLiteral("000:00")) + 12);
     lvLyrics->setColumnWidth(1, kLyricsTextColumnWidth);
 
     // 13. Every press on the time display is a click.

@@ -2,7 +2,9 @@
 # Saves a PNG of the player window playing FILE:  scripts/screenshot.sh FILE OUT.png
 # Starts a private Xvfb (and a compositor, so translucency shows), starts the player on
 # FILE, waits until the window is mapped and the time display has moved, then grabs the
-# window with ImageMagick's import. Uses build/bin/tonelark unless TONELARK_BIN is set.
+# window with ImageMagick's import. Uses build/bin/tonelark unless TONELARK_BIN is set;
+# TONELARK_INI names a settings file to start with (e.g. one with ShowInfo=1), otherwise
+# the defaults apply. SCREENSHOT_DELAY is the playing time before the grab (3 s).
 set -euo pipefail
 if [[ $# -ne 2 ]]; then
   echo "usage: $0 FILE OUT.png" >&2
@@ -32,6 +34,9 @@ fi
 # A settings file of its own keeps the user's settings out of the picture.
 work=$(mktemp -d)
 cp "$bin" "$work/tonelark"
+if [[ -n "${TONELARK_INI:-}" ]]; then
+  cp "$TONELARK_INI" "$work/tonelark.ini"
+fi
 export XDG_CACHE_HOME=$work/cache
 QT_QPA_PLATFORM=xcb "$work/tonelark" "$song" >"$work/tonelark.log" 2>&1 & pids+=($!)
 
