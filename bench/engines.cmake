@@ -5,3 +5,26 @@ if(TONELARK_FUZZ AND TARGET brisola4_core)
   target_link_options(fuzz_engine_reader PRIVATE -fsanitize=fuzzer)
   tonelark_target_defaults(fuzz_engine_reader)
 endif()
+
+# Benchmarks: built with the normal tree, run by hand (see docs/ENGINE.md); never part of ctest.
+# Timings under sanitizers mean nothing, so the fuzz tree skips them.
+if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET brisola4_core)
+  # Time to first sound of device -1100 against bare libfluidsynth (needs an audio server:
+  # bench/engine_first_sound.sh).
+  add_executable(engine_first_sound_bench engine_first_sound.cpp)
+  target_link_libraries(engine_first_sound_bench PRIVATE brisola4_core ${CMAKE_DL_LIBS})
+  tonelark_target_defaults(engine_first_sound_bench)
+  # Lateness of the port path's timing thread against the system clock.
+  add_executable(engine_dispatch_bench engine_dispatch.cpp)
+  target_link_libraries(engine_dispatch_bench PRIVATE brisola4_core)
+  tonelark_target_defaults(engine_dispatch_bench)
+  find_package(benchmark QUIET)
+  if(benchmark_FOUND)
+    # Registration of a 10 MB SMF.
+    add_executable(engine_register_bench engine_register.cpp)
+    target_link_libraries(engine_register_bench PRIVATE brisola4_core benchmark::benchmark)
+    tonelark_target_defaults(engine_register_bench)
+  else()
+    message(STATUS "engine_register_bench not built: needs Google Benchmark")
+  endif()
+endif()

@@ -1,0 +1,250 @@
+// Time to first sound of device -1100: BRS4OpenDevice(-1100) + register + play until the audio
+// callback hands the first non-silent block to the audio server, against a bare libfluidsynth
+// program that loads the same SoundFont and plays one note through the same driver. Both run in
+// this process, interleaved, with synth.dynamic-sample-loading off and on; medians and ratios.
+// A second measurement shows what dynamic loading costs later: the longest audio callback while
+// a song changes programs (samples are then read inside the callback).
+//
+// Needs an audio server: bench/engine_first_sound.sh starts the JACK test server (dummy
+// backend, 256-frame periods). The PulseAudio null sink is no use here: it renders in blocks of
+// up to 2 s, so a new stream waits that long before its first callbacks, whatever the client.
+//
+// The render path is observed without touching the engine: this program defines
+// new_fluid_audio_driver2 and new_fluid_synth itself (the engine, linked statically, calls these)
+// and forwards to libfluidsynth's, wrapping the audio callback to time it and look at its output.
+
+#include <dlfcn.h>
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Brisola.h"
+#include "FluidSynthSink.h"
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::atomic<int> g_dynamic{-1};                 // forced synth.dynamic-sample-loading, -1: as asked
+std::atomic<Clock::rep> g_firstSound{0};        // when the first non-silent block was rendered
+std::atomic<Clock::rep> g_longestCallback{0};   // ns, since the last reset
+std::atomic<int> g_blockFrames{0};
+
+struct Wrapped {
+    fluid_audio_func_t func;
+    void *data;
+};
+
+int observingCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[])
+{
+    auto *w = static_cast<Wrapped *>(data);
+    const auto begin = Clock::now();
+    const int result = w->func(w->data, len, nfx, fx, nout, out);
+    const auto end = Clock::now();
+    g_blockFrames = len;
+    const Clock::rep took = (end - begin).count();
+    Clock::rep longest = g_longestCallback.load();
+    while (took > longest && !g_longestCallback.compare_exchange_weak(longest, took)) {
+    }
+    if (g_firstSound.load(std::memory_order_relaxed) == 0) {
+        float peak = 0;
+        for (int c = 0; c < nout; ++c)
+            for (int i = 0; i < len; ++i)
+                peak = std::max(peak, std::fabs(out[c][i]));
+        if (peak > 1e-3f) // -60 dBFS
+            g_firstSound = end.time_since_epoch().count();
+    }
+    return result;
+}
+
+} // namespace
+
+extern "C" fluid_synth_t *new_fluid_synth(fluid_settings_t *settings)
+{
+    static auto real = reinterpret_cast<fluid_synth_t *(*)(fluid_settings_t *)>(dlsym(RTLD_NEXT, "new_fluid_synth"));
+    if (g_dynamic >= 0)
+        fluid_settings_setint(settings, "synth.dynamic-sample-loading", g_dynamic);
+    return real(settings);
+}
+
+extern "C" fluid_audio_driver_t *new_fluid_audio_driver2(fluid_settings_t *settings, fluid_audio_func_t func,
+                                                          void *data)
+{
+    static auto real = reinterpret_cast<fluid_audio_driver_t *(*)(fluid_settings_t *, fluid_audio_func_t, void *)>(
+        dlsym(RTLD_NEXT, "new_fluid_audio_driver2"));
+    // Kept for the life of the process: a handful of drivers per run.
+    auto *w = new Wrapped{func, data};
+    return real(settings, observingCallback, w);
+}
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void putVarLen(Bytes &out, std::uint32_t v)
+{
+    std::uint8_t tmp[5];
+    int n = 0;
+    tmp[n++] = v & 0x7F;
+    while (v >>= 7)
+        tmp[n++] = std::uint8_t(0x80 | (v & 0x7F));
+    while (n)
+        out.push_back(tmp[--n]);
+}
+
+// One track of (delta, bytes) events as a format-0 file, 480 ticks per quarter, 120 bpm.
+Bytes smf(const std::vector<std::pair<std::uint32_t, Bytes>> &events)
+{
+    Bytes track;
+    for (const auto &[delta, bytes] : events) {
+        putVarLen(track, delta);
+        track.insert(track.end(), bytes.begin(), bytes.end());
+    }
+    track.insert(track.end(), {0, 0xFF, 0x2F, 0});
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(std::uint8_t(track.size() >> s));
+    out.insert(out.end(), track.begin(), track.end());
+    return out;
+}
+
+double waitForSound(Clock::time_point start)
+{
+    const auto limit = start + 10s;
+    while (g_firstSound.load() == 0 && Clock::now() < limit)
+        std::this_thread::sleep_for(100us);
+    const Clock::rep at = g_firstSound.load();
+    return at ? std::chrono::duration<double, std::milli>(Clock::duration(at) - start.time_since_epoch()).count() : NAN;
+}
+
+double engineFirstSound(const Bytes &song)
+{
+    g_firstSound = 0;
+    const auto start = Clock::now();
+    if (BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr) != BRSERROR_NOERROR)
+        return NAN;
+    BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0);
+    BRS4Play(0, 0, 0, 0, 0);
+    const double ms = waitForSound(start);
+    BRS4CloseDevice();
+    return ms;
+}
+
+int bareCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[])
+{
+    return fluid_synth_process(static_cast<fluid_synth_t *>(data), len, nfx, fx, nout, out);
+}
+
+double bareFirstSound(const std::string &soundFont, const std::string &driver)
+{
+    g_firstSound = 0;
+    const auto start = Clock::now();
+    fluid_settings_t *settings = new_fluid_settings();
+    fluid_settings_setnum(settings, "synth.sample-rate", 44100.0);
+    fluid_settings_setstr(settings, "audio.driver", driver.c_str());
+    if (driver == "jack") // as the engine does, so that the note reaches the server's outputs
+        fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
+    fluid_synth_t *synth = new_fluid_synth(settings);
+    double ms = NAN;
+    if (fluid_synth_sfload(synth, soundFont.c_str(), 1) != FLUID_FAILED) {
+        fluid_audio_driver_t *audio = new_fluid_audio_driver2(settings, bareCallback, synth);
+        if (audio) {
+            fluid_synth_noteon(synth, 0, 60, 100);
+            ms = waitForSound(start);
+            delete_fluid_audio_driver(audio);
+        }
+    }
+    delete_fluid_synth(synth);
+    delete_fluid_settings(settings);
+    return ms;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? NAN : v[v.size() / 2];
+}
+
+// Sixteen channels, each changing to a program not heard before every 200 ms, with a note.
+Bytes programChangeSong()
+{
+    std::vector<std::pair<std::uint32_t, Bytes>> events;
+    int program = 0;
+    for (int step = 0; step < 12; ++step)
+        for (int ch = 0; ch < 16; ++ch) {
+            if (ch == 9)
+                continue;
+            events.push_back({ch == 0 && step ? 192u : 0u, {std::uint8_t(0xC0 | ch), std::uint8_t(program++ % 128)}});
+            events.push_back({0, {std::uint8_t(0x90 | ch), std::uint8_t(48 + ch), 90}});
+        }
+    return smf(events);
+}
+
+double longestCallbackWhilePlaying(const Bytes &song, double &blockMs)
+{
+    if (BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr) != BRSERROR_NOERROR)
+        return NAN;
+    BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0);
+    std::this_thread::sleep_for(300ms); // past the start
+    g_longestCallback = 0;
+    BRS4Play(0, 0, 0, 0, 0);
+    TBrs4PlayerStatus status{};
+    do {
+        std::this_thread::sleep_for(20ms);
+        BRS4GetPlayerStatus(&status, sizeof status);
+    } while (status.State == BRSSTATE_PLAY);
+    const double ms = double(g_longestCallback.load()) / 1e6;
+    blockMs = 1000.0 * g_blockFrames / 44100.0;
+    BRS4CloseDevice();
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const std::string soundFont = brisola::defaultSoundFont();
+    const std::string driver = brisola::availableAudioDriver();
+    if (soundFont.empty() || driver.empty()) {
+        std::fprintf(stderr, "needs a GM SoundFont and an audio server (bench/engine_first_sound.sh starts one)\n");
+        return 1;
+    }
+    std::printf("SoundFont %s, driver %s, %d rounds after one warm-up (page cache warm)\n", soundFont.c_str(),
+                driver.c_str(), rounds);
+    const Bytes oneNote = smf({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}});
+    for (int dynamic : {0, 1}) {
+        g_dynamic = dynamic;
+        std::vector<double> ours, bare;
+        engineFirstSound(oneNote);
+        bareFirstSound(soundFont, driver);
+        for (int r = 0; r < rounds; ++r) {
+            ours.push_back(engineFirstSound(oneNote));
+            bare.push_back(bareFirstSound(soundFont, driver));
+        }
+        const double o = median(ours), b = median(bare);
+        std::printf("dynamic-sample-loading=%d: engine %.1f ms (min %.1f), bare libfluidsynth %.1f ms (min %.1f), "
+                    "ratio %.2f\n",
+                    dynamic, o, *std::min_element(ours.begin(), ours.end()), b,
+                    *std::min_element(bare.begin(), bare.end()), o / b);
+    }
+    const Bytes changes = programChangeSong();
+    for (int dynamic : {0, 1}) {
+        g_dynamic = dynamic;
+        double blockMs = 0;
+        const double longest = longestCallbackWhilePlaying(changes, blockMs);
+        std::printf("dynamic-sample-loading=%d: longest audio callback while 165 program changes play %.2f ms "
+                    "(one block lasts %.2f ms)\n",
+                    dynamic, longest, blockMs);
+    }
+    return 0;
+}
