@@ -98,11 +98,10 @@ extern "C" uint8_t MMLtoMIDI(const char *mml, const char *midiPath, char *errMsg
             writeMessage(errMsg, result.messages);
             return 0;
         }
-        // The path arrives as CP932 like every text here; the file system wants UTF-8.
-        // A path that is not valid CP932 is used byte for byte.
-        std::string path;
-        if (!codec.cp932ToUtf8(midiPath, path))
-            path = midiPath;
+        // The path is in the file system's encoding (the bridge passes it so), not CP932 like
+        // the texts: a folder name outside CP932 must still work, and UTF-8 bytes of a
+        // Japanese name may happen to be valid CP932 and would be misread.
+        const std::string path = midiPath;
         if (const int error = replaceFile(path, result.smf)) {
             const std::string message = "MIDIファイル「" + path + "」を書き込めませんでした（" + std::strerror(error) + "）。";
             writeMessage(errMsg, codec.utf8ToCp932(message));
