@@ -65,13 +65,12 @@ Cp932Codec::Cp932Codec()
     : m_toUtf32(iconv_open(utf32Name(), "CP932"))
     , m_fromUtf32(iconv_open("CP932", utf32Name()))
     , m_fromUtf8(iconv_open("CP932", "UTF-8"))
-    , m_toUtf8(iconv_open("UTF-8", "CP932"))
 {
 }
 
 Cp932Codec::~Cp932Codec()
 {
-    for (iconv_t cd : {m_toUtf32, m_fromUtf32, m_fromUtf8, m_toUtf8}) {
+    for (iconv_t cd : {m_toUtf32, m_fromUtf32, m_fromUtf8}) {
         if (cd != kNoConverter)
             iconv_close(cd);
     }
@@ -79,8 +78,7 @@ Cp932Codec::~Cp932Codec()
 
 bool Cp932Codec::isValid() const
 {
-    return m_toUtf32 != kNoConverter && m_fromUtf32 != kNoConverter && m_fromUtf8 != kNoConverter
-        && m_toUtf8 != kNoConverter;
+    return m_toUtf32 != kNoConverter && m_fromUtf32 != kNoConverter && m_fromUtf8 != kNoConverter;
 }
 
 std::u32string Cp932Codec::decode(std::string_view cp932) const
@@ -157,13 +155,6 @@ std::string Cp932Codec::utf8ToCp932(std::string_view utf8) const
             out.push_back(static_cast<unsigned char>(c) < 0x80 ? c : '?');
     }
     return out;
-}
-
-bool Cp932Codec::cp932ToUtf8(std::string_view cp932, std::string &out) const
-{
-    out.clear();
-    return convert(m_toUtf8, cp932.data(), cp932.size(), out,
-                   [](const char *, size_t, std::string &) -> size_t { return 0; });
 }
 
 std::string toUtf8(std::u32string_view text)

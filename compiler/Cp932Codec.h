@@ -30,14 +30,11 @@ public:
     std::string encode(std::u32string_view text) const;
     // For the compiler's own UTF-8 message texts.
     std::string utf8ToCp932(std::string_view utf8) const;
-    // Strict: false when the bytes are not entirely valid CP932 (out is then unspecified).
-    bool cp932ToUtf8(std::string_view cp932, std::string &out) const;
 
 private:
     iconv_t m_toUtf32;
     iconv_t m_fromUtf32;
     iconv_t m_fromUtf8;
-    iconv_t m_toUtf8;
 };
 
 // UTF-32 to UTF-8 for message texts; needs no converter.
