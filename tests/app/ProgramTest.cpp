@@ -141,7 +141,8 @@ void ProgramTest::initTestCase()
     QVERIFY(QFileInfo(m_program).isExecutable());
 
     // Debug mode for the caption query; an output port that does not exist, so nothing sounds.
-    Convex ini(m_prefix + QStringLiteral("/bin/tonelark.ini"));
+    // The settings file lies next to the real program file, not next to the link in bin/.
+    Convex ini(m_prefix + QStringLiteral("/lib/tonelark/tonelark.ini"));
     ini.WriteString(kSectionTonelark, u"Keyword", kDebugKeyword.toString());
     ini.WriteInteger(kSectionTonelark, u"MidiOutDeviceId", 9999);
     QVERIFY(ini.UpdateFile().ok);
@@ -210,7 +211,7 @@ void ProgramTest::mmlSongCompilesThroughTheInstalledCompiler()
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("さくら.mml - Tonelark")));
     // Only the compiler writes this file; a compiler the installed program cannot find
     // writes nothing.
-    QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/bin/Compile.mid")));
+    QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/lib/tonelark/Compile.mid")));
 }
 
 void ProgramTest::relativePathIsMadeAbsoluteBySender()
