@@ -24,7 +24,9 @@ start_engine() {
     fi
   fi
   if command -v jackd > /dev/null; then
-    JACK_NO_AUDIO_RESERVATION=1 jackd --no-realtime -n tonelark -d dummy -r 44100 -p 256 \
+    # Synchronous mode (-S): each cycle runs the clients in graph order, so a reader never meets
+    # a writer's port buffer from a cycle that is still being written (seen on a loaded machine).
+    JACK_NO_AUDIO_RESERVATION=1 jackd -S --no-realtime -n tonelark -d dummy -r 44100 -p 256 \
       > "$_tonelark_engine_dir/jackd.log" 2>&1 &
     _tonelark_jack_pid=$!
     # Wait until the server answers (a loaded machine may need several seconds), not a fixed time.

@@ -56,7 +56,8 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSink)
     ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
     ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
     TBrs4PlayerStatus status{};
-    const auto end = std::chrono::steady_clock::now() + 5s;
+    // Generous: the song lasts under a second, but a loaded machine may starve the sound server.
+    const auto end = std::chrono::steady_clock::now() + 20s;
     do {
         std::this_thread::sleep_for(20ms);
         BRS4GetPlayerStatus(&status, sizeof status);
@@ -147,7 +148,7 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
     ASSERT_EQ(BRS4Play(BRSPLAY_SYSEX, 0, 0, 0, 0), BRSERROR_NOERROR);
     TBrs4PlayerStatus status{};
-    const auto end = std::chrono::steady_clock::now() + 10s;
+    const auto end = std::chrono::steady_clock::now() + 20s;
     do {
         std::this_thread::sleep_for(20ms);
         BRS4GetPlayerStatus(&status, sizeof status);
@@ -200,8 +201,8 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     }
     EXPECT_EQ(heard, notes);
     // Dispatched in real time, not all at once: the notes span 750 ms of song time. Only a lower
-    // bound, and a loose one: a loaded machine may delay the first note.
-    EXPECT_GT(lastOn - firstOn, 0.5) << "notes arrived " << (lastOn - firstOn) << " s apart";
+    // bound, and a loose one: a loaded machine may delay the first note or stall the server.
+    EXPECT_GT(lastOn - firstOn, 0.25) << "notes arrived " << (lastOn - firstOn) << " s apart";
 }
 
 #endif
