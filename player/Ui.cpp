@@ -49,6 +49,22 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
     return files.isEmpty() ? QString() : files.first();
 }
 
+QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
+{
+    QFileDialog dialog(m_owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(request.filters);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
 void WidgetUi::setClipboardText(const QString &text)
 {
     QApplication::clipboard()->setText(text);

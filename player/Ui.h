@@ -18,6 +18,15 @@ struct OpenFileRequest {
     bool classicDialog = false;  // Qt's own dialog instead of the desktop's
 };
 
+// One save-file question (dialogSaveFile): the overwrite prompt is always on and the
+// chosen file's folder must exist.
+struct SaveFileRequest {
+    QStringList filters;
+    QString defaultSuffix;       // without the dot
+    QString fileName;            // proposed name, without folder
+    bool classicDialog = false;  // Qt's own dialog instead of the desktop's
+};
+
 class Ui {
 public:
     virtual ~Ui() = default;
@@ -25,6 +34,8 @@ public:
     virtual void showError(const QString &text) = 0;
     // The full path of an existing file the user picked, or an empty string on cancel.
     virtual QString getOpenFileName(const OpenFileRequest &request) = 0;
+    // The full path the user chose to save to, or an empty string on cancel.
+    virtual QString getSaveFileName(const SaveFileRequest &request) = 0;
     virtual void setClipboardText(const QString &text) = 0;
 };
 
@@ -39,6 +50,7 @@ public:
     explicit WidgetUi(QWidget *owner) : m_owner(owner) {}
     void showError(const QString &text) override;
     QString getOpenFileName(const OpenFileRequest &request) override;
+    QString getSaveFileName(const SaveFileRequest &request) override;
     void setClipboardText(const QString &text) override;
 
 private:

@@ -1,8 +1,11 @@
 #include "uMain.h"
 
+#include "CopyFormats.h"
 #include "CstmUtils.h"
 #include "Engine.h"
 #include "FontSetup.h"
+#include "LyricsModel.h"
+#include "LyricsViewExport.h"
 #include "Gauges.h"
 #include "TColor.h"
 #include "uConst.h"
@@ -59,49 +62,6 @@ constexpr int kTagNone = -1;
 constexpr int kLyricsTextColumnWidth = 270;
 
 } // namespace
-
-// The rows of lvLyrics, read straight from SmfLyrics by index: the list keeps no copy, so
-// its item count and the lyric lines always agree after a load.
-class LyricsListModel : public QAbstractTableModel {
-public:
-    explicit LyricsListModel(const TSmfMetaEventString &lyrics, QObject *parent)
-        : QAbstractTableModel(parent), m_lyrics(lyrics)
-    {
-    }
-
-    void setItemCount(int count)
-    {
-        beginResetModel();
-        m_count = count;
-        endResetModel();
-    }
-
-    int rowCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : m_count; }
-    int columnCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : 2; }
-
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_lyrics.Count())
-            return {};
-        if (index.column() == 1)
-            return m_lyrics.Strings(index.row());
-        const TSmfLyricInfo *info = m_lyrics.Objects(index.row());
-        if (!info || info->HideLyricTime)
-            return QString();
-        return QString::asprintf("%.2d:%.2d", info->Second / 60, info->Second % 60);
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-            return section == 0 ? QStringLiteral("時間") : QStringLiteral("歌詞");
-        return {};
-    }
-
-private:
-    const TSmfMetaEventString &m_lyrics;
-    int m_count = 0;
-};
 
 void TimePanel::mousePressEvent(QMouseEvent *event)
 {
@@ -178,10 +138,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), *m_ui,
                                             m_settings, m_infoFontPitch, m_appTitle);
-    m_lyricsModel = new LyricsListModel(m_loader->song().SmfLyrics, this);
-    lvLyrics->setModel(m_lyricsModel);
-    lvLyrics->setColumnWidth(0, lvLyrics->fontMetrics().horizontalAdvance(QStringLiteral("000:00")) + 12);
-    lvLyrics->setColumnWidth(1, kLyricsTextColumnWidth);
+    wireLyricsAndInfoBoxes();
 
     // 13. Every press on the time display is a click.
     connect(panelTimeElapsed, &TimePanel::clicked, this, &TfrmTonelark2Main::panelTimeElapsedClick);
@@ -221,7 +178,7 @@ void TfrmTonelark2Main::buildComponents()
     labelCopyright = new QLabel(QStringLiteral("作者:"), this);
     labelCopyright->setObjectName(QStringLiteral("labelCopyright"));
     labelCopyright->setGeometry(8, 7, 34, 18);
-    editCopyright = new QLineEdit(this);
+    editCopyright = new umain::TEdit(this);
     editCopyright->setObjectName(QStringLiteral("editCopyright"));
     editCopyright->setReadOnly(true);
     editCopyright->setGeometry(44, 5, 300, 21);
@@ -229,7 +186,7 @@ void TfrmTonelark2Main::buildComponents()
     labelTitle = new QLabel(QStringLiteral("曲名:"), this);
     labelTitle->setObjectName(QStringLiteral("labelTitle"));
     labelTitle->setGeometry(8, 31, 34, 18);
-    editTitle = new QLineEdit(this);
+    editTitle = new umain::TEdit(this);
     editTitle->setObjectName(QStringLiteral("editTitle"));
     editTitle->setReadOnly(true);
     editTitle->setGeometry(44, 29, 300, 21);
@@ -281,7 +238,7 @@ void TfrmTonelark2Main::buildComponents()
     pagesInfo->setGeometry(0, kClientHeight - kPagesInfoHeight, kClientWidth, kPagesInfoHeight);
 
     const auto makeMemo = [](const char *name, QWidget *page) {
-        auto *memo = new QPlainTextEdit(page);
+        auto *memo = new umain::TMemo(page);
         memo->setObjectName(QLatin1String(name));
         memo->setReadOnly(true);
         memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -308,15 +265,8 @@ void TfrmTonelark2Main::buildComponents()
     tabLyrics = makePage("tabLyrics", QStringLiteral("歌詞"));
     memoLyrics = makeMemo("memoLyrics", tabLyrics);
     memoLyrics->hide();
-    lvLyrics = new QTreeView(tabLyrics);
+    lvLyrics = new TListView(tabLyrics);
     lvLyrics->setObjectName(QStringLiteral("lvLyrics"));
-    lvLyrics->setRootIsDecorated(false);
-    lvLyrics->setHeaderHidden(true);
-    lvLyrics->setUniformRowHeights(true);
-    lvLyrics->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lvLyrics->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvLyrics->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvLyrics->header()->setMinimumSectionSize(0);
     tabLyrics->layout()->addWidget(lvLyrics);
 
     tabCompileMsg = makePage("tabCompileMsg", QStringLiteral("コンパイラ"));
@@ -808,6 +758,9 @@ void TfrmTonelark2Main::setSongTexts(const QString &copyright, const QString &ti
 {
     editCopyright->setText(copyright);
     editTitle->setText(title);
+    // setText leaves the cursor at the end: a long text would show its tail.
+    editCopyright->setCursorPosition(0);
+    editTitle->setCursorPosition(0);
     memoLyrics->setPlainText(lyricsText);
 }
 
@@ -827,7 +780,6 @@ void TfrmTonelark2Main::resetLyricsList()
 {
     lvLyrics->clearSelection();
     lvLyrics->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
-    m_lastLyricIndex = -1;
     lvLyrics->scrollToTop();
 }
 
@@ -840,6 +792,190 @@ void TfrmTonelark2Main::resetCarets()
     }
     if (lvLyrics->isVisible())
         lvLyrics->viewport()->update();
+}
+
+void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
+{
+    TSmfMetaEventString &lyrics = m_loader->song().SmfLyrics;
+    m_lyricsModel = new LyricsModel(lyrics, this);
+    lvLyrics->setModel(m_lyricsModel);
+    m_lyricsDelegate = new LyricsDelegate(
+        lyrics,
+        [this] {
+            return LyricsPosition{m_monitor->status().Time, m_monitor->info().LastNoteTime};
+        },
+        lvLyrics);
+    lvLyrics->setItemDelegate(m_lyricsDelegate);
+    applyLyricHighlightSettings();
+    lvLyrics->setColumnWidth(kLyricsTimeColumn,
+                             lvLyrics->fontMetrics().horizontalAdvance(QStringLiteral("000:00")) + 12);
+    lvLyrics->setColumnWidth(kLyricsTextColumn, kLyricsTextColumnWidth);
+    lvLyrics->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvLyrics, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        m_inModalLoop = true;
+        popupMenuLyrics->exec(lvLyrics->viewport()->mapToGlobal(pos));
+        m_inModalLoop = false;
+    });
+    connect(lvLyrics, &TListView::playRequested, this, &TfrmTonelark2Main::lvLyricsDblClick);
+    connect(m_monitor.get(), &PlaybackMonitor::lyricsStep, this, &TfrmTonelark2Main::lyricsFollowStep);
+    connect(popupMenuLyrics, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuLyricsPopup);
+    connect(pmiCopyLyricsToClipboard, &QAction::triggered, this,
+            &TfrmTonelark2Main::pmiCopyLyricsToClipboardClick);
+    for (QAction *item : {pmiSaveLyricsOnly, pmiSaveLyricsAndDetails})
+        connect(item, &QAction::triggered, this, [this, item] { pmiSaveLyricsOnlyClick(item); });
+    connect(pmiScrollToCurrentLyric, &QAction::triggered, this,
+            &TfrmTonelark2Main::pmiScrollToCurrentLyricClick);
+
+    for (umain::TEdit *box : {editCopyright, editTitle}) {
+        box->setTag(box->y());
+        box->setModalLoopFlag(&m_inModalLoop);
+    }
+    for (umain::TMemo *memo : {memoComments, memoMetaComments, memoLyrics, memoCompileMsg})
+        memo->setModalLoopFlag(&m_inModalLoop);
+    ApplyInfoBoxStyle(m_settings.InfoBoxStyle);
+    SetContextMenuMode(!m_settings.UseSystemContextMenu);
+    connect(popupMenuMetaText, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuMetaTextPopup);
+    for (QAction *item : {pmiMetaTextCopy, pmiMetaTextSelectAll, pmiMetaTextCopyFormat1,
+                          pmiMetaTextCopyFormat2})
+        connect(item, &QAction::triggered, this, [this, item] { MetaTextContextMenu(item); });
+}
+
+void TfrmTonelark2Main::applyLyricHighlightSettings()
+{
+    const QPalette palette = lvLyrics->palette();
+    LyricHighlightLook look;
+    look.bold = m_settings.Lyric.FontBold;
+    look.italic = m_settings.Lyric.FontItalic;
+    look.back = colorFromTColor(m_settings.Lyric.BackColor, palette);
+    look.text = colorFromTColor(m_settings.Lyric.TextColor, palette);
+    m_lyricsDelegate->setHighlight(m_settings.Lyric.ApplyColor, look);
+}
+
+int TfrmTonelark2Main::GetCurrentPlayingLyricIndex() const
+{
+    return tonelark::GetCurrentPlayingLyricIndex(m_loader->song().SmfLyrics, m_monitor->status().Tick);
+}
+
+void TfrmTonelark2Main::lyricsFollowStep()
+{
+    const std::optional<int> row =
+        followLyricRow(GetCurrentPlayingLyricIndex(), m_lastLyricIndex,
+                       pmiScrollToCurrentLyric->isChecked(), m_lyricsModel->rowCount());
+    if (row)
+        lvLyrics->scrollRowIntoView(*row);
+    // Every tick: the highlight follows the time even while the row stays the same.
+    lvLyrics->viewport()->update();
+}
+
+void TfrmTonelark2Main::lvLyricsDblClick()
+{
+    const int row = lvLyrics->firstSelectedRow();
+    const TSmfMetaEventString &lyrics = m_loader->song().SmfLyrics;
+    if (row < 0 || row >= lyrics.Count())
+        return;
+    const TSmfLyricInfo *info = lyrics.Objects(row);
+    m_transport->playFrom(info ? info->Tick : 0);
+}
+
+void TfrmTonelark2Main::pmiScrollToCurrentLyricClick()
+{
+    if (pmiScrollToCurrentLyric->isChecked() && m_lyricsModel->rowCount() > 0)
+        lvLyrics->scrollRowIntoView(GetCurrentPlayingLyricIndex());
+}
+
+void TfrmTonelark2Main::pmiCopyLyricsToClipboardClick()
+{
+    m_ui->setClipboardText(lyricsCopyText(m_loader->song().SmfLyrics, lvLyrics->selectedRowsAscending()));
+}
+
+void TfrmTonelark2Main::pmiSaveLyricsOnlyClick(QObject *sender)
+{
+    const LyricsSaveFormat format = sender == pmiSaveLyricsAndDetails
+                                        ? LyricsSaveFormat::TimesAndLyrics
+                                        : LyricsSaveFormat::LyricsOnly;
+    saveLyricsFile(*m_ui, m_inModalLoop, m_saveFileName, m_settings.UseClassicDialogForFile, [&] {
+        LyricsHeading heading;
+        heading.include = pmiLyricsIncludeMetaText->isChecked();
+        heading.titleFirst = pmiLyricsPreferTitleToCopyright->isChecked();
+        heading.copyright = editCopyright->text();
+        heading.title = editTitle->text();
+        heading.separator = GetSeparatorText(m_settings.SeparatorType);
+        return lyricsSaveLines(m_loader->song().SmfLyrics, format, heading);
+    });
+}
+
+void TfrmTonelark2Main::popupMenuLyricsPopup()
+{
+    const bool hasRows = !m_loader->song().SmfLyrics.isEmpty();
+    pmiCopyLyricsToClipboard->setEnabled(hasRows);
+    pmiSaveLyrics->menuAction()->setEnabled(hasRows);
+    pmiScrollToCurrentLyric->setEnabled(true);
+}
+
+void TfrmTonelark2Main::ApplyInfoBoxStyle(qint32 Style)
+{
+    for (umain::TEdit *box : {editCopyright, editTitle})
+        box->applyInfoBoxStyle(Style);
+}
+
+void TfrmTonelark2Main::SetContextMenuMode(bool UseCompactMenu)
+{
+    QMenu *menu = UseCompactMenu ? popupMenuMetaText : nullptr;
+    for (umain::TEdit *box : findChildren<umain::TEdit *>())
+        box->setContextMenu(menu);
+    for (umain::TMemo *memo : findChildren<umain::TMemo *>())
+        memo->setContextMenu(menu);
+}
+
+void TfrmTonelark2Main::popupMenuMetaTextPopup()
+{
+    QWidget *active = focusWidget();
+    MetaTextBox kind = MetaTextBox::Other;
+    bool hasSelection = false;
+    if (auto *box = qobject_cast<umain::TEdit *>(active)) {
+        kind = box == editCopyright ? MetaTextBox::Copyright
+               : box == editTitle   ? MetaTextBox::Title
+                                    : MetaTextBox::Memo;
+        hasSelection = box->hasSelectedText();
+    } else if (auto *memo = qobject_cast<umain::TMemo *>(active)) {
+        kind = MetaTextBox::Memo;
+        hasSelection = memo->textCursor().hasSelection();
+    }
+    const MetaTextMenuState state =
+        metaTextMenuStateFor(kind, hasSelection, pmiMetaTextCopy->isEnabled());
+    pmiMetaTextCopy->setEnabled(state.copyEnabled);
+    pmiMetaTextCopyFormat1->setVisible(state.format1Visible);
+    pmiMetaTextCopyFormat2->setVisible(state.format2Visible);
+    const CopyFormats formats(editCopyright->text(), editTitle->text(),
+                              GetSeparatorText(m_settings.SeparatorType));
+    pmiMetaTextCopyFormat1->setText(formats.format1Caption());
+    pmiMetaTextCopyFormat2->setText(formats.format2Caption());
+}
+
+void TfrmTonelark2Main::MetaTextContextMenu(QObject *sender)
+{
+    QWidget *active = focusWidget();
+    auto *box = qobject_cast<umain::TEdit *>(active);
+    auto *memo = qobject_cast<umain::TMemo *>(active);
+    if (sender == pmiMetaTextCopy) {
+        // WM_COPY reaches any edit control; here the window's own boxes are the ones.
+        if (box)
+            box->copy();
+        else if (memo)
+            memo->copy();
+        else if (auto *line = qobject_cast<QLineEdit *>(active))
+            line->copy();
+    } else if (sender == pmiMetaTextSelectAll) {
+        if (box)
+            box->selectAll();
+        else if (memo)
+            memo->selectAll();
+    } else if (sender == pmiMetaTextCopyFormat1 || sender == pmiMetaTextCopyFormat2) {
+        const CopyFormats formats(editCopyright->text(), editTitle->text(),
+                                  GetSeparatorText(m_settings.SeparatorType));
+        m_ui->setClipboardText(sender == pmiMetaTextCopyFormat1 ? formats.format1Text()
+                                                                : formats.format2Text());
+    }
 }
 
 } // namespace tonelark

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Convex.h"
+#include "InfoBox.h"
+#include "LyricsView.h"
 #include "PlaybackMonitor.h"
 #include "Settings.h"
 #include "SongLoader.h"
@@ -30,7 +32,7 @@ namespace tonelark {
 
 class Engine;
 class TGauge;
-class LyricsListModel;
+class LyricsModel;
 
 // The time display: a label that reports every press as a click, so two quick clicks
 // toggle the display twice instead of becoming one double click.
@@ -78,6 +80,11 @@ public:
 
     const Settings &settings() const { return m_settings; }
     int infoFontPitch() const { return m_infoFontPitch; }
+    // The row at the playing position of the last poll.
+    int GetCurrentPlayingLyricIndex() const;
+    // LastLyricIndex: the row the following step last handled (-1 before the first).
+    int lastLyricIndex() const { return m_lastLyricIndex; }
+    LyricsModel &lyricsModel() { return *m_lyricsModel; }
     bool muteMode() const { return m_muteMode; }
     bool inModalLoop() const { return m_inModalLoop; }
     bool displayTicks() const { return m_displayTicks; }
@@ -94,9 +101,9 @@ public:
 
     // Visible components.
     QLabel *labelCopyright = nullptr;
-    QLineEdit *editCopyright = nullptr;
+    umain::TEdit *editCopyright = nullptr;
     QLabel *labelTitle = nullptr;
-    QLineEdit *editTitle = nullptr;
+    umain::TEdit *editTitle = nullptr;
     TGauge *gaugePlayback = nullptr;
     QToolBar *toolbarLeft = nullptr;
     QToolButton *toolButtonOfSettings = nullptr;
@@ -116,11 +123,11 @@ public:
     QWidget *tabLyrics = nullptr;
     QWidget *tabCompileMsg = nullptr;
     QWidget *tabAbout = nullptr;
-    QPlainTextEdit *memoComments = nullptr;
-    QPlainTextEdit *memoMetaComments = nullptr;
-    QPlainTextEdit *memoLyrics = nullptr;
-    QPlainTextEdit *memoCompileMsg = nullptr;
-    QTreeView *lvLyrics = nullptr;
+    umain::TMemo *memoComments = nullptr;
+    umain::TMemo *memoMetaComments = nullptr;
+    umain::TMemo *memoLyrics = nullptr;
+    umain::TMemo *memoCompileMsg = nullptr;
+    TListView *lvLyrics = nullptr;
     QLabel *textAbout = nullptr;
 
     // Non-visual components.
@@ -186,6 +193,18 @@ public slots:
     void menuItemPlayFromBeginningClick();
     void menuItemPlayFromCC111Click();
     void popupMenuPlaybackPopup();
+    // The lyric list (lvLyrics and popupMenuLyrics).
+    void lyricsFollowStep();
+    void lvLyricsDblClick();
+    void pmiScrollToCurrentLyricClick();
+    void pmiCopyLyricsToClipboardClick();
+    void pmiSaveLyricsOnlyClick(QObject *sender);
+    void popupMenuLyricsPopup();
+    // The text boxes' frame style (InfoBoxStyle) and menu (popupMenuMetaText or Qt's).
+    void ApplyInfoBoxStyle(qint32 Style);
+    void SetContextMenuMode(bool UseCompactMenu);
+    void popupMenuMetaTextPopup();
+    void MetaTextContextMenu(QObject *sender);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -203,6 +222,8 @@ private:
     void applyColors();
     void applyMonitorDisplay(const MonitorDisplay &display);
     PlayContext playContext() const;
+    void wireLyricsAndInfoBoxes();
+    void applyLyricHighlightSettings();
 
     // SongLoaderView
     void setMonitorEnabled(bool enabled) override;
@@ -244,7 +265,8 @@ private:
     int m_lastLyricIndex = -1;
     QString m_saveFileName;
     QList<QIcon> m_imageListOfToolbar;
-    LyricsListModel *m_lyricsModel = nullptr;
+    LyricsModel *m_lyricsModel = nullptr;
+    LyricsDelegate *m_lyricsDelegate = nullptr;
     std::unique_ptr<Transport> m_transport;
     std::unique_ptr<PlaybackMonitor> m_monitor;
     std::unique_ptr<SongLoader> m_loader;

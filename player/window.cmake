@@ -1,7 +1,12 @@
 # The main window, song loading and the transport's play commands, added to tonelark_player.
 find_package(Qt6 6.2 REQUIRED COMPONENTS Svg)
 target_sources(tonelark_player PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.h
   ${CMAKE_CURRENT_LIST_DIR}/FontSetup.cpp ${CMAKE_CURRENT_LIST_DIR}/FontSetup.h
+  ${CMAKE_CURRENT_LIST_DIR}/InfoBox.cpp ${CMAKE_CURRENT_LIST_DIR}/InfoBox.h
+  ${CMAKE_CURRENT_LIST_DIR}/LyricsModel.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsModel.h
+  ${CMAKE_CURRENT_LIST_DIR}/LyricsView.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsView.h
+  ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.h
   ${CMAKE_CURRENT_LIST_DIR}/SongLoader.cpp ${CMAKE_CURRENT_LIST_DIR}/SongLoader.h
   ${CMAKE_CURRENT_LIST_DIR}/Transport.cpp ${CMAKE_CURRENT_LIST_DIR}/Transport.h
   ${CMAKE_CURRENT_LIST_DIR}/Ui.cpp ${CMAKE_CURRENT_LIST_DIR}/Ui.h

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
 
 // Shared by the loader, transport and window tests: SMF images built in memory and a Ui
@@ -95,12 +96,22 @@ public:
     QList<OpenFileRequest> openRequests;
     QString nextOpenFileName;
     QString clipboard;
+    QList<SaveFileRequest> saveRequests;
+    QString nextSaveFileName;
+    std::function<void()> duringSaveDialog; // runs while the save dialog would be open
 
     void showError(const QString &text) override { errors << text; }
     QString getOpenFileName(const OpenFileRequest &request) override
     {
         openRequests << request;
         return nextOpenFileName;
+    }
+    QString getSaveFileName(const SaveFileRequest &request) override
+    {
+        saveRequests << request;
+        if (duringSaveDialog)
+            duringSaveDialog();
+        return nextSaveFileName;
     }
     void setClipboardText(const QString &text) override { clipboard = text; }
 };

@@ -1,0 +1,137 @@
+#include "LyricsModel.h"
+
+namespace tonelark {
+
+namespace {
+
+// Every line of SmfLyrics carries its info; a bare line (never made by the loader) counts
+// as tick 0 and time 0 rather than crashing the drawing.
+qint32 rowTick(const TSmfMetaEventString &lyrics, int row)
+{
+    const TSmfLyricInfo *info = lyrics.Objects(row);
+    return info ? info->Tick : 0;
+}
+
+qint64 rowMillisecond(const TSmfMetaEventString &lyrics, int row)
+{
+    const TSmfLyricInfo *info = lyrics.Objects(row);
+    return info ? info->Millisecond : 0;
+}
+
+} // namespace
+
+QString lyricTimeText(qint32 second)
+{
+    return QString::asprintf("%.2d:%.2d", second / 60, second % 60);
+}
+
+LyricsModel::LyricsModel(const TSmfMetaEventString &lyrics, QObject *parent)
+    : QAbstractTableModel(parent), m_lyrics(lyrics)
+{
+}
+
+void LyricsModel::setItemCount(int count)
+{
+    beginResetModel();
+    m_count = count;
+    endResetModel();
+}
+
+int LyricsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_count;
+}
+
+int LyricsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant LyricsModel::data(const QModelIndex &index, int role) const
+{
+    // The count is the loader's; a row past the lines (never after a load) draws empty.
+    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        index.row() >= m_lyrics.Count())
+        return {};
+    if (index.column() == kLyricsTextColumn)
+        return m_lyrics.Strings(index.row());
+    const TSmfLyricInfo *info = m_lyrics.Objects(index.row());
+    if (!info || info->HideLyricTime)
+        return QString();
+    return lyricTimeText(info->Second);
+}
+
+QVariant LyricsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 2)
+        return section == kLyricsTimeColumn ? QStringLiteral("時間") : QStringLiteral("歌詞");
+    return {};
+}
+
+Qt::ItemFlags LyricsModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+int GetCurrentPlayingLyricIndex(const TSmfMetaEventString &lyrics, qint32 tick)
+{
+    int lo = 0;
+    int hi = lyrics.Count() - 1;
+    while (hi >= lo) {
+        const int mid = lo + (hi - lo) / 2;
+        const qint32 midTick = rowTick(lyrics, mid);
+        if (midTick == tick)
+            return mid;
+        if (midTick > tick)
+            hi = mid - 1;
+        else
+            lo = mid + 1;
+    }
+    // Integer division truncates toward zero, so lo 0 and hi -1 give row 0.
+    return (lo + hi) / 2;
+}
+
+bool isLyricRowHighlighted(const TSmfMetaEventString &lyrics, int row, qint64 nowMs,
+                           qint64 lastNoteTimeMs, qint32 applyColor)
+{
+    if (row < 0 || row >= lyrics.Count())
+        return false;
+    const qint64 start = rowMillisecond(lyrics, row);
+    switch (applyColor) {
+    case 0: {
+        const qint64 next =
+            row + 1 < lyrics.Count() ? rowMillisecond(lyrics, row + 1) : lastNoteTimeMs;
+        return start <= nowMs && nowMs < next;
+    }
+    case 1:
+        return start <= nowMs;
+    default:
+        return false;
+    }
+}
+
+std::optional<int> followLyricRow(int index, int &lastLyricIndex, bool scrollToCurrent,
+                                  int rowCount)
+{
+    if (index == lastLyricIndex)
+        return std::nullopt;
+    lastLyricIndex = index;
+    if (!scrollToCurrent || rowCount < 1)
+        return std::nullopt;
+    return index;
+}
+
+int minimalScrollTop(int top, int visibleRows, int row)
+{
+    if (visibleRows < 1)
+        visibleRows = 1;
+    if (row < top)
+        return row;
+    if (row >= top + visibleRows)
+        return row - visibleRows + 1;
+    return top;
+}
+
+} // namespace tonelark

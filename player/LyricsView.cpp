@@ -1,0 +1,157 @@
+#include "LyricsView.h"
+
+#include "LyricsModel.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
+
+#include <algorithm>
+
+namespace tonelark {
+
+void paintLyricCell(QPainter *painter, const QStyleOptionViewItem &option, bool highlighted,
+                    const LyricHighlightLook &look)
+{
+    QStyleOptionViewItem cell = option;
+    if (highlighted) {
+        if (look.bold)
+            cell.font.setBold(true);
+        if (look.italic)
+            cell.font.setItalic(true);
+        cell.fontMetrics = QFontMetrics(cell.font);
+        cell.backgroundBrush = look.back;
+        // Both groups: the colours must not change when the window loses the focus.
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            cell.palette.setColor(group, QPalette::Text, look.text);
+    }
+    const QWidget *widget = cell.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+}
+
+LyricsDelegate::LyricsDelegate(const TSmfMetaEventString &lyrics,
+                               std::function<LyricsPosition()> position, QObject *parent)
+    : QStyledItemDelegate(parent), m_lyrics(lyrics), m_position(std::move(position))
+{
+}
+
+void LyricsDelegate::setHighlight(qint32 applyColor, const LyricHighlightLook &look)
+{
+    m_applyColor = applyColor;
+    m_look = look;
+}
+
+void LyricsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                           const QModelIndex &index) const
+{
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const LyricsPosition position = m_position ? m_position() : LyricsPosition{};
+    const bool highlighted = isLyricRowHighlighted(m_lyrics, index.row(), position.nowMs,
+                                                   position.lastNoteTimeMs, m_applyColor);
+    paintLyricCell(painter, cell, highlighted, m_look);
+}
+
+bool LyricsDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                               const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (!event || !view || event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    // Only a cell whose text is cut off shows it whole. Qt's tool tip is a window of its
+    // own type, kept above every other window, also above a stay-on-top main window.
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QStyle *style = view->style();
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, view);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    if (!cell.text.isEmpty() &&
+        cell.fontMetrics.horizontalAdvance(cell.text) > textRect.width() - 2 * margin) {
+        QToolTip::showText(event->globalPos(), cell.text, view, option.rect);
+    } else {
+        QToolTip::hideText();
+    }
+    return true;
+}
+
+TListView::TListView(QWidget *parent) : QTreeView(parent)
+{
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    setHeaderHidden(true);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Per row, so the scroll bar's value is the top row and its page the whole rows shown.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    header()->setMinimumSectionSize(0);
+    header()->setStretchLastSection(false);
+    // The selection stays as visible as with the focus.
+    QPalette palette = this->palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    setPalette(palette);
+}
+
+int TListView::firstSelectedRow() const
+{
+    const QList<int> rows = selectedRowsAscending();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+QList<int> TListView::selectedRowsAscending() const
+{
+    QList<int> rows;
+    if (!selectionModel())
+        return rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int TListView::wholeVisibleRows() const
+{
+    // In per-row mode Qt sets the page step to the number of rows that fit entirely.
+    return std::max(1, verticalScrollBar()->pageStep());
+}
+
+int TListView::topRow() const
+{
+    return verticalScrollBar()->value();
+}
+
+void TListView::scrollRowIntoView(int row)
+{
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return;
+    // QTreeView::scrollTo looks the row up by a search through its rows; the scroll bar
+    // of a flat per-row list gives the answer in constant time.
+    verticalScrollBar()->setValue(minimalScrollTop(topRow(), wholeVisibleRows(), row));
+}
+
+void TListView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit playRequested();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void TListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTreeView::mouseDoubleClickEvent(event);
+    emit playRequested();
+}
+
+} // namespace tonelark

@@ -1,0 +1,109 @@
+#include "LyricsViewExport.h"
+
+#include "CstmUtils.h"
+#include "LyricsModel.h"
+#include "Ui.h"
+
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace tonelark {
+
+namespace {
+
+const QString kSaveFilter = QStringLiteral("テキストファイル (*.txt)|*.txt");
+
+// Sets the flag for its lifetime, so every way out of a modal command clears it.
+class ModalLoopScope {
+public:
+    explicit ModalLoopScope(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~ModalLoopScope() { m_flag = false; }
+    ModalLoopScope(const ModalLoopScope &) = delete;
+    ModalLoopScope &operator=(const ModalLoopScope &) = delete;
+
+private:
+    bool &m_flag;
+};
+
+} // namespace
+
+QStringList lyricsSaveLines(const TSmfMetaEventString &lyrics, LyricsSaveFormat format,
+                            const LyricsHeading &heading)
+{
+    QStringList lines;
+    lines.reserve(lyrics.Count() + 2);
+    if (heading.include) {
+        const QString &first = heading.titleFirst ? heading.title : heading.copyright;
+        const QString &last = heading.titleFirst ? heading.copyright : heading.title;
+        lines << first + QLatin1Char(' ') + heading.separator + QLatin1Char(' ') + last;
+        lines << QString();
+    }
+    for (int row = 0; row < lyrics.Count(); ++row) {
+        if (format == LyricsSaveFormat::LyricsOnly) {
+            lines << lyrics.Strings(row);
+        } else {
+            const TSmfLyricInfo *info = lyrics.Objects(row);
+            lines << lyricTimeText(info ? info->Second : 0) + QLatin1Char(' ') + lyrics.Strings(row);
+        }
+    }
+    return lines;
+}
+
+QByteArray lyricsFileBytes(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const QString &line : lines) {
+        bytes += unicodeToAnsi(line);
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+QString lyricsCopyText(const TSmfMetaEventString &lyrics, QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QString text;
+    for (int row : rows) {
+        if (row < 0 || row >= lyrics.Count())
+            continue;
+        text += lyrics.Strings(row);
+        text += QLatin1String("\r\n");
+    }
+    return text;
+}
+
+std::optional<QString> replaceFileContents(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    // Without the fallback a folder that forbids the temporary file fails cleanly instead of
+    // truncating the existing file in place.
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        return QStringLiteral("ファイル \"%1\" に保存できません。\r\n%2")
+            .arg(path, file.errorString());
+    }
+    return std::nullopt;
+}
+
+bool saveLyricsFile(Ui &ui, bool &inModalLoop, const QString &proposedName, bool classicDialog,
+                    const std::function<QStringList()> &lines)
+{
+    ModalLoopScope scope(inModalLoop);
+    SaveFileRequest request;
+    request.filters = qtNameFilters(kSaveFilter);
+    request.defaultSuffix = QStringLiteral("txt");
+    request.fileName = proposedName;
+    request.classicDialog = classicDialog;
+    const QString path = ui.getSaveFileName(request);
+    if (path.isEmpty())
+        return false;
+    if (const std::optional<QString> error = replaceFileContents(path, lyricsFileBytes(lines()))) {
+        ui.showError(*error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tonelark
