@@ -3,6 +3,9 @@
 #include "Engine.h"
 #include "SmfTempo.h"
 
+#include <cmath>
+#include <limits>
+
 namespace tonelark {
 
 namespace {
@@ -11,7 +14,38 @@ constexpr qint32 kSettingModeManual = 0;
 constexpr qint32 kSettingModeRpg = 1;
 constexpr qint32 kBaseTicks = 0;
 constexpr qint32 kBaseMilliseconds = 1;
+constexpr qint32 kNoLoopPoint = -1;
+
+// A tempo map that can convert. The parser never makes an empty one, but an empty map
+// would throw from inside a slot, so it counts as absent.
+bool usable(const TSmfEventTempoList *tempoList)
+{
+    return tempoList && !tempoList->isEmpty();
+}
+
 } // namespace
+
+std::optional<int> dragValue(int maxValue, int width, int x, int playbackBaseMode,
+                             const TBrs4SmfInformation &info)
+{
+    if (width <= 0)
+        return std::nullopt;
+    const long double value = std::floor(static_cast<long double>(maxValue) / width *
+                                         (static_cast<long double>(x) + 2));
+    long double total = 0;
+    if (playbackBaseMode == kBaseTicks)
+        total = info.TotalTick;
+    else if (playbackBaseMode == kBaseMilliseconds)
+        total = info.TotalTime;
+    else
+        return std::nullopt;
+    if (!(value < total))
+        return std::nullopt;
+    // Far left of the bar the value may pass the 32-bit range; the bar clamps it to 0 anyway.
+    if (value < static_cast<long double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
 
 qint32 composePlayOption(const Settings &settings, qint32 previous)
 {
@@ -51,12 +85,87 @@ void Transport::play(const PlayContext &context)
     }
     // Resume where the seek bar stands, not where the engine paused: the user may have
     // dragged the bar meanwhile.
-    if (m_settings.PlaybackBaseMode == kBaseTicks) {
-        m_engine.play(m_currentPlayOption, context.progress);
-    } else if (m_settings.PlaybackBaseMode == kBaseMilliseconds && context.tempoList) {
-        m_engine.play(m_currentPlayOption,
-                      context.tempoList->TimeToTick(context.progress, tuMilliseconds));
+    playFromSeekBar(context.progress, context.tempoList);
+}
+
+void Transport::playFromSeekBar(qint32 progress, const TSmfEventTempoList *tempoList)
+{
+    if (m_settings.PlaybackBaseMode == kBaseTicks)
+        playFrom(progress);
+    else if (m_settings.PlaybackBaseMode == kBaseMilliseconds && usable(tempoList))
+        playFrom(tempoList->TimeToTick(progress, tuMilliseconds));
+}
+
+void Transport::rewind(qint32 loopTick)
+{
+    if (loopTick != kNoLoopPoint)
+        playFrom(loopTick);
+}
+
+void Transport::skipBack(qint32 timeMs, const TSmfEventTempoList *tempoList)
+{
+    const qint64 seconds = m_settings.SecondsToSkip;
+    if (seconds == 0)
+        return;
+    // C++ % truncates toward zero, as the whole-second rule wants.
+    const qint64 target = qint64(timeMs) - qint64(timeMs) % 1000 - seconds * 1000;
+    if (usable(tempoList))
+        playFrom(tempoList->TimeToTick(target, tuMilliseconds));
+}
+
+void Transport::skipForward(qint32 timeMs, qint32 lastNoteTimeMs, const TSmfEventTempoList *tempoList)
+{
+    const qint64 seconds = m_settings.SecondsToSkip;
+    if (seconds == 0)
+        return;
+    const qint64 target = qint64(timeMs) - qint64(timeMs) % 1000 + seconds * 1000;
+    const qint64 limit = qint64(lastNoteTimeMs) - qint64(lastNoteTimeMs) % 1000 - seconds * 1000;
+    if (timeMs >= limit)
+        return;
+    if (usable(tempoList))
+        playFrom(tempoList->TimeToTick(target, tuMilliseconds));
+}
+
+void Transport::seekDialogClosed(int modalResult, const SeekChoice &choice,
+                                 const TSmfEventTempoList *tempoList)
+{
+    if (modalResult != kSeekDialogOk)
+        return;
+    if (choice.unit == SeekChoice::Time) {
+        if (usable(tempoList))
+            playFrom(tempoList->TimeToTick(qint64(choice.minutes) * 60 + choice.seconds, tuSeconds));
+    } else if (choice.unit == SeekChoice::Tick) {
+        playFrom(choice.tick);
     }
+}
+
+bool Transport::mouseDown(Qt::MouseButton button)
+{
+    m_isMouseDown = button == Qt::LeftButton;
+    return m_isMouseDown;
+}
+
+std::optional<int> Transport::mouseMove(int x, int maxValue, int width,
+                                        const TBrs4SmfInformation &info) const
+{
+    if (!m_isMouseDown)
+        return std::nullopt;
+    return dragValue(maxValue, width, x, m_settings.PlaybackBaseMode, info);
+}
+
+void Transport::mouseUp(Qt::MouseButton button, qint32 progress, const TSmfEventTempoList *tempoList)
+{
+    if (button == Qt::RightButton || !m_isMouseDown)
+        return;
+    playFromSeekBar(progress, tempoList);
+    m_isMouseDown = false;
+}
+
+bool Transport::cancelDrag()
+{
+    const bool wasDragging = m_isMouseDown;
+    m_isMouseDown = false;
+    return wasDragging;
 }
 
 void Transport::pause()

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 using namespace tonelark;
 using namespace tonelark::test;
 
@@ -26,12 +29,15 @@ TEST(ComposePlayOption, ManualModeBuildsTheWordFromTheFourSettings)
         bool disableLoop, skipFirstBlank, normalize, ignoreSysEx;
         qint32 expected;
     } cases[] = {
-        {false, false, false, false, 1 + 32},
-        {true, false, false, true, 0},
-        {false, true, false, false, 1 + 2 + 32},
-        {false, false, true, false, 1 + 16 + 32},
-        {true, true, true, true, 2 + 16},
-        {false, true, true, false, 1 + 2 + 16 + 32},
+        // Every combination of the four settings.
+        {false, false, false, false, 33}, {false, false, false, true, 1},
+        {false, false, true, false, 49},  {false, false, true, true, 17},
+        {false, true, false, false, 35},  {false, true, false, true, 3},
+        {false, true, true, false, 51},   {false, true, true, true, 19},
+        {true, false, false, false, 32},  {true, false, false, true, 0},
+        {true, false, true, false, 48},   {true, false, true, true, 16},
+        {true, true, false, false, 34},   {true, true, false, true, 2},
+        {true, true, true, false, 50},    {true, true, true, true, 18},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(composePlayOption(manual(c.disableLoop, c.skipFirstBlank, c.normalize, c.ignoreSysEx), 999),
@@ -112,6 +118,153 @@ TEST_F(TransportTest, CommandsBeforeAnyPlayUseTheWordZero)
 {
     m_transport.playFrom(0);
     EXPECT_EQ(m_engine.calls, QStringList{"play(0,0)"});
+}
+
+// A song at 120 beats per minute with 480 ticks per quarter: 960 ticks per second.
+class TransportSeekTest : public TransportTest {
+protected:
+    TransportSeekTest()
+    {
+        m_tempo.Add(TSmfEventTempo(0, 500000));
+        m_transport.play({BRSSTATE_STOP, 0, nullptr}); // the option word 35
+        m_engine.calls.clear();
+    }
+    TSmfEventTempoList m_tempo{480};
+};
+
+TEST_F(TransportSeekTest, SkipBackGoesFromTheWholeSecondAndIsNotClamped)
+{
+    m_transport.skipBack(3400, &m_tempo); // 3000 - 5000 = -2000 ms
+    m_transport.skipBack(12999, &m_tempo); // 12000 - 5000 = 7000 ms
+    m_transport.skipBack(12999, nullptr);
+    EXPECT_EQ(m_engine.calls, (QStringList{"play(35,-1920)", "play(35,6720)"}));
+}
+
+TEST_F(TransportSeekTest, SkipForwardComparesTheCurrentTimeWithTheLimit)
+{
+    // Last note at 10,500 ms and 5 s steps: the limit is 10,000 - 5,000 = 5,000 ms.
+    m_transport.skipForward(4999, 10500, &m_tempo); // to 4,000 + 5,000 ms
+    m_transport.skipForward(5000, 10500, &m_tempo);
+    m_transport.skipForward(7000, 10500, &m_tempo);
+    m_transport.skipForward(0, 10500, nullptr);
+    EXPECT_EQ(m_engine.calls, QStringList{"play(35,8640)"});
+}
+
+TEST_F(TransportSeekTest, ZeroSecondsSwitchesBothSkipsOff)
+{
+    m_settings.SecondsToSkip = 0;
+    m_transport.skipBack(30000, &m_tempo);
+    m_transport.skipForward(0, 60000, &m_tempo);
+    EXPECT_TRUE(m_engine.calls.isEmpty());
+    m_settings.SecondsToSkip = 2; // read at each step, like every setting of the transport
+    m_transport.skipForward(0, 60000, &m_tempo);
+    EXPECT_EQ(m_engine.calls, QStringList{"play(35,1920)"});
+}
+
+TEST_F(TransportSeekTest, RewindNeedsALoopPoint)
+{
+    m_transport.rewind(-1);
+    m_transport.rewind(1920);
+    EXPECT_EQ(m_engine.calls, QStringList{"play(35,1920)"});
+    TBrs4SmfInformation info{};
+    info.LoopTick = -1;
+    EXPECT_FALSE(loopPointItemEnabled(info));
+    info.LoopTick = 0;
+    EXPECT_TRUE(loopPointItemEnabled(info));
+}
+
+TEST_F(TransportSeekTest, SeekDialogPlaysOnlyAfterOk)
+{
+    const SeekChoice time{SeekChoice::Time, 1, 15, 123};
+    const SeekChoice tick{SeekChoice::Tick, 1, 15, 123};
+    m_transport.seekDialogClosed(kSeekDialogOk, time, &m_tempo);
+    m_transport.seekDialogClosed(kSeekDialogOk, tick, &m_tempo);
+    // Without a tempo map the time row plays nothing; the tick row needs none.
+    m_transport.seekDialogClosed(kSeekDialogOk, time, nullptr);
+    m_transport.seekDialogClosed(kSeekDialogOk, tick, nullptr);
+    // Esc or the close box, or OK with no row chosen.
+    m_transport.seekDialogClosed(kSeekDialogCancel, tick, &m_tempo);
+    m_transport.seekDialogClosed(0, tick, &m_tempo);
+    m_transport.seekDialogClosed(kSeekDialogOk, SeekChoice{}, &m_tempo);
+    EXPECT_EQ(m_engine.calls, (QStringList{"play(35,72000)", "play(35,123)", "play(35,123)"}));
+}
+
+TEST(DragValue, FollowsTheFormulaInFloatingPointAndStopsBelowTheTotal)
+{
+    TBrs4SmfInformation info{};
+    info.TotalTick = 1000;
+    info.TotalTime = 500;
+    struct Case {
+        int maxValue, width, x, base;
+        std::optional<int> expected;
+    } cases[] = {
+        {1000, 329, 100, 0, 310},      // 1000 / 329 × 102 = 310.03; whole-number division gives 306
+        {1000, 100, 97, 0, 990},
+        {1000, 100, 98, 0, std::nullopt}, // 1000 is not below TotalTick
+        {1000, 100, 500, 0, std::nullopt},
+        {1000, 100, 47, 1, 490},         // time base compares with TotalTime
+        {1000, 100, 48, 1, std::nullopt},
+        {1000, 100, -2, 0, 0},
+        {1000, 100, -30, 0, -280},      // left of the bar: the bar clamps it to 0
+        {1000, 100, 50, 2, std::nullopt}, // unknown base
+        {1000, 0, 50, 0, std::nullopt},   // a bar without width
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(dragValue(c.maxValue, c.width, c.x, c.base, info), c.expected)
+            << c.maxValue << " " << c.width << " " << c.x << " " << c.base;
+}
+
+TEST_F(TransportSeekTest, DragPlaysFromTheReleasePointInEveryState)
+{
+    m_settings.PlaybackBaseMode = 0;
+    TBrs4SmfInformation info{};
+    info.TotalTick = 1000;
+    info.TotalTime = 1000;
+
+    EXPECT_TRUE(m_transport.mouseDown(Qt::LeftButton));
+    EXPECT_TRUE(m_transport.isMouseDown());
+    EXPECT_EQ(m_transport.mouseMove(97, 1000, 100, info), 990);
+    // Past the right end the value stays where it was; the release plays from it.
+    EXPECT_EQ(m_transport.mouseMove(150, 1000, 100, info), std::nullopt);
+    m_transport.mouseUp(Qt::LeftButton, 990, &m_tempo);
+    EXPECT_FALSE(m_transport.isMouseDown());
+    // A release or move without a drag does nothing.
+    EXPECT_EQ(m_transport.mouseMove(10, 1000, 100, info), std::nullopt);
+    m_transport.mouseUp(Qt::LeftButton, 500, &m_tempo);
+
+    // Time base converts the milliseconds; without a tempo map it plays nothing but the
+    // drag still ends.
+    m_settings.PlaybackBaseMode = 1;
+    m_transport.mouseDown(Qt::LeftButton);
+    m_transport.mouseUp(Qt::LeftButton, 1500, &m_tempo);
+    m_transport.mouseDown(Qt::LeftButton);
+    m_transport.mouseUp(Qt::LeftButton, 1500, nullptr);
+    EXPECT_FALSE(m_transport.isMouseDown());
+    EXPECT_EQ(m_engine.calls, (QStringList{"play(35,990)", "play(35,1440)"}));
+}
+
+TEST_F(TransportSeekTest, RightOrMiddlePressOrEscEndsADragSoTheReleasePlaysNothing)
+{
+    struct Case {
+        const char *name;
+        std::function<void(Transport &)> interrupt;
+    } cases[] = {
+        {"right press", [](Transport &t) { EXPECT_FALSE(t.mouseDown(Qt::RightButton)); }},
+        {"middle press", [](Transport &t) { EXPECT_FALSE(t.mouseDown(Qt::MiddleButton)); }},
+        {"Esc", [](Transport &t) { EXPECT_TRUE(t.cancelDrag()); }},
+    };
+    for (const Case &c : cases) {
+        m_transport.mouseDown(Qt::LeftButton);
+        c.interrupt(m_transport);
+        EXPECT_FALSE(m_transport.isMouseDown()) << c.name;
+        EXPECT_FALSE(m_transport.cancelDrag()) << c.name;
+        m_transport.mouseUp(Qt::LeftButton, 480, &m_tempo);
+    }
+    // A right release during a drag does not play either, and the drag goes on.
+    m_transport.mouseDown(Qt::LeftButton);
+    m_transport.mouseUp(Qt::RightButton, 480, &m_tempo);
+    EXPECT_TRUE(m_transport.isMouseDown());
+    EXPECT_TRUE(m_engine.calls.isEmpty());
 }
 
 } // namespace
