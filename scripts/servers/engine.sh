@@ -24,9 +24,11 @@ start_engine() {
     fi
   fi
   if command -v jackd > /dev/null; then
+    # A name of this run's own: test runs of several people on one machine never share a server.
+    _tonelark_jack_name="tonelark-$$"
     # Synchronous mode (-S): each cycle runs the clients in graph order, so a reader never meets
     # a writer's port buffer from a cycle that is still being written (seen on a loaded machine).
-    JACK_NO_AUDIO_RESERVATION=1 jackd -S --no-realtime -n tonelark -d dummy -r 44100 -p 256 \
+    JACK_NO_AUDIO_RESERVATION=1 jackd -S --no-realtime -n "$_tonelark_jack_name" -d dummy -r 44100 -p 256 \
       > "$_tonelark_engine_dir/jackd.log" 2>&1 &
     _tonelark_jack_pid=$!
     # Wait until the server answers (a loaded machine may need several seconds), not a fixed time.
@@ -38,14 +40,14 @@ start_engine() {
         kill -0 "$_tonelark_jack_pid" 2> /dev/null && _tonelark_jack_up=1
         break
       fi
-      if jack_lsp -s tonelark > /dev/null 2>&1; then
+      if jack_lsp -s "$_tonelark_jack_name" > /dev/null 2>&1; then
         _tonelark_jack_up=1
         break
       fi
       sleep 0.1
     done
     if [[ $_tonelark_jack_up == 1 ]]; then
-      export TONELARK_JACK_SERVER=tonelark
+      export TONELARK_JACK_SERVER="$_tonelark_jack_name"
     else
       echo "engine servers: jackd did not start (see $_tonelark_engine_dir/jackd.log)" >&2
       kill "$_tonelark_jack_pid" 2> /dev/null || true

@@ -112,7 +112,9 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
 
     Capture capture;
     // The other side: an input port of our own on the same server, as a synthesizer would have.
-    RtMidiIn input(RtMidi::UNIX_JACK, "TonelarkCapture", 4096);
+    // A client name of this process's own, so that the port found below is this one.
+    const std::string client = "TonelarkCapture" + std::to_string(getpid());
+    RtMidiIn input(RtMidi::UNIX_JACK, client, 4096);
     input.ignoreTypes(false, true, true);
     input.setCallback(
         [](double delta, std::vector<unsigned char> *message, void *data) {
@@ -128,7 +130,7 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     const std::vector<std::string> ports = brisola::midiOutputPorts();
     int index = -1;
     for (std::size_t i = 0; i < ports.size(); ++i)
-        if (ports[i].find("TonelarkCapture") != std::string::npos)
+        if (ports[i].rfind(client + ":", 0) == 0)
             index = int(i);
     ASSERT_GE(index, 0) << "the engine does not list the capture port among " << ports.size() << " ports";
 
