@@ -1,0 +1,371 @@
+#include "FakeEngine.h"
+#include "LyricsModel.h"
+#include "WindowTestSupport.h"
+#include "uMain.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QToolTip>
+#include <QtTest>
+
+using namespace tonelark;
+using namespace tonelark::test;
+
+// The lyric list and the info boxes in the real window on the offscreen platform.
+class LyricsWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Setup {
+        FakeEngine engine;
+        FakeUi ui;
+        Convex ini;
+        QTemporaryDir dir;
+        std::unique_ptr<TfrmTonelark2Main> window;
+    };
+
+    // A shown window with a song of `lines` lyric lines, one per beat (480 ticks, 500 ms).
+    static void open(Setup &setup, int lines, const QByteArray &iniText = "[Tonelark]\nShowInfo=1\n",
+                     const QString &copyright = QStringLiteral("作者"),
+                     const QString &title = QStringLiteral("曲名"))
+    {
+        setup.ini = Convex::fromBytes(iniText);
+        setup.window = std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini, QStringList{}, &setup.ui);
+        SmfBuilder smf;
+        smf.copyright(copyright).title(title);
+        for (int i = 0; i < lines; ++i)
+            smf.lyric(i == 0 ? 0 : 480, QStringLiteral("歌詞%1").arg(i));
+        smf.note(0, 60, 480);
+        const QString file = setup.dir.filePath(QStringLiteral("song.mid"));
+        QVERIFY(writeFile(file, smf.bytes()));
+        QCOMPARE(setup.window->BRSLoad(file), LoadOutcome::Success);
+        setup.window->timerUpdating->stop(); // the test runs the ticks
+        setup.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(setup.window.get()));
+        setup.engine.calls.clear();
+    }
+
+    static void tickAt(Setup &setup, int row, qint32 lastNoteTime = 1000000)
+    {
+        setup.engine.setStatus(BRSSTATE_PLAY, row * 480, row * 500);
+        setup.engine.nextInfo.LastNoteTime = lastNoteTime;
+        setup.window->timerUpdatingTimer();
+    }
+
+    static void select(TListView *list, std::initializer_list<int> rows)
+    {
+        list->clearSelection();
+        for (int row : rows)
+            list->selectionModel()->select(list->model()->index(row, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Tonelark")); }
+
+    void paintingAHighlightedCell()
+    {
+        const auto paint = [](bool highlighted, bool bold) {
+            QImage image(200, 20, QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QStyleOptionViewItem option;
+            option.rect = image.rect();
+            option.text = QStringLiteral("WWWWWWWW");
+            option.features = QStyleOptionViewItem::HasDisplay;
+            option.state = QStyle::State_Enabled | QStyle::State_Active;
+            option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+            option.palette.setColor(QPalette::Text, Qt::black);
+            option.fontMetrics = QFontMetrics(option.font);
+            LyricHighlightLook look{bold, false, QColor(0x12, 0x34, 0x56), QColor(0xFF, 0x99, 0x66)};
+            QPainter painter(&image);
+            paintLyricCell(&painter, option, highlighted, look);
+            painter.end();
+            return image;
+        };
+        const auto inkWidth = [](const QImage &image, QRgb background) {
+            int right = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixel(x, y) != background)
+                        right = std::max(right, x);
+            return right;
+        };
+        const QImage plain = paint(false, true);
+        const QImage lit = paint(true, true);
+        const QImage litRegular = paint(true, false);
+        QCOMPARE(QColor(plain.pixel(199, 0)), QColor(Qt::white));
+        QCOMPARE(QColor(lit.pixel(199, 0)), QColor(0x12, 0x34, 0x56));
+        // The text colour is used: some pixel is closer to it than to the background.
+        bool textColour = false;
+        for (int y = 0; y < lit.height() && !textColour; ++y)
+            for (int x = 0; x < lit.width() && !textColour; ++x)
+                textColour = qRed(lit.pixel(x, y)) > 0xC0 && qBlue(lit.pixel(x, y)) < 0x90;
+        QVERIFY(textColour);
+        QVERIFY(inkWidth(plain, qRgb(255, 255, 255)) < 199);
+        QVERIFY(inkWidth(lit, lit.pixel(199, 0)) > inkWidth(litRegular, litRegular.pixel(199, 0)));
+    }
+
+    void followingScrollsAsLittleAsNeededWhileVisible()
+    {
+        Setup setup;
+        open(setup, 60);
+        TfrmTonelark2Main &w = *setup.window;
+        QVERIFY(w.lvLyrics->isVisible());
+        QCOMPARE(w.lvLyrics->model()->rowCount(), 60);
+        const int page = w.lvLyrics->wholeVisibleRows();
+        QVERIFY(page >= 2 && page < 30);
+        tickAt(setup, 0);
+        QCOMPARE(w.lastLyricIndex(), 0);
+        QCOMPARE(w.lvLyrics->topRow(), 0);
+        tickAt(setup, page); // one below the last whole row: one row of scrolling
+        QCOMPARE(w.lvLyrics->topRow(), 1);
+        tickAt(setup, 40);
+        QCOMPARE(w.lvLyrics->topRow(), 40 - page + 1);
+        tickAt(setup, 5); // back up: the row becomes the top one
+        QCOMPARE(w.lvLyrics->topRow(), 5);
+        // Following off: the index moves on, the list stays.
+        w.pmiScrollToCurrentLyric->setChecked(false);
+        tickAt(setup, 50);
+        QCOMPARE(w.lastLyricIndex(), 50);
+        QCOMPARE(w.lvLyrics->topRow(), 5);
+        // Turning it on scrolls at once.
+        w.pmiScrollToCurrentLyric->trigger();
+        QVERIFY(w.pmiScrollToCurrentLyric->isChecked());
+        QCOMPARE(w.lvLyrics->topRow(), 50 - page + 1);
+        // Another page active: the step does not run.
+        w.pagesInfo->setCurrentWidget(w.tabInfo);
+        tickAt(setup, 10);
+        QCOMPARE(w.lastLyricIndex(), 50);
+        w.pagesInfo->setCurrentWidget(w.tabLyrics);
+        tickAt(setup, 10);
+        QCOMPARE(w.lastLyricIndex(), 10);
+    }
+
+    void lastLyricIndexSurvivesALoad()
+    {
+        Setup setup;
+        open(setup, 30);
+        tickAt(setup, 0);
+        QCOMPARE(setup.window->lastLyricIndex(), 0);
+        const QString file = setup.dir.filePath(QStringLiteral("song.mid"));
+        setup.window->BRSLoad(file);
+        QCOMPARE(setup.window->lastLyricIndex(), 0);
+    }
+
+    void enterAndDoubleClickPlayFromTheLowestSelectedRow()
+    {
+        Setup setup;
+        open(setup, 10);
+        TfrmTonelark2Main &w = *setup.window;
+        QTest::keyClick(w.lvLyrics, Qt::Key_Return);
+        QVERIFY(!setup.engine.calls.join(' ').contains(QStringLiteral("play(")));
+        select(w.lvLyrics, {7, 3, 5});
+        QTest::keyClick(w.lvLyrics, Qt::Key_Return, Qt::ShiftModifier);
+        const QString option = QString::number(w.transport().currentPlayOption());
+        QCOMPARE(setup.engine.calls.last(), QStringLiteral("play(%1,%2)").arg(option).arg(3 * 480));
+        select(w.lvLyrics, {6});
+        const QRect rect = w.lvLyrics->visualRect(w.lvLyrics->model()->index(6, 1));
+        QTest::mouseDClick(w.lvLyrics->viewport(), Qt::LeftButton, {}, rect.center());
+        QCOMPARE(setup.engine.calls.last(), QStringLiteral("play(%1,%2)").arg(option).arg(6 * 480));
+    }
+
+    void copyAndSaveFromTheMenu()
+    {
+        Setup setup;
+        open(setup, 4, "[Tonelark]\nShowInfo=1\nSeparatorType=7\n", QStringLiteral(" 作者 "), QStringLiteral("曲名"));
+        TfrmTonelark2Main &w = *setup.window;
+        select(w.lvLyrics, {2, 0});
+        w.pmiCopyLyricsToClipboard->trigger();
+        QCOMPARE(setup.ui.clipboard, QStringLiteral("歌詞0\r\n歌詞2\r\n"));
+        w.lvLyrics->clearSelection();
+        w.pmiCopyLyricsToClipboard->trigger();
+        QCOMPARE(setup.ui.clipboard, QString());
+
+        const QString out = setup.dir.filePath(QStringLiteral("out.txt"));
+        setup.ui.nextSaveFileName = out;
+        bool modalDuringDialog = false;
+        setup.ui.duringSaveDialog = [&] { modalDuringDialog = w.inModalLoop(); };
+        w.pmiSaveLyricsAndDetails->trigger();
+        QVERIFY(modalDuringDialog);
+        QVERIFY(!w.inModalLoop());
+        QCOMPARE(setup.ui.saveRequests.last().fileName, QStringLiteral("song-Lyrics.txt"));
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        // Title first, SeparatorType 7 acting as 1.
+        QCOMPARE(file.readAll(), QByteArray("\x8B\xC8\x96\xBC / \x8D\xEC\x8E\xD2\r\n\r\n"
+                                            "00:00 \x89\xCC\x8E\x8C""0\r\n00:00 \x89\xCC\x8E\x8C""1\r\n"
+                                            "00:01 \x89\xCC\x8E\x8C""2\r\n00:01 \x89\xCC\x8E\x8C""3\r\n"));
+        file.close();
+        w.pmiLyricsIncludeMetaText->trigger(); // toggles itself off
+        QVERIFY(!w.pmiLyricsIncludeMetaText->isChecked());
+        w.pmiSaveLyricsOnly->trigger();
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("\x89\xCC\x8E\x8C""0\r\n\x89\xCC\x8E\x8C""1\r\n"
+                                            "\x89\xCC\x8E\x8C""2\r\n\x89\xCC\x8E\x8C""3\r\n"));
+    }
+
+    void lyricMenuEnabledByRows()
+    {
+        Setup setup;
+        setup.ini = Convex::fromBytes({});
+        TfrmTonelark2Main w(setup.engine, setup.ini, QStringList{}, &setup.ui);
+        w.popupMenuLyricsPopup();
+        QVERIFY(!w.pmiCopyLyricsToClipboard->isEnabled());
+        QVERIFY(!w.pmiSaveLyrics->menuAction()->isEnabled());
+        QVERIFY(w.pmiScrollToCurrentLyric->isEnabled());
+        QVERIFY(w.pmiLyricsIncludeMetaText->isChecked() && w.pmiLyricsPreferTitleToCopyright->isChecked());
+        Setup loaded;
+        open(loaded, 2);
+        loaded.window->popupMenuLyricsPopup();
+        QVERIFY(loaded.window->pmiCopyLyricsToClipboard->isEnabled());
+        QVERIFY(loaded.window->pmiSaveLyrics->menuAction()->isEnabled());
+    }
+
+    void cutOffCellShowsItsTextAsToolTip()
+    {
+        Setup setup;
+        open(setup, 1, "[Tonelark]\nShowInfo=1\nAlwaysOnTop=1\n");
+        TfrmTonelark2Main &w = *setup.window;
+        w.lvLyrics->setColumnWidth(1, 20);
+        const QRect rect = w.lvLyrics->visualRect(w.lvLyrics->model()->index(0, 1));
+        QHelpEvent help(QEvent::ToolTip, rect.center(), w.lvLyrics->viewport()->mapToGlobal(rect.center()));
+        QCoreApplication::sendEvent(w.lvLyrics->viewport(), &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("歌詞0"));
+        // Qt's tool tip is a tool-tip window, stacked above stay-on-top windows by itself.
+        QWidget *tip = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->isVisible() && top->windowType() == Qt::ToolTip)
+                tip = top;
+        QVERIFY(tip);
+        QToolTip::hideText();
+    }
+
+    void infoBoxStylesAndTexts()
+    {
+        Setup setup;
+        const QString longAuthor = QStringLiteral("とても長い作者の名前がここにあり、最後まで続いて終わりが見えない作者名");
+        open(setup, 1, "[Tonelark]\nShowInfo=1\n", longAuthor, QStringLiteral("Night"));
+        TfrmTonelark2Main &w = *setup.window;
+        // The start of a long text shows, not its tail.
+        QCOMPARE(w.editCopyright->cursorPosition(), 0);
+        const int tag = w.editTitle->tag();
+        struct {
+            qint32 style;
+            InfoBoxFrame frame;
+            int offset;
+        } cases[] = {{1, InfoBoxFrame::FlatBorder, 1}, {2, InfoBoxFrame::None, 3},
+                     {0, InfoBoxFrame::Sunken, 0}, {7, InfoBoxFrame::Sunken, 0}, {2, InfoBoxFrame::None, 3}};
+        for (const auto &c : cases) {
+            w.ApplyInfoBoxStyle(c.style);
+            for (umain::TEdit *box : {w.editCopyright, w.editTitle}) {
+                QCOMPARE(box->frame(), c.frame);
+                QCOMPARE(box->y(), box->tag() + c.offset);
+                QCOMPARE(box->hasFrame(), c.frame == InfoBoxFrame::Sunken);
+            }
+        }
+        QCOMPARE(w.editTitle->tag(), tag);
+        // The three frames draw differently.
+        QList<QImage> looks;
+        for (qint32 style : {0, 1, 2}) {
+            w.ApplyInfoBoxStyle(style);
+            looks << w.editTitle->grab().toImage();
+        }
+        QVERIFY(looks[0] != looks[1] && looks[1] != looks[2] && looks[0] != looks[2]);
+    }
+
+    void metaTextMenuFollowsTheActiveBox()
+    {
+        Setup setup;
+        open(setup, 1, "[Tonelark]\nShowInfo=1\n", QStringLiteral("  Tune Maker "), QStringLiteral("Night"));
+        TfrmTonelark2Main &w = *setup.window;
+        QCOMPARE(w.editTitle->contextMenu(), w.popupMenuMetaText);
+        QCOMPARE(w.memoCompileMsg->contextMenu(), w.popupMenuMetaText);
+
+        w.editTitle->setFocus();
+        w.editTitle->setSelection(0, 2);
+        w.popupMenuMetaTextPopup();
+        QVERIFY(w.pmiMetaTextCopy->isEnabled());
+        QVERIFY(!w.pmiMetaTextCopyFormat1->isVisible() && w.pmiMetaTextCopyFormat2->isVisible());
+        QCOMPARE(w.pmiMetaTextCopyFormat2->text(), QStringLiteral("「Night - Tune Maker」でコピー"));
+        w.MetaTextContextMenu(w.pmiMetaTextCopyFormat2);
+        QCOMPARE(setup.ui.clipboard, QStringLiteral("Night - Tune Maker"));
+
+        w.editCopyright->setFocus();
+        w.editCopyright->deselect();
+        w.popupMenuMetaTextPopup();
+        QVERIFY(!w.pmiMetaTextCopy->isEnabled());
+        QVERIFY(w.pmiMetaTextCopyFormat1->isVisible() && !w.pmiMetaTextCopyFormat2->isVisible());
+        w.MetaTextContextMenu(w.pmiMetaTextCopyFormat1);
+        QCOMPARE(setup.ui.clipboard, QStringLiteral("Tune Maker - Night"));
+        w.MetaTextContextMenu(w.pmiMetaTextSelectAll);
+        QCOMPARE(w.editCopyright->selectedText(), w.editCopyright->text());
+
+        // In a memo neither format shows, and the separator left last is not drawn.
+        w.memoComments->setFocus();
+        w.popupMenuMetaText->popup(w.mapToGlobal(QPoint(10, 10)));
+        QVERIFY(!w.pmiMetaTextCopyFormat1->isVisible() && !w.pmiMetaTextCopyFormat2->isVisible());
+        QAction *separator = w.popupMenuMetaText->findChild<QAction *>(QStringLiteral("pmiMetaTextSeparator"));
+        QVERIFY(separator);
+        QVERIFY(w.popupMenuMetaText->actionGeometry(separator).isEmpty());
+        QVERIFY(!w.popupMenuMetaText->actionGeometry(w.pmiMetaTextSelectAll).isEmpty());
+        w.popupMenuMetaText->close();
+
+        w.SetContextMenuMode(false);
+        for (umain::TEdit *box : w.findChildren<umain::TEdit *>())
+            QCOMPARE(box->contextMenu(), nullptr);
+        for (umain::TMemo *memo : w.findChildren<umain::TMemo *>())
+            QCOMPARE(memo->contextMenu(), nullptr);
+    }
+
+    void contextMenuRunsInsideTheModalFlag()
+    {
+        for (const QByteArray ini : {QByteArray("[Tonelark]\nShowInfo=1\n"),
+                                     QByteArray("[Tonelark]\nShowInfo=1\nUseSystemContextMenu=1\n")}) {
+            Setup setup;
+            open(setup, 1, ini);
+            TfrmTonelark2Main &w = *setup.window;
+            bool flagWhileOpen = false;
+            bool formatOffered = false;
+            QTimer::singleShot(50, [&] {
+                QWidget *popup = QApplication::activePopupWidget();
+                flagWhileOpen = w.inModalLoop();
+                if (auto *menu = qobject_cast<QMenu *>(popup)) {
+                    for (QAction *action : menu->actions())
+                        formatOffered |= action->isVisible() && action->text().contains(QStringLiteral("でコピー"));
+                    menu->close();
+                }
+            });
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), w.editTitle->mapToGlobal(QPoint(5, 5)));
+            QCoreApplication::sendEvent(w.editTitle, &event);
+            QVERIFY(flagWhileOpen);
+            QVERIFY(!w.inModalLoop());
+            QCOMPARE(formatOffered, !ini.contains("UseSystemContextMenu"));
+        }
+    }
+
+    void onlyCtrlASelectsAll()
+    {
+        Setup setup;
+        open(setup, 1);
+        umain::TEdit *box = setup.window->editTitle;
+        box->setFocus();
+        for (Qt::KeyboardModifiers modifiers : {Qt::ControlModifier | Qt::ShiftModifier,
+                                                Qt::ControlModifier | Qt::AltModifier}) {
+            box->deselect();
+            QTest::keyClick(box, Qt::Key_A, modifiers);
+            QVERIFY(!box->hasSelectedText());
+        }
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(box->selectedText(), box->text());
+    }
+};
+
+QTEST_MAIN(LyricsWindowTest)
+#include "LyricsWindowTest.moc"

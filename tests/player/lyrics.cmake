@@ -1,0 +1,18 @@
+# The lyric list and the info boxes: headless rules (GoogleTest) and the window's wiring (Qt Test).
+tonelark_add_gtest(test_player_lyrics
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/LyricsModelTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LyricsExportTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CopyFormatsTest.cpp
+  LIBS tonelark_player Qt6::Test)
+target_include_directories(test_player_lyrics PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+
+if(TARGET Qt6::Test)
+  add_executable(test_lyrics_window ${CMAKE_CURRENT_LIST_DIR}/LyricsWindowTest.cpp)
+  set_target_properties(test_lyrics_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_lyrics_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_lyrics_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  tonelark_target_defaults(test_lyrics_window)
+  add_test(NAME test_lyrics_window COMMAND test_lyrics_window)
+  set_tests_properties(test_lyrics_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
