@@ -9,6 +9,7 @@
 #include "Gauges.h"
 #include "TColor.h"
 #include "uConst.h"
+#include "uSeek.h"
 
 #include <QAbstractTableModel>
 #include <QAction>
@@ -24,7 +25,10 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -362,17 +366,18 @@ void TfrmTonelark2Main::buildMenus()
     pmiSaveLyrics->setObjectName(QStringLiteral("pmiSaveLyrics"));
     pmiSaveLyricsOnly = item(pmiSaveLyrics, "pmiSaveLyricsOnly", QStringLiteral("歌詞のみ(&L)..."));
     pmiSaveLyricsAndDetails = item(pmiSaveLyrics, "pmiSaveLyricsAndDetails", QStringLiteral("演奏時間と歌詞(&T)..."));
-    pmiSaveLyrics->addSeparator();
+    pmiSaveLyrics->addSeparator()->setObjectName(QStringLiteral("pmiMenuLyricsSeparator2"));
     pmiLyricsIncludeMetaText = checkItem(pmiSaveLyrics, "pmiLyricsIncludeMetaText", QStringLiteral("作者と曲名を挿入(&I)"));
     pmiLyricsPreferTitleToCopyright = checkItem(pmiSaveLyrics, "pmiLyricsPreferTitleToCopyright", QStringLiteral("曲名、作者の順番にする(&R)"));
-    popupMenuLyrics->addSeparator();
+    popupMenuLyrics->addSeparator()->setObjectName(QStringLiteral("pmiMenuLyricsSeparator"));
     pmiScrollToCurrentLyric = checkItem(popupMenuLyrics, "pmiScrollToCurrentLyric", QStringLiteral("現在位置の歌詞まで自動的にスクロール(&L)"));
 
     popupMenuMetaText = new QMenu(this);
     popupMenuMetaText->setObjectName(QStringLiteral("popupMenuMetaText"));
     pmiMetaTextCopy = item(popupMenuMetaText, "pmiMetaTextCopy", QStringLiteral("コピー(&C)"));
     pmiMetaTextSelectAll = item(popupMenuMetaText, "pmiMetaTextSelectAll", QStringLiteral("すべて選択(&A)"));
-    popupMenuMetaText->addSeparator();
+    // Qt hides a separator that would lead, trail or follow another (separatorsCollapsible).
+    popupMenuMetaText->addSeparator()->setObjectName(QStringLiteral("pmiMetaTextSeparator"));
     pmiMetaTextCopyFormat1 = item(popupMenuMetaText, "pmiMetaTextCopyFormat1", QStringLiteral("(作者) (区切り線) (曲名) でコピー(&F)"));
     pmiMetaTextCopyFormat2 = item(popupMenuMetaText, "pmiMetaTextCopyFormat2", QStringLiteral("(曲名) (区切り線) (作者) でコピー(&F)"));
 
@@ -427,6 +432,23 @@ void TfrmTonelark2Main::buildActions()
         connect(action, &QAction::triggered, this, [this, action] { actionNextTabExecute(action); });
     connect(actionMainContextMenu, &QAction::triggered, this, &TfrmTonelark2Main::actionMainContextMenuExecute);
     connect(menuItemSeek, &QAction::triggered, actionSeek, &QAction::trigger);
+    connect(actionSeekBack, &QAction::triggered, this, &TfrmTonelark2Main::actionSeekBackExecute);
+    connect(actionSeekForward, &QAction::triggered, this, &TfrmTonelark2Main::actionSeekForwardExecute);
+    connect(actionRewind, &QAction::triggered, this, &TfrmTonelark2Main::actionRewindExecute);
+
+    connect(gaugePlayback, &TGauge::mouseDown, this, &TfrmTonelark2Main::gaugePlaybackMouseDown);
+    connect(gaugePlayback, &TGauge::mouseMove, this, &TfrmTonelark2Main::gaugePlaybackMouseMove);
+    connect(gaugePlayback, &TGauge::mouseUp, this, &TfrmTonelark2Main::gaugePlaybackMouseUp);
+    // Esc ends a drag wherever the focus is; the release then plays nothing and the bar
+    // returns to the playing position at the next tick.
+    m_cancelDragShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_cancelDragShortcut->setEnabled(false);
+    connect(m_cancelDragShortcut, &QShortcut::activated, this, [this] {
+        if (QWidget *grabber = QWidget::mouseGrabber())
+            grabber->releaseMouse();
+        m_transport->cancelDrag();
+        m_cancelDragShortcut->setEnabled(false);
+    });
 
     connect(toolButtonOfOpen, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfOpenClick);
     connect(toolButtonOfPin, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfPinClick);
@@ -490,6 +512,29 @@ void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
         m_transport->pause();
     else if (sender == toolButtonOfStop || sender == actionStop)
         m_transport->stop();
+    else if (sender == toolButtonOfSeek || sender == actionSeek)
+        runSeekDialog();
+}
+
+void TfrmTonelark2Main::runSeekDialog()
+{
+    const TSmfEventTempoList *tempoList = m_loader->song().CurrentTempoList.get();
+    m_inModalLoop = true;
+    // Cleared also when an exception passes; the dialog is freed with the scope.
+    const auto leaveModal = qScopeGuard([this] { m_inModalLoop = false; });
+    TfrmTonelark2Seek dialog(this, tempoList);
+    // The monitor keeps refreshing both records while the dialog is open.
+    dialog.SetTotalTick(&m_monitor->info(), &m_monitor->status());
+    const int result = dialog.exec();
+    SeekChoice choice;
+    if (dialog.radioTimeToSeek->isChecked())
+        choice.unit = SeekChoice::Time;
+    else if (dialog.radioTickToSeek->isChecked())
+        choice.unit = SeekChoice::Tick;
+    choice.minutes = dialog.updownMinute->value();
+    choice.seconds = dialog.updownSecond->value();
+    choice.tick = dialog.updownTickToSet->value();
+    m_transport->seekDialogClosed(result, choice, tempoList);
 }
 
 void TfrmTonelark2Main::toolButtonOfPinClick()
@@ -515,14 +560,14 @@ void TfrmTonelark2Main::toolButtonOfInfoClick()
 
 void TfrmTonelark2Main::panelTimeElapsedClick()
 {
-    m_displayTicks = !m_displayTicks;
+    m_transport->toggleDisplayTicks();
 }
 
 void TfrmTonelark2Main::timerUpdatingTimer()
 {
     MonitorInputs inputs;
-    inputs.isMouseDown = m_isMouseDown;
-    inputs.displayTicks = m_displayTicks;
+    inputs.isMouseDown = m_transport->isMouseDown();
+    inputs.displayTicks = m_transport->displayTicks();
     inputs.playbackBaseMode = m_settings.PlaybackBaseMode;
     inputs.gaugeProgress = gaugePlayback->progress();
     inputs.lyricsVisible = lvLyrics->isVisible();
@@ -611,7 +656,49 @@ void TfrmTonelark2Main::menuItemPlayFromCC111Click()
 
 void TfrmTonelark2Main::popupMenuPlaybackPopup()
 {
-    menuItemPlayFromCC111->setEnabled(m_monitor->info().LoopTick != -1);
+    menuItemPlayFromCC111->setEnabled(loopPointItemEnabled(m_monitor->info()));
+}
+
+void TfrmTonelark2Main::gaugePlaybackMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers,
+                                               QPoint position)
+{
+    if (QWidget *grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    // The press itself holds the mouse for the bar until the release (Qt's implicit grab),
+    // so the drag goes on outside the bar with x in the bar's coordinates.
+    const bool dragging = m_transport->mouseDown(button);
+    m_cancelDragShortcut->setEnabled(dragging);
+    if (dragging)
+        gaugePlaybackMouseMove(button, modifiers, position);
+}
+
+void TfrmTonelark2Main::gaugePlaybackMouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint position)
+{
+    if (const std::optional<int> value = m_transport->mouseMove(
+            position.x(), gaugePlayback->maxValue(), gaugePlayback->width(), m_monitor->info()))
+        gaugePlayback->setProgress(*value);
+}
+
+void TfrmTonelark2Main::gaugePlaybackMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint)
+{
+    m_transport->mouseUp(button, gaugePlayback->progress(), m_loader->song().CurrentTempoList.get());
+    m_cancelDragShortcut->setEnabled(m_transport->isMouseDown());
+}
+
+void TfrmTonelark2Main::actionSeekBackExecute()
+{
+    m_transport->skipBack(m_monitor->status().Time, m_loader->song().CurrentTempoList.get());
+}
+
+void TfrmTonelark2Main::actionSeekForwardExecute()
+{
+    m_transport->skipForward(m_monitor->status().Time, m_monitor->info().LastNoteTime,
+                             m_loader->song().CurrentTempoList.get());
+}
+
+void TfrmTonelark2Main::actionRewindExecute()
+{
+    m_transport->rewind(m_monitor->info().LoopTick);
 }
 
 void TfrmTonelark2Main::closeEvent(QCloseEvent *event)

@@ -22,6 +22,7 @@ class QActionGroup;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QShortcut;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -87,7 +88,7 @@ public:
     LyricsModel &lyricsModel() { return *m_lyricsModel; }
     bool muteMode() const { return m_muteMode; }
     bool inModalLoop() const { return m_inModalLoop; }
-    bool displayTicks() const { return m_displayTicks; }
+    bool displayTicks() const { return m_transport->displayTicks(); }
     QString appTitle() const { return m_appTitle; }
     // The title the taskbar and the notification area show: the caption after a load.
     QString applicationTitle() const { return m_applicationTitle; }
@@ -193,6 +194,13 @@ public slots:
     void menuItemPlayFromBeginningClick();
     void menuItemPlayFromCC111Click();
     void popupMenuPlaybackPopup();
+    // Drag seek on gaugePlayback, skips and rewind (the transport decides).
+    void gaugePlaybackMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
+    void gaugePlaybackMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, QPoint position);
+    void gaugePlaybackMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint position);
+    void actionSeekBackExecute();
+    void actionSeekForwardExecute();
+    void actionRewindExecute();
     // The lyric list (lvLyrics and popupMenuLyrics).
     void lyricsFollowStep();
     void lvLyricsDblClick();
@@ -222,6 +230,8 @@ private:
     void applyColors();
     void applyMonitorDisplay(const MonitorDisplay &display);
     PlayContext playContext() const;
+    // The seek dialog command, with InModalLoop set around the dialog.
+    void runSeekDialog();
     void wireLyricsAndInfoBoxes();
     void applyLyricHighlightSettings();
 
@@ -258,8 +268,8 @@ private:
     WindowSnapshot m_atStart;
     int m_infoFontPitch = 0;
     bool m_inModalLoop = false;
-    bool m_displayTicks = false;
-    bool m_isMouseDown = false;
+    // Esc while dragging on the seek bar; enabled only during a drag.
+    QShortcut *m_cancelDragShortcut = nullptr;
     bool m_positionRestored = false;
     bool m_firstShowDone = false;
     int m_lastLyricIndex = -1;
