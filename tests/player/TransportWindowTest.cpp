@@ -1,0 +1,188 @@
+#include "FakeEngine.h"
+#include "Gauges.h"
+#include "WindowTestSupport.h"
+#include "uMain.h"
+#include "uSeek.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace tonelark;
+using namespace tonelark::test;
+
+// The transport's wiring in the real window: seek bar drags, Esc, the seek dialog and the
+// step actions, against the recording engine.
+class TransportWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Setup {
+        FakeEngine engine;
+        FakeUi ui;
+        Convex ini;
+    };
+    QTemporaryDir m_dir;
+    QString m_song;
+
+    // A loaded 10-second song at 120 beats per minute (960 ticks per second), its monitor
+    // run once at `timeMs` while playing.
+    std::unique_ptr<TfrmTonelark2Main> loaded(Setup &setup, qint32 timeMs = 0, qint32 loopTick = -1)
+    {
+        setup.engine.setTotals(9600, 10000, loopTick, loopTick < 0 ? -1 : loopTick * 1000 / 960);
+        setup.engine.nextInfo.TimeBase = 480;
+        setup.engine.nextInfo.LastNoteTime = 10000;
+        auto window = std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini, QStringList{m_song},
+                                                          &setup.ui);
+        setup.engine.setStatus(BRSSTATE_PLAY, timeMs * 960 / 1000, timeMs);
+        window->timerUpdatingTimer();
+        setup.engine.calls.clear();
+        return window;
+    }
+
+    // Runs `answer` on the seek dialog once it is shown modally; false when none opened.
+    static void answerSeekDialog(std::function<void(TfrmTonelark2Seek *)> answer, bool *opened)
+    {
+        QTimer::singleShot(0, [answer, opened] {
+            auto *dialog = qobject_cast<TfrmTonelark2Seek *>(QApplication::activeModalWidget());
+            *opened = dialog != nullptr;
+            if (dialog)
+                answer(dialog);
+        });
+    }
+
+    static QStringList plays(const FakeEngine &engine)
+    {
+        QStringList result;
+        for (const QString &call : engine.calls)
+            if (!call.startsWith(QLatin1String("status")) && !call.startsWith(QLatin1String("info")))
+                result << call;
+        return result;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("Tonelark"));
+        m_song = m_dir.filePath(QStringLiteral("song.mid"));
+        QVERIFY(writeFile(m_song, SmfBuilder().tempo(0, 500000).note(0, 60, 4800).bytes()));
+    }
+
+    void dragFollowsTheMouseAndPlaysFromTheRelease()
+    {
+        Setup setup;
+        auto window = loaded(setup);
+        TGauge *bar = window->gaugePlayback;
+        QCOMPARE(bar->maxValue(), 10000);
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(100, 6));
+        QVERIFY(window->transport().isMouseDown());
+        QCOMPARE(bar->progress(), 3100); // 10000 / 329 × 102
+        QTest::mouseMove(bar, QPoint(200, 6));
+        QCOMPARE(bar->progress(), 6139);
+        // The engine does not move the bar during the drag; the panel shows the dragged time.
+        setup.engine.setStatus(BRSSTATE_PLAY, 960, 1000);
+        window->timerUpdatingTimer();
+        QCOMPARE(bar->progress(), 6139);
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("00:06 / 00:10"));
+        // Past the right end the value stays below the total.
+        QTest::mouseMove(bar, QPoint(400, 6));
+        QCOMPARE(bar->progress(), 6139);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(400, 6));
+        QVERIFY(!window->transport().isMouseDown());
+        QCOMPARE(plays(setup.engine), QStringList{"play(35,5893)"}); // 6139 ms
+    }
+
+    void escAndRightPressEndADragWithoutPlaying()
+    {
+        Setup setup;
+        auto window = loaded(setup, 1000);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        TGauge *bar = window->gaugePlayback;
+
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(200, 6));
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window.get(), Qt::Key_Escape);
+        QVERIFY(!window->transport().isMouseDown());
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(200, 6));
+        // Back to the playing position at the next tick.
+        window->timerUpdatingTimer();
+        QCOMPARE(bar->progress(), 1000);
+
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(200, 6));
+        QTest::mousePress(bar, Qt::RightButton, {}, QPoint(200, 6));
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(200, 6));
+        QVERIFY(plays(setup.engine).isEmpty());
+    }
+
+    void seekDialogPlaysTheChosenTickAndHoldsTheModalFlag()
+    {
+        Setup setup;
+        auto window = loaded(setup, 75400);
+        bool opened = false;
+        bool modalWhileOpen = false;
+        answerSeekDialog([&](TfrmTonelark2Seek *dialog) {
+            modalWhileOpen = window->inModalLoop();
+            QCOMPARE(dialog->updownMinute->value(), 1);
+            QCOMPARE(dialog->updownSecond->value(), 15);
+            dialog->radioTickToSeek->setChecked(true);
+            dialog->updownTickToSet->setValue(1920);
+            dialog->buttonOk->click();
+        }, &opened);
+        window->toolButtonOfSeek->click();
+        QVERIFY(opened);
+        QVERIFY(modalWhileOpen);
+        QVERIFY(!window->inModalLoop());
+        QCOMPARE(plays(setup.engine), QStringList{"play(35,1920)"});
+
+        // The time row through the tempo map; Esc plays nothing.
+        setup.engine.calls.clear();
+        answerSeekDialog([](TfrmTonelark2Seek *dialog) { dialog->buttonOk->click(); }, &opened);
+        window->menuItemSeek->trigger();
+        QVERIFY(opened);
+        answerSeekDialog([](TfrmTonelark2Seek *dialog) { QTest::keyClick(dialog, Qt::Key_Escape); }, &opened);
+        window->actionSeek->trigger();
+        QVERIFY(opened);
+        QCOMPARE(plays(setup.engine), QStringList{"play(35,72000)"});
+    }
+
+    void seekActionWaitsForItsButton()
+    {
+        Setup setup;
+        setup.ini = Convex::fromBytes({});
+        TfrmTonelark2Main window(setup.engine, setup.ini, {}, &setup.ui);
+        bool opened = false;
+        answerSeekDialog([](TfrmTonelark2Seek *dialog) { dialog->reject(); }, &opened);
+        window.actionSeek->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(!opened);
+    }
+
+    void stepActionsAndTheLoopItem()
+    {
+        Setup setup;
+        auto window = loaded(setup, 3400);
+        window->popupMenuPlaybackPopup();
+        QVERIFY(!window->menuItemPlayFromCC111->isEnabled());
+        window->actionRewind->trigger();
+        window->actionSeekBack->trigger();    // -2,000 ms
+        window->actionSeekForward->trigger(); // 8,000 ms
+        QCOMPARE(plays(setup.engine), (QStringList{"play(35,-1920)", "play(35,7680)"}));
+
+        Setup withLoop;
+        auto looped = loaded(withLoop, 0, 1920);
+        looped->popupMenuPlaybackPopup();
+        QVERIFY(looped->menuItemPlayFromCC111->isEnabled());
+        looped->actionRewind->trigger();
+        looped->menuItemPlayFromBeginning->trigger();
+        QCOMPARE(plays(withLoop.engine), (QStringList{"play(35,1920)", "play(35,0)"}));
+    }
+};
+
+QTEST_MAIN(TransportWindowTest)
+#include "TransportWindowTest.moc"

@@ -1,0 +1,10 @@
+# The transport's wiring in the real window (Qt Test on the offscreen platform).
+if(TARGET Qt6::Test)
+  add_executable(test_transport_window ${CMAKE_CURRENT_LIST_DIR}/TransportWindowTest.cpp)
+  set_target_properties(test_transport_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_transport_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_transport_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  tonelark_target_defaults(test_transport_window)
+  add_test(NAME test_transport_window COMMAND test_transport_window)
+  set_tests_properties(test_transport_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
