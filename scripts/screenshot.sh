@@ -34,6 +34,10 @@ fi
 # A settings file of its own keeps the user's settings out of the picture.
 work=$(mktemp -d)
 cp "$bin" "$work/tonelark"
+# The MML compiler is looked for next to the program first.
+if [[ -f "$(dirname "$bin")/libdSakura.so" ]]; then
+  cp "$(dirname "$bin")/libdSakura.so" "$work/"
+fi
 if [[ -n "${TONELARK_INI:-}" ]]; then
   cp "$TONELARK_INI" "$work/tonelark.ini"
 fi
