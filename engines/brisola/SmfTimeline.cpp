@@ -75,11 +75,6 @@ int dataBytesOf(std::uint8_t status)
     }
 }
 
-struct TrackRange {
-    std::size_t begin;
-    std::size_t end;
-};
-
 // A large song fills tens of MB of fresh memory; with 4 KiB pages each first touch is a page
 // fault, which cost more than the reading itself. Transparent huge pages take 1/512 of them.
 void adviseHugePages(const void *begin, std::size_t bytes)
@@ -93,74 +88,258 @@ void adviseHugePages(const void *begin, std::size_t bytes)
         madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
 }
 
-// The events as they are read, before the tracks are merged: room for as many as a file of
-// this size can hold, so appending never reallocates (and stays an inline store).
-class EventBuffer {
-public:
-    explicit EventBuffer(std::size_t capacity)
-        : m_data(static_cast<TimelineEvent *>(::operator new(capacity * sizeof(TimelineEvent)))), m_capacity(capacity)
-    {
-        adviseHugePages(m_data, capacity * sizeof(TimelineEvent));
-    }
-    ~EventBuffer() { ::operator delete(m_data); }
-    EventBuffer(const EventBuffer &) = delete;
-    EventBuffer &operator=(const EventBuffer &) = delete;
+// The merge works on spans of 2^12 ticks: the tracks are scattered by span straight into the
+// event list, then each span is sorted on its own while it sits in the cache.
+constexpr int kSpanBits = 12;
 
-    // False when full, which a well-formed count of the file's bytes rules out.
-    bool push(const TimelineEvent &event)
-    {
-        if (m_size == m_capacity)
-            return false;
-        m_data[m_size++] = event;
-        return true;
-    }
-    std::size_t size() const { return m_size; }
-    TimelineEvent *data() { return m_data; }
-    const TimelineEvent *begin() const { return m_data; }
-    const TimelineEvent *end() const { return m_data + m_size; }
+// Walks every track chunk and hands each event that goes into the song to `sink`, track after
+// track and in file order. Returns the refusal, if any. It is called twice on the same bytes
+// (a survey, then the fill), so both calls see exactly the same events and the same refusal.
+template <class Sink>
+BrsError walkTracks(const std::uint8_t *data, std::size_t size, std::size_t pos, std::uint16_t trackCount,
+                    Sink &sink)
+{
+    std::size_t tracks = 0;
+    while (tracks < trackCount && pos < size) {
+        if (size - pos < 8)
+            return BRSERROR_BADSMF;
+        const std::uint8_t *chunk = data + pos;
+        const std::uint32_t chunkLength = readBe32(chunk + 4);
+        if (chunkLength > size - pos - 8)
+            return BRSERROR_BADSMF;
+        pos += 8 + std::size_t(chunkLength);
+        if (!std::equal(chunk, chunk + 4, "MTrk"))
+            continue; // unknown chunks are skipped, as the file format asks
 
-private:
-    TimelineEvent *m_data;
-    std::size_t m_capacity;
-    std::size_t m_size = 0;
+        TrackReader track(chunk + 8, chunkLength);
+        std::uint64_t tick = 0;
+        std::uint8_t running = 0;
+        while (!track.atEnd()) {
+            std::uint32_t delta;
+            std::uint8_t first;
+            if (!track.varLen(delta) || !track.byte(first))
+                return BRSERROR_BADSMF;
+            tick += delta;
+            if (tick > kMaxTick)
+                return BRSERROR_BADSMF;
+            if (first == 0xFF) {
+                std::uint8_t type;
+                std::uint32_t length;
+                const std::uint8_t *body;
+                if (!track.byte(type) || !track.varLen(length) || !track.span(length, body))
+                    return BRSERROR_BADSMF;
+                if (type == 0x2F)
+                    break; // End of Track: anything after it in the chunk is not part of the song
+                // A tempo of 0 would stop time; such an event is ignored.
+                if (type == 0x51 && length >= 3) {
+                    const std::uint32_t tempo = (std::uint32_t(body[0]) << 16) | (body[1] << 8) | body[2];
+                    if (tempo > 0)
+                        sink.tempo(std::uint32_t(tick), tempo);
+                }
+                continue;
+            }
+            if (first == 0xF0 || first == 0xF7) {
+                std::uint32_t length;
+                const std::uint8_t *body;
+                if (!track.varLen(length) || !track.span(length, body))
+                    return BRSERROR_BADSMF;
+                // F0 packets are stored with their status so the pool holds what goes on the
+                // wire; F7 escapes carry raw bytes, and an empty one sends nothing.
+                if (first == 0xF0 || length > 0)
+                    sink.sysEx(std::uint32_t(tick), first == 0xF0, body, length);
+                continue;
+            }
+            // Channel message. Named bytes rather than an indexed array keep them in registers.
+            std::uint8_t status = first;
+            std::uint8_t data1 = 0;
+            std::uint8_t data2 = 0;
+            if (first < 0x80) {
+                // Running status; kept across meta and SysEx events, which many files rely on.
+                if (!running)
+                    return BRSERROR_BADSMF;
+                status = running;
+                data1 = first;
+            } else if (first >= 0xF0) {
+                return BRSERROR_BADSMF; // system common and real-time bytes have no place in a file
+            } else if (!track.byte(data1) || data1 >= 0x80) {
+                return BRSERROR_BADSMF;
+            }
+            running = status;
+            const int need = dataBytesOf(status);
+            if (need == 2 && (!track.byte(data2) || data2 >= 0x80))
+                return BRSERROR_BADSMF;
+            sink.channel(std::uint32_t(tick), status, data1, data2, need);
+        }
+        ++tracks;
+        sink.endTrack(tick);
+    }
+    return tracks == 0 ? BRSERROR_BADSMF : BRSERROR_NOERROR;
+}
+
+// First walk: how many events fall in each tick span (so the fill puts every event at its
+// final span at once and the event list is allocated exactly once), the SysEx bytes, and the
+// song information, which does not depend on the merged order.
+struct Survey {
+    std::vector<std::size_t> spans; // events per span of 2^kSpanBits ticks
+    std::size_t events = 0;
+    std::size_t sysExCount = 0;
+    std::size_t poolBytes = 0;
+    SongFacts facts;
+    std::uint64_t totalTick = 0;
+    bool anyNote = false;
+    std::uint64_t firstNote = kMaxTick;
+    std::uint64_t lastNote = 0;
+    std::uint64_t loopTick = kMaxTick;
+
+    // Ticks rise within a track, so its events come in runs of one span: a run is counted in a
+    // register and added to the table when the span changes (the table grows only then).
+    std::size_t runSpan = 0;
+    std::size_t runLength = 0;
+
+    void count(std::uint32_t tick)
+    {
+        const std::size_t span = tick >> kSpanBits;
+        if (span != runSpan)
+            endRun(span);
+        ++runLength;
+    }
+    void endRun(std::size_t nextSpan)
+    {
+        if (runLength > 0) {
+            if (runSpan >= spans.size())
+                spans.resize(runSpan + 1);
+            spans[runSpan] += runLength;
+            events += runLength;
+        }
+        runSpan = nextSpan;
+        runLength = 0;
+    }
+    void tempo(std::uint32_t tick, std::uint32_t) { count(tick); }
+    void sysEx(std::uint32_t tick, bool withStatus, const std::uint8_t *, std::uint32_t length)
+    {
+        count(tick);
+        ++sysExCount;
+        poolBytes += std::size_t(withStatus) + length;
+    }
+    void channel(std::uint32_t tick, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, int)
+    {
+        count(tick);
+        facts.usedChannels |= std::uint16_t(1u << (status & 0x0F));
+        const std::uint8_t type = status & 0xF0;
+        if (type == 0x90 && data2 > 0) {
+            anyNote = true;
+            firstNote = std::min<std::uint64_t>(firstNote, tick);
+            lastNote = std::max<std::uint64_t>(lastNote, tick);
+        } else if (type == 0x80 || type == 0x90) {
+            lastNote = std::max<std::uint64_t>(lastNote, tick);
+        } else if (type == 0xB0 && data1 == 111) {
+            loopTick = std::min<std::uint64_t>(loopTick, tick);
+        } else if (type == 0xB0 && data1 == 7) {
+            facts.largestVolume = std::max(facts.largestVolume, data2);
+        }
+    }
+    void endTrack(std::uint64_t tick)
+    {
+        endRun(0);
+        totalTick = std::max(totalTick, tick);
+    }
 };
 
-// The tracks merged: a stable sort by tick of the tracks laid end to end, so that equal ticks
-// keep track order and then file order. Least-significant-digit radix sort, 8 bits a pass,
-// skipping the digits every tick shares: a few sequential passes instead of a heap step per
-// event, which a densely interleaved multi-track song would otherwise pay millions of times.
-std::vector<TimelineEvent> sortedByTick(EventBuffer &events)
-{
-    const std::size_t n = events.size();
-    std::array<std::array<std::size_t, 256>, 4> counts{}; // per byte of the tick
-    for (const TimelineEvent &e : events)
-        for (int d = 0; d < 4; ++d)
-            ++counts[d][(e.tick >> (8 * d)) & 0xFF];
-    std::vector<TimelineEvent> out;
-    out.reserve(n);
-    adviseHugePages(out.data(), n * sizeof(TimelineEvent));
-    out.resize(n);
-    // Passes go back and forth between the read buffer and `out`; after an even number of them
-    // the result is copied over.
-    TimelineEvent *from = events.data();
-    TimelineEvent *to = out.data();
-    for (int d = 0; d < 4; ++d) {
-        auto &count = counts[d];
-        if (std::find(count.begin(), count.end(), n) != count.end())
-            continue; // every event has the same digit here
-        std::size_t offset = 0;
-        for (std::size_t &c : count)
-            offset += std::exchange(c, offset);
-        for (std::size_t i = 0; i < n; ++i) {
-            const TimelineEvent &e = from[i];
-            to[count[(e.tick >> (8 * d)) & 0xFF]++] = e;
+// Second walk: each event goes to the next free place of its span. The walk goes track by
+// track, so within a span the events stand in file order: earlier track first, then their
+// order in the track, which is the order equal ticks keep.
+struct Fill {
+    TimelineEvent *events;
+    std::size_t *next; // per span: where its next event goes
+    std::uint8_t *pool;
+    std::uint32_t poolUsed = 0;
+    // The span the track is in and its cursor, kept out of the table while the span lasts (a
+    // store and reload per event would chain every event to the last). The table always has
+    // a span 0.
+    std::size_t runSpan = 0;
+    std::size_t runNext = next[0];
+
+    void put(const TimelineEvent &event)
+    {
+        const std::size_t span = event.tick >> kSpanBits;
+        if (span != runSpan) {
+            next[runSpan] = runNext;
+            runSpan = span;
+            runNext = next[span];
         }
+        events[runNext++] = event;
+    }
+    void tempo(std::uint32_t tick, std::uint32_t usPerQuarter)
+    {
+        TimelineEvent event;
+        event.tick = tick;
+        event.kind = TimelineEvent::Tempo;
+        event.value = usPerQuarter;
+        put(event);
+    }
+    void sysEx(std::uint32_t tick, bool withStatus, const std::uint8_t *body, std::uint32_t length)
+    {
+        TimelineEvent event;
+        event.tick = tick;
+        event.kind = TimelineEvent::SysEx;
+        event.value = poolUsed;
+        if (withStatus)
+            pool[poolUsed++] = 0xF0;
+        std::copy(body, body + length, pool + poolUsed);
+        poolUsed += length;
+        event.length = poolUsed - event.value;
+        put(event);
+    }
+    void channel(std::uint32_t tick, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, int need)
+    {
+        TimelineEvent event;
+        event.tick = tick;
+        event.kind = TimelineEvent::Channel;
+        event.bytes[0] = status;
+        event.bytes[1] = data1;
+        event.bytes[2] = data2;
+        event.length = std::uint32_t(1 + need);
+        put(event);
+    }
+    void endTrack(std::uint64_t) { next[runSpan] = runNext; }
+};
+
+// Stable sort by tick of one span (its ticks differ only in the low kSpanBits bits): two
+// counting passes of 6 bits through `scratch`, all within the cache. A span that is already
+// in order (one track, or tracks that do not interleave) is left as it is.
+void sortSpan(TimelineEvent *first, std::size_t count, TimelineEvent *scratch)
+{
+    const auto byTick = [](const TimelineEvent &a, const TimelineEvent &b) { return a.tick < b.tick; };
+    if (std::is_sorted(first, first + count, byTick))
+        return;
+    constexpr int kDigitBits = kSpanBits / 2;
+    constexpr std::uint32_t kDigitMask = (1u << kDigitBits) - 1;
+    std::array<std::array<std::uint32_t, 1u << kDigitBits>, 2> counts{};
+    for (std::size_t i = 0; i < count; ++i) {
+        ++counts[0][first[i].tick & kDigitMask];
+        ++counts[1][(first[i].tick >> kDigitBits) & kDigitMask];
+    }
+    TimelineEvent *from = first;
+    TimelineEvent *to = scratch;
+    for (int d = 0; d < 2; ++d) {
+        auto &digit = counts[d];
+        if (std::find(digit.begin(), digit.end(), count) != digit.end())
+            continue; // every event has the same digit here
+        std::uint32_t offset = 0;
+        for (std::uint32_t &c : digit)
+            offset += std::exchange(c, offset);
+        const int shift = d * kDigitBits;
+        for (std::size_t i = 0; i < count; ++i)
+            to[digit[(from[i].tick >> shift) & kDigitMask]++] = from[i];
         std::swap(from, to);
     }
-    if (from != out.data())
-        std::copy(from, from + n, out.data());
-    return out;
+    if (from != first)
+        std::copy(from, from + count, first);
 }
+
+struct ReleaseScratch {
+    void operator()(TimelineEvent *events) const { ::operator delete(events); }
+};
 
 } // namespace
 
@@ -192,187 +371,73 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
         error = BRSERROR_BADSMF;
         return nullptr;
     }
+    const std::size_t tracksAt = 8 + std::size_t(headerLength);
+
+    // The file is walked twice rather than read into a buffer and then merged: every page of
+    // fresh memory costs the kernel's zeroing (the largest single cost of a big song), and a
+    // walk without stores over the file, a fraction of the events' size, costs less than
+    // filling and copying a second array of events.
+    Survey survey;
+    error = walkTracks(data, size, tracksAt, trackCount, survey);
+    if (error != BRSERROR_NOERROR)
+        return nullptr;
 
     auto timeline = std::make_shared<SmfTimeline>();
-    SongFacts &facts = timeline->m_facts;
-    facts.timeBase = division;
-    // Every event takes at least two bytes of the file (delta and one data byte); pages not
-    // written are never mapped.
-    EventBuffer raw(size / 2 + 1);
-    std::vector<TrackRange> ranges;
-    std::uint64_t totalTick = 0;
-    bool anyNote = false;
-    std::uint64_t firstNote = kMaxTick;
-    std::uint64_t lastNote = 0;
-    std::uint64_t loopTick = kMaxTick;
+    timeline->m_events = EventList(survey.events);
+    TimelineEvent *events = timeline->m_events.m_data.get();
+    adviseHugePages(events, survey.events * sizeof(TimelineEvent));
+    timeline->m_pool.resize(survey.poolBytes);
 
-    std::size_t pos = 8 + headerLength;
-    while (ranges.size() < trackCount && pos < size) {
-        if (size - pos < 8) {
-            error = BRSERROR_BADSMF;
-            return nullptr;
-        }
-        const std::uint8_t *chunk = data + pos;
-        const std::uint32_t chunkLength = readBe32(chunk + 4);
-        if (chunkLength > size - pos - 8) {
-            error = BRSERROR_BADSMF;
-            return nullptr;
-        }
-        pos += 8 + std::size_t(chunkLength);
-        if (!std::equal(chunk, chunk + 4, "MTrk"))
-            continue; // unknown chunks are skipped, as the file format asks
-
-        TrackReader track(chunk + 8, chunkLength);
-        const std::size_t begin = raw.size();
-        std::uint64_t tick = 0;
-        std::uint8_t running = 0;
-        while (!track.atEnd()) {
-            std::uint32_t delta;
-            std::uint8_t first;
-            if (!track.varLen(delta) || !track.byte(first)) {
-                error = BRSERROR_BADSMF;
-                return nullptr;
-            }
-            tick += delta;
-            if (tick > kMaxTick) {
-                error = BRSERROR_BADSMF;
-                return nullptr;
-            }
-            if (first == 0xFF) {
-                std::uint8_t type;
-                std::uint32_t length;
-                const std::uint8_t *body;
-                if (!track.byte(type) || !track.varLen(length) || !track.span(length, body)) {
-                    error = BRSERROR_BADSMF;
-                    return nullptr;
-                }
-                if (type == 0x2F)
-                    break; // End of Track: anything after it in the chunk is not part of the song
-                // A tempo of 0 would stop time; such an event is ignored.
-                if (type == 0x51 && length >= 3) {
-                    const std::uint32_t tempo = (std::uint32_t(body[0]) << 16) | (body[1] << 8) | body[2];
-                    if (tempo > 0) {
-                        TimelineEvent event;
-                        event.tick = std::uint32_t(tick);
-                        event.kind = TimelineEvent::Tempo;
-                        event.value = tempo;
-                        if (!raw.push(event)) {
-                            error = BRSERROR_BADSMF;
-                            return nullptr;
-                        }
-                    }
-                }
-                continue;
-            }
-            if (first == 0xF0 || first == 0xF7) {
-                std::uint32_t length;
-                const std::uint8_t *body;
-                if (!track.varLen(length) || !track.span(length, body)) {
-                    error = BRSERROR_BADSMF;
-                    return nullptr;
-                }
-                TimelineEvent event;
-                event.tick = std::uint32_t(tick);
-                event.kind = TimelineEvent::SysEx;
-                event.value = std::uint32_t(timeline->m_pool.size());
-                // F0 packets are stored with their status so the pool holds what goes on the wire;
-                // F7 escapes carry raw bytes.
-                if (first == 0xF0)
-                    timeline->m_pool.push_back(0xF0);
-                timeline->m_pool.insert(timeline->m_pool.end(), body, body + length);
-                event.length = std::uint32_t(timeline->m_pool.size() - event.value);
-                if (event.length > 0 && !raw.push(event)) {
-                    error = BRSERROR_BADSMF;
-                    return nullptr;
-                }
-                continue;
-            }
-            std::uint8_t status = first;
-            std::uint8_t bytes[2] = {0, 0};
-            int have = 0;
-            if (first < 0x80) {
-                // Running status; kept across meta and SysEx events, which many files rely on.
-                if (!running) {
-                    error = BRSERROR_BADSMF;
-                    return nullptr;
-                }
-                status = running;
-                bytes[have++] = first;
-            } else if (first >= 0xF0) {
-                error = BRSERROR_BADSMF; // system common and real-time bytes have no place in a file
-                return nullptr;
-            }
-            running = status;
-            const int need = dataBytesOf(status);
-            while (have < need) {
-                if (!track.byte(bytes[have]) || bytes[have] >= 0x80) {
-                    error = BRSERROR_BADSMF;
-                    return nullptr;
-                }
-                ++have;
-            }
-            TimelineEvent event;
-            event.tick = std::uint32_t(tick);
-            event.kind = TimelineEvent::Channel;
-            event.bytes[0] = status;
-            event.bytes[1] = bytes[0];
-            event.bytes[2] = bytes[1];
-            event.length = std::uint32_t(1 + need);
-            if (!raw.push(event)) {
-                error = BRSERROR_BADSMF;
-                return nullptr;
-            }
-
-            facts.usedChannels |= std::uint16_t(1u << (status & 0x0F));
-            const std::uint8_t type = status & 0xF0;
-            if (type == 0x90 && bytes[1] > 0) {
-                anyNote = true;
-                firstNote = std::min(firstNote, tick);
-                lastNote = std::max(lastNote, tick);
-            } else if (type == 0x80 || type == 0x90) {
-                lastNote = std::max(lastNote, tick);
-            } else if (type == 0xB0 && bytes[0] == 111) {
-                loopTick = std::min(loopTick, tick);
-            } else if (type == 0xB0 && bytes[0] == 7) {
-                facts.largestVolume = std::max(facts.largestVolume, bytes[1]);
-            }
-        }
-        totalTick = std::max(totalTick, tick);
-        ranges.push_back({begin, raw.size()});
+    // Where each span starts; the fill advances these to where each span ends.
+    std::vector<std::size_t> &spanEnd = survey.spans;
+    if (spanEnd.empty())
+        spanEnd.push_back(0); // a song without events still has one (empty) span
+    std::size_t largestSpan = 0;
+    std::size_t offset = 0;
+    for (std::size_t &c : spanEnd) {
+        largestSpan = std::max(largestSpan, c);
+        offset += std::exchange(c, offset);
     }
-    if (ranges.empty()) {
-        error = BRSERROR_BADSMF;
-        return nullptr;
-    }
+    Fill fill{events, spanEnd.data(), timeline->m_pool.data()};
+    walkTracks(data, size, tracksAt, trackCount, fill); // same bytes: accepted again
 
-    // Merge the tracks (each already in tick order): smallest tick first, then lower track.
-    if (ranges.size() == 1)
-        timeline->m_events.assign(raw.begin(), raw.end());
-    else
-        timeline->m_events = sortedByTick(raw);
-
-    // Tempo map: a change at the same tick as an earlier one replaces it.
+    // Each span sorted while it is in the cache, and read there for the tempo map and the
+    // SysEx list, which need the merged order.
+    std::unique_ptr<TimelineEvent[], ReleaseScratch> scratch(
+        static_cast<TimelineEvent *>(::operator new(std::max<std::size_t>(largestSpan, 1) * sizeof(TimelineEvent))));
     auto &tempo = timeline->m_tempo;
     tempo.push_back({0, kDefaultTempo, 0});
-    for (std::size_t i = 0; i < timeline->m_events.size(); ++i) {
-        const TimelineEvent &event = timeline->m_events[i];
-        if (event.kind == TimelineEvent::SysEx)
-            timeline->m_sysEx.push_back(std::uint32_t(i));
-        if (event.kind != TimelineEvent::Tempo)
-            continue;
-        TempoSegment &last = tempo.back();
-        if (event.tick == last.tick) {
-            last.usPerQuarter = event.value;
-            continue;
+    timeline->m_sysEx.reserve(survey.sysExCount);
+    std::size_t begin = 0;
+    for (const std::size_t end : spanEnd) {
+        sortSpan(events + begin, end - begin, scratch.get());
+        for (std::size_t i = begin; i < end; ++i) {
+            const TimelineEvent &event = events[i];
+            if (event.kind == TimelineEvent::Channel)
+                continue;
+            if (event.kind == TimelineEvent::SysEx) {
+                timeline->m_sysEx.push_back(std::uint32_t(i));
+                continue;
+            }
+            // Tempo map: a change at the same tick as an earlier one replaces it.
+            TempoSegment &last = tempo.back();
+            if (event.tick == last.tick) {
+                last.usPerQuarter = event.value;
+                continue;
+            }
+            const std::uint64_t start = last.startTime + std::uint64_t(event.tick - last.tick) * last.usPerQuarter;
+            tempo.push_back({event.tick, event.value, start});
         }
-        const std::uint64_t start = last.startTime + std::uint64_t(event.tick - last.tick) * last.usPerQuarter;
-        tempo.push_back({event.tick, event.value, start});
+        begin = end;
     }
 
-    facts.totalTick = std::int32_t(totalTick);
-    facts.firstNoteTick = anyNote ? std::int32_t(firstNote) : 0;
-    facts.lastNoteTick = anyNote ? std::int32_t(lastNote) : 0;
-    facts.loopTick = loopTick == kMaxTick ? -1 : std::int32_t(loopTick);
+    SongFacts &facts = timeline->m_facts;
+    facts = survey.facts;
+    facts.timeBase = division;
+    facts.totalTick = std::int32_t(survey.totalTick);
+    facts.firstNoteTick = survey.anyNote ? std::int32_t(survey.firstNote) : 0;
+    facts.lastNoteTick = survey.anyNote ? std::int32_t(survey.lastNote) : 0;
+    facts.loopTick = survey.loopTick == kMaxTick ? -1 : std::int32_t(survey.loopTick);
     return timeline;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "../Brisola.h"
@@ -20,6 +22,36 @@ struct TimelineEvent {
     Kind kind = Channel;
 };
 static_assert(sizeof(TimelineEvent) == 16, "keep events small: a 10 MB song holds millions");
+
+// The merged events: an array written once by the reader, then only read. Its storage is left
+// uninitialised until the reader writes every element (a std::vector would zero the tens of MB
+// of a large song first, only for them to be overwritten).
+class EventList {
+public:
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const TimelineEvent &operator[](std::size_t index) const { return m_data[index]; }
+    const TimelineEvent *data() const { return m_data.get(); }
+    const TimelineEvent *begin() const { return m_data.get(); }
+    const TimelineEvent *end() const { return m_data.get() + m_size; }
+
+private:
+    friend class SmfTimeline;
+    struct Release {
+        void operator()(TimelineEvent *events) const { ::operator delete(events); }
+    };
+    // Raw storage for `size` events: TimelineEvent is an aggregate, so the events exist as soon
+    // as the storage does and each is assigned before anything reads it.
+    explicit EventList(std::size_t size)
+        : m_data(static_cast<TimelineEvent *>(::operator new(std::max<std::size_t>(size, 1) * sizeof(TimelineEvent)))),
+          m_size(size)
+    {
+    }
+    EventList() = default;
+
+    std::unique_ptr<TimelineEvent[], Release> m_data;
+    std::size_t m_size = 0;
+};
 
 // Tempo change with the exact time it starts at, in units of 1/timeBase µs (an integer, so
 // that tick-to-time conversions never accumulate rounding).
@@ -50,7 +82,7 @@ public:
     static std::shared_ptr<const SmfTimeline> read(const std::uint8_t *data, std::size_t size,
                                                    BrsError &error);
 
-    const std::vector<TimelineEvent> &events() const { return m_events; }
+    const EventList &events() const { return m_events; }
     const std::uint8_t *pool() const { return m_pool.data(); }
     const std::vector<TempoSegment> &tempoMap() const { return m_tempo; }
     const SongFacts &facts() const { return m_facts; }
@@ -72,7 +104,7 @@ public:
     TBrs4SmfInformation information() const;
 
 private:
-    std::vector<TimelineEvent> m_events;
+    EventList m_events;
     std::vector<std::uint8_t> m_pool;
     std::vector<TempoSegment> m_tempo;
     std::vector<std::uint32_t> m_sysEx;

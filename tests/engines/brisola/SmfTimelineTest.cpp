@@ -141,6 +141,125 @@ TEST(SmfTimeline, MergesLargeAndCollidingTicksInOrder)
     }
 }
 
+namespace {
+
+// One controller event per (track, index): controller = track, channel and value = index, so
+// the merged list can be compared with a comparison sort of what was written.
+struct Written {
+    std::uint32_t tick;
+    int track;
+    int index;
+};
+
+void expectMergedLikeStableSort(std::vector<Written> written, const Bytes &song)
+{
+    std::stable_sort(written.begin(), written.end(), [](const Written &a, const Written &b) {
+        return a.tick != b.tick ? a.tick < b.tick : a.track < b.track;
+    });
+    auto timeline = readOk(song);
+    ASSERT_TRUE(timeline);
+    ASSERT_EQ(timeline->events().size(), written.size());
+    for (std::size_t n = 0; n < written.size(); ++n) {
+        const TimelineEvent &e = timeline->events()[n];
+        const Written &x = written[n];
+        ASSERT_EQ(e.tick, x.tick) << n;
+        ASSERT_EQ(e.bytes[1], x.track) << n;
+        ASSERT_EQ((e.bytes[0] & 0x0F) * 128 + e.bytes[2], x.index) << n;
+    }
+}
+
+} // namespace
+
+// Many tracks, some empty, with ticks on both sides of 4096-tick and 2^24 boundaries, far
+// beyond 2^24 (28 bits), and many tracks sharing a tick.
+TEST(SmfTimeline, MergesManyTracksAcrossWideTickRanges)
+{
+    std::mt19937 random(5);
+    const std::uint32_t marks[] = {0, 1, 4095, 4096, 4097, 8191, 8192, 65535, 65536, (1u << 24) - 1,
+                                   1u << 24, (1u << 24) + 4095, (1u << 24) + 4096, 1u << 27,
+                                   0x0FFFFE00}; // deltas stay below 2^28, the largest a file can hold
+    const int trackCount = 120;
+    std::vector<TrackBuilder> tracks(trackCount);
+    std::vector<Written> written;
+    for (int t = 0; t < trackCount; ++t) {
+        if (t % 7 == 3)
+            continue; // an empty track: End of Track only
+        std::vector<std::uint32_t> ticks;
+        const int count = 1 + int(random() % 200);
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t mark = marks[random() % std::size(marks)];
+            ticks.push_back(random() % 3 == 0 ? mark : mark + std::uint32_t(random() % 300));
+        }
+        std::sort(ticks.begin(), ticks.end());
+        for (int i = 0; i < count; ++i) {
+            tracks[t].cc(ticks[i], i / 128, t, i % 128);
+            written.push_back({ticks[i], t, i});
+        }
+    }
+    expectMergedLikeStableSort(written, smf(tracks));
+}
+
+TEST(SmfTimeline, MergesTracksWhoseEventsAreAllAtTickZero)
+{
+    std::vector<TrackBuilder> tracks(5);
+    std::vector<Written> written;
+    for (int t = 0; t < 5; ++t) {
+        for (int i = 0; i < 300; ++i) {
+            tracks[t].cc(0, i / 128, t, i % 128);
+            written.push_back({0, t, i});
+        }
+    }
+    expectMergedLikeStableSort(written, smf(tracks));
+}
+
+// Tracks that take turns within the same stretch of ticks, and one far denser than the rest.
+TEST(SmfTimeline, MergesTracksTakingTurnsAndOneDenseTrack)
+{
+    std::vector<TrackBuilder> tracks(4);
+    std::vector<Written> written;
+    for (int t = 0; t < 3; ++t) {
+        for (int i = 0; i < 50; ++i) {
+            const std::uint32_t tick = std::uint32_t(t * 1000 + i * 10);
+            tracks[t].cc(tick, 0, t, i);
+            written.push_back({tick, t, i});
+        }
+    }
+    for (int i = 0; i < 1500; ++i) {
+        const std::uint32_t tick = std::uint32_t(i * 3);
+        tracks[3].cc(tick, i / 128, 3, i % 128);
+        written.push_back({tick, 3, i});
+    }
+    expectMergedLikeStableSort(written, smf(tracks));
+}
+
+// SysEx indices and the tempo map follow the merged order, not the order the tracks were read.
+TEST(SmfTimeline, SysExIndicesAndTempoMapFollowTheMergedOrder)
+{
+    std::vector<TrackBuilder> tracks(3);
+    tracks[0].tempo(5000, 400000).sysEx(9000, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).cc(9000, 0, 1, 0);
+    tracks[1].sysEx(100, {0x41, 0xF7}).tempo(5000, 300000).tempo(20000, 250000);
+    tracks[2].tempo(100, 600000).sysEx(9000, {0x43, 0xF7});
+    auto t = readOk(smf(tracks));
+    ASSERT_TRUE(t);
+    std::vector<std::uint32_t> sysExTicks;
+    std::vector<std::uint8_t> firstDataBytes;
+    for (std::uint32_t index : t->sysExIndices()) {
+        const TimelineEvent &e = t->events()[index];
+        ASSERT_EQ(e.kind, TimelineEvent::SysEx);
+        sysExTicks.push_back(e.tick);
+        firstDataBytes.push_back(t->pool()[e.value + 1]);
+    }
+    EXPECT_EQ(sysExTicks, (std::vector<std::uint32_t>{100, 9000, 9000}));
+    EXPECT_EQ(firstDataBytes, (std::vector<std::uint8_t>{0x41, 0x7E, 0x43}));
+    // 100: 600000 (track 2), 5000: 300000 (track 1 replaces track 0's change), 20000: 250000.
+    ASSERT_EQ(t->tempoMap().size(), 4u);
+    EXPECT_EQ(t->tempoAtTick(99), 500000u);
+    EXPECT_EQ(t->tempoAtTick(100), 600000u);
+    EXPECT_EQ(t->tempoAtTick(5000), 300000u);
+    EXPECT_EQ(t->tempoAtTick(20000), 250000u);
+    EXPECT_EQ(t->timeOfTick(5000), 100ull * 500000 + 4900ull * 600000);
+}
+
 TEST(SmfTimeline, RunningStatusAcrossMetaAndUnknownChunksAreRead)
 {
     // Note on, running-status note off (velocity 0), a text meta event, then running status again.
