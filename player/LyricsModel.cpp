@@ -123,15 +123,13 @@ std::optional<int> followLyricRow(int index, int &lastLyricIndex, bool scrollToC
     return index;
 }
 
-int minimalScrollTop(int top, int visibleRows, int row)
+int minimalScrollOffset(int offset, int viewportExtent, int itemStart, int itemExtent)
 {
-    if (visibleRows < 1)
-        visibleRows = 1;
-    if (row < top)
-        return row;
-    if (row >= top + visibleRows)
-        return row - visibleRows + 1;
-    return top;
+    if (itemStart < offset || itemExtent >= viewportExtent)
+        return itemStart;
+    if (itemStart + itemExtent > offset + viewportExtent)
+        return itemStart + itemExtent - viewportExtent;
+    return offset;
 }
 
 } // namespace tonelark

@@ -58,9 +58,9 @@ bool isLyricRowHighlighted(const TSmfMetaEventString &lyrics, int row, qint64 no
 std::optional<int> followLyricRow(int index, int &lastLyricIndex, bool scrollToCurrent,
                                   int rowCount);
 
-// The first fully visible row after scrolling row `row` entirely into view as little as
-// needed, for a list whose first visible row is `top` and that shows `visibleRows` whole
-// rows (at least one is assumed).
-int minimalScrollTop(int top, int visibleRows, int row);
+// The scroll offset after bringing the item [itemStart, itemStart + itemExtent) entirely
+// into a viewport of `viewportExtent` at `offset`, moving as little as needed (an item
+// larger than the viewport is aligned at its start).
+int minimalScrollOffset(int offset, int viewportExtent, int itemStart, int itemExtent);
 
 } // namespace tonelark

@@ -90,8 +90,8 @@ TListView::TListView(QWidget *parent) : QTreeView(parent)
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Per row, so the scroll bar's value is the top row and its page the whole rows shown.
-    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // Per pixel: Qt's per-row mode walks every row between the old and the new top.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     header()->setMinimumSectionSize(0);
     header()->setStretchLastSection(false);
     // The selection stays as visible as with the focus.
@@ -118,24 +118,46 @@ QList<int> TListView::selectedRowsAscending() const
     return rows;
 }
 
+int TListView::uniformRowHeight() const
+{
+    if (m_rowHeight <= 0 && model() && model()->rowCount() > 0)
+        m_rowHeight = std::max(1, indexRowSizeHint(model()->index(0, 0)));
+    return std::max(1, m_rowHeight);
+}
+
 int TListView::wholeVisibleRows() const
 {
-    // In per-row mode Qt sets the page step to the number of rows that fit entirely.
-    return std::max(1, verticalScrollBar()->pageStep());
+    return std::max(1, viewport()->height() / uniformRowHeight());
 }
 
 int TListView::topRow() const
 {
-    return verticalScrollBar()->value();
+    return verticalScrollBar()->value() / uniformRowHeight();
 }
 
 void TListView::scrollRowIntoView(int row)
 {
     if (!model() || row < 0 || row >= model()->rowCount())
         return;
-    // QTreeView::scrollTo looks the row up by a search through its rows; the scroll bar
-    // of a flat per-row list gives the answer in constant time.
-    verticalScrollBar()->setValue(minimalScrollTop(topRow(), wholeVisibleRows(), row));
+    // QTreeView::scrollTo looks the row up by a search through its rows, and per-row
+    // scrolling walks every row between the old and the new top; with one row height
+    // the pixel offset is plain arithmetic.
+    const int height = uniformRowHeight();
+    verticalScrollBar()->setValue(minimalScrollOffset(verticalScrollBar()->value(),
+                                                      viewport()->height(), row * height, height));
+}
+
+void TListView::reset()
+{
+    m_rowHeight = 0;
+    QTreeView::reset();
+}
+
+void TListView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        m_rowHeight = 0;
+    QTreeView::changeEvent(event);
 }
 
 void TListView::keyPressEvent(QKeyEvent *event)

@@ -56,7 +56,7 @@ private:
 };
 
 // lvLyrics: a flat two-column list without headers, multi-row selection that stays visible
-// without the focus, scrolled per row. A double-click or Enter (any modifiers) asks to play
+// without the focus. A double-click or Enter (any modifiers) asks to play
 // from the selection.
 class TListView : public QTreeView {
     Q_OBJECT
@@ -71,15 +71,22 @@ public:
     void scrollRowIntoView(int row);
     // The number of rows the viewport shows whole (at least 1).
     int wholeVisibleRows() const;
-    // The first row at the top of the viewport.
+    // The row at the top of the viewport.
     int topRow() const;
+    // The height of every row (the rows share one height).
+    int uniformRowHeight() const;
+    void reset() override;
 
 signals:
     void playRequested();
 
 protected:
+    void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    mutable int m_rowHeight = 0; // 0: not measured since the last font or model change
 };
 
 } // namespace tonelark

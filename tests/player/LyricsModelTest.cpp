@@ -134,13 +134,17 @@ TEST(LyricFollowing, ScrollsOnlyWhenTheRowChanges)
 
 TEST(LyricFollowing, MinimalScroll)
 {
+    // Rows of 10 pixels in a viewport of 45.
     struct Case {
-        int top, visible, row, expected;
+        int offset, row, expected;
     } cases[] = {
-        {0, 5, 0, 0},  {0, 5, 4, 0},   {0, 5, 5, 1},   {0, 5, 20, 16}, {10, 5, 9, 9},
-        {10, 5, 12, 10}, {10, 5, 14, 10}, {10, 5, 15, 11}, {10, 0, 10, 10}, {10, 0, 11, 11},
+        {0, 0, 0},     {0, 3, 0},     {0, 4, 5},      {0, 20, 165},  {100, 9, 90},
+        {100, 10, 100}, {100, 13, 100}, {100, 14, 105}, {105, 14, 105},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(minimalScrollTop(c.top, c.visible, c.row), c.expected)
-            << c.top << " " << c.visible << " " << c.row;
+        EXPECT_EQ(minimalScrollOffset(c.offset, 45, c.row * 10, 10), c.expected)
+            << c.offset << " " << c.row;
+    // An item taller than the viewport is aligned at its start.
+    EXPECT_EQ(minimalScrollOffset(0, 45, 100, 60), 100);
+    EXPECT_EQ(minimalScrollOffset(300, 45, 100, 60), 100);
 }

@@ -120,14 +120,19 @@ private slots:
         QCOMPARE(w.lvLyrics->model()->rowCount(), 60);
         const int page = w.lvLyrics->wholeVisibleRows();
         QVERIFY(page >= 2 && page < 30);
+        const int viewportHeight = w.lvLyrics->viewport()->height();
+        const auto rowRect = [&w](int row) { return w.lvLyrics->visualRect(w.lvLyrics->model()->index(row, 1)); };
         tickAt(setup, 0);
         QCOMPARE(w.lastLyricIndex(), 0);
         QCOMPARE(w.lvLyrics->topRow(), 0);
-        tickAt(setup, page); // one below the last whole row: one row of scrolling
-        QCOMPARE(w.lvLyrics->topRow(), 1);
+        tickAt(setup, page - 1); // already whole in view: no scrolling
+        QCOMPARE(rowRect(0).top(), 0);
+        tickAt(setup, page + 1); // below: it ends at the viewport's bottom edge
+        QCOMPARE(rowRect(page + 1).bottom(), viewportHeight - 1);
         tickAt(setup, 40);
-        QCOMPARE(w.lvLyrics->topRow(), 40 - page + 1);
-        tickAt(setup, 5); // back up: the row becomes the top one
+        QCOMPARE(rowRect(40).bottom(), viewportHeight - 1);
+        tickAt(setup, 5); // above: it becomes the top row
+        QCOMPARE(rowRect(5).top(), 0);
         QCOMPARE(w.lvLyrics->topRow(), 5);
         // Following off: the index moves on, the list stays.
         w.pmiScrollToCurrentLyric->setChecked(false);
@@ -137,7 +142,7 @@ private slots:
         // Turning it on scrolls at once.
         w.pmiScrollToCurrentLyric->trigger();
         QVERIFY(w.pmiScrollToCurrentLyric->isChecked());
-        QCOMPARE(w.lvLyrics->topRow(), 50 - page + 1);
+        QCOMPARE(rowRect(50).bottom(), viewportHeight - 1);
         // Another page active: the step does not run.
         w.pagesInfo->setCurrentWidget(w.tabInfo);
         tickAt(setup, 10);
