@@ -15,7 +15,11 @@ QStringList qtNameFilters(const QString &pipeFilter)
         QStringList patterns = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
         for (QString &pattern : patterns)
             pattern = pattern.trimmed();
-        filters << QStringLiteral("%1 (%2)").arg(parts.at(i), patterns.join(QLatin1Char(' ')));
+        // Qt reads the patterns from the last parenthesised group; a description that already
+        // ends with exactly those patterns is shown as it stands instead of naming them twice.
+        const QString description = parts.at(i);
+        const QString group = QStringLiteral("(%1)").arg(patterns.join(QLatin1Char(' ')));
+        filters << (description.endsWith(group) ? description : description + QLatin1Char(' ') + group);
     }
     return filters;
 }

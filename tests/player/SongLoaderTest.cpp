@@ -530,10 +530,10 @@ TEST(QtNameFilters, PipeFilterBecomesQtFilters)
     EXPECT_EQ(qtNameFilters(QStringLiteral("スタンダードMIDIファイル (*.mid)|*.mid;*.midi|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
                                            "すべての対応ファイル|*.mid;*.midi;*.mml")),
               (QStringList{"スタンダードMIDIファイル (*.mid) (*.mid *.midi)",
-                           "テキスト音楽「サクラ」ファイル (*.mml) (*.mml)",
+                           "テキスト音楽「サクラ」ファイル (*.mml)",
                            "すべての対応ファイル (*.mid *.midi *.mml)"}));
     EXPECT_EQ(qtNameFilters(QStringLiteral("テキストファイル (*.txt)|*.txt")),
-              QStringList{"テキストファイル (*.txt) (*.txt)"});
+              QStringList{"テキストファイル (*.txt)"});
     EXPECT_TRUE(qtNameFilters(QStringLiteral("dangling")).isEmpty());
 }
 
