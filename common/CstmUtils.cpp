@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <limits>
 
 namespace tonelark {
 namespace {
@@ -158,6 +159,26 @@ QByteArray unicodeToAnsi(QStringView text)
     }
     result.resize(out - outStart);
     return result;
+}
+
+QString trimControlAndSpace(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return text.mid(begin, end - begin).toString();
+}
+
+int clampToInt(long double value)
+{
+    if (value >= static_cast<long double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (value <= static_cast<long double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
 }
 
 QString formatMinutesSeconds(qint64 milliseconds)

@@ -17,6 +17,12 @@ QString ansiToUnicode(QByteArrayView bytes);
 // Encodes to CP932. Never fails: each character CP932 cannot hold becomes '?'.
 QByteArray unicodeToAnsi(QStringView text);
 
+// The text without the characters U+0000..U+0020 at both ends (blanks and control codes).
+QString trimControlAndSpace(QStringView text);
+
+// A value cut toward zero into int, saturating at the ends of the range.
+int clampToInt(long double value);
+
 // "%.2d:%.2d" of a millisecond count: minutes (not wrapped at 60) and seconds, both by
 // truncating division.
 QString formatMinutesSeconds(qint64 milliseconds);

@@ -1,5 +1,7 @@
 #include "Gauges.h"
 
+#include "CstmUtils.h"
+
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,15 +19,6 @@ static_assert(std::numeric_limits<long double>::digits == 64,
               "ScaleByPercent needs the x87 80-bit extended type as long double");
 
 namespace {
-
-int clampToInt(long double value)
-{
-    if (value >= static_cast<long double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (value <= static_cast<long double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value); // truncates toward zero
-}
 
 // Fills the rectangle with exclusive right and bottom edges; an empty or inverted one
 // draws nothing.

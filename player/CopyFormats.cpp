@@ -1,5 +1,7 @@
 #include "CopyFormats.h"
 
+#include "CstmUtils.h"
+
 namespace tonelark {
 
 QString GetSeparatorText(qint32 &separatorType)
@@ -13,15 +15,8 @@ QString GetSeparatorText(qint32 &separatorType)
 
 QString TrimMetaText(const QString &text)
 {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 0x20)
-        --end;
-    if (begin == end)
-        return QStringLiteral("?");
-    return text.mid(begin, end - begin);
+    const QString trimmed = trimControlAndSpace(text);
+    return trimmed.isEmpty() ? QStringLiteral("?") : trimmed;
 }
 
 QString ShortenForMenu(const QString &text)

@@ -12,15 +12,6 @@ namespace tonelark {
 
 namespace {
 
-int clampToInt(long double value)
-{
-    if (value >= static_cast<long double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (value <= static_cast<long double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
-}
-
 // Floor(position / total × maximum), the quotient in extended precision; 0 for a total of
 // 0 instead of a division by zero.
 int scaledPosition(qint32 position, qint32 total, int maximum)

@@ -54,18 +54,6 @@ QStringList splitLines(const QString &text)
     return lines;
 }
 
-// Text with the characters U+0000..U+0020 removed from both ends.
-QString trimControlAndSpace(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 0x20)
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QString minutesSeconds(qint32 milliseconds)
 {
     return formatMinutesSeconds(milliseconds);

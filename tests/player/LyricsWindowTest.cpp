@@ -331,7 +331,7 @@ private slots:
 
     void contextMenuRunsInsideTheModalFlag()
     {
-        for (const QByteArray ini : {QByteArray("[Tonelark]\nShowInfo=1\n"),
+        for (const QByteArray &ini : {QByteArray("[Tonelark]\nShowInfo=1\n"),
                                      QByteArray("[Tonelark]\nShowInfo=1\nUseSystemContextMenu=1\n")}) {
             Setup setup;
             open(setup, 1, ini);
