@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace tonelark;
 
 TEST(AnsiCodec, RoundTripsJapaneseWithCp932Extensions)
@@ -67,4 +69,19 @@ TEST(Formats, TickPairAndWidth8)
     EXPECT_EQ(formatTickPair(0, 1920), "0 / 1920");
     EXPECT_EQ(formatWidth8(480), "     480");
     EXPECT_EQ(formatWidth8(123456789), "123456789");
+}
+
+TEST(Helpers, TrimControlAndSpaceKeepsInnerBlanksAndIdeographicSpace)
+{
+    EXPECT_EQ(trimControlAndSpace(QStringLiteral("\t\r\n  a b \x01")), "a b");
+    EXPECT_EQ(trimControlAndSpace(QStringLiteral("\u3000x\u3000")), QStringLiteral("\u3000x\u3000"));
+    EXPECT_TRUE(trimControlAndSpace(QStringLiteral(" \t ")).isEmpty());
+}
+
+TEST(Helpers, ClampToIntTruncatesTowardZeroAndSaturates)
+{
+    EXPECT_EQ(clampToInt(2.9L), 2);
+    EXPECT_EQ(clampToInt(-2.9L), -2);
+    EXPECT_EQ(clampToInt(1e30L), std::numeric_limits<int>::max());
+    EXPECT_EQ(clampToInt(-1e30L), std::numeric_limits<int>::min());
 }
