@@ -24,4 +24,4 @@ source "$top/scripts/test-servers.sh"
 start_test_servers
 trap stop_test_servers EXIT
 
-ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 300
+ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)" --timeout 300
