@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace tonelark;
@@ -88,6 +90,29 @@ TEST(LyricsExport, CopyTextInRowOrderWithCrLfAfterEachLine)
     EXPECT_EQ(lyricsCopyText(lyrics, {1, 1, 99, -1}), QStringLiteral("やよいの空は\r\n"));
 }
 
+// Limits the size of files this process writes; a write past it fails with EFBIG instead of
+// raising SIGXFSZ. Restored when it goes out of scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
+};
+
 TEST(LyricsExport, ReplacingKeepsTheOldFileWhenTheWriteFails)
 {
     QTemporaryDir dir;
@@ -102,6 +127,15 @@ TEST(LyricsExport, ReplacingKeepsTheOldFileWhenTheWriteFails)
     const std::optional<QString> error = replaceFileContents(path + QStringLiteral("/x.txt"), "x");
     ASSERT_TRUE(error.has_value());
     EXPECT_TRUE(error->contains(QStringLiteral("x.txt")));
+
+    // A write that fails half-way, as on a full disk: the old file and nothing else remains.
+    // A file-size limit makes writes fail even for root.
+    {
+        FileSizeLimit limit(8);
+        EXPECT_TRUE(replaceFileContents(path, QByteArray(65536, 'x')).has_value());
+    }
+    EXPECT_EQ(readAll(path), QByteArray("new"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({QStringLiteral("歌詞 file.txt")}));
 
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only folders";
