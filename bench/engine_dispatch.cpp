@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "SmfBytes.h"
 #include "Output.h"
 #include "RealtimeClock.h"
 
@@ -20,6 +21,8 @@ using namespace brisola;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using bench::putVarLen;
 
 // Records into storage reserved beforehand, so that recording never delays a later message.
 class StampingSink final : public MidiSink {
@@ -38,17 +41,6 @@ public:
     };
     std::vector<Stamp> m_stamps;
 };
-
-void putVarLen(std::vector<std::uint8_t> &out, std::uint32_t v)
-{
-    std::uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while (v >>= 7)
-        tmp[n++] = std::uint8_t(0x80 | (v & 0x7F));
-    while (n)
-        out.push_back(tmp[--n]);
-}
 
 // 960 ticks per quarter at 500 000 µs: one tick is 520.8 µs; gaps of 2–6 ticks (1–3 ms), notes
 // alternating on and off.

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "SmfBytes.h"
 #include "Brisola.h"
 #include "FluidSynthSink.h"
 
@@ -89,17 +90,7 @@ extern "C" fluid_audio_driver_t *new_fluid_audio_driver2(fluid_settings_t *setti
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void putVarLen(Bytes &out, std::uint32_t v)
-{
-    std::uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while (v >>= 7)
-        tmp[n++] = std::uint8_t(0x80 | (v & 0x7F));
-    while (n)
-        out.push_back(tmp[--n]);
-}
+using bench::putVarLen;
 
 // One track of (delta, bytes) events as a format-0 file, 480 ticks per quarter, 120 bpm.
 Bytes smf(const std::vector<std::pair<std::uint32_t, Bytes>> &events)

@@ -7,20 +7,12 @@
 #include <random>
 #include <vector>
 
+#include "SmfBytes.h"
 #include "Brisola.h"
 
 namespace {
 
-void putVarLen(std::vector<std::uint8_t> &out, std::uint32_t v)
-{
-    std::uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while (v >>= 7)
-        tmp[n++] = std::uint8_t(0x80 | (v & 0x7F));
-    while (n)
-        out.push_back(tmp[--n]);
-}
+using bench::putVarLen;
 
 // 16 tracks of notes, controllers, pitch bends, lyrics and tempo changes, running status as
 // sequencers write it, until the file reaches `bytes`.
