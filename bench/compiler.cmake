@@ -1,4 +1,4 @@
-# The MML compiler's libFuzzer target and its compile-time benchmark.
+# The MML compiler's libFuzzer target and its compile-time benchmarks.
 # Included from bench/CMakeLists.txt.
 
 if(TARGET dSakura_core AND TONELARK_FUZZ)
@@ -21,4 +21,9 @@ if(TARGET dSakura AND TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ)
   else()
     message(STATUS "mml_bench not built: needs Google Benchmark")
   endif()
+  # Compile time against the shape of the source; a plain program, no framework needed.
+  add_executable(mml_shapes_bench mml_shapes_bench.cpp)
+  target_link_libraries(mml_shapes_bench PRIVATE dSakura)
+  target_include_directories(mml_shapes_bench PRIVATE ${PROJECT_SOURCE_DIR}/compiler)
+  tonelark_target_defaults(mml_shapes_bench)
 endif()
