@@ -2,8 +2,9 @@
 # Included from bench/CMakeLists.txt.
 
 if(TARGET dSakura_core AND TONELARK_FUZZ)
-  # Seeds: bench/corpus/mml/ (copy them to a scratch folder before a run; libFuzzer writes
-  # new inputs into the corpus folder it is given).
+  # Seeds: bench/corpus/mml/. Run it with bench/fuzz_mml_compiler.sh, which copies them to a
+  # scratch folder (libFuzzer writes new inputs into its corpus folder) and sets long inputs
+  # and a per-input timeout.
   add_executable(fuzz_mml_compiler fuzz_mml_compiler.cpp)
   target_link_libraries(fuzz_mml_compiler PRIVATE dSakura_core)
   target_link_options(fuzz_mml_compiler PRIVATE -fsanitize=fuzzer)

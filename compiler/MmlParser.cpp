@@ -146,6 +146,9 @@ std::u32string prepareSource(std::u32string_view decoded)
     if (last > 0 && decoded[last - 1] == U'\x1A')
         length = last - 1;
 
+    // Full-width forms U+FF01..U+FF5E are the ASCII characters 0x21..0x7E; the full-width
+    // quotation mark stays, so what is a string does not change.
+    auto narrow = [](char32_t c) { return c >= U'\uFF01' && c <= U'\uFF5E' && c != U'\uFF02' ? c - 0xFF01 + 0x21 : c; };
     enum class State { Code, LineComment, BlockComment, String };
     State state = State::Code;
     std::u32string out;
@@ -157,13 +160,13 @@ std::u32string prepareSource(std::u32string_view decoded)
                 continue;
             c = U'\n';
         }
-        const char32_t next = i + 1 < length ? decoded[i + 1] : U'\0';
+        char32_t next = i + 1 < length ? decoded[i + 1] : U'\0';
+        if (state != State::String) {
+            c = narrow(c);
+            next = narrow(next);
+        }
         switch (state) {
         case State::Code:
-            // Full-width forms U+FF01..U+FF5E are the ASCII characters 0x21..0x7E; the
-            // full-width quotation mark stays, so what is a string does not change.
-            if (c >= U'\uFF01' && c <= U'\uFF5E' && c != U'\uFF02')
-                c = c - 0xFF01 + 0x21;
             if (c == U'"')
                 state = State::String;
             else if (c == U'/' && next == U'/')

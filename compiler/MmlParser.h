@@ -13,7 +13,7 @@ class MmlDiagnostics;
 
 // Makes a decoded source ready for the parser in one pass: CR LF and a lone CR become LF, a
 // trailing end-of-file mark (0x1A) is dropped, and full-width ASCII forms typed by a Japanese
-// input method (ｏ５, （１２０）) become their ASCII letters outside strings and comments.
+// input method (ｏ５, （１２０）, ／／) become their ASCII characters outside strings.
 std::u32string prepareSource(std::u32string_view decoded);
 
 // Reads a prepared source into an MmlProgram. Every scan moves forward (no rescans), so the

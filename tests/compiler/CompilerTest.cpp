@@ -175,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Dialect, NoteTest, ::testing::Values(
     NoteCase{"q100 // my song\rc // x\r\nd // y\ne\x1A\r\n", {{0, 60, 96}, {96, 62, 96}, {192, 64, 96}}},
     // Full-width forms as a Japanese input method types them.
     NoteCase{"ｑ１００ ｏ４ ｃ Tempo（120） Ｌ８ ｄ", {{0, 48, 96}, {96, 50, 48}}},
+    NoteCase{"ｑ１００ ｃ／／ｘ\nｄ／＊ \" ＊／ｅ", {{0, 60, 96}, {96, 62, 96}, {192, 64, 96}}},
     NoteCase{"q100 'c /* root */ e g' c", {{0, 60, 96}, {0, 64, 96}, {0, 67, 96}, {96, 60, 96}}}));
 
 TEST_F(CompilerTest, VelocityAndRepeatedKeysReleaseBeforeTheyStrikeAgain)
