@@ -506,8 +506,10 @@ void MmlParser::scanWord(size_t start)
         m_wordName = name;
         return;
     }
-    // "Tempo120": a long name without "=" cannot be read letter by letter either; one message.
-    if (!m_wordNamed && word.size() >= 4 && findWord(word)) {
+    // "Tempo120", "CH10", "TR2": a name without "=" is one mistake with one message, not
+    // letters read one by one. Small letters that read as commands stay so ("rev100").
+    if (!m_wordNamed && findWord(word)
+        && ((isUpper(word[0]) && word.size() >= 2) || !std::all_of(word.begin(), word.end(), isCommandLetter))) {
         error(m_wordBegin, quoted(word) + "の後に「=値」か「(値)」が必要です。");
         m_pos = m_wordEnd;
         return;

@@ -450,7 +450,8 @@ INSTANTIATE_TEST_SUITE_P(Messages, ErrorTest, ::testing::Values(
     ErrorCase{"c \x1A d", "1行目: 未定義のコマンド「0x1A」があります。"},
     ErrorCase{"v+10", "1行目: 「v」の値に符号「+」は付けられません（相対的な指定はできません）。"},
     ErrorCase{"o-1", "1行目: 「o」の値に符号「-」は付けられません（相対的な指定はできません）。"},
-    ErrorCase{"Tempo120", "1行目: 「Tempo」の後に「=値」か「(値)」が必要です。"}));
+    ErrorCase{"Tempo120", "1行目: 「Tempo」の後に「=値」か「(値)」が必要です。"},
+    ErrorCase{"c\nCH10 c", "2行目: 「CH」の後に「=値」か「(値)」が必要です。"}));
 
 // Each mistake gives exactly one message, on its own line, and nothing after it.
 TEST_F(CompilerTest, OneMessagePerMistake)
