@@ -1,14 +1,21 @@
 // Compile time against the shape of the source. The compile runs on the window's thread, so
 // a source whose time grows faster than its size freezes the player. Each shape is compiled
-// through the library's C entry (file written when it compiles) at 256 KB and 1 MB; the
-// table shows the best of three runs, how the time grew when the size grew fourfold
-// (4 is linear, 16 quadratic), and the 1 MB time against the 1 MB source with one statement
-// per line. Exits 1 when a shape breaks the limits below.
+// through the library's C entry (file written when it compiles) at 1 MB and 4 MB, each size
+// in a fresh process as the player's first compile would be. The table shows that first
+// compile at 1 MB, and the best of the repeated runs after it: the 1 MB time against the 1 MB
+// source with one statement per line, and how the time grew when the size grew fourfold
+// (4 is linear, 16 quadratic; less than 4 where a 4 MB source meets the compiler's event
+// limit and stops). Repeated runs keep their memory (no trimming back to the system), and
+// both sizes are far beyond the processor's caches, so neither page faults (expensive on
+// this virtual machine) nor cache effects blur the growth. Exits 1 when a shape breaks the
+// limits below.
 //
 // Usage: mml_shapes_bench [runs]
 
 #include "dSakura.h"
 
+#include <malloc.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +27,8 @@
 
 namespace {
 
-constexpr size_t kSmall = 256 * 1024;
-constexpr size_t kLarge = 1024 * 1024;
+constexpr size_t kSize = 1024 * 1024;
+constexpr size_t kLarger = 4 * kSize;
 constexpr double kMaxSeconds = 0.5;     // no 1 MB source may take longer
 constexpr double kMaxRatio = 3.0;       // the slowest shape against the reference
 constexpr double kMaxGrowth = 6.0;      // 4x the size, at most 6x the time
@@ -42,17 +49,49 @@ std::string build(const Shape &shape, size_t size)
     return source + shape.tail;
 }
 
-double secondsFor(const std::string &source, const std::string &path, int runs)
+struct Timing
 {
-    std::vector<char> message(1024);
-    double best = 1e9;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        MMLtoMIDI(source.c_str(), path.c_str(), message.data());
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count());
+    double first = 0; // seconds
+    double best = 0;
+};
+
+// Runs the compiles in a child process, so every measurement starts from a fresh heap.
+Timing measure(const Shape &shape, size_t size, const std::string &path, int runs)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::abort();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string source = build(shape, size);
+        std::vector<char> message(1024);
+        Timing timing{0, 1e9};
+        for (int i = 0; i <= runs; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            MMLtoMIDI(source.c_str(), path.c_str(), message.data());
+            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+            if (i == 0) {
+                timing.first = elapsed.count();
+                // From here on keep freed memory in the process.
+                mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+                mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+            } else {
+                timing.best = std::min(timing.best, elapsed.count());
+            }
+        }
+        const ssize_t written = ::write(fds[1], &timing, sizeof timing);
+        ::_exit(written == sizeof timing ? 0 : 1);
     }
-    return best;
+    ::close(fds[1]);
+    Timing timing;
+    const ssize_t got = ::read(fds[0], &timing, sizeof timing);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (got != sizeof timing)
+        std::abort();
+    return timing;
 }
 
 } // namespace
@@ -91,27 +130,33 @@ int main(int argc, char **argv)
     // Ｔｅｍｐｏ（１２０）c%1 per line, in CP932.
     all[15].unit = "\x82\x73\x82\x85\x82\x8D\x82\x90\x82\x8F\x81\x69\x82\x50\x82\x51\x82\x4F\x81\x6A" "c%1\n";
 
-    std::printf("%-34s %12s %12s %8s %10s\n", "shape", "256 KB (ms)", "1 MB (ms)", "growth", "vs. ref");
+    std::printf("%-32s %11s %11s %8s %11s %7s\n", "shape", "1 MB first", "1 MB best", "vs. ref", "4 MB best",
+                "growth");
     double reference = 0;
     double slowestOfThree = 0;
+    double slowestFirst = 0;
     bool pass = true;
     for (size_t i = 0; i < all.size(); ++i) {
-        const double small = secondsFor(build(all[i], kSmall), path, runs);
-        const double large = secondsFor(build(all[i], kLarge), path, runs);
+        const Timing mb = measure(all[i], kSize, path, runs);
         if (i == 0)
-            reference = large;
+            reference = mb.best;
         else if (i <= 3)
-            slowestOfThree = std::max(slowestOfThree, large);
-        const double growth = large / small;
-        const bool ok = large <= kMaxSeconds && growth <= kMaxGrowth;
+            slowestOfThree = std::max(slowestOfThree, mb.best);
+        slowestFirst = std::max(slowestFirst, mb.first);
+        // A shape that is already too slow at 1 MB would take minutes at 4 MB.
+        const bool fast = mb.first <= kMaxSeconds && mb.best <= kMaxSeconds;
+        const Timing larger = fast ? measure(all[i], kLarger, path, runs) : Timing{0, 1e9};
+        const double growth = larger.best / mb.best;
+        const bool ok = fast && growth <= kMaxGrowth;
         pass = pass && ok;
-        std::printf("%-34s %12.1f %12.1f %8.1f %9.2fx%s\n", all[i].name, small * 1e3, large * 1e3, growth,
-                    large / reference, ok ? "" : "  <-- too slow");
+        std::printf("%-32s %8.1f ms %8.1f ms %7.2fx %8.1f ms %7.1f%s\n", all[i].name, mb.first * 1e3, mb.best * 1e3,
+                    mb.best / reference, larger.best * 1e3, growth, ok ? "" : "  <-- too slow");
     }
     const double ratio = slowestOfThree / reference;
     const bool ratioOk = ratio <= kMaxRatio;
     std::printf("\nslowest of the three former quadratic shapes at 1 MB: %.1f ms, %.2fx the reference (limit %.0fx)%s\n",
                 slowestOfThree * 1e3, ratio, kMaxRatio, ratioOk ? "" : "  <-- too slow");
+    std::printf("slowest first compile of a 1 MB shape: %.1f ms\n", slowestFirst * 1e3);
     std::printf("every 1 MB shape within %.0f ms and growing at most %.0fx for 4x the size: %s\n", kMaxSeconds * 1e3,
                 kMaxGrowth, pass ? "yes" : "NO");
     std::remove(path.c_str());

@@ -77,9 +77,11 @@ bool MmlInterpreter::lengthTicks(size_t index, const MmlCommand &command, int64_
 {
     m_timeStarted = true;
     ticks = 0;
-    for (uint32_t i = 0; i < command.lengthCount; ++i) {
+    for (uint32_t i = 0; i < std::max<uint32_t>(command.lengthCount, 1); ++i) {
         int64_t part = 0;
-        if (!partTicks(index, command, m_program.lengths[command.lengthBegin + i], part))
+        // No parts stands for the track's plain `l` length.
+        const MmlLengthPart given = command.lengthCount == 0 ? MmlLengthPart{} : m_program.lengths[command.lengthBegin + i];
+        if (!partTicks(index, command, given, part))
             return false;
         ticks += part;
         if (ticks > kMaxTick) {

@@ -135,8 +135,9 @@ constexpr int kMetaLyric = 0x05;
 
 } // namespace
 
-std::u32string prepareSource(std::u32string_view decoded)
+void prepareSource(std::u32string &text)
 {
+    const std::u32string_view decoded = text;
     // An end-of-file mark left by an old editor, possibly followed by the line end the player
     // adds to every line, is not part of the song.
     size_t length = decoded.size();
@@ -151,8 +152,9 @@ std::u32string prepareSource(std::u32string_view decoded)
     auto narrow = [](char32_t c) { return c >= U'\uFF01' && c <= U'\uFF5E' && c != U'\uFF02' ? c - 0xFF01 + 0x21 : c; };
     enum class State { Code, LineComment, BlockComment, String };
     State state = State::Code;
-    std::u32string out;
-    out.reserve(length);
+    // Writes never overtake reads (w <= i), so the look-ahead at decoded[i + 1] is unchanged.
+    size_t w = 0;
+    auto put = [&text, &w](char32_t c) { text[w++] = c; };
     for (size_t i = 0; i < length; ++i) {
         char32_t c = decoded[i];
         if (c == U'\r') {
@@ -173,8 +175,8 @@ std::u32string prepareSource(std::u32string_view decoded)
                 state = State::LineComment;
             else if (c == U'/' && next == U'*') {
                 state = State::BlockComment;
-                out.push_back(c);
-                out.push_back(next);
+                put(c);
+                put(next);
                 ++i;
                 continue;
             }
@@ -190,16 +192,16 @@ std::u32string prepareSource(std::u32string_view decoded)
         case State::BlockComment:
             if (c == U'*' && next == U'/') {
                 state = State::Code;
-                out.push_back(c);
-                out.push_back(next);
+                put(c);
+                put(next);
                 ++i;
                 continue;
             }
             break;
         }
-        out.push_back(c);
+        put(c);
     }
-    return out;
+    text.resize(w);
 }
 
 MmlParser::MmlParser(std::u32string_view source, const Cp932Codec &codec, MmlDiagnostics &diagnostics)
@@ -756,6 +758,11 @@ bool MmlParser::parseLength(uint32_t &begin, uint32_t &count)
         m_program.lengths.push_back(part);
     }
     count = static_cast<uint32_t>(m_program.lengths.size() - begin);
+    // The plain `l` length, by far the most common, is stored as no parts at all.
+    if (count == 1 && m_program.lengths[begin].kind == MmlLengthPart::Default && m_program.lengths[begin].dots == 0) {
+        m_program.lengths.resize(begin);
+        count = 0;
+    }
     return true;
 }
 

@@ -14,7 +14,8 @@ class MmlDiagnostics;
 // Makes a decoded source ready for the parser in one pass: CR LF and a lone CR become LF, a
 // trailing end-of-file mark (0x1A) is dropped, and full-width ASCII forms typed by a Japanese
 // input method (ｏ５, （１２０）, ／／) become their ASCII characters outside strings.
-std::u32string prepareSource(std::u32string_view decoded);
+// Works in place (the text only shrinks), so a large source is not held twice.
+void prepareSource(std::u32string &text);
 
 // Reads a prepared source into an MmlProgram. Every scan moves forward (no rescans), so the
 // time is linear in the input whatever its shape. Reports each syntax error once with its
