@@ -115,7 +115,7 @@ Timing measure(const Shape &shape, size_t size, const std::string &path, int run
 
 int main(int argc, char **argv)
 {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const std::string path = "/tmp/tonelark-mml-shapes-" + std::to_string(::getpid()) + ".mid";
     SetErrMsgLen(1024);
 
