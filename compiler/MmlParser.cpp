@@ -402,8 +402,8 @@ void MmlParser::parseStatement()
         return;
     case U'"': {
         std::u32string ignored;
-        parseString(ignored);
-        error(start, "文字列の前にコマンドがありません。");
+        if (parseString(ignored)) // an unclosed one is reported as that, once
+            error(start, "文字列の前にコマンドがありません。");
         return;
     }
     case Cp932Codec::kInvalid:
