@@ -1,5 +1,6 @@
 #include "BrisolaEngine.h"
 #include "Convex.h"
+#include "FileNames.h"
 #include "HandOver.h"
 #include "InstanceLock.h"
 #include "Settings.h"
@@ -28,7 +29,8 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.lockFile),
                          qPrintable(lock.errorString()));
         QCoreApplication app(argc, argv);
-        return handOverToRunningInstance(names.server, QCoreApplication::arguments().mid(1),
+        // By their bytes: Qt's own decoding loses names that are no UTF-8.
+        return handOverToRunningInstance(names.server, commandLineArguments(argc, argv),
                                          QDir::currentPath(), stderr);
     }
 
@@ -49,10 +51,10 @@ int main(int argc, char *argv[])
     BrisolaEngine engine;
     int exitCode = 0;
     {
-        TfrmTonelark2Main window(engine, ini, QApplication::arguments().mid(1));
+        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
-            window.BRSLoad(fileName);
+            window.BRSLoad(pathFromArgument(fileName));
             refreshTrayTip(window, window.applicationTitle());
         });
         if (debugMode)

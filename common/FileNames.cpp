@@ -170,6 +170,14 @@ QString pathFromArgument(const QString &argument)
     return path.isEmpty() ? argument : path;
 }
 
+QStringList commandLineArguments(int argc, const char *const *argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << pathFromArgument(decodeFileName(argv[i]));
+    return arguments;
+}
+
 QString resolveDialogPath(const QString &path)
 {
     if (!path.contains(QChar(QChar::ReplacementCharacter)) || pathExists(path) || !path.startsWith(u'/'))

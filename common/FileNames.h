@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 // File names as the file system holds them. Linux names are bytes; names unpacked from old
@@ -31,6 +32,9 @@ QString localPathFromFileUri(QStringView uri);
 // A command-line argument or handed-over text as a path: a "file:" URI becomes its local
 // path, anything else stays as it is.
 QString pathFromArgument(const QString &argument);
+
+// The program's arguments after argv[0], each by its bytes, "file:" URIs as their paths.
+QStringList commandLineArguments(int argc, const char *const *argv);
 
 // The path the open dialog returned. Dialogs name files through QFile::decodeName, so a
 // name with non-UTF-8 bytes comes back with U+FFFD and names nothing; each such part is

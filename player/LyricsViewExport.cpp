@@ -4,6 +4,7 @@
 #include "LyricsModel.h"
 #include "Ui.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -94,7 +95,9 @@ bool saveLyricsFile(Ui &ui, bool &inModalLoop, const QString &proposedName, bool
     SaveFileRequest request;
     request.filters = qtNameFilters(kSaveFilter);
     request.defaultSuffix = QStringLiteral("txt");
-    request.fileName = proposedName;
+    request.fileName = QFileInfo(proposedName).fileName();
+    if (proposedName.contains(u'/'))
+        request.folder = QFileInfo(proposedName).path();
     request.classicDialog = classicDialog;
     const QString path = ui.getSaveFileName(request);
     if (path.isEmpty())

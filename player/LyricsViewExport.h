@@ -48,7 +48,7 @@ QString lyricsCopyText(const TSmfMetaEventString &lyrics, QList<int> rows);
 std::optional<QString> replaceFileContents(const QString &path, const QByteArray &bytes);
 
 // One save command: sets `inModalLoop`, asks `ui` for the file (dialogSaveFile preset with
-// `proposedName`), builds the lines with `lines` only after the dialog closed with a file,
+// `proposedName`, which may lead with the folder the dialog starts in), builds the lines with `lines` only after the dialog closed with a file,
 // writes them and shows a failure through `ui`. `inModalLoop` is false again when it
 // returns, whatever happened. Returns whether a file was written.
 bool saveLyricsFile(Ui &ui, bool &inModalLoop, const QString &proposedName, bool classicDialog,

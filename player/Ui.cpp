@@ -47,6 +47,8 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog.selectedFiles();
@@ -62,6 +64,8 @@ QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
     dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted)
         return {};

@@ -3,6 +3,7 @@
 #include "CopyFormats.h"
 #include "CstmUtils.h"
 #include "Engine.h"
+#include "FileNames.h"
 #include "FontSetup.h"
 #include "LyricsModel.h"
 #include "LyricsViewExport.h"
@@ -17,7 +18,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -48,8 +51,8 @@ namespace tonelark {
 namespace {
 
 const QString kOpenFilter = QStringLiteral(
-    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
-    "すべての対応ファイル|*.mid;*.midi;*.mml");
+    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi;*.kar|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
+    "すべての対応ファイル|*.mid;*.midi;*.kar;*.mml");
 constexpr int kOpenFilterSelected = 2; // "すべての対応ファイル"
 
 const char *const kImageFiles[] = {
@@ -481,6 +484,11 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
 {
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    if (outcome != LoadOutcome::MissingFile)
+        m_dialogFolder = QFileInfo(QDir(QDir::currentPath()).absoluteFilePath(fileName)).path();
+    // The info area a failure opened closes again once a song loads.
+    if (outcome == LoadOutcome::Success && m_infoShownForFailure)
+        toolButtonOfInfoClick();
     return outcome;
 }
 
@@ -498,9 +506,12 @@ void TfrmTonelark2Main::toolButtonOfOpenClick()
     request.selectedFilter = kOpenFilterSelected;
     request.defaultSuffix = QStringLiteral("mid");
     request.classicDialog = m_settings.UseClassicDialogForFile;
-    const QString fileName = m_ui->getOpenFileName(request);
-    if (!fileName.isEmpty())
+    request.folder = m_dialogFolder.isEmpty() ? QDir::homePath() : m_dialogFolder;
+    const QString fileName = resolveDialogPath(m_ui->getOpenFileName(request));
+    if (!fileName.isEmpty()) {
+        m_dialogFolder = QFileInfo(fileName).path();
         BRSLoad(fileName);
+    }
     m_inModalLoop = false;
 }
 
@@ -551,6 +562,7 @@ void TfrmTonelark2Main::toolButtonOfPinClick()
 
 void TfrmTonelark2Main::toolButtonOfInfoClick()
 {
+    m_infoShownForFailure = false;
     const bool visible = !pagesInfo->isVisibleTo(this);
     pagesInfo->setVisible(visible);
     toolButtonOfInfo->setChecked(visible);
@@ -705,7 +717,7 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
 {
     WindowSnapshot atClose;
     atClose.AlwaysOnTop = toolButtonOfPin->isChecked();
-    atClose.ShowInfo = toolButtonOfInfo->isChecked();
+    atClose.ShowInfo = toolButtonOfInfo->isChecked() && !m_infoShownForFailure;
     atClose.Left = pos().x();
     atClose.Top = pos().y();
     // A failed save at close is not reported: the user is leaving.
@@ -724,8 +736,9 @@ void TfrmTonelark2Main::dropEvent(QDropEvent *event)
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
     // Only the first dropped file; the others are ignored.
+    // The URL's own bytes: toLocalFile() would turn a name that is no UTF-8 into U+FFFD.
     if (!urls.isEmpty())
-        BRSLoad(urls.first().toLocalFile());
+        BRSLoad(pathFromArgument(urls.first().toString(QUrl::FullyEncoded)));
 }
 
 void TfrmTonelark2Main::showEvent(QShowEvent *event)
@@ -810,6 +823,15 @@ void TfrmTonelark2Main::setTabVisible(InfoPage page, bool visible)
 
 void TfrmTonelark2Main::setActivePage(InfoPage page)
 {
+    pagesInfo->setCurrentIndex(static_cast<int>(page));
+}
+
+void TfrmTonelark2Main::showFailure(InfoPage page)
+{
+    if (!pagesInfo->isVisibleTo(this)) {
+        toolButtonOfInfoClick();
+        m_infoShownForFailure = true;
+    }
     pagesInfo->setCurrentIndex(static_cast<int>(page));
 }
 
@@ -980,7 +1002,8 @@ void TfrmTonelark2Main::pmiSaveLyricsOnlyClick(QObject *sender)
     const LyricsSaveFormat format = sender == pmiSaveLyricsAndDetails
                                         ? LyricsSaveFormat::TimesAndLyrics
                                         : LyricsSaveFormat::LyricsOnly;
-    saveLyricsFile(*m_ui, m_inModalLoop, m_saveFileName, m_settings.UseClassicDialogForFile, [&] {
+    const QString proposed = m_dialogFolder.isEmpty() ? m_saveFileName : QDir(m_dialogFolder).filePath(m_saveFileName);
+    saveLyricsFile(*m_ui, m_inModalLoop, proposed, m_settings.UseClassicDialogForFile, [&] {
         LyricsHeading heading;
         heading.include = pmiLyricsIncludeMetaText->isChecked();
         heading.titleFirst = pmiLyricsPreferTitleToCopyright->isChecked();

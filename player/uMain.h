@@ -93,6 +93,7 @@ public:
     // The title the taskbar and the notification area show: the caption after a load.
     QString applicationTitle() const { return m_applicationTitle; }
     QString saveFileName() const { return m_saveFileName; }
+    QString dialogFolder() const { return m_dialogFolder; }
     const LoadedSong &song() const { return m_loader->song(); }
     const Transport &transport() const { return *m_transport; }
     PlaybackMonitor &monitor() { return *m_monitor; }
@@ -244,6 +245,7 @@ private:
     void setSaveFileName(const QString &fileName) override;
     void setTabVisible(InfoPage page, bool visible) override;
     void setActivePage(InfoPage page) override;
+    void showFailure(InfoPage page) override;
     void setInModalLoop(bool inModalLoop) override;
     void appendCompileMessage(const QString &line) override;
     void setCommentsText(const QStringList &lines) override;
@@ -274,6 +276,10 @@ private:
     bool m_firstShowDone = false;
     int m_lastLyricIndex = -1;
     QString m_saveFileName;
+    // Where the open and save dialogs start: the folder of the song last loaded or chosen.
+    QString m_dialogFolder;
+    // The info area is open only because a failed load opened it.
+    bool m_infoShownForFailure = false;
     QList<QIcon> m_imageListOfToolbar;
     LyricsModel *m_lyricsModel = nullptr;
     LyricsDelegate *m_lyricsDelegate = nullptr;

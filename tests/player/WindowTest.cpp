@@ -4,7 +4,9 @@
 #include "uMain.h"
 
 #include <QAction>
+#include <QDropEvent>
 #include <QFontDatabase>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -13,6 +15,9 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace tonelark;
 using namespace tonelark::test;
@@ -237,17 +242,100 @@ private slots:
         const OpenFileRequest &request = setup.ui.openRequests.first();
         QCOMPARE(request.filters.size(), 3);
         QCOMPARE(request.selectedFilter, 2);
-        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.mml)"));
+        QCOMPARE(request.filters[0], QStringLiteral("スタンダードMIDIファイル (*.mid) (*.mid *.midi *.kar)"));
+        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.kar *.mml)"));
+        // The first dialog starts in the home folder, not the program's working folder.
+        QCOMPARE(request.folder, QDir::homePath());
         QCOMPARE(request.defaultSuffix, QStringLiteral("mid"));
         QVERIFY(request.classicDialog);
         QCOMPARE(window->editTitle->text(), QStringLiteral("選んだ曲"));
         QVERIFY(!window->inModalLoop());
 
-        // Cancelling loads nothing.
+        // Cancelling loads nothing; the dialog now starts in the song's folder.
         setup.engine.calls.clear();
         setup.ui.nextOpenFileName.clear();
         window->actionOpen->trigger();
         QVERIFY(setup.engine.calls.isEmpty());
+        QCOMPARE(setup.ui.openRequests.last().folder, dir.path());
+    }
+
+    // A name in CP932 bytes comes back from the dialog (Qt's decoding) and from a drop (a
+    // URL) in forms Qt itself cannot open; both reach the file.
+    void cp932NamedFileOpensFromTheDialogAndByDrop()
+    {
+        QTemporaryDir dir;
+        const QByteArray nameBytes = QFile::encodeName(dir.path()) + '/' + unicodeToAnsi(u"歌.mid");
+        QFile out;
+        const int fd = ::open(nameBytes.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        QVERIFY(fd >= 0 && out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        out.write(SmfBuilder().title(QStringLiteral("古い名前")).note(0, 60, 10).bytes());
+        out.close();
+        auto cleanup = qScopeGuard([&] { ::unlink(nameBytes.constData()); });
+
+        Setup setup;
+        auto window = makeWindow(setup);
+        setup.ui.nextOpenFileName = QFile::decodeName(nameBytes);
+        window->toolButtonOfOpen->click();
+        QCOMPARE(window->editTitle->text(), QStringLiteral("古い名前"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("\uFFFD\uFFFD.mid - Tonelark"));
+
+        const QString other = dir.filePath(QStringLiteral("other.mid"));
+        QVERIFY(writeFile(other, SmfBuilder().title(QStringLiteral("別の曲")).note(0, 60, 10).bytes()));
+        QCOMPARE(window->BRSLoad(other), LoadOutcome::Success);
+        QByteArray encoded = "file://";
+        for (char c : nameBytes)
+            encoded += c == '/' ? QByteArray("/") : '%' + QByteArray(1, c).toHex();
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded(encoded)});
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // Without a drag in progress the application would not pass a drop on; call the
+        // window's handler as the application does.
+        struct DropAccess : TfrmTonelark2Main {
+            using TfrmTonelark2Main::dropEvent;
+        };
+        constexpr auto handler = &DropAccess::dropEvent;
+        (window.get()->*handler)(&drop);
+        QVERIFY(setup.ui.errors.isEmpty());
+        QCOMPARE(window->editTitle->text(), QStringLiteral("古い名前"));
+    }
+
+    // A damaged file after a song with lyrics: the info area opens (ShowInfo stays as it
+    // was), the parser's message is in front, and no line of the previous song remains.
+    void damagedFileShowsItsMessageInFront()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath(QStringLiteral("good.mid"));
+        const QString bad = dir.filePath(QStringLiteral("bad.mid"));
+        QVERIFY(writeFile(good, SmfBuilder().lyric(0, QStringLiteral("うた")).note(0, 60, 480).bytes()));
+        QVERIFY(writeFile(bad, SmfBuilder().lyric(0, QStringLiteral("うた")).bytes().left(30)));
+
+        Setup setup;
+        auto window = makeWindow(setup);
+        QCOMPARE(window->BRSLoad(good), LoadOutcome::Success);
+        QVERIFY(!window->pagesInfo->isVisibleTo(window.get()));
+        QCOMPARE(window->BRSLoad(bad), LoadOutcome::ParseError);
+        QVERIFY(window->pagesInfo->isVisibleTo(window.get()));
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+        QVERIFY(window->memoComments->toPlainText().startsWith(QStringLiteral("[SMFパーサー]\n")));
+        QCOMPARE(window->lvLyrics->model()->rowCount(), 0);
+        QVERIFY(!window->pagesInfo->isTabVisible(2));
+        QVERIFY(!window->toolButtonOfPlay->isEnabled());
+
+        // The next song closes it again; and a close right after a failure stores nothing.
+        QCOMPARE(window->BRSLoad(good), LoadOutcome::Success);
+        QVERIFY(!window->pagesInfo->isVisibleTo(window.get()));
+        window->BRSLoad(bad);
+        window->close();
+        QVERIFY(!setup.ini.ValueExists(u"Tonelark", u"ShowInfo"));
+
+        // With the info area open and the lyrics in front, the failure takes the front.
+        Setup shown;
+        auto other = makeWindow(shown, "[Tonelark]\nShowInfo=1\n");
+        QCOMPARE(other->BRSLoad(good), LoadOutcome::Success);
+        QCOMPARE(other->pagesInfo->currentWidget(), other->tabLyrics);
+        other->BRSLoad(bad);
+        QCOMPARE(other->pagesInfo->currentWidget(), other->tabInfo);
+        QCOMPARE(other->lvLyrics->model()->rowCount(), 0);
     }
 
     void missingCommandLineFileStillOpensTheWindow()
