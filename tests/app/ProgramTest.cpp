@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <future>
 #include <sys/stat.h>
@@ -181,6 +182,7 @@ void ProgramTest::installPutsEverythingInPlace()
     const QByteArray types = mime.readAll();
     QVERIFY(types.contains("type=\"text/x-mml\""));
     QVERIFY(types.contains("pattern=\"*.mml\""));
+    QVERIFY(types.contains("<mime-type type=\"audio/midi\">\n    <glob pattern=\"*.kar\"/>"));
     QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/share/icons/hicolor/scalable/apps/tonelark.svg")));
 }
 
@@ -199,6 +201,12 @@ void ProgramTest::secondStartHandsOverTheSongAndEnds()
     QVERIFY2(clock.elapsed() < 10000, QByteArray::number(clock.elapsed()));
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("曲 with space.mid - Tonelark")));
     QCOMPARE(m_first.state(), QProcess::Running);
+
+    // A file manager's URI names the file it encodes.
+    const QString other = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                                   m_root.filePath(QStringLiteral("songs/歌 #2.mid")));
+    QVERIFY(runSecond({QUrl::fromLocalFile(other).toString(QUrl::FullyEncoded)}, m_root.path(), exitCode));
+    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("歌 #2.mid - Tonelark")));
 }
 
 void ProgramTest::mmlSongCompilesThroughTheInstalledCompiler()
