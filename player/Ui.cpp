@@ -1,11 +1,43 @@
 #include "Ui.h"
 
+#include "FileNames.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace tonelark {
+
+namespace {
+
+// Qt's own dialog shows a name that is no UTF-8 with U+FFFD and then refuses it as missing;
+// this one accepts such a pick when it names exactly one real file.
+class OpenFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString resolvedFile() const { return m_resolved; }
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && !QFileInfo::exists(files.first())) {
+            const QString resolved = resolveDialogPath(files.first());
+            if (resolved != files.first() && pathExists(resolved) && !isFolder(resolved)) {
+                m_resolved = resolved;
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString m_resolved;
+};
+
+} // namespace
 
 QStringList qtNameFilters(const QString &pipeFilter)
 {
@@ -38,7 +70,7 @@ void WidgetUi::showError(const QString &text)
 
 QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
 {
-    QFileDialog dialog(m_owner);
+    OpenFileDialog dialog(m_owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(request.filters);
@@ -51,8 +83,10 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
         dialog.setDirectory(request.folder);
     if (dialog.exec() != QDialog::Accepted)
         return {};
+    if (!dialog.resolvedFile().isEmpty())
+        return dialog.resolvedFile();
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.first();
+    return files.isEmpty() ? QString() : resolveDialogPath(files.first());
 }
 
 QString WidgetUi::getSaveFileName(const SaveFileRequest &request)

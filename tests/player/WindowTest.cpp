@@ -1,11 +1,14 @@
 #include "FakeEngine.h"
+#include "FileNames.h"
 #include "Gauges.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
 
 #include <QAction>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFontDatabase>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -297,6 +300,43 @@ private slots:
         (window.get()->*handler)(&drop);
         QVERIFY(setup.ui.errors.isEmpty());
         QCOMPARE(window->editTitle->text(), QStringLiteral("古い名前"));
+    }
+
+    // Qt's own open dialog, as the user drives it: it starts in the folder it is given, and a
+    // CP932 name typed as the dialog shows it (U+FFFD) is accepted as the real file.
+    void realOpenDialogStartsInItsFolderAndAcceptsCp932Names()
+    {
+        QTemporaryDir dir;
+        const QByteArray nameBytes = QFile::encodeName(dir.path()) + '/' + unicodeToAnsi(u"歌.mid");
+        ::close(::open(nameBytes.constData(), O_CREAT | O_WRONLY, 0644));
+        auto cleanup = qScopeGuard([&] { ::unlink(nameBytes.constData()); });
+
+        WidgetUi ui(nullptr);
+        OpenFileRequest request;
+        request.filters = {QStringLiteral("MIDI (*.mid)")};
+        request.classicDialog = true;
+        request.folder = dir.path();
+        QString startFolder;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            startFolder = dialog->directory().absolutePath();
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit);
+            edit->setText(QFile::decodeName(unicodeToAnsi(u"歌.mid")));
+            // A refusal would show a "file not found" box; close it so the test fails, not hangs.
+            QTimer::singleShot(1000, dialog, [] {
+                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                    box->reject();
+            });
+            QTest::keyClick(edit, Qt::Key_Return);
+            // Should the dialog have refused, close it so the test ends.
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        const QString picked = ui.getOpenFileName(request);
+        QCOMPARE(startFolder, dir.path());
+        QCOMPARE(encodeFileName(picked), nameBytes);
     }
 
     // A damaged file after a song with lyrics: the info area opens (ShowInfo stays as it
