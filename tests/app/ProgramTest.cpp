@@ -12,10 +12,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 
 #include <future>
+#include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unistd.h>
 
 using namespace tonelark;
@@ -202,11 +203,15 @@ void ProgramTest::secondStartHandsOverTheSongAndEnds()
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("曲 with space.mid - Tonelark")));
     QCOMPARE(m_first.state(), QProcess::Running);
 
-    // A file manager's URI names the file it encodes.
+    // A file manager's URI names the file by its bytes, here CP932 ones that are no UTF-8.
     const QString other = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
-                                   m_root.filePath(QStringLiteral("songs/歌 #2.mid")));
-    QVERIFY(runSecond({QUrl::fromLocalFile(other).toString(QUrl::FullyEncoded)}, m_root.path(), exitCode));
-    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("歌 #2.mid - Tonelark")));
+                                   m_root.filePath(QStringLiteral("songs/other #2.mid")));
+    const QByteArray cp932Name = QFile::encodeName(m_root.filePath(QStringLiteral("songs/"))) + "\x89\xCC #2.mid";
+    QVERIFY(::rename(QFile::encodeName(other).constData(), cp932Name.constData()) == 0);
+    const QByteArray uri = "file://" + cp932Name.toPercentEncoding("/");
+    QVERIFY(runSecond({QString::fromLatin1(uri)}, m_root.path(), exitCode));
+    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("\uFFFD\uFFFD #2.mid - Tonelark")));
+    ::unlink(cp932Name.constData());
 }
 
 void ProgramTest::mmlSongCompilesThroughTheInstalledCompiler()
