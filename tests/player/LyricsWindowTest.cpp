@@ -200,6 +200,8 @@ private slots:
         QVERIFY(modalDuringDialog);
         QVERIFY(!w.inModalLoop());
         QCOMPARE(setup.ui.saveRequests.last().fileName, QStringLiteral("song-Lyrics.txt"));
+        // The save dialog starts in the song's folder.
+        QCOMPARE(setup.ui.saveRequests.last().folder, setup.dir.path());
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
         // Title first, SeparatorType 7 acting as 1.
