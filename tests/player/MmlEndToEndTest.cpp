@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
 #include <QMenu>
 #include <QTreeView>
 #include <QtTest>
@@ -98,6 +100,29 @@ private slots:
         QCOMPARE(window.memoCompileMsg->toPlainText(),
                  QStringLiteral("1行目: 「😀」(U+1F600) は CP932 で表せない文字のため、MMLをコンパイルできません。"));
         QCOMPARE(window.pagesInfo->currentIndex(), int(InfoPage::CompileMsg));
+    }
+
+    // A song our parser reads but the real engine refuses (a text running past the end of
+    // its track): the window says so and plays nothing.
+    void engineRefusalIsShownAndTheTransportStaysOff()
+    {
+        BrisolaEngine engine;
+        Convex ini = Convex::fromBytes("[Tonelark]\nMidiOutDeviceId=0\n");
+        TfrmTonelark2Main window(engine, ini, {});
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("cut.mid"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xE0MTrk\0\0\0\x07\0\xFF\x01\x0A" "abc", 29));
+        out.close();
+        QCOMPARE(window.BRSLoad(file), LoadOutcome::EngineError);
+        QCOMPARE(window.memoComments->toPlainText(),
+                 QStringLiteral("[演奏エンジン]\n演奏エンジンがこの曲を受け付けませんでした (BRSERROR_BADSMF)。"));
+        QVERIFY(window.pagesInfo->isVisibleTo(&window));
+        QCOMPARE(window.pagesInfo->currentIndex(), int(InfoPage::Info));
+        QVERIFY(!window.toolButtonOfPlay->isEnabled());
+        QVERIFY(!window.timerUpdating->isActive());
+        QCOMPARE(engine.status().State, BRSSTATE_STOP);
     }
 };
 
