@@ -4,6 +4,7 @@
 #include "Engine.h"
 #include "SmfParser.h"
 #include "SongException.h"
+#include "SafeFile.h"
 #include "Ui.h"
 
 #include <QCoreApplication>
@@ -87,22 +88,13 @@ bool SongLoader::readWholeFile(const QString &fileName, QByteArray &bytes)
 {
     // The original let a read failure escape to the framework's default error box; here it
     // gets a message naming the file, and the window stays as the stop-and-empty step left it.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_ui.showError(unreadableFileMessage(fileName, file.errorString()));
+    // A FIFO, a device or a folder is refused before anything is read from it.
+    FileReadResult read = readRegularFile(fileName, kMaxSongBytes);
+    if (read.error) {
+        m_ui.showError(unreadableFileMessage(fileName, *read.error));
         return false;
     }
-    if (file.size() > kMaxSongBytes) {
-        m_ui.showError(unreadableFileMessage(
-            fileName, QStringLiteral("ファイルが大きすぎます (%1 バイト)。").arg(file.size())));
-        return false;
-    }
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_ui.showError(unreadableFileMessage(fileName, file.errorString()));
-        bytes.clear();
-        return false;
-    }
+    bytes = std::move(read.bytes);
     return true;
 }
 
@@ -124,9 +116,11 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
     // One byte more than announced to the compiler, so its text always ends in a zero even
     // when it fills the whole buffer.
     QByteArray buffer(kSakuraErrMsgLength + 1, '\0');
-    m_view.setInModalLoop(true);
-    int result = m_compiler(unicodeToAnsi(mml), QFile::encodeName(midiFileName), buffer.data());
-    m_view.setInModalLoop(false);
+    int result;
+    {
+        const ModalLoopGuard modal(m_view.modalLoop());
+        result = m_compiler(unicodeToAnsi(mml), QFile::encodeName(midiFileName), buffer.data());
+    }
     message = QByteArray(buffer.constData(), static_cast<qsizetype>(std::strlen(buffer.constData())));
 
     // A compiler that reports success without writing a new file must not let an older
@@ -158,6 +152,13 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
     return LoadOutcome::CompileError;
 }
 
+void SongLoader::releaseRefusedSong()
+{
+    // No song is registered after a refusal; keeping the bytes would hold a refused file of
+    // any size in memory until the next load.
+    QByteArray().swap(m_song.MemoryStream);
+}
+
 LoadOutcome SongLoader::load(const QString &fileName)
 {
     // 1. A missing file leaves everything as it is: the current song goes on playing.
@@ -166,6 +167,15 @@ LoadOutcome SongLoader::load(const QString &fileName)
         m_ui.showError(missingFileMessage(fileName));
         return LoadOutcome::MissingFile;
     }
+    // A FIFO, a device or a socket is refused before the current song is stopped.
+    if (!info.isFile()) {
+        m_ui.showError(unreadableFileMessage(
+            fileName, QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。")));
+        return LoadOutcome::ReadError;
+    }
+
+    // Whatever holds the current song's state across a modal loop learns here that it goes.
+    m_view.modalLoop().beginSongReplacement();
 
     // 2. Stop and empty. The monitor runs once so the displays show the stopped engine; it
     // stays off until the new song is registered and never sees a half-loaded song.
@@ -220,9 +230,11 @@ LoadOutcome SongLoader::load(const QString &fileName)
         m_song.SmfLyrics.Assign(parser.ExtractLyric());
         m_view.setLyricCount(m_song.SmfLyrics.Count());
     } catch (const ESmfParserException &error) {
+        releaseRefusedSong();
         m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
         return LoadOutcome::ParseError;
     } catch (const std::exception &error) {
+        releaseRefusedSong();
         m_view.setCommentsText(splitLines(kOtherErrorHeading + QStringLiteral("\r\n") +
                                           QString::fromUtf8(error.what())));
         return LoadOutcome::ParseError;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Brisola.h"
+#include "ModalLoop.h"
 #include "SakuraDll.h"
 #include "Settings.h"
 #include "SmfTempo.h"
@@ -39,7 +40,8 @@ public:
     virtual void setSaveFileName(const QString &fileName) = 0;  // dialogSaveFile's name
     virtual void setTabVisible(InfoPage page, bool visible) = 0;
     virtual void setActivePage(InfoPage page) = 0;
-    virtual void setInModalLoop(bool inModalLoop) = 0;
+    // InModalLoop and the song generation the window's modal loops check.
+    virtual ModalLoopState &modalLoop() = 0;
     virtual void appendCompileMessage(const QString &line) = 0;  // memoCompileMsg
     virtual void setCommentsText(const QStringList &lines) = 0;   // memoComments
     virtual void appendComments(const QStringList &lines) = 0;
@@ -91,6 +93,7 @@ public:
 
 private:
     bool readWholeFile(const QString &fileName, QByteArray &bytes);
+    void releaseRefusedSong();
     LoadOutcome compile(const QString &mmlFileName, QString &midiFileName, QByteArray &message);
 
     Engine &m_engine;

@@ -1,5 +1,7 @@
 #include "Ui.h"
 
+#include "ModalLoop.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
@@ -33,6 +35,7 @@ void WidgetUi::showError(const QString &text)
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), shown, QMessageBox::Ok, m_owner);
     box.setTextFormat(Qt::PlainText);
+    const ModalLoopGuard modal(m_modalLoop);
     box.exec();
 }
 
@@ -47,6 +50,7 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    const ModalLoopGuard modal(m_modalLoop);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog.selectedFiles();
@@ -63,6 +67,7 @@ QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.selectFile(request.fileName);
+    const ModalLoopGuard modal(m_modalLoop);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog.selectedFiles();
