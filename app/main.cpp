@@ -12,6 +12,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <optional>
 
 using namespace tonelark;
 
@@ -21,24 +22,32 @@ using namespace tonelark;
 // (which reads the settings, opens the device and loads the first argument), the event loop.
 int main(int argc, char *argv[])
 {
-    const InstanceNames names = InstanceNames::forCurrentUser();
-    InstanceLock lock(names.lockFile);
-    if (lock.state() != InstanceLock::State::Acquired) {
-        // Any failure to take the lock counts as "another instance runs".
-        if (lock.state() == InstanceLock::State::Error)
-            std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.lockFile),
-                         qPrintable(lock.errorString()));
+    QString namesError;
+    const InstanceNames names = InstanceNames::forCurrentUser(&namesError);
+    std::optional<InstanceLock> lock;
+    if (names.isValid())
+        lock.emplace(names.lockFile);
+    if (lock && lock->state() == InstanceLock::State::HeldElsewhere) {
         QCoreApplication app(argc, argv);
         // By their bytes: Qt's own decoding loses names that are no UTF-8.
         return handOverToRunningInstance(names.server, commandLineArguments(argc, argv),
                                          QDir::currentPath(), stderr);
+    }
+    // Without our own lock nothing proves that a listener is ours: the song is played here
+    // rather than sent to whoever holds the names.
+    const bool single = lock && lock->state() == InstanceLock::State::Acquired;
+    if (!single) {
+        const QString reason = names.isValid() ? lock->errorString() : namesError;
+        std::fprintf(stderr, "Tonelark: %s\n",
+                     qPrintable(QStringLiteral("起動中の Tonelark を確認できないため、単独で起動します（%1）。")
+                                    .arg(reason)));
     }
 
     QApplication app(argc, argv);
     // Listening before the window exists keeps a second start during ours from finding
     // nobody: its record waits, and is loaded once the window has taken over.
     HandOverServer server;
-    if (!server.listen(names.server))
+    if (single && !server.listen(names.server))
         std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.server),
                      qPrintable(server.errorString()));
 

@@ -121,6 +121,12 @@ bool isFolder(const QString &path)
     return statPath(path, status) && S_ISDIR(status.st_mode);
 }
 
+bool isRegularFile(const QString &path)
+{
+    struct stat status {};
+    return statPath(path, status) && S_ISREG(status.st_mode);
+}
+
 QString localPathFromFileUri(QStringView uri)
 {
     if (!uri.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))

@@ -24,6 +24,8 @@ QString displayFileName(QStringView name);
 bool pathExists(const QString &path);
 // True when a folder exists at the path.
 bool isFolder(const QString &path);
+// True when a regular file (no folder, FIFO, device or socket) exists at the path.
+bool isRegularFile(const QString &path);
 
 // The local path a "file:" URI names (its percent-encoded bytes taken as they are), or an
 // empty string when the text is no such URI or names another host.

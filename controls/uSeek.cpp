@@ -265,6 +265,12 @@ void TfrmTonelark2Seek::reject()
     done(kModalCancel);
 }
 
+void TfrmTonelark2Seek::songWithdrawn()
+{
+    m_tempoList = nullptr;
+    reject();
+}
+
 bool TfrmTonelark2Seek::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::Wheel || m_forwardingWheel)

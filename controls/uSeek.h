@@ -89,6 +89,9 @@ public slots:
     void radioButtonSeekTypeSelected(QObject *Sender);
     void ValueChanged(QObject *Sender);
     void reject() override;
+    // The song the dialog was opened for is being replaced: its tempo map is about to be
+    // freed, so the dialog forgets it and ends as cancelled.
+    void songWithdrawn();
 
 protected:
     // appEvents: every event of the application passes here while the dialog exists.

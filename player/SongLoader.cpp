@@ -5,6 +5,7 @@
 #include "FileNames.h"
 #include "SmfParser.h"
 #include "SongException.h"
+#include "SafeFile.h"
 #include "Ui.h"
 
 #include <QCoreApplication>
@@ -92,29 +93,13 @@ bool SongLoader::readWholeFile(const QString &fileName, QByteArray &bytes)
 {
     // The original let a read failure escape to the framework's default error box; here it
     // gets a message naming the file, and the window stays as the stop-and-empty step left it.
-    // Opened by the name's own bytes, so a file whose name is no UTF-8 is found too.
-    QFile file;
-    const int fd = ::open(encodeFileName(fileName).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        m_ui.showError(unreadableFileMessage(fileName, QString::fromLocal8Bit(std::strerror(errno))));
+    // A FIFO, a device or a folder is refused before anything is read from it.
+    FileReadResult read = readRegularFile(fileName, kMaxSongBytes);
+    if (read.error) {
+        m_ui.showError(unreadableFileMessage(displayFileName(fileName), *read.error));
         return false;
     }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        m_ui.showError(unreadableFileMessage(fileName, file.errorString()));
-        return false;
-    }
-    if (file.size() > kMaxSongBytes) {
-        m_ui.showError(unreadableFileMessage(
-            fileName, QStringLiteral("ファイルが大きすぎます (%1 バイト)。").arg(file.size())));
-        return false;
-    }
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_ui.showError(unreadableFileMessage(fileName, file.errorString()));
-        bytes.clear();
-        return false;
-    }
+    bytes = std::move(read.bytes);
     return true;
 }
 
@@ -145,9 +130,11 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
     // One byte more than announced to the compiler, so its text always ends in a zero even
     // when it fills the whole buffer.
     QByteArray buffer(kSakuraErrMsgLength + 1, '\0');
-    m_view.setInModalLoop(true);
-    int result = m_compiler(unicodeToAnsi(mml), encodeFileName(midiFileName), buffer.data());
-    m_view.setInModalLoop(false);
+    int result;
+    {
+        const ModalLoopGuard modal(m_view.modalLoop());
+        result = m_compiler(unicodeToAnsi(mml), encodeFileName(midiFileName), buffer.data());
+    }
     message = QByteArray(buffer.constData(), static_cast<qsizetype>(std::strlen(buffer.constData())));
 
     // A compiler that reports success without writing a new file must not let an older
@@ -190,6 +177,13 @@ LoadOutcome SongLoader::failed(LoadOutcome outcome, InfoPage page)
     return outcome;
 }
 
+void SongLoader::releaseRefusedSong()
+{
+    // No song is registered after a refusal; keeping the bytes would hold a refused file of
+    // any size in memory until the next load.
+    QByteArray().swap(m_song.MemoryStream);
+}
+
 LoadOutcome SongLoader::load(const QString &fileName)
 {
     // 1. A missing file leaves everything as it is: the current song goes on playing.
@@ -198,6 +192,15 @@ LoadOutcome SongLoader::load(const QString &fileName)
         m_ui.showError(missingFileMessage(displayFileName(fileName)));
         return LoadOutcome::MissingFile;
     }
+    // A FIFO, a device or a socket is refused before the current song is stopped.
+    if (!isRegularFile(fileName)) {
+        m_ui.showError(unreadableFileMessage(
+            displayFileName(fileName), QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。")));
+        return LoadOutcome::ReadError;
+    }
+
+    // Whatever holds the current song's state across a modal loop learns here that it goes.
+    m_view.modalLoop().beginSongReplacement();
 
     // 2. Stop and empty. The monitor runs once so the displays show the stopped engine; it
     // stays off until the new song is registered and never sees a half-loaded song.
@@ -242,9 +245,11 @@ LoadOutcome SongLoader::load(const QString &fileName)
         parser.Execute(m_song.MemoryStream.constData(),
                        static_cast<quint32>(m_song.MemoryStream.size()));
     } catch (const ESmfParserException &error) {
+        releaseRefusedSong();
         m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
         return failed(LoadOutcome::ParseError, InfoPage::Info);
     } catch (const std::exception &error) {
+        releaseRefusedSong();
         m_view.setCommentsText(splitLines(kOtherErrorHeading + QStringLiteral("\r\n") +
                                           QString::fromUtf8(error.what())));
         return failed(LoadOutcome::ParseError, InfoPage::Info);
@@ -254,6 +259,7 @@ LoadOutcome SongLoader::load(const QString &fileName)
     // otherwise look loaded, with enabled buttons that play nothing.
     const std::int32_t registered = m_engine.addListFromMemory(m_song.MemoryStream);
     if (registered != BRSERROR_NOERROR) {
+        releaseRefusedSong();
         m_view.setCommentsText(
             {kEngineErrorHeading,
              QStringLiteral("演奏エンジンがこの曲を受け付けませんでした (%1)。").arg(engineErrorName(registered))});

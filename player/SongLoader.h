@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Brisola.h"
+#include "ModalLoop.h"
 #include "SakuraDll.h"
 #include "Settings.h"
 #include "SmfTempo.h"
@@ -42,7 +43,8 @@ public:
     // A failed load: the info area opens when it is hidden (for this failure only; the
     // stored ShowInfo stays) and `page`, which holds the message, comes to the front.
     virtual void showFailure(InfoPage page) = 0;
-    virtual void setInModalLoop(bool inModalLoop) = 0;
+    // InModalLoop and the song generation the window's modal loops check.
+    virtual ModalLoopState &modalLoop() = 0;
     virtual void appendCompileMessage(const QString &line) = 0;  // memoCompileMsg
     virtual void setCommentsText(const QStringList &lines) = 0;   // memoComments
     virtual void appendComments(const QStringList &lines) = 0;
@@ -96,6 +98,7 @@ private:
     bool readWholeFile(const QString &fileName, QByteArray &bytes);
     // Empties the lyric list and shows the failure; returns `outcome`.
     LoadOutcome failed(LoadOutcome outcome, InfoPage page);
+    void releaseRefusedSong();
     LoadOutcome compile(const QString &mmlFileName, QString &midiFileName, QByteArray &message);
 
     Engine &m_engine;

@@ -1,6 +1,7 @@
 #include "Ui.h"
 
 #include "FileNames.h"
+#include "ModalLoop.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -65,6 +66,7 @@ void WidgetUi::showError(const QString &text)
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), shown, QMessageBox::Ok, m_owner);
     box.setTextFormat(Qt::PlainText);
+    const ModalLoopGuard modal(m_modalLoop);
     box.exec();
 }
 
@@ -81,6 +83,7 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (!request.folder.isEmpty())
         dialog.setDirectory(request.folder);
+    const ModalLoopGuard modal(m_modalLoop);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     if (!dialog.resolvedFile().isEmpty())
@@ -101,6 +104,7 @@ QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
     if (!request.folder.isEmpty())
         dialog.setDirectory(request.folder);
     dialog.selectFile(request.fileName);
+    const ModalLoopGuard modal(m_modalLoop);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog.selectedFiles();

@@ -11,6 +11,7 @@
 #include "TColor.h"
 #include "uConst.h"
 #include "uSeek.h"
+#include "WindowPlacement.h"
 
 #include <QAbstractTableModel>
 #include <QAction>
@@ -22,6 +23,7 @@
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -97,7 +99,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     if (ui) {
         m_ui = ui;
     } else {
-        m_ownUi = std::make_unique<WidgetUi>(this);
+        m_ownUi = std::make_unique<WidgetUi>(this, &m_modalLoop);
         m_ui = m_ownUi.get();
     }
     FontSetup::installJapaneseSubstitutions();
@@ -117,9 +119,13 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_settings = Settings::load(m_ini);
     m_muteMode = isMuteKeyword(m_settings.Keyword);
 
-    // 3. Position: restored from the file without checking that it lies on a screen.
+    // 3. Position: restored from the file, moved onto a screen when the stored place lies
+    // (partly) outside every screen's available area, so the window is never out of reach.
     if (m_settings.RestoreWindowPos) {
-        move(m_settings.Left, m_settings.Top);
+        QList<QRect> screens;
+        for (const QScreen *screen : QGuiApplication::screens())
+            screens << screen->availableGeometry();
+        move(usableWindowPosition(QRect(QPoint(m_settings.Left, m_settings.Top), size()), screens));
         m_positionRestored = true;
         m_atStart.Left = m_settings.Left;
         m_atStart.Top = m_settings.Top;
@@ -357,9 +363,8 @@ void TfrmTonelark2Main::buildMenus()
     connect(menuItemPlayFromCC111, &QAction::triggered, this, &TfrmTonelark2Main::menuItemPlayFromCC111Click);
     connect(popupMenuPlayback, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuPlaybackPopup);
     connect(gaugePlayback, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        m_inModalLoop = true;
+        const ModalLoopGuard modal(m_modalLoop);
         popupMenuPlayback->exec(gaugePlayback->mapToGlobal(pos));
-        m_inModalLoop = false;
     });
 
     popupMenuLyrics = new QMenu(this);
@@ -500,7 +505,7 @@ PlayContext TfrmTonelark2Main::playContext() const
 
 void TfrmTonelark2Main::toolButtonOfOpenClick()
 {
-    m_inModalLoop = true;
+    const ModalLoopGuard modal(m_modalLoop);
     OpenFileRequest request;
     request.filters = qtNameFilters(kOpenFilter);
     request.selectedFilter = kOpenFilterSelected;
@@ -512,7 +517,6 @@ void TfrmTonelark2Main::toolButtonOfOpenClick()
         m_dialogFolder = QFileInfo(fileName).path();
         BRSLoad(fileName);
     }
-    m_inModalLoop = false;
 }
 
 void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
@@ -529,14 +533,16 @@ void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
 
 void TfrmTonelark2Main::runSeekDialog()
 {
-    const TSmfEventTempoList *tempoList = m_loader->song().CurrentTempoList.get();
-    m_inModalLoop = true;
-    // Cleared also when an exception passes; the dialog is freed with the scope.
-    const auto leaveModal = qScopeGuard([this] { m_inModalLoop = false; });
-    TfrmTonelark2Seek dialog(this, tempoList);
+    const ModalLoopGuard modal(m_modalLoop);
+    TfrmTonelark2Seek dialog(this, m_loader->song().CurrentTempoList.get());
     // The monitor keeps refreshing both records while the dialog is open.
     dialog.SetTotalTick(&m_monitor->info(), &m_monitor->status());
+    // A song handed over while the dialog is open frees the tempo map it converts with; the
+    // position asked for belonged to the old song, so the dialog ends as cancelled.
+    connect(&m_modalLoop, &ModalLoopState::songReplacing, &dialog, &TfrmTonelark2Seek::songWithdrawn);
     const int result = dialog.exec();
+    if (modal.songReplaced())
+        return;
     SeekChoice choice;
     if (dialog.radioTimeToSeek->isChecked())
         choice.unit = SeekChoice::Time;
@@ -545,7 +551,7 @@ void TfrmTonelark2Main::runSeekDialog()
     choice.minutes = dialog.updownMinute->value();
     choice.seconds = dialog.updownSecond->value();
     choice.tick = dialog.updownTickToSet->value();
-    m_transport->seekDialogClosed(result, choice, tempoList);
+    m_transport->seekDialogClosed(result, choice, m_loader->song().CurrentTempoList.get());
 }
 
 void TfrmTonelark2Main::toolButtonOfPinClick()
@@ -835,9 +841,9 @@ void TfrmTonelark2Main::showFailure(InfoPage page)
     pagesInfo->setCurrentIndex(static_cast<int>(page));
 }
 
-void TfrmTonelark2Main::setInModalLoop(bool inModalLoop)
+ModalLoopState &TfrmTonelark2Main::modalLoop()
 {
-    m_inModalLoop = inModalLoop;
+    return m_modalLoop;
 }
 
 void TfrmTonelark2Main::appendCompileMessage(const QString &line)
@@ -921,9 +927,8 @@ void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
     lvLyrics->setColumnWidth(kLyricsTextColumn, kLyricsTextColumnWidth);
     lvLyrics->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvLyrics, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        m_inModalLoop = true;
+        const ModalLoopGuard modal(m_modalLoop);
         popupMenuLyrics->exec(lvLyrics->viewport()->mapToGlobal(pos));
-        m_inModalLoop = false;
     });
     connect(lvLyrics, &TListView::playRequested, this, &TfrmTonelark2Main::lvLyricsDblClick);
     connect(m_monitor.get(), &PlaybackMonitor::lyricsStep, this, &TfrmTonelark2Main::lyricsFollowStep);
@@ -937,10 +942,10 @@ void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
 
     for (umain::TEdit *box : {editCopyright, editTitle}) {
         box->setTag(box->y());
-        box->setModalLoopFlag(&m_inModalLoop);
+        box->setModalLoopState(&m_modalLoop);
     }
     for (umain::TMemo *memo : {memoComments, memoMetaComments, memoLyrics, memoCompileMsg})
-        memo->setModalLoopFlag(&m_inModalLoop);
+        memo->setModalLoopState(&m_modalLoop);
     ApplyInfoBoxStyle(m_settings.InfoBoxStyle);
     SetContextMenuMode(!m_settings.UseSystemContextMenu);
     connect(popupMenuMetaText, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuMetaTextPopup);
@@ -1002,8 +1007,9 @@ void TfrmTonelark2Main::pmiSaveLyricsOnlyClick(QObject *sender)
     const LyricsSaveFormat format = sender == pmiSaveLyricsAndDetails
                                         ? LyricsSaveFormat::TimesAndLyrics
                                         : LyricsSaveFormat::LyricsOnly;
-    const QString proposed = m_dialogFolder.isEmpty() ? m_saveFileName : QDir(m_dialogFolder).filePath(m_saveFileName);
-    saveLyricsFile(*m_ui, m_inModalLoop, proposed, m_settings.UseClassicDialogForFile, [&] {
+    const QString proposed =
+        m_dialogFolder.isEmpty() ? m_saveFileName : QDir(m_dialogFolder).filePath(m_saveFileName);
+    saveLyricsFile(*m_ui, m_modalLoop, proposed, m_settings.UseClassicDialogForFile, [&] {
         LyricsHeading heading;
         heading.include = pmiLyricsIncludeMetaText->isChecked();
         heading.titleFirst = pmiLyricsPreferTitleToCopyright->isChecked();

@@ -3,6 +3,7 @@
 #include "Convex.h"
 #include "InfoBox.h"
 #include "LyricsView.h"
+#include "ModalLoop.h"
 #include "PlaybackMonitor.h"
 #include "Settings.h"
 #include "SongLoader.h"
@@ -87,7 +88,8 @@ public:
     int lastLyricIndex() const { return m_lastLyricIndex; }
     LyricsModel &lyricsModel() { return *m_lyricsModel; }
     bool muteMode() const { return m_muteMode; }
-    bool inModalLoop() const { return m_inModalLoop; }
+    bool inModalLoop() const { return m_modalLoop.inModalLoop(); }
+    ModalLoopState &modalLoopState() { return m_modalLoop; }
     bool displayTicks() const { return m_transport->displayTicks(); }
     QString appTitle() const { return m_appTitle; }
     // The title the taskbar and the notification area show: the caption after a load.
@@ -246,7 +248,7 @@ private:
     void setTabVisible(InfoPage page, bool visible) override;
     void setActivePage(InfoPage page) override;
     void showFailure(InfoPage page) override;
-    void setInModalLoop(bool inModalLoop) override;
+    ModalLoopState &modalLoop() override;
     void appendCompileMessage(const QString &line) override;
     void setCommentsText(const QStringList &lines) override;
     void appendComments(const QStringList &lines) override;
@@ -269,7 +271,7 @@ private:
     bool m_debugMode = false;
     WindowSnapshot m_atStart;
     int m_infoFontPitch = 0;
-    bool m_inModalLoop = false;
+    ModalLoopState m_modalLoop;
     // Esc while dragging on the seek bar; enabled only during a drag.
     QShortcut *m_cancelDragShortcut = nullptr;
     bool m_positionRestored = false;

@@ -18,6 +18,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -34,7 +35,7 @@ public:
 
     QStringList log;
     bool monitorEnabled = false;
-    bool inModalLoop = false;
+    ModalLoopState modal;
     bool modalDuringCompile = false;
     TBrsPlayerState lastPolledState = BRSSTATE_STOP;
     QString caption = QStringLiteral("Tonelark");
@@ -86,7 +87,7 @@ public:
         failurePage = page;
         activePage = page;
     }
-    void setInModalLoop(bool value) override { inModalLoop = value; }
+    ModalLoopState &modalLoop() override { return modal; }
     void appendCompileMessage(const QString &line) override { compileMessages << line; }
     void setCommentsText(const QStringList &lines) override { comments = lines; }
     void appendComments(const QStringList &lines) override { comments << lines; }
@@ -157,7 +158,7 @@ protected:
         m_loader.setCompiledMidiPath(path(QStringLiteral("Compile.mid")));
         m_loader.setCompiler([this](const QByteArray &mml, const QByteArray &midiPath, char *errMsg) {
             m_compiledSource = mml;
-            m_view.modalDuringCompile = m_view.inModalLoop;
+            m_view.modalDuringCompile = m_view.modal.inModalLoop();
             if (!m_compilerMessage.isEmpty())
                 std::memcpy(errMsg, m_compilerMessage.constData(), size_t(m_compilerMessage.size()));
             if (!m_compilerOutput.isEmpty())
@@ -413,7 +414,7 @@ TEST_F(SongLoaderTest, CompilerErrorsShowTheirLineOnTheActiveCompilerPage)
         EXPECT_EQ(m_view.lyricCount, 0);
         EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
         EXPECT_EQ(m_view.failurePage, InfoPage::CompileMsg);
-        EXPECT_FALSE(m_view.inModalLoop);
+        EXPECT_FALSE(m_view.modal.inModalLoop());
         EXPECT_TRUE(m_view.modalDuringCompile);
     }
 }
@@ -454,27 +455,28 @@ TEST_F(SongLoaderTest, CompiledSongPlaysCompileMidUnderTheMmlName)
 
 // A file that exists but cannot be read gets a message box naming it; the window stays
 // as the stop-and-empty step left it.
-TEST_F(SongLoaderTest, UnreadableFileIsReportedNotThrown)
+TEST_F(SongLoaderTest, NoRegularFileIsRefusedBeforeAnythingStops)
 {
+    // A FIFO would block the open for ever and a device would never end; a socket cannot be
+    // read at all. Each gets the box, and the current song goes on playing.
+    const QString fifo = path(QStringLiteral("fifo.mid"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString socketPath = path(QStringLiteral("song.mid"));
     const int socketFd = makeSocketFile(socketPath);
     ASSERT_GE(socketFd, 0);
-    ASSERT_TRUE(QFileInfo::exists(socketPath));
-
-    EXPECT_EQ(m_loader.load(socketPath), LoadOutcome::ReadError);
-    ASSERT_EQ(m_ui.errors.size(), 1);
-    EXPECT_TRUE(m_ui.errors[0].startsWith(QStringLiteral("\"%1\"\r\n\r\nを読み込めません。\r\n").arg(socketPath)));
-    EXPECT_EQ(m_engine.calls, (QStringList{"stop()", "clearList()", "status()", "info()"}));
-    EXPECT_EQ(m_view.log, (QStringList{"timer off", "monitor step", "clear"}));
-    EXPECT_TRUE(m_view.comments.isEmpty());
-
-    // The same for an MML source.
-    m_ui.errors.clear();
     const QString mmlSocket = path(QStringLiteral("song.mml"));
     const int mmlFd = makeSocketFile(mmlSocket);
     ASSERT_GE(mmlFd, 0);
-    EXPECT_EQ(m_loader.load(mmlSocket), LoadOutcome::ReadError);
-    EXPECT_EQ(m_ui.errors.size(), 1);
+    for (const QString &name : {fifo, QStringLiteral("/dev/zero"), socketPath, mmlSocket}) {
+        m_ui.errors.clear();
+        m_engine.calls.clear();
+        m_view.log.clear();
+        EXPECT_EQ(m_loader.load(name), LoadOutcome::ReadError) << name.toStdString();
+        ASSERT_EQ(m_ui.errors.size(), 1) << name.toStdString();
+        EXPECT_TRUE(m_ui.errors[0].startsWith(QStringLiteral("\"%1\"\r\n\r\nを読み込めません。\r\n").arg(name)));
+        EXPECT_TRUE(m_engine.calls.isEmpty()) << name.toStdString();
+        EXPECT_TRUE(m_view.log.isEmpty()) << name.toStdString();
+    }
     EXPECT_TRUE(m_compiledSource.isEmpty());
     ::close(socketFd);
     ::close(mmlFd);
@@ -536,6 +538,15 @@ TEST_F(SongLoaderTest, FileNamedInCp932BytesOpensFromEveryWayIn)
     EXPECT_EQ(m_loader.load(QFile::decodeName(nameBytes)), LoadOutcome::MissingFile);
     // Nor could QTemporaryDir remove it.
     ::unlink(nameBytes.constData());
+}
+
+TEST_F(SongLoaderTest, RefusedSongReleasesItsBytes)
+{
+    // A large file that is no SMF: after the refusal nothing of it stays in memory.
+    const QString junk = path(QStringLiteral("junk.mid"));
+    ASSERT_TRUE(writeFile(junk, QByteArray(8 * 1024 * 1024, 'j')));
+    EXPECT_EQ(m_loader.load(junk), LoadOutcome::ParseError);
+    EXPECT_EQ(m_loader.song().MemoryStream.capacity(), 0);
 }
 
 TEST(SongInfoLines, BothLayoutsAndTheUnknownFace)
