@@ -9,6 +9,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <optional>
@@ -42,6 +45,11 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // Qt's own dialogs and buttons speak the program's language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     // Listening before the window exists keeps a second start during ours from finding
     // nobody: its record waits, and is loaded once the window has taken over.
     HandOverServer server;
@@ -61,6 +69,11 @@ int main(int argc, char *argv[])
         TfrmTonelark2Main window(engine, ini, QApplication::arguments().mid(1));
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
+            // A second start means the user wants this window, with or without a file; it
+            // comes forward first, so a message box of the load is seen.
+            window.bringToFront();
+            if (fileName.isEmpty())
+                return;
             window.BRSLoad(fileName);
             refreshTrayTip(window, window.applicationTitle());
         });

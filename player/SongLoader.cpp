@@ -29,9 +29,9 @@ const QString kSongInfoHeading = QStringLiteral("[Song Info]");
 const QString kParserErrorHeading = QStringLiteral("[SMFパーサー]");
 const QString kOtherErrorHeading = QStringLiteral("[エラー]");
 const QString kCompilerNotLoaded =
-    QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。");
+    QStringLiteral("libdSakura.so を読み込めないため、MMLをコンパイルできません。");
 const QString kCompilerUnsupported =
-    QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。");
+    QStringLiteral("対応していない libdSakura.so です。MMLをコンパイルできません。");
 const QString kNoMidiOutput = QStringLiteral(
     "MMLのコンパイルエラーはありませんが、MIDIファイルが生成または更新されていないので続行できません。");
 

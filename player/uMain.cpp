@@ -489,6 +489,16 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     return outcome;
 }
 
+void TfrmTonelark2Main::bringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    else if (!isVisible())
+        show();
+    raise();
+    activateWindow();
+}
+
 PlayContext TfrmTonelark2Main::playContext() const
 {
     return {m_monitor->status().State, gaugePlayback->progress(),
@@ -862,6 +872,7 @@ void TfrmTonelark2Main::setLyricCount(int count)
     // The tempo map was replaced just before; the monitor must not keep the old one.
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     m_lyricsModel->setItemCount(count);
+    m_lyricsDelegate->forgetPaintedRows();
 }
 
 void TfrmTonelark2Main::invokePlay()
@@ -955,8 +966,11 @@ void TfrmTonelark2Main::lyricsFollowStep()
                        pmiScrollToCurrentLyric->isChecked(), m_lyricsModel->rowCount());
     if (row)
         lvLyrics->scrollRowIntoView(*row);
-    // Every tick: the highlight follows the time even while the row stays the same.
-    lvLyrics->viewport()->update();
+    // Only rows whose highlight changed since they were painted: a list repainted every tick
+    // kept a core busy while nothing moved.
+    const int top = lvLyrics->topRow();
+    for (int stale : m_lyricsDelegate->rowsWithStaleHighlight(top, top + lvLyrics->wholeVisibleRows()))
+        lvLyrics->updateRow(stale);
 }
 
 void TfrmTonelark2Main::lvLyricsDblClick()

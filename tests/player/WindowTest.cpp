@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QFontDatabase>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -300,6 +302,27 @@ private slots:
         QVERIFY(!window->displayTicks());
         window->actionTimeOrTick->trigger();
         QVERIFY(window->displayTicks());
+    }
+
+    void missingFileBoxAtStartIsCentredOnTheScreen()
+    {
+        // The real box (no answering Ui): at start the window is not placed yet.
+        FakeEngine engine;
+        Convex ini = Convex::fromBytes({});
+        QRect boxFrame;
+        QString boxText;
+        QTimer::singleShot(0, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxFrame = box->frameGeometry();
+                boxText = box->text();
+                box->accept();
+            }
+        });
+        TfrmTonelark2Main window(engine, ini, {QStringLiteral("/no/such/song.mid")});
+        QVERIFY(boxText.endsWith(QStringLiteral("が見つかりません。")));
+        const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2((boxFrame.center() - centre).manhattanLength() <= 4,
+                 qPrintable(QStringLiteral("%1,%2").arg(boxFrame.center().x()).arg(boxFrame.center().y())));
     }
 };
 
