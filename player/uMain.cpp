@@ -77,9 +77,9 @@ void TimePanel::mousePressEvent(QMouseEvent *event)
 
 void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // Qt delivers the second press of a quick pair as a press and then as a double click;
-    // the press already counted, and the default handler would count it again.
+    // The second press of a quick pair reaches a widget only as this event: it is a click.
     event->accept();
+    emit clicked();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
