@@ -632,8 +632,13 @@ void TfrmTonelark2Main::actionListItemExecute(QAction *action)
         clickIfEnabled(toolButtonOfOpen);
     else if (action == actionSettings)
         clickIfEnabled(toolButtonOfSettings);
-    else if (action == actionAbout)
+    else if (action == actionAbout) {
+        // Never an empty page: the program's name and version at least.
+        if (textAbout->text().isEmpty())
+            textAbout->setText(QStringLiteral("%1 Ver.%2").arg(QString::fromLatin1(kAppTitle),
+                                                             QStringLiteral(TONELARK_VERSION)));
         pagesInfo->setCurrentWidget(tabAbout);
+    }
 }
 
 void TfrmTonelark2Main::actionNextTabExecute(QAction *action)

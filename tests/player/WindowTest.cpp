@@ -307,6 +307,19 @@ private slots:
         QVERIFY(window->displayTicks());
     }
 
+    void versionPageShowsTheVersionAndIsLeftWithThePreviousTab()
+    {
+        Setup setup;
+        auto window = makeWindow(setup, "[Tonelark]\nShowInfo=1\n");
+        window->actionAbout->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        QVERIFY(window->textAbout->text().startsWith(QStringLiteral("Tonelark Ver.")));
+        window->actionNextTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        window->actionPrevTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+    }
+
     void missingFileBoxAtStartIsCentredOnTheScreen()
     {
         // The real box (no answering Ui): at start the window is not placed yet.
