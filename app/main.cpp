@@ -10,6 +10,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <optional>
@@ -44,6 +47,11 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // Qt's own dialogs and buttons speak the program's language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     // Listening before the window exists keeps a second start during ours from finding
     // nobody: its record waits, and is loaded once the window has taken over.
     HandOverServer server;
@@ -63,6 +71,11 @@ int main(int argc, char *argv[])
         TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
+            // A second start means the user wants this window, with or without a file; it
+            // comes forward first, so a message box of the load is seen.
+            window.bringToFront();
+            if (fileName.isEmpty())
+                return;
             window.BRSLoad(pathFromArgument(fileName));
             refreshTrayTip(window, window.applicationTitle());
         });

@@ -34,9 +34,9 @@ const QString kParserErrorHeading = QStringLiteral("[SMFパーサー]");
 const QString kOtherErrorHeading = QStringLiteral("[エラー]");
 const QString kEngineErrorHeading = QStringLiteral("[演奏エンジン]");
 const QString kCompilerNotLoaded =
-    QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。");
+    QStringLiteral("libdSakura.so を読み込めないため、MMLをコンパイルできません。");
 const QString kCompilerUnsupported =
-    QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。");
+    QStringLiteral("対応していない libdSakura.so です。MMLをコンパイルできません。");
 const QString kNoMidiOutput = QStringLiteral(
     "MMLのコンパイルエラーはありませんが、MIDIファイルが生成または更新されていないので続行できません。");
 

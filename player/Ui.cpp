@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace tonelark {
 
@@ -66,6 +67,16 @@ void WidgetUi::showError(const QString &text)
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), shown, QMessageBox::Ok, m_owner);
     box.setTextFormat(Qt::PlainText);
+    // Before the window is shown (a missing file named on the command line) the box would
+    // open over its not yet placed frame in a corner: the screen's centre instead.
+    if (!m_owner || !m_owner->isVisible()) {
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            box.adjustSize();
+            QRect frame = box.frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            box.move(frame.topLeft());
+        }
+    }
     const ModalLoopGuard modal(m_modalLoop);
     box.exec();
 }

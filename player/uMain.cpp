@@ -80,9 +80,9 @@ void TimePanel::mousePressEvent(QMouseEvent *event)
 
 void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // Qt delivers the second press of a quick pair as a press and then as a double click;
-    // the press already counted, and the default handler would count it again.
+    // The second press of a quick pair reaches a widget only as this event: it is a click.
     event->accept();
+    emit clicked();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
@@ -497,6 +497,16 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     return outcome;
 }
 
+void TfrmTonelark2Main::bringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    else if (!isVisible())
+        show();
+    raise();
+    activateWindow();
+}
+
 PlayContext TfrmTonelark2Main::playContext() const
 {
     return {m_monitor->status().State, gaugePlayback->progress(),
@@ -634,8 +644,13 @@ void TfrmTonelark2Main::actionListItemExecute(QAction *action)
         clickIfEnabled(toolButtonOfOpen);
     else if (action == actionSettings)
         clickIfEnabled(toolButtonOfSettings);
-    else if (action == actionAbout)
+    else if (action == actionAbout) {
+        // Never an empty page: the program's name and version at least.
+        if (textAbout->text().isEmpty())
+            textAbout->setText(QStringLiteral("%1 Ver.%2").arg(QString::fromLatin1(kAppTitle),
+                                                             QStringLiteral(TONELARK_VERSION)));
         pagesInfo->setCurrentWidget(tabAbout);
+    }
 }
 
 void TfrmTonelark2Main::actionNextTabExecute(QAction *action)
@@ -884,6 +899,7 @@ void TfrmTonelark2Main::setLyricCount(int count)
     // The tempo map was replaced just before; the monitor must not keep the old one.
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     m_lyricsModel->setItemCount(count);
+    m_lyricsDelegate->forgetPaintedRows();
 }
 
 void TfrmTonelark2Main::invokePlay()
@@ -977,8 +993,11 @@ void TfrmTonelark2Main::lyricsFollowStep()
                        pmiScrollToCurrentLyric->isChecked(), m_lyricsModel->rowCount());
     if (row)
         lvLyrics->scrollRowIntoView(*row);
-    // Every tick: the highlight follows the time even while the row stays the same.
-    lvLyrics->viewport()->update();
+    // Only rows whose highlight changed since they were painted: a list repainted every tick
+    // kept a core busy while nothing moved.
+    const int top = lvLyrics->topRow();
+    for (int stale : m_lyricsDelegate->rowsWithStaleHighlight(top, top + lvLyrics->wholeVisibleRows()))
+        lvLyrics->updateRow(stale);
 }
 
 void TfrmTonelark2Main::lvLyricsDblClick()

@@ -73,6 +73,9 @@ public:
 
     // Loads a song (open button, dropped file, command line, hand-over).
     LoadOutcome BRSLoad(const QString &fileName);
+    // A second start: back from minimised, raised and activated (through the window
+    // manager's activation request, which focus-stealing prevention honours).
+    void bringToFront();
     // Tracing hook: in debug mode the caption becomes `Text`, otherwise nothing happens. The
     // program's own code does not call it.
     void Debug(const QString &Text);

@@ -390,8 +390,8 @@ TEST_F(SongLoaderTest, CompilerErrorsShowTheirLineOnTheActiveCompilerPage)
         QByteArray message;
         QString expected;
     } cases[] = {
-        {mcrDllNotLoaded, {}, QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。")},
-        {mcrEntryNotFound, {}, QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。")},
+        {mcrDllNotLoaded, {}, QStringLiteral("libdSakura.so を読み込めないため、MMLをコンパイルできません。")},
+        {mcrEntryNotFound, {}, QStringLiteral("対応していない libdSakura.so です。MMLをコンパイルできません。")},
         {mcrCompileError, cp932Message, QStringLiteral("3行目: 音符がありません")},
         // Success reported, but no Compile.mid written.
         {mcrSuccess, QByteArray("ok."),

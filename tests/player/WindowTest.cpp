@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -417,17 +419,54 @@ private slots:
     {
         Setup setup;
         auto window = makeWindow(setup);
-        QTest::mouseClick(window->panelTimeElapsed, Qt::LeftButton);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        // Through the platform's input path, as a real X server delivers it: a quick second
+        // press reaches the widget as a double click only.
+        QWindow *handle = window->windowHandle();
+        const QPoint at = window->panelTimeElapsed->mapTo(window.get(), QPoint(5, 5));
+        QTest::mouseClick(handle, Qt::LeftButton, {}, at);
         QVERIFY(window->displayTicks());
-        QTest::mouseClick(window->panelTimeElapsed, Qt::LeftButton);
-        QVERIFY(!window->displayTicks());
-        // The double-click event that follows a quick second press is no third click.
-        QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                                Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window->panelTimeElapsed, &doubleClick);
+        QTest::mouseDClick(handle, Qt::LeftButton, {}, at);
+        QVERIFY(window->displayTicks()); // toggled twice
+        QTest::mouseClick(handle, Qt::LeftButton, {}, at, 1000);
         QVERIFY(!window->displayTicks());
         window->actionTimeOrTick->trigger();
         QVERIFY(window->displayTicks());
+    }
+
+    void versionPageShowsTheVersionAndIsLeftWithThePreviousTab()
+    {
+        Setup setup;
+        auto window = makeWindow(setup, "[Tonelark]\nShowInfo=1\n");
+        window->actionAbout->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        QVERIFY(window->textAbout->text().startsWith(QStringLiteral("Tonelark Ver.")));
+        window->actionNextTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        window->actionPrevTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+    }
+
+    void missingFileBoxAtStartIsCentredOnTheScreen()
+    {
+        // The real box (no answering Ui): at start the window is not placed yet.
+        FakeEngine engine;
+        Convex ini = Convex::fromBytes({});
+        QRect boxFrame;
+        QString boxText;
+        QTimer::singleShot(0, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxFrame = box->frameGeometry();
+                boxText = box->text();
+                box->accept();
+            }
+        });
+        TfrmTonelark2Main window(engine, ini, {QStringLiteral("/no/such/song.mid")});
+        QVERIFY(boxText.endsWith(QStringLiteral("が見つかりません。")));
+        const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2((boxFrame.center() - centre).manhattanLength() <= 4,
+                 qPrintable(QStringLiteral("%1,%2").arg(boxFrame.center().x()).arg(boxFrame.center().y())));
     }
 };
 
