@@ -3,10 +3,19 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLocalServer>
+#include <QFile>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace tonelark {
 
@@ -28,6 +37,12 @@ bool hasDotSegments(const QString &path)
 {
     const QStringList parts = path.split(QLatin1Char('/'));
     return parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral(".."));
+}
+
+bool isOwnServer(const QLocalSocket &socket)
+{
+    const std::optional<unsigned> peer = peerUserId(socket.socketDescriptor());
+    return peer && *peer == static_cast<unsigned>(::geteuid());
 }
 
 // Reads until the server closes the connection or the time runs out.
@@ -111,30 +126,70 @@ QString handOverPath(const QString &argument, const QString &workingFolder)
 }
 
 HandOverServer::HandOverServer(QObject *parent)
-    : QObject(parent), m_server(new QLocalServer(this))
+    : QObject(parent), m_acceptRetry(new QTimer(this))
 {
-    // In the shared temp folder (no runtime folder) other users must not reach the socket.
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &HandOverServer::onNewConnection);
+    m_acceptRetry->setSingleShot(true);
+    connect(m_acceptRetry, &QTimer::timeout, this, [this] {
+        if (m_notifier)
+            m_notifier->setEnabled(true);
+        onNewConnection();
+    });
 }
 
 HandOverServer::~HandOverServer()
 {
-    // The sockets are the server's children; their last signals must not reach a half-gone
-    // object.
+    // The sockets are our children; their last signals must not reach a half-gone object.
     for (QLocalSocket *socket : m_connections.keys())
         socket->disconnect(this);
+    for (const Pending &pending : m_pending)
+        if (pending.socket)
+            pending.socket->disconnect(this);
+    close();
+}
+
+void HandOverServer::close()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_listenFd >= 0) {
+        ::close(m_listenFd);
+        m_listenFd = -1;
+        ::unlink(QFile::encodeName(m_path).constData());
+    }
 }
 
 bool HandOverServer::listen(const QString &serverPath)
 {
-    QLocalServer::removeServer(serverPath);
-    return m_server->listen(serverPath);
-}
-
-QString HandOverServer::errorString() const
-{
-    return m_server->errorString();
+    close();
+    const QByteArray path = QFile::encodeName(serverPath);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= qsizetype(sizeof(address.sun_path))) {
+        m_error = QStringLiteral("socket path too long");
+        return false;
+    }
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // A socket file left by an instance that ended; the lock we hold proves it is dead.
+    ::unlink(path.constData());
+    // Created closed to others from the first moment: no window between bind and chmod.
+    const mode_t mask = ::umask(077);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::umask(mask);
+    if (!bound || ::listen(fd, kMaxConnections) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    m_listenFd = fd;
+    m_path = serverPath;
+    m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &HandOverServer::onNewConnection);
+    return true;
 }
 
 void HandOverServer::setReceiver(Receiver receiver)
@@ -151,21 +206,55 @@ void HandOverServer::setCaptionProvider(CaptionProvider provider)
 
 void HandOverServer::onNewConnection()
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        Connection connection;
-        connection.timer = new QTimer(socket);
-        connection.timer->setSingleShot(true);
-        connect(connection.timer, &QTimer::timeout, this, [this, socket] { onTimeout(socket); });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
-            m_connections.remove(socket);
-            socket->deleteLater();
-        });
-        connection.timer->start(m_readTimeoutMs);
-        m_connections.insert(socket, connection);
-        if (socket->bytesAvailable() > 0)
-            onReadyRead(socket);
+    while (m_listenFd >= 0) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            accept(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Out of descriptors or memory: the connection stays queued in the kernel and is
+            // taken once something was freed. Listening must go on, or every later second
+            // start would end silently with its file lost.
+            m_notifier->setEnabled(false);
+            m_acceptRetry->start(kAcceptRetryMs);
+        }
+        return;
     }
+}
+
+void HandOverServer::accept(int fd)
+{
+    const std::optional<unsigned> peer = peerUserId(fd);
+    if (!peer || *peer != static_cast<unsigned>(::geteuid())
+        || m_connections.size() + qsizetype(m_pending.size()) >= kMaxConnections) {
+        ::close(fd);
+        return;
+    }
+    auto *socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(fd)) {
+        ::close(fd);
+        delete socket;
+        return;
+    }
+    // Nothing beyond one message is ever read; a client that keeps sending fills its own
+    // socket buffer, not our memory.
+    socket->setReadBufferSize(kHandOverHeaderSize + kHandOverRecordSize);
+    Connection connection;
+    connection.timer = new QTimer(socket);
+    connection.timer->setSingleShot(true);
+    connect(connection.timer, &QTimer::timeout, this, [this, socket] { onTimeout(socket); });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+        m_connections.remove(socket);
+        socket->deleteLater();
+    });
+    connection.timer->start(m_readTimeoutMs);
+    m_connections.insert(socket, connection);
+    if (socket->bytesAvailable() > 0)
+        onReadyRead(socket);
 }
 
 void HandOverServer::onReadyRead(QLocalSocket *socket)
@@ -207,11 +296,14 @@ void HandOverServer::onReadyRead(QLocalSocket *socket)
         finish(socket, hrOldBuildStamp);
         return;
     }
-    // Complete: no read timeout while it waits for the receiver.
+    // Complete: no read timeout while it waits for the receiver, and nothing more is read.
     it->timer->stop();
     m_connections.erase(it);
+    disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
     m_pending.push_back({socket, record.FileName});
-    processPending();
+    // Not from here: the receiver may run a nested event loop, and this is the socket's own
+    // readyRead emission, which must not find its socket deleted when it resumes.
+    QMetaObject::invokeMethod(this, &HandOverServer::processPending, Qt::QueuedConnection);
 }
 
 void HandOverServer::onTimeout(QLocalSocket *socket)
@@ -257,12 +349,21 @@ void HandOverServer::processPending()
     m_busy = false;
 }
 
+std::optional<unsigned> peerUserId(qintptr socketDescriptor)
+{
+    ucred credentials {};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0)
+        return std::nullopt;
+    return static_cast<unsigned>(credentials.uid);
+}
+
 HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &message,
                                    int replyTimeoutMs, int connectTimeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(serverPath);
-    if (!socket.waitForConnected(connectTimeoutMs))
+    if (!socket.waitForConnected(connectTimeoutMs) || !isOwnServer(socket))
         return {};
     return exchange(socket, message, replyTimeoutMs);
 }
@@ -283,15 +384,24 @@ std::optional<QString> queryRunningCaption(const QString &serverPath, int timeou
 int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
                               const QString &workingFolder, std::FILE *err)
 {
-    // An empty argument would name the working folder once made absolute.
-    if (arguments.isEmpty() || arguments.first().isEmpty())
-        return 0;
+    // Without a file the record carries an empty name: the running window only comes to the
+    // front. An empty argument would name the working folder once made absolute.
+    const bool noFile = arguments.isEmpty() || arguments.first().isEmpty();
     QLocalSocket socket;
     socket.connectToServer(serverPath);
     if (!socket.waitForConnected(2000))
         return 0;
+    if (!isOwnServer(socket)) {
+        // The paths a user opens are nobody else's business.
+        std::fputs(QStringLiteral("Tonelark: %1 は別のユーザーのソケットです。ファイルのパスは渡しません。\n")
+                       .arg(serverPath)
+                       .toLocal8Bit()
+                       .constData(),
+                   err);
+        return 2;
+    }
     THandOverRecord record;
-    record.FileName = handOverPath(arguments.first(), workingFolder);
+    record.FileName = noFile ? QString() : handOverPath(arguments.first(), workingFolder);
     if (record.FileName.size() > kHandOverFileNameUnits) {
         // A cut path would name another file, or none; say so instead of losing it quietly.
         const QString message =

@@ -16,8 +16,8 @@
 #include <functional>
 #include <optional>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 class QTimer;
 
 // The single-instance hand-over: a second start sends its first argument to the running
@@ -63,10 +63,13 @@ QByteArray encodeHandOverMessage(const THandOverRecord &record,
 // the system would, through the existing folder.
 QString handOverPath(const QString &argument, const QString &workingFolder);
 
-// The receiving end: a QLocalServer whose records are loaded on the thread that owns it.
-// Its signals come from whichever event loop runs, so a hand-over is also handled while a
-// modal dialog or a menu is open. Records are handled one at a time: one that arrives while
-// the receiver runs (a message box inside a load, say) waits for it to return.
+// The receiving end: a listening local socket whose records are loaded on the thread that
+// owns it. Its notifications come from whichever event loop runs, so a hand-over is also
+// handled while a modal dialog or a menu is open. The receiver never runs inside a socket's
+// own signal (it may open a message box whose event loop deletes that socket): it is queued.
+// Records are handled one at a time: one that arrives while the receiver runs waits for it.
+// Only connections of the same user are served, at most kMaxConnections at once; a failed
+// accept (no descriptors left) pauses listening briefly instead of ending it.
 class HandOverServer : public QObject {
     Q_OBJECT
 public:
@@ -74,14 +77,19 @@ public:
     using CaptionProvider = std::function<QString()>;
     // A connection that has not delivered its message by then is refused and closed.
     static constexpr int kReadTimeoutMs = 2000;
+    // Connections being read or waiting for the receiver; further ones are closed at once.
+    static constexpr int kMaxConnections = 32;
+    // How long listening pauses after an accept failed for want of resources.
+    static constexpr int kAcceptRetryMs = 200;
 
     explicit HandOverServer(QObject *parent = nullptr);
     ~HandOverServer() override;
 
-    // Listens at `serverPath`, removing a socket file left by an instance that ended. Call
-    // only while holding the instance lock, so no live server is replaced.
+    // Listens at `serverPath` (mode 0600), removing a socket file left by an instance that
+    // ended. Call only while holding the instance lock, so no live server is replaced.
     bool listen(const QString &serverPath);
-    QString errorString() const;
+    bool isListening() const { return m_listenFd >= 0; }
+    QString errorString() const { return m_error; }
 
     // Until a receiver is set, complete records wait; their senders wait for the reply.
     void setReceiver(Receiver receiver);
@@ -99,12 +107,18 @@ private:
         QTimer *timer = nullptr;
     };
     void onNewConnection();
+    void accept(int fd);
+    void close();
     void onReadyRead(QLocalSocket *socket);
     void onTimeout(QLocalSocket *socket);
     void finish(QLocalSocket *socket, std::optional<qint32> reply, const QByteArray &extra = {});
     void processPending();
 
-    QLocalServer *m_server = nullptr;
+    int m_listenFd = -1;
+    QString m_path;
+    QString m_error;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_acceptRetry = nullptr;
     Receiver m_receiver;
     CaptionProvider m_captionProvider;
     int m_readTimeoutMs = kReadTimeoutMs;
@@ -124,8 +138,12 @@ struct HandOverResult {
     QByteArray extra;   // bytes after the reply code (the caption query's answer)
 };
 
+// The user id of the process at the other end of a connected local socket, when known.
+std::optional<unsigned> peerUserId(qintptr socketDescriptor);
+
 // Connects, writes `message` and waits up to `replyTimeoutMs` for the reply code and for
 // the server to close the connection, blocking; what follows the code lands in `extra`.
+// A server that runs as another user is not written to (outcome NoServer).
 HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &message,
                                    int replyTimeoutMs, int connectTimeoutMs = 2000);
 
@@ -133,9 +151,10 @@ HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &
 std::optional<QString> queryRunningCaption(const QString &serverPath, int timeoutMs = 2000);
 
 // The second instance's whole path: hands the first of `arguments` (the program's arguments
-// without the program name) to the instance at `serverPath` and returns the exit code: 0 when
-// there is nothing to send, no instance answers, or it replied; 2 when the path does not fit
-// the record, with a message on `err`.
+// without the program name) to the instance at `serverPath`, or an empty name when there is
+// none (the running window comes to the front), and returns the exit code: 0 when no
+// instance answers or it replied; 2 when the path does not fit
+// the record or the listening socket belongs to another user, with a message on `err`.
 int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
                               const QString &workingFolder, std::FILE *err);
 

@@ -37,15 +37,42 @@ InstanceNames InstanceNames::inFolder(const QString &folder, unsigned userId)
     return {folder, base + QStringLiteral(".lock"), base + QStringLiteral(".sock")};
 }
 
-InstanceNames InstanceNames::forCurrentUser()
+std::optional<QString> privateFolderProblem(const QString &folder, bool create)
 {
-    // A stale XDG_RUNTIME_DIR (e.g. after su) names a missing folder; failing there would make
-    // every start a second instance that ends silently.
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QFileInfo info(folder);
-    if (folder.isEmpty() || !info.isAbsolute() || !info.isDir())
-        folder = QDir::tempPath();
-    return inFolder(folder, static_cast<unsigned>(::geteuid()));
+    const QByteArray path = QFile::encodeName(folder);
+    if (create && ::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is no folder").arg(folder);
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("%1 belongs to another user").arg(folder);
+    if ((st.st_mode & 077) != 0)
+        return QStringLiteral("%1 is open to other users (mode %2)")
+            .arg(folder)
+            .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return std::nullopt;
+}
+
+InstanceNames InstanceNames::forCurrentUser(QString *error)
+{
+    const unsigned userId = static_cast<unsigned>(::geteuid());
+    // A stale XDG_RUNTIME_DIR (e.g. after su) names a missing or foreign folder; failing
+    // there would make every start a second instance that ends silently.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isAbsolute() && !privateFolderProblem(runtime, false))
+        return inFolder(runtime, userId);
+    // In the shared temp folder only a folder of our own keeps others from planting the lock
+    // or the socket first.
+    const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("tonelark-%1").arg(userId));
+    if (const std::optional<QString> problem = privateFolderProblem(own, true)) {
+        if (error)
+            *error = *problem;
+        return {};
+    }
+    return inFolder(own, userId);
 }
 
 InstanceLock::InstanceLock(const QString &lockFile)

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // One running instance per user: a lock file held with flock for the life of the first
 // instance. The kernel drops the lock with its owner, crash included, so a lock file left
 // behind by a killed process never blocks the next start.
@@ -13,12 +15,21 @@ struct InstanceNames {
     QString lockFile;
     QString server;   // a socket path for QLocalServer / QLocalSocket
 
-    // $XDG_RUNTIME_DIR when it names an existing folder (it is private to the user), else the
-    // temp folder; the user id is part of each name either way.
-    static InstanceNames forCurrentUser();
+    // $XDG_RUNTIME_DIR when it names a folder private to the user, else the folder
+    // "tonelark-<uid>" in the temp folder, created with mode 0700 and used only while it is
+    // the user's own and closed to everyone else. Empty names (and `error` set) when no
+    // private folder can be had: another user must never hold our lock or receive our paths.
+    static InstanceNames forCurrentUser(QString *error = nullptr);
     // The names inside `folder`; `userId` keeps users apart in a shared folder.
     static InstanceNames inFolder(const QString &folder, unsigned userId);
+
+    bool isValid() const { return !folder.isEmpty(); }
 };
+
+// Why `folder` is no place for per-user names, or nothing when it is a real folder (not a
+// link) owned by the effective user that group and others cannot enter. With `create`, a
+// missing folder is made with mode 0700 first.
+std::optional<QString> privateFolderProblem(const QString &folder, bool create);
 
 class InstanceLock {
 public:

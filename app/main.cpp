@@ -1,5 +1,6 @@
 #include "BrisolaEngine.h"
 #include "Convex.h"
+#include "FileNames.h"
 #include "HandOver.h"
 #include "InstanceLock.h"
 #include "Settings.h"
@@ -9,8 +10,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
+#include <optional>
 
 using namespace tonelark;
 
@@ -20,23 +25,37 @@ using namespace tonelark;
 // (which reads the settings, opens the device and loads the first argument), the event loop.
 int main(int argc, char *argv[])
 {
-    const InstanceNames names = InstanceNames::forCurrentUser();
-    InstanceLock lock(names.lockFile);
-    if (lock.state() != InstanceLock::State::Acquired) {
-        // Any failure to take the lock counts as "another instance runs".
-        if (lock.state() == InstanceLock::State::Error)
-            std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.lockFile),
-                         qPrintable(lock.errorString()));
+    QString namesError;
+    const InstanceNames names = InstanceNames::forCurrentUser(&namesError);
+    std::optional<InstanceLock> lock;
+    if (names.isValid())
+        lock.emplace(names.lockFile);
+    if (lock && lock->state() == InstanceLock::State::HeldElsewhere) {
         QCoreApplication app(argc, argv);
-        return handOverToRunningInstance(names.server, QCoreApplication::arguments().mid(1),
+        // By their bytes: Qt's own decoding loses names that are no UTF-8.
+        return handOverToRunningInstance(names.server, commandLineArguments(argc, argv),
                                          QDir::currentPath(), stderr);
+    }
+    // Without our own lock nothing proves that a listener is ours: the song is played here
+    // rather than sent to whoever holds the names.
+    const bool single = lock && lock->state() == InstanceLock::State::Acquired;
+    if (!single) {
+        const QString reason = names.isValid() ? lock->errorString() : namesError;
+        std::fprintf(stderr, "Tonelark: %s\n",
+                     qPrintable(QStringLiteral("起動中の Tonelark を確認できないため、単独で起動します（%1）。")
+                                    .arg(reason)));
     }
 
     QApplication app(argc, argv);
+    // Qt's own dialogs and buttons speak the program's language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     // Listening before the window exists keeps a second start during ours from finding
     // nobody: its record waits, and is loaded once the window has taken over.
     HandOverServer server;
-    if (!server.listen(names.server))
+    if (single && !server.listen(names.server))
         std::fprintf(stderr, "Tonelark: %s: %s\n", qPrintable(names.server),
                      qPrintable(server.errorString()));
 
@@ -49,10 +68,15 @@ int main(int argc, char *argv[])
     BrisolaEngine engine;
     int exitCode = 0;
     {
-        TfrmTonelark2Main window(engine, ini, QApplication::arguments().mid(1));
+        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
-            window.BRSLoad(fileName);
+            // A second start means the user wants this window, with or without a file; it
+            // comes forward first, so a message box of the load is seen.
+            window.bringToFront();
+            if (fileName.isEmpty())
+                return;
+            window.BRSLoad(pathFromArgument(fileName));
             refreshTrayTip(window, window.applicationTitle());
         });
         if (debugMode)

@@ -89,6 +89,9 @@ public slots:
     void radioButtonSeekTypeSelected(QObject *Sender);
     void ValueChanged(QObject *Sender);
     void reject() override;
+    // The song the dialog was opened for is being replaced: its tempo map is about to be
+    // freed, so the dialog forgets it and ends as cancelled.
+    void songWithdrawn();
 
 protected:
     // appEvents: every event of the application passes here while the dialog exists.
@@ -100,6 +103,8 @@ private:
     // The wheel over the group box; true when it was handled.
     bool appEventsMessage(QObject *receiver, QWheelEvent *event);
     bool hasTempo() const;
+    // Widths of the captions from the dialog's font, kept inside the group box.
+    void fitCaptions();
 
     const TSmfEventTempoList *m_tempoList;
     const TBrs4SmfInformation *BrsSmfInfo = nullptr;

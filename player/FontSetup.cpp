@@ -1,5 +1,7 @@
 #include "FontSetup.h"
 
+#include "WindowPlacement.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -100,9 +102,10 @@ QFont FontSetup::windowFont(const QFont &base, int uiFontType, const QString &fo
             font.setPointSizeF(system.pointSizeF());
     } else {
         font.setFamilies({fontName});
-        // A size of 0 or less has no meaning as points; the font keeps its size then.
+        // A size of 0 or less has no meaning as points; the font keeps its size then. Other
+        // sizes are kept within what leaves the fixed-size window usable.
         if (fontSize > 0)
-            font.setPointSize(fontSize);
+            font.setPointSize(usableFontSize(fontSize));
     }
     return font;
 }

@@ -28,15 +28,11 @@ namespace {
 
 // Runs `menu` (or the box's standard menu) at `globalPos` with the modal flag set around it.
 void runBoxMenu(QWidget *box, QMenu *menu, const std::function<QMenu *()> &standardMenu,
-                bool *inModalLoop, const QPoint &globalPos)
+                ModalLoopState *modalLoop, const QPoint &globalPos)
 {
     // The menu's preparation reads the window's active control: it is this box.
     box->setFocus(Qt::PopupFocusReason);
-    struct Scope {
-        bool *flag;
-        explicit Scope(bool *f) : flag(f) { if (flag) *flag = true; }
-        ~Scope() { if (flag) *flag = false; }
-    } scope(inModalLoop);
+    const ModalLoopGuard modal(modalLoop);
     if (menu) {
         menu->exec(globalPos);
         return;
@@ -76,7 +72,7 @@ void TEdit::paintEvent(QPaintEvent *event)
 
 void TEdit::contextMenuEvent(QContextMenuEvent *event)
 {
-    runBoxMenu(this, m_contextMenu, [this] { return createStandardContextMenu(); }, m_inModalLoop,
+    runBoxMenu(this, m_contextMenu, [this] { return createStandardContextMenu(); }, m_modalLoop,
                event->globalPos());
     event->accept();
 }
@@ -91,7 +87,7 @@ TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent)
 void TMemo::contextMenuEvent(QContextMenuEvent *event)
 {
     runBoxMenu(this, m_contextMenu,
-               [this, event] { return createStandardContextMenu(event->pos()); }, m_inModalLoop,
+               [this, event] { return createStandardContextMenu(event->pos()); }, m_modalLoop,
                event->globalPos());
     event->accept();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EditCstm.h"
+#include "ModalLoop.h"
 
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -26,7 +27,7 @@ InfoBoxLook infoBoxLookFor(qint32 style);
 
 namespace umain {
 
-// A context-menu request on a box: `inModalLoop` (when set) is true exactly while the menu
+// A context-menu request on a box: InModalLoop (when a state is set) is true exactly while the menu
 // is open. The box's own menu (popupMenuMetaText) when it has one, else Qt's standard edit
 // menu. Requests from the box's scroll bars are not served (they show no menu at all).
 class TEdit : public tonelark::TEdit {
@@ -42,7 +43,7 @@ public:
 
     void setContextMenu(QMenu *menu) { m_contextMenu = menu; }
     QMenu *contextMenu() const { return m_contextMenu; }
-    void setModalLoopFlag(bool *inModalLoop) { m_inModalLoop = inModalLoop; }
+    void setModalLoopState(ModalLoopState *state) { m_modalLoop = state; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -52,7 +53,7 @@ private:
     int m_tag = 0;
     InfoBoxFrame m_frame = InfoBoxFrame::Sunken;
     QPointer<QMenu> m_contextMenu;
-    bool *m_inModalLoop = nullptr;
+    ModalLoopState *m_modalLoop = nullptr;
 };
 
 class TMemo : public QPlainTextEdit {
@@ -62,14 +63,14 @@ public:
 
     void setContextMenu(QMenu *menu) { m_contextMenu = menu; }
     QMenu *contextMenu() const { return m_contextMenu; }
-    void setModalLoopFlag(bool *inModalLoop) { m_inModalLoop = inModalLoop; }
+    void setModalLoopState(ModalLoopState *state) { m_modalLoop = state; }
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     QPointer<QMenu> m_contextMenu;
-    bool *m_inModalLoop = nullptr;
+    ModalLoopState *m_modalLoop = nullptr;
 };
 
 } // namespace umain

@@ -2,9 +2,10 @@
 
 #include "CstmUtils.h"
 #include "LyricsModel.h"
+#include "SafeFile.h"
 #include "Ui.h"
 
-#include <QSaveFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -13,18 +14,6 @@ namespace tonelark {
 namespace {
 
 const QString kSaveFilter = QStringLiteral("テキストファイル (*.txt)|*.txt");
-
-// Sets the flag for its lifetime, so every way out of a modal command clears it.
-class ModalLoopScope {
-public:
-    explicit ModalLoopScope(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~ModalLoopScope() { m_flag = false; }
-    ModalLoopScope(const ModalLoopScope &) = delete;
-    ModalLoopScope &operator=(const ModalLoopScope &) = delete;
-
-private:
-    bool &m_flag;
-};
 
 } // namespace
 
@@ -76,28 +65,26 @@ QString lyricsCopyText(const TSmfMetaEventString &lyrics, QList<int> rows)
 
 std::optional<QString> replaceFileContents(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    // Without the fallback a folder that forbids the temporary file fails cleanly instead of
-    // truncating the existing file in place.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        return QStringLiteral("ファイル \"%1\" に保存できません。\r\n%2")
-            .arg(path, file.errorString());
-    }
+    if (const std::optional<QString> reason = saveFileAtomically(path, bytes))
+        return QStringLiteral("ファイル \"%1\" に保存できません。\r\n%2").arg(path, *reason);
     return std::nullopt;
 }
 
-bool saveLyricsFile(Ui &ui, bool &inModalLoop, const QString &proposedName, bool classicDialog,
-                    const std::function<QStringList()> &lines)
+bool saveLyricsFile(Ui &ui, ModalLoopState &modalLoop, const QString &proposedName,
+                    bool classicDialog, const std::function<QStringList()> &lines)
 {
-    ModalLoopScope scope(inModalLoop);
+    const ModalLoopGuard modal(modalLoop);
     SaveFileRequest request;
     request.filters = qtNameFilters(kSaveFilter);
     request.defaultSuffix = QStringLiteral("txt");
-    request.fileName = proposedName;
+    request.fileName = QFileInfo(proposedName).fileName();
+    if (proposedName.contains(u'/'))
+        request.folder = QFileInfo(proposedName).path();
     request.classicDialog = classicDialog;
     const QString path = ui.getSaveFileName(request);
-    if (path.isEmpty())
+    // Another song loaded while the dialog was open: its lines are not the ones the user
+    // chose to save, and the proposed name was the old song's.
+    if (path.isEmpty() || modal.songReplaced())
         return false;
     if (const std::optional<QString> error = replaceFileContents(path, lyricsFileBytes(lines()))) {
         ui.showError(*error);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ModalLoop.h"
 #include "SmfTexts.h"
 
 #include <QByteArray>
@@ -47,11 +48,12 @@ QString lyricsCopyText(const TSmfMetaEventString &lyrics, QList<int> rows);
 // message to show on failure.
 std::optional<QString> replaceFileContents(const QString &path, const QByteArray &bytes);
 
-// One save command: sets `inModalLoop`, asks `ui` for the file (dialogSaveFile preset with
-// `proposedName`), builds the lines with `lines` only after the dialog closed with a file,
-// writes them and shows a failure through `ui`. `inModalLoop` is false again when it
-// returns, whatever happened. Returns whether a file was written.
-bool saveLyricsFile(Ui &ui, bool &inModalLoop, const QString &proposedName, bool classicDialog,
-                    const std::function<QStringList()> &lines);
+// One save command: sets InModalLoop, asks `ui` for the file (dialogSaveFile preset with
+// `proposedName`, which may lead with the folder the dialog starts in), builds the lines
+// with `lines` only after the dialog closed with a file, writes them and shows a failure
+// through `ui`. Nothing is written when another song was
+// loaded while the dialog was open. Returns whether a file was written.
+bool saveLyricsFile(Ui &ui, ModalLoopState &modalLoop, const QString &proposedName,
+                    bool classicDialog, const std::function<QStringList()> &lines);
 
 } // namespace tonelark

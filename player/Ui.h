@@ -10,12 +10,15 @@ class QWidget;
 // interface so that tests can answer in place of a user.
 namespace tonelark {
 
+class ModalLoopState;
+
 // One open-file question. `filters` are Qt name filters ("Text (*.txt *.text)").
 struct OpenFileRequest {
     QStringList filters;
     int selectedFilter = 0;      // index into filters
     QString defaultSuffix;       // without the dot
     bool classicDialog = false;  // Qt's own dialog instead of the desktop's
+    QString folder;              // where the dialog starts; empty: the dialog's own choice
 };
 
 // One save-file question (dialogSaveFile): the overwrite prompt is always on and the
@@ -25,6 +28,7 @@ struct SaveFileRequest {
     QString defaultSuffix;       // without the dot
     QString fileName;            // proposed name, without folder
     bool classicDialog = false;  // Qt's own dialog instead of the desktop's
+    QString folder;              // where the dialog starts; empty: the dialog's own choice
 };
 
 class Ui {
@@ -47,7 +51,9 @@ QStringList qtNameFilters(const QString &pipeFilter);
 // The Ui of the running program: real dialogs and the system clipboard.
 class WidgetUi : public Ui {
 public:
-    explicit WidgetUi(QWidget *owner) : m_owner(owner) {}
+    // `modalLoop` (optional) has InModalLoop set while any box or dialog is open.
+    explicit WidgetUi(QWidget *owner, ModalLoopState *modalLoop = nullptr)
+        : m_owner(owner), m_modalLoop(modalLoop) {}
     void showError(const QString &text) override;
     QString getOpenFileName(const OpenFileRequest &request) override;
     QString getSaveFileName(const SaveFileRequest &request) override;
@@ -55,6 +61,7 @@ public:
 
 private:
     QWidget *m_owner;
+    ModalLoopState *m_modalLoop;
 };
 
 } // namespace tonelark

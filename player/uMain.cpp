@@ -3,6 +3,7 @@
 #include "CopyFormats.h"
 #include "CstmUtils.h"
 #include "Engine.h"
+#include "FileNames.h"
 #include "FontSetup.h"
 #include "LyricsModel.h"
 #include "LyricsViewExport.h"
@@ -10,6 +11,7 @@
 #include "TColor.h"
 #include "uConst.h"
 #include "uSeek.h"
+#include "WindowPlacement.h"
 
 #include <QAbstractTableModel>
 #include <QAction>
@@ -17,8 +19,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -48,8 +53,8 @@ namespace tonelark {
 namespace {
 
 const QString kOpenFilter = QStringLiteral(
-    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
-    "すべての対応ファイル|*.mid;*.midi;*.mml");
+    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi;*.kar|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
+    "すべての対応ファイル|*.mid;*.midi;*.kar;*.mml");
 constexpr int kOpenFilterSelected = 2; // "すべての対応ファイル"
 
 const char *const kImageFiles[] = {
@@ -75,9 +80,9 @@ void TimePanel::mousePressEvent(QMouseEvent *event)
 
 void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // Qt delivers the second press of a quick pair as a press and then as a double click;
-    // the press already counted, and the default handler would count it again.
+    // The second press of a quick pair reaches a widget only as this event: it is a click.
     event->accept();
+    emit clicked();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
@@ -94,7 +99,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     if (ui) {
         m_ui = ui;
     } else {
-        m_ownUi = std::make_unique<WidgetUi>(this);
+        m_ownUi = std::make_unique<WidgetUi>(this, &m_modalLoop);
         m_ui = m_ownUi.get();
     }
     FontSetup::installJapaneseSubstitutions();
@@ -114,9 +119,13 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_settings = Settings::load(m_ini);
     m_muteMode = isMuteKeyword(m_settings.Keyword);
 
-    // 3. Position: restored from the file without checking that it lies on a screen.
+    // 3. Position: restored from the file, moved onto a screen when the stored place lies
+    // (partly) outside every screen's available area, so the window is never out of reach.
     if (m_settings.RestoreWindowPos) {
-        move(m_settings.Left, m_settings.Top);
+        QList<QRect> screens;
+        for (const QScreen *screen : QGuiApplication::screens())
+            screens << screen->availableGeometry();
+        move(usableWindowPosition(QRect(QPoint(m_settings.Left, m_settings.Top), size()), screens));
         m_positionRestored = true;
         m_atStart.Left = m_settings.Left;
         m_atStart.Top = m_settings.Top;
@@ -354,9 +363,8 @@ void TfrmTonelark2Main::buildMenus()
     connect(menuItemPlayFromCC111, &QAction::triggered, this, &TfrmTonelark2Main::menuItemPlayFromCC111Click);
     connect(popupMenuPlayback, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuPlaybackPopup);
     connect(gaugePlayback, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        m_inModalLoop = true;
+        const ModalLoopGuard modal(m_modalLoop);
         popupMenuPlayback->exec(gaugePlayback->mapToGlobal(pos));
-        m_inModalLoop = false;
     });
 
     popupMenuLyrics = new QMenu(this);
@@ -481,7 +489,22 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
 {
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    if (outcome != LoadOutcome::MissingFile)
+        m_dialogFolder = QFileInfo(QDir(QDir::currentPath()).absoluteFilePath(fileName)).path();
+    // The info area a failure opened closes again once a song loads.
+    if (outcome == LoadOutcome::Success && m_infoShownForFailure)
+        toolButtonOfInfoClick();
     return outcome;
+}
+
+void TfrmTonelark2Main::bringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    else if (!isVisible())
+        show();
+    raise();
+    activateWindow();
 }
 
 PlayContext TfrmTonelark2Main::playContext() const
@@ -492,16 +515,18 @@ PlayContext TfrmTonelark2Main::playContext() const
 
 void TfrmTonelark2Main::toolButtonOfOpenClick()
 {
-    m_inModalLoop = true;
+    const ModalLoopGuard modal(m_modalLoop);
     OpenFileRequest request;
     request.filters = qtNameFilters(kOpenFilter);
     request.selectedFilter = kOpenFilterSelected;
     request.defaultSuffix = QStringLiteral("mid");
     request.classicDialog = m_settings.UseClassicDialogForFile;
-    const QString fileName = m_ui->getOpenFileName(request);
-    if (!fileName.isEmpty())
+    request.folder = m_dialogFolder.isEmpty() ? QDir::homePath() : m_dialogFolder;
+    const QString fileName = resolveDialogPath(m_ui->getOpenFileName(request));
+    if (!fileName.isEmpty()) {
+        m_dialogFolder = QFileInfo(fileName).path();
         BRSLoad(fileName);
-    m_inModalLoop = false;
+    }
 }
 
 void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
@@ -518,14 +543,16 @@ void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
 
 void TfrmTonelark2Main::runSeekDialog()
 {
-    const TSmfEventTempoList *tempoList = m_loader->song().CurrentTempoList.get();
-    m_inModalLoop = true;
-    // Cleared also when an exception passes; the dialog is freed with the scope.
-    const auto leaveModal = qScopeGuard([this] { m_inModalLoop = false; });
-    TfrmTonelark2Seek dialog(this, tempoList);
+    const ModalLoopGuard modal(m_modalLoop);
+    TfrmTonelark2Seek dialog(this, m_loader->song().CurrentTempoList.get());
     // The monitor keeps refreshing both records while the dialog is open.
     dialog.SetTotalTick(&m_monitor->info(), &m_monitor->status());
+    // A song handed over while the dialog is open frees the tempo map it converts with; the
+    // position asked for belonged to the old song, so the dialog ends as cancelled.
+    connect(&m_modalLoop, &ModalLoopState::songReplacing, &dialog, &TfrmTonelark2Seek::songWithdrawn);
     const int result = dialog.exec();
+    if (modal.songReplaced())
+        return;
     SeekChoice choice;
     if (dialog.radioTimeToSeek->isChecked())
         choice.unit = SeekChoice::Time;
@@ -534,7 +561,7 @@ void TfrmTonelark2Main::runSeekDialog()
     choice.minutes = dialog.updownMinute->value();
     choice.seconds = dialog.updownSecond->value();
     choice.tick = dialog.updownTickToSet->value();
-    m_transport->seekDialogClosed(result, choice, tempoList);
+    m_transport->seekDialogClosed(result, choice, m_loader->song().CurrentTempoList.get());
 }
 
 void TfrmTonelark2Main::toolButtonOfPinClick()
@@ -551,6 +578,7 @@ void TfrmTonelark2Main::toolButtonOfPinClick()
 
 void TfrmTonelark2Main::toolButtonOfInfoClick()
 {
+    m_infoShownForFailure = false;
     const bool visible = !pagesInfo->isVisibleTo(this);
     pagesInfo->setVisible(visible);
     toolButtonOfInfo->setChecked(visible);
@@ -616,8 +644,13 @@ void TfrmTonelark2Main::actionListItemExecute(QAction *action)
         clickIfEnabled(toolButtonOfOpen);
     else if (action == actionSettings)
         clickIfEnabled(toolButtonOfSettings);
-    else if (action == actionAbout)
+    else if (action == actionAbout) {
+        // Never an empty page: the program's name and version at least.
+        if (textAbout->text().isEmpty())
+            textAbout->setText(QStringLiteral("%1 Ver.%2").arg(QString::fromLatin1(kAppTitle),
+                                                             QStringLiteral(TONELARK_VERSION)));
         pagesInfo->setCurrentWidget(tabAbout);
+    }
 }
 
 void TfrmTonelark2Main::actionNextTabExecute(QAction *action)
@@ -705,7 +738,7 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
 {
     WindowSnapshot atClose;
     atClose.AlwaysOnTop = toolButtonOfPin->isChecked();
-    atClose.ShowInfo = toolButtonOfInfo->isChecked();
+    atClose.ShowInfo = toolButtonOfInfo->isChecked() && !m_infoShownForFailure;
     atClose.Left = pos().x();
     atClose.Top = pos().y();
     // A failed save at close is not reported: the user is leaving.
@@ -724,8 +757,9 @@ void TfrmTonelark2Main::dropEvent(QDropEvent *event)
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
     // Only the first dropped file; the others are ignored.
+    // The URL's own bytes: toLocalFile() would turn a name that is no UTF-8 into U+FFFD.
     if (!urls.isEmpty())
-        BRSLoad(urls.first().toLocalFile());
+        BRSLoad(pathFromArgument(urls.first().toString(QUrl::FullyEncoded)));
 }
 
 void TfrmTonelark2Main::showEvent(QShowEvent *event)
@@ -813,9 +847,18 @@ void TfrmTonelark2Main::setActivePage(InfoPage page)
     pagesInfo->setCurrentIndex(static_cast<int>(page));
 }
 
-void TfrmTonelark2Main::setInModalLoop(bool inModalLoop)
+void TfrmTonelark2Main::showFailure(InfoPage page)
 {
-    m_inModalLoop = inModalLoop;
+    if (!pagesInfo->isVisibleTo(this)) {
+        toolButtonOfInfoClick();
+        m_infoShownForFailure = true;
+    }
+    pagesInfo->setCurrentIndex(static_cast<int>(page));
+}
+
+ModalLoopState &TfrmTonelark2Main::modalLoop()
+{
+    return m_modalLoop;
 }
 
 void TfrmTonelark2Main::appendCompileMessage(const QString &line)
@@ -856,6 +899,7 @@ void TfrmTonelark2Main::setLyricCount(int count)
     // The tempo map was replaced just before; the monitor must not keep the old one.
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     m_lyricsModel->setItemCount(count);
+    m_lyricsDelegate->forgetPaintedRows();
 }
 
 void TfrmTonelark2Main::invokePlay()
@@ -899,9 +943,8 @@ void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
     lvLyrics->setColumnWidth(kLyricsTextColumn, kLyricsTextColumnWidth);
     lvLyrics->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvLyrics, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        m_inModalLoop = true;
+        const ModalLoopGuard modal(m_modalLoop);
         popupMenuLyrics->exec(lvLyrics->viewport()->mapToGlobal(pos));
-        m_inModalLoop = false;
     });
     connect(lvLyrics, &TListView::playRequested, this, &TfrmTonelark2Main::lvLyricsDblClick);
     connect(m_monitor.get(), &PlaybackMonitor::lyricsStep, this, &TfrmTonelark2Main::lyricsFollowStep);
@@ -915,10 +958,10 @@ void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
 
     for (umain::TEdit *box : {editCopyright, editTitle}) {
         box->setTag(box->y());
-        box->setModalLoopFlag(&m_inModalLoop);
+        box->setModalLoopState(&m_modalLoop);
     }
     for (umain::TMemo *memo : {memoComments, memoMetaComments, memoLyrics, memoCompileMsg})
-        memo->setModalLoopFlag(&m_inModalLoop);
+        memo->setModalLoopState(&m_modalLoop);
     ApplyInfoBoxStyle(m_settings.InfoBoxStyle);
     SetContextMenuMode(!m_settings.UseSystemContextMenu);
     connect(popupMenuMetaText, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuMetaTextPopup);
@@ -950,8 +993,11 @@ void TfrmTonelark2Main::lyricsFollowStep()
                        pmiScrollToCurrentLyric->isChecked(), m_lyricsModel->rowCount());
     if (row)
         lvLyrics->scrollRowIntoView(*row);
-    // Every tick: the highlight follows the time even while the row stays the same.
-    lvLyrics->viewport()->update();
+    // Only rows whose highlight changed since they were painted: a list repainted every tick
+    // kept a core busy while nothing moved.
+    const int top = lvLyrics->topRow();
+    for (int stale : m_lyricsDelegate->rowsWithStaleHighlight(top, top + lvLyrics->wholeVisibleRows()))
+        lvLyrics->updateRow(stale);
 }
 
 void TfrmTonelark2Main::lvLyricsDblClick()
@@ -980,7 +1026,9 @@ void TfrmTonelark2Main::pmiSaveLyricsOnlyClick(QObject *sender)
     const LyricsSaveFormat format = sender == pmiSaveLyricsAndDetails
                                         ? LyricsSaveFormat::TimesAndLyrics
                                         : LyricsSaveFormat::LyricsOnly;
-    saveLyricsFile(*m_ui, m_inModalLoop, m_saveFileName, m_settings.UseClassicDialogForFile, [&] {
+    const QString proposed =
+        m_dialogFolder.isEmpty() ? m_saveFileName : QDir(m_dialogFolder).filePath(m_saveFileName);
+    saveLyricsFile(*m_ui, m_modalLoop, proposed, m_settings.UseClassicDialogForFile, [&] {
         LyricsHeading heading;
         heading.include = pmiLyricsIncludeMetaText->isChecked();
         heading.titleFirst = pmiLyricsPreferTitleToCopyright->isChecked();

@@ -3,6 +3,7 @@
 #include "Convex.h"
 #include "InfoBox.h"
 #include "LyricsView.h"
+#include "ModalLoop.h"
 #include "PlaybackMonitor.h"
 #include "Settings.h"
 #include "SongLoader.h"
@@ -72,6 +73,9 @@ public:
 
     // Loads a song (open button, dropped file, command line, hand-over).
     LoadOutcome BRSLoad(const QString &fileName);
+    // A second start: back from minimised, raised and activated (through the window
+    // manager's activation request, which focus-stealing prevention honours).
+    void bringToFront();
     // Tracing hook: in debug mode the caption becomes `Text`, otherwise nothing happens. The
     // program's own code does not call it.
     void Debug(const QString &Text);
@@ -87,12 +91,14 @@ public:
     int lastLyricIndex() const { return m_lastLyricIndex; }
     LyricsModel &lyricsModel() { return *m_lyricsModel; }
     bool muteMode() const { return m_muteMode; }
-    bool inModalLoop() const { return m_inModalLoop; }
+    bool inModalLoop() const { return m_modalLoop.inModalLoop(); }
+    ModalLoopState &modalLoopState() { return m_modalLoop; }
     bool displayTicks() const { return m_transport->displayTicks(); }
     QString appTitle() const { return m_appTitle; }
     // The title the taskbar and the notification area show: the caption after a load.
     QString applicationTitle() const { return m_applicationTitle; }
     QString saveFileName() const { return m_saveFileName; }
+    QString dialogFolder() const { return m_dialogFolder; }
     const LoadedSong &song() const { return m_loader->song(); }
     const Transport &transport() const { return *m_transport; }
     PlaybackMonitor &monitor() { return *m_monitor; }
@@ -244,7 +250,8 @@ private:
     void setSaveFileName(const QString &fileName) override;
     void setTabVisible(InfoPage page, bool visible) override;
     void setActivePage(InfoPage page) override;
-    void setInModalLoop(bool inModalLoop) override;
+    void showFailure(InfoPage page) override;
+    ModalLoopState &modalLoop() override;
     void appendCompileMessage(const QString &line) override;
     void setCommentsText(const QStringList &lines) override;
     void appendComments(const QStringList &lines) override;
@@ -267,13 +274,17 @@ private:
     bool m_debugMode = false;
     WindowSnapshot m_atStart;
     int m_infoFontPitch = 0;
-    bool m_inModalLoop = false;
+    ModalLoopState m_modalLoop;
     // Esc while dragging on the seek bar; enabled only during a drag.
     QShortcut *m_cancelDragShortcut = nullptr;
     bool m_positionRestored = false;
     bool m_firstShowDone = false;
     int m_lastLyricIndex = -1;
     QString m_saveFileName;
+    // Where the open and save dialogs start: the folder of the song last loaded or chosen.
+    QString m_dialogFolder;
+    // The info area is open only because a failed load opened it.
+    bool m_infoShownForFailure = false;
     QList<QIcon> m_imageListOfToolbar;
     LyricsModel *m_lyricsModel = nullptr;
     LyricsDelegate *m_lyricsDelegate = nullptr;

@@ -1,12 +1,12 @@
 #include "Convex.h"
 
 #include "CstmUtils.h"
+#include "SafeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -166,23 +166,18 @@ std::optional<qint32> parseIniInteger(QStringView text)
 
 Convex::Convex(const QString &fileName) : m_fileName(fileName)
 {
-    QFile file(fileName);
-    if (!file.exists())
+    // Never blocks and never takes more than the cap: a FIFO or a device given as the
+    // settings file would otherwise freeze the start or fill the memory.
+    const FileReadResult read = readRegularFile(fileName, kMaxSettingsFileBytes);
+    if (read.missing)
         return;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (read.error) {
         m_loadError = QStringLiteral("設定ファイル「%1」を読み込めません。\n%2")
-                          .arg(QDir::toNativeSeparators(fileName), file.errorString());
+                          .arg(QDir::toNativeSeparators(fileName), *read.error);
         qCWarning(lcSettings) << m_loadError;
         return;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_loadError = QStringLiteral("設定ファイル「%1」を読み込めません。\n%2")
-                          .arg(QDir::toNativeSeparators(fileName), file.errorString());
-        qCWarning(lcSettings) << m_loadError;
-        return;
-    }
-    parse(bytes);
+    parse(read.bytes);
 }
 
 Convex Convex::fromBytes(QByteArrayView bytes)
@@ -195,6 +190,7 @@ Convex Convex::fromBytes(QByteArrayView bytes)
 void Convex::parse(QByteArrayView bytes)
 {
     m_sections.clear();
+    m_sectionIndex.clear();
     int current = -1;
 
     if (bytes.startsWith(QByteArrayView(kUtf16LeBom)) || bytes.startsWith(QByteArrayView(kUtf16BeBom))) {
@@ -235,7 +231,7 @@ void Convex::addLine(const QString &line, const QByteArray &rawIfLossy, int &cur
             current = -1;
             return;
         }
-        m_sections.append(Section{name, rawIfLossy, {}});
+        appendSection(Section{name, rawIfLossy, {}});
         current = static_cast<int>(m_sections.size() - 1);
         return;
     }
@@ -257,10 +253,14 @@ void Convex::addLine(const QString &line, const QByteArray &rawIfLossy, int &cur
 
 const Convex::Section *Convex::findSection(QStringView name) const
 {
-    for (const Section &section : m_sections)
-        if (sameName(section.name, name))
-            return &section;
-    return nullptr;
+    const auto it = m_sectionIndex.constFind(name.toString().toCaseFolded());
+    return it == m_sectionIndex.cend() ? nullptr : &m_sections.at(*it);
+}
+
+void Convex::appendSection(Section section)
+{
+    m_sectionIndex.insert(section.name.toCaseFolded(), m_sections.size());
+    m_sections.append(std::move(section));
 }
 
 Convex::Section *Convex::findSection(QStringView name)
@@ -313,7 +313,7 @@ void Convex::WriteString(QStringView section, QStringView key, const QString &va
     m_modified = true;
     Section *target = findSection(section);
     if (!target) {
-        m_sections.append(Section{singleLine(section), {}, {}});
+        appendSection(Section{singleLine(section), {}, {}});
         target = &m_sections.last();
     }
     // A name without value is the same key: it gets its value in place rather than a second
@@ -390,7 +390,7 @@ QByteArray Convex::toBytes() const
     return out;
 }
 
-SaveResult Convex::UpdateFile()
+SaveResult Convex::UpdateFile(OverwriteUnreadable overwrite)
 {
     if (m_fileName.isEmpty())
         return {false, QStringLiteral("設定ファイルの場所が決まっていないため、設定を保存できません。")};
@@ -404,20 +404,14 @@ SaveResult Convex::UpdateFile()
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
         return failure(QStringLiteral("フォルダー「%1」を作成できません。").arg(QDir::toNativeSeparators(folder)));
 
-    // The new content goes to a temporary file beside the old one and replaces it only once
-    // it is completely on disk; until then the old file stays as it was.
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
-    const QByteArray bytes = toBytes();
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return failure(reason);
+    if (!m_loadError.isEmpty() && overwrite != OverwriteUnreadable::Allow) {
+        // The store holds only what this run wrote; saving it would wipe every other setting.
+        return failure(QStringLiteral("読み込めなかった設定ファイルを上書きしないため、保存しませんでした。"));
     }
-    if (!file.commit())
-        return failure(file.errorString());
+    if (const std::optional<QString> reason = saveFileAtomically(m_fileName, toBytes()))
+        return failure(*reason);
     m_modified = false;
+    m_loadError.clear();
     return {true, {}};
 }
 

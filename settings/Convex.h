@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -31,6 +32,9 @@ struct SaveResult {
 // Hexadecimal may use all 32 bits (0xFF00000F is the system colour clBtnFace). Returns
 // nothing for text that is no valid 32-bit integer.
 std::optional<qint32> parseIniInteger(QStringView text);
+
+// Larger settings files are refused rather than read: no real one comes near it.
+inline constexpr qint64 kMaxSettingsFileBytes = 64 * 1024 * 1024;
 
 class Convex {
 public:
@@ -74,10 +78,15 @@ public:
     // then one empty line; LF line ends; the encoding the file was read in.
     QByteArray toBytes() const;
 
+    // Whether a save may replace a file that exists but could not be read (loadError()).
+    enum class OverwriteUnreadable { Refuse, Allow };
+
     // Writes toBytes() to fileName() through a temporary file in the same folder that then
     // replaces the old file, so a failed save leaves the old file as it was. The folder is
-    // created when missing. Clears Modified on success.
-    SaveResult UpdateFile();
+    // created when missing. Clears Modified on success. A file that failed to load is not
+    // replaced unless `overwrite` allows it (the user agreed): the store would lose every
+    // setting the run did not write.
+    SaveResult UpdateFile(OverwriteUnreadable overwrite = OverwriteUnreadable::Refuse);
 
 private:
     struct Entry {
@@ -97,6 +106,7 @@ private:
 
     void parse(QByteArrayView bytes);
     void addLine(const QString &trimmedLine, const QByteArray &rawIfLossy, int &current);
+    void appendSection(Section section);
     const Section *findSection(QStringView name) const;
     Section *findSection(QStringView name);
     const Entry *findEntry(QStringView section, QStringView key) const;
@@ -106,6 +116,8 @@ private:
     QString m_loadError;
     IniEncoding m_encoding = IniEncoding::Ansi;
     QList<Section> m_sections;
+    // Case-folded section name to its index: a file with many sections loads in linear time.
+    QHash<QString, qsizetype> m_sectionIndex;
     bool m_modified = false;
 };
 

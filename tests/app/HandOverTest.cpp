@@ -17,8 +17,20 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTemporaryFile>
+
+#include <atomic>
+#include <cstring>
 #include <future>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tonelark;
 
@@ -71,7 +83,9 @@ private slots:
     void lockInTheSameProcessIsRefusedUntilReleased();
     void lockIsNotInheritedByChildProcesses();
     void plantedLinkIsNoLock();
-    void staleRuntimeFolderFallsBackToTemp();
+    void staleRuntimeFolderFallsBackToAPrivateTempFolder();
+    void unsafeTempFolderIsRefused();
+    void foreignServerGetsNoPath();
 
     void handedOverFileIsLoadedAndAnswered();
     void refusedMessagesLeaveTheServerWorking_data();
@@ -83,6 +97,10 @@ private slots:
     void handledInsideAModalDialogAndAMenu();
     void aSecondRecordWaitsForTheFirstLoad();
     void captionQueryOnlyWithAProvider();
+    void secondStartWithoutAFileCallsTheWindowForward();
+    void messageBoxOutlivesTheSenderThatOpenedIt();
+    void descriptorExhaustionPausesListeningOnly();
+    void clientSendingWithoutEndIsNotBuffered();
     void socketIsPrivateToTheUser();
 
     void trayTipFollowsTheTitleOnlyInTheTray();
@@ -229,18 +247,119 @@ void HandOverTest::plantedLinkIsNoLock()
     QVERIFY(!QFileInfo::exists(target));
 }
 
-void HandOverTest::staleRuntimeFolderFallsBackToTemp()
+void HandOverTest::staleRuntimeFolderFallsBackToAPrivateTempFolder()
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", m_dir->path().toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", m_dir->filePath(QStringLiteral("gone")).toLocal8Bit());
     const InstanceNames stale = InstanceNames::forCurrentUser();
     qputenv("XDG_RUNTIME_DIR", m_dir->path().toLocal8Bit());
     const InstanceNames fresh = InstanceNames::forCurrentUser();
     qputenv("XDG_RUNTIME_DIR", saved);
-    QCOMPARE(stale.folder, QDir::tempPath());
-    QCOMPARE(QFileInfo(stale.lockFile).path(), QDir::tempPath());
+    qputenv("TMPDIR", savedTemp);
+    const QString own = m_dir->filePath(QStringLiteral("tonelark-%1").arg(::geteuid()));
+    QCOMPARE(stale.folder, own);
+    QCOMPARE(QFileInfo(stale.lockFile).path(), own);
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(own).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0700u);
     QCOMPARE(QFileInfo(fresh.server).path(), m_dir->path());
     QCOMPARE(InstanceLock(stale.lockFile).state(), InstanceLock::State::Acquired);
+}
+
+void HandOverTest::unsafeTempFolderIsRefused()
+{
+    // Another local user who creates our folder first must get neither our lock nor our
+    // paths: a folder that is open to others, a planted link or a foreign folder is refused.
+    const QString own = m_dir->filePath(QStringLiteral("tonelark-%1").arg(::geteuid()));
+    const QByteArray path = QFile::encodeName(own);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", m_dir->path().toLocal8Bit());
+    const auto refused = [] {
+        QString error;
+        const InstanceNames names = InstanceNames::forCurrentUser(&error);
+        return !names.isValid() && !error.isEmpty();
+    };
+    QVERIFY(::mkdir(path.constData(), 0700) == 0 && ::chmod(path.constData(), 0777) == 0);
+    const bool openRefused = refused();
+    QVERIFY(::rmdir(path.constData()) == 0);
+    QVERIFY(::symlink(QFile::encodeName(m_dir->path()).constData(), path.constData()) == 0);
+    const bool linkRefused = refused();
+    QVERIFY(::unlink(path.constData()) == 0);
+    bool foreignRefused = true;
+    if (::geteuid() == 0) {
+        QVERIFY(::mkdir(path.constData(), 0700) == 0 && ::chown(path.constData(), 65534, 65534) == 0);
+        foreignRefused = refused();
+    }
+    qputenv("XDG_RUNTIME_DIR", saved);
+    qputenv("TMPDIR", savedTemp);
+    QVERIFY(openRefused);
+    QVERIFY(linkRefused);
+    QVERIFY(foreignRefused);
+}
+
+void HandOverTest::foreignServerGetsNoPath()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to run a listener as another user");
+    // A listener of another user (uid 65534) where ours should be: it must not learn the path.
+    // Outside the test's own 0700 folder, where the other user can reach it.
+    QTemporaryDir shared(QStringLiteral("/tmp/tonelark-foreign-XXXXXX"));
+    QVERIFY(shared.isValid());
+    const QString folder = shared.path();
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0777) == 0);
+    const QString socketPath = folder + QStringLiteral("/foreign.sock");
+    int report[2];
+    QVERIFY(::pipe(report) == 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(socketPath);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::chmod(name.constData(), 0777) != 0 || ::listen(fd, 4) != 0)
+            ::_exit(4);
+        char ready = 'r';
+        (void)::write(report[1], &ready, 1);
+        const int peer = ::accept(fd, nullptr, nullptr);
+        pollfd wait {peer, POLLIN, 0};
+        qint32 received = 0;
+        char buffer[1024];
+        while (::poll(&wait, 1, 1500) > 0) {
+            const ssize_t got = ::read(peer, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            received += qint32(got);
+        }
+        (void)::write(report[1], &received, sizeof received);
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    char ready = 0;
+    QCOMPARE(::read(report[0], &ready, 1), ssize_t(1));
+    QTemporaryFile err;
+    QVERIFY(err.open());
+    std::FILE *errFile = ::fdopen(::dup(err.handle()), "w");
+    const int exitCode = handOverToRunningInstance(socketPath, {QStringLiteral("/home/me/secret.mid")},
+                                                   QStringLiteral("/"), errFile);
+    std::fclose(errFile);
+    qint32 received = -1;
+    QCOMPARE(::read(report[0], &received, sizeof received), ssize_t(sizeof received));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    QCOMPARE(exitCode, 2);
+    QCOMPARE(received, 0);
+    QVERIFY(err.seek(0));
+    QVERIFY(QString::fromLocal8Bit(err.readAll()).contains(QStringLiteral("別のユーザー")));
 }
 
 void HandOverTest::handedOverFileIsLoadedAndAnswered()
@@ -428,6 +547,17 @@ void HandOverTest::aSecondRecordWaitsForTheFirstLoad()
                                QStringLiteral("begin /b.mid"), QStringLiteral("end /b.mid")}));
 }
 
+void HandOverTest::secondStartWithoutAFileCallsTheWindowForward()
+{
+    // The receiver gets an empty name: nothing to load, the window comes to the front.
+    auto sent = std::async(std::launch::async, [this] {
+        return handOverToRunningInstance(m_path, {}, QStringLiteral("/"), stderr);
+    });
+    QTRY_VERIFY(sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+    QCOMPARE(sent.get(), 0);
+    QCOMPARE(m_loaded, QStringList{QString()});
+}
+
 void HandOverTest::captionQueryOnlyWithAProvider()
 {
     auto refused = std::async(std::launch::async, [this] { return queryRunningCaption(m_path); });
@@ -439,6 +569,112 @@ void HandOverTest::captionQueryOnlyWithAProvider()
     QTRY_VERIFY(answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
     QCOMPARE(answered.get(), std::optional<QString>(QStringLiteral("さくら.mml - Tonelark")));
     QVERIFY(m_loaded.isEmpty());
+}
+
+void HandOverTest::messageBoxOutlivesTheSenderThatOpenedIt()
+{
+    // A missing file makes the receiver show a box. The second instance gives up waiting (or
+    // is stopped) while the box is open, so its connection closes inside the box's event
+    // loop; pressing OK then must not reach the deleted socket.
+    bool boxShown = false;
+    m_server->setReceiver([&](const QString &fileName) {
+        m_loaded << fileName;
+        QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), fileName, QMessageBox::Ok);
+        QTimer::singleShot(0, &box, [&] { boxShown = box.isVisible(); });
+        QTimer::singleShot(1500, &box, &QMessageBox::accept);
+        box.exec();
+    });
+    // In a running event loop, as the program's main loop would be.
+    QEventLoop loop;
+    auto impatient = sendAsync(m_path, recordMessage(QStringLiteral("/missing.mid")), 300);
+    QTimer::singleShot(2500, &loop, &QEventLoop::quit);
+    loop.exec();
+    QVERIFY(isReady(impatient));
+    QCOMPARE(impatient.get().outcome, HandOverResult::NoReply);
+    QCOMPARE(m_loaded.size(), 1);
+    QVERIFY(boxShown);
+
+    m_server->setReceiver([this](const QString &fileName) { m_loaded << fileName; });
+    auto next = sendAsync(m_path, recordMessage(QStringLiteral("/next.mid")));
+    QTRY_VERIFY(isReady(next));
+    QCOMPARE(next.get().reply, qint32(hrLoaded));
+    QCOMPARE(m_loaded.last(), QStringLiteral("/next.mid"));
+}
+
+void HandOverTest::descriptorExhaustionPausesListeningOnly()
+{
+    // The client connects first; then every descriptor is taken, so the server's accept
+    // fails. Once descriptors are free again the waiting record must still be loaded.
+    QLocalSocket client;
+    client.connectToServer(m_path);
+    QVERIFY(client.waitForConnected());
+    client.write(recordMessage(QStringLiteral("/late.mid")));
+    QVERIFY(client.waitForBytesWritten());
+
+    rlimit saved {};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    rlimit low = saved;
+    low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 1024);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::dup(0)) >= 0;)
+        taken.push_back(fd);
+    QTest::qWait(500);
+    const bool loadedWhileExhausted = !m_loaded.isEmpty();
+    for (int fd : taken)
+        ::close(fd);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &saved) == 0);
+    QVERIFY(!loadedWhileExhausted);
+    QVERIFY(m_server->isListening());
+    QTRY_COMPARE(m_loaded, QStringList{QStringLiteral("/late.mid")});
+    QTRY_VERIFY(client.bytesAvailable() >= 4 || client.waitForReadyRead(100));
+}
+
+void HandOverTest::clientSendingWithoutEndIsNotBuffered()
+{
+    // A client that keeps writing after its record: the server takes the record and never
+    // reads the rest, so the client cannot push more than the system's socket buffers.
+    std::atomic<bool> stop = false;
+    m_server->setReceiver([&](const QString &fileName) {
+        m_loaded << fileName;
+        QTest::qWait(1000);   // the load takes a while; the client goes on writing
+    });
+    auto pushed = std::async(std::launch::async, [&] {
+        // Plain system calls: only what the kernel accepted counts, no client-side buffer.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(m_path);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        qint64 total = 0;
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return total;
+        }
+        const QByteArray record = recordMessage(QStringLiteral("/flood.mid"));
+        const QByteArray chunk = record + QByteArray(64 * 1024, 'x');
+        QElapsedTimer clock;
+        clock.start();
+        while (!stop && clock.elapsed() < 4000 && total < 256LL * 1024 * 1024) {
+            pollfd wait {fd, POLLOUT, 0};
+            if (::poll(&wait, 1, 500) <= 0)
+                break;   // the server reads no more: the client is held back
+            const ssize_t sent = ::send(fd, chunk.constData() + (total == 0 ? 0 : record.size()),
+                                        size_t(total == 0 ? chunk.size() : chunk.size() - record.size()),
+                                        MSG_NOSIGNAL);
+            if (sent < 0 && errno != EAGAIN)
+                break;   // closed by the server
+            total += std::max<ssize_t>(sent, 0);
+        }
+        ::close(fd);
+        return total;
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(m_loaded.size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(pushed.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 10000);
+    stop = true;
+    const qint64 total = pushed.get();
+    QVERIFY2(total < 16LL * 1024 * 1024, QByteArray::number(total));
+    QCOMPARE(m_loaded, QStringList{QStringLiteral("/flood.mid")});
 }
 
 void HandOverTest::socketIsPrivateToTheUser()

@@ -1,4 +1,5 @@
 #include "FontSetup.h"
+#include "WindowPlacement.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -104,3 +105,34 @@ TEST_F(FontSetupTest, WindowFontFollowsTheLowByteOfTheFontType)
 }
 
 } // namespace
+
+TEST(WindowPlacement, StoredPlacesAreMovedOntoAScreen)
+{
+    const QList<QRect> screens{QRect(0, 0, 1024, 740), QRect(1024, 0, 1280, 1024)};
+    const QSize window(360, 300);
+    const struct {
+        QPoint stored;
+        QPoint expected;
+    } cases[] = {
+        {{100, 100}, {100, 100}},        // on the first screen: kept
+        {{1500, 600}, {1500, 600}},      // on the second screen: kept
+        {{-5000, -5000}, {0, 0}},        // far off to the top left
+        {{900, 600}, {664, 440}},        // hanging over the first screen's corner
+        {{99999, 500}, {1944, 500}},     // far to the right: onto the nearest screen
+        {{1100, 2000000}, {1100, 724}},  // far below
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(usableWindowPosition(QRect(c.stored, window), screens), c.expected)
+            << c.stored.x() << "," << c.stored.y();
+    EXPECT_EQ(usableWindowPosition(QRect(QPoint(-5000, 7), window), {}), QPoint(-5000, 7));
+    // A screen smaller than the window keeps its top-left corner reachable.
+    EXPECT_EQ(usableWindowPosition(QRect(QPoint(50, 50), window), {QRect(0, 0, 200, 200)}), QPoint(0, 0));
+}
+
+TEST(WindowPlacement, FontSizesStayUsable)
+{
+    const QFont huge = FontSetup::windowFont(QFont(), 4, QStringLiteral("IPAGothic"), 5000);
+    EXPECT_EQ(huge.pointSize(), kMaxWindowFontSize);
+    EXPECT_EQ(FontSetup::windowFont(QFont(), 4, QStringLiteral("IPAGothic"), 1).pointSize(), kMinWindowFontSize);
+    EXPECT_EQ(FontSetup::windowFont(QFont(), 4, QStringLiteral("IPAGothic"), 12).pointSize(), 12);
+}

@@ -154,28 +154,35 @@ TEST(LyricsExport, SaveCommandClearsTheModalFlagOnEveryPath)
         QString answer;
         bool written;
         int errors;
+        bool songReplacedDuringDialog = false;
     } cases[] = {
         {"cancel", QString(), false, 0},
         {"written", dir.filePath(QStringLiteral("a-Lyrics.txt")), true, 0},
         {"failed", dir.filePath(QStringLiteral("a-Lyrics.txt/no.txt")), false, 1},
+        // A song handed over while the dialog was open: its lines were never chosen.
+        {"replaced", dir.filePath(QStringLiteral("b-Lyrics.txt")), false, 0, true},
     };
     for (const Case &c : cases) {
         FakeUi ui;
-        bool inModalLoop = false;
+        ModalLoopState modal;
         bool duringDialog = false;
         bool linesBuilt = false;
         ui.nextSaveFileName = c.answer;
-        ui.duringSaveDialog = [&] { duringDialog = inModalLoop; };
-        const bool written = saveLyricsFile(ui, inModalLoop, QStringLiteral("a-Lyrics.txt"), true, [&] {
+        ui.duringSaveDialog = [&] {
+            duringDialog = modal.inModalLoop();
+            if (c.songReplacedDuringDialog)
+                modal.beginSongReplacement();
+        };
+        const bool written = saveLyricsFile(ui, modal, QStringLiteral("a-Lyrics.txt"), true, [&] {
             linesBuilt = true;
             return QStringList{QStringLiteral("あ")};
         });
         EXPECT_EQ(written, c.written) << c.name;
         EXPECT_TRUE(duringDialog) << c.name;
-        EXPECT_FALSE(inModalLoop) << c.name;
+        EXPECT_FALSE(modal.inModalLoop()) << c.name;
         EXPECT_EQ(ui.errors.size(), c.errors) << c.name;
         // A cancelled dialog builds and writes nothing.
-        EXPECT_EQ(linesBuilt, !c.answer.isEmpty()) << c.name;
+        EXPECT_EQ(linesBuilt, !c.answer.isEmpty() && !c.songReplacedDuringDialog) << c.name;
         ASSERT_EQ(ui.saveRequests.size(), 1);
         EXPECT_EQ(ui.saveRequests.first().fileName, QStringLiteral("a-Lyrics.txt"));
         EXPECT_EQ(ui.saveRequests.first().defaultSuffix, QStringLiteral("txt"));
@@ -185,4 +192,5 @@ TEST(LyricsExport, SaveCommandClearsTheModalFlagOnEveryPath)
         EXPECT_TRUE(ui.saveRequests.first().classicDialog);
     }
     EXPECT_EQ(readAll(dir.filePath(QStringLiteral("a-Lyrics.txt"))), QByteArray("\x82\xA0\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("b-Lyrics.txt"))));
 }

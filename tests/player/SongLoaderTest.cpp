@@ -1,4 +1,5 @@
 #include "FakeEngine.h"
+#include "FileNames.h"
 #include "SongLoader.h"
 #include "Transport.h"
 #include "WindowTestSupport.h"
@@ -13,8 +14,11 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -31,7 +35,7 @@ public:
 
     QStringList log;
     bool monitorEnabled = false;
-    bool inModalLoop = false;
+    ModalLoopState modal;
     bool modalDuringCompile = false;
     TBrsPlayerState lastPolledState = BRSSTATE_STOP;
     QString caption = QStringLiteral("Tonelark");
@@ -77,7 +81,13 @@ public:
     void setSaveFileName(const QString &name) override { saveFileName = name; }
     void setTabVisible(InfoPage page, bool visible) override { tabVisible[page] = visible; }
     void setActivePage(InfoPage page) override { activePage = page; }
-    void setInModalLoop(bool value) override { inModalLoop = value; }
+    std::optional<InfoPage> failurePage; // the page a failure brought to the front
+    void showFailure(InfoPage page) override
+    {
+        failurePage = page;
+        activePage = page;
+    }
+    ModalLoopState &modalLoop() override { return modal; }
     void appendCompileMessage(const QString &line) override { compileMessages << line; }
     void setCommentsText(const QStringList &lines) override { comments = lines; }
     void appendComments(const QStringList &lines) override { comments << lines; }
@@ -148,7 +158,7 @@ protected:
         m_loader.setCompiledMidiPath(path(QStringLiteral("Compile.mid")));
         m_loader.setCompiler([this](const QByteArray &mml, const QByteArray &midiPath, char *errMsg) {
             m_compiledSource = mml;
-            m_view.modalDuringCompile = m_view.inModalLoop;
+            m_view.modalDuringCompile = m_view.modal.inModalLoop();
             if (!m_compilerMessage.isEmpty())
                 std::memcpy(errMsg, m_compilerMessage.constData(), size_t(m_compilerMessage.size()));
             if (!m_compilerOutput.isEmpty())
@@ -324,12 +334,38 @@ TEST_F(SongLoaderTest, ParseErrorKeepsPreviousSongDataAndShowsTheParserMessage)
     EXPECT_EQ(m_view.applicationTitle, QStringLiteral("good.mid - Tonelark"));
     EXPECT_EQ(m_view.comments, (QStringList{"[SMFパーサー]", "これはMIDIデータではありません。"}));
     EXPECT_EQ(m_view.title, QString());
-    EXPECT_EQ(m_view.lyricCount, 2);
-    EXPECT_EQ(m_loader.song().SmfLyrics.Count(), 2);
+    // No stale lines: the list is emptied and its tab hidden; the message page is in front.
+    EXPECT_EQ(m_view.lyricCount, 0);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Count(), 0);
+    EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
+    EXPECT_EQ(m_view.failurePage, InfoPage::Info);
     EXPECT_EQ(m_loader.song().CurrentTempoList.get(), tempo);
-    EXPECT_TRUE(m_view.tabVisible[InfoPage::Lyrics]);
     EXPECT_TRUE(m_view.tabVisible[InfoPage::Comments]);
     EXPECT_FALSE(m_view.tabVisible[InfoPage::CompileMsg]);
+}
+
+// A song the parser accepts but the engine refuses: the refusal and the engine's error name
+// in the info memo, in front; no play, no monitor, nothing of the refused song shown.
+TEST_F(SongLoaderTest, EngineRefusalIsShownAndNothingPlays)
+{
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("good.mid"), songWithTexts())), LoadOutcome::Success);
+    m_engine.calls.clear();
+    m_view.log.clear();
+    m_engine.addListResult = BRSERROR_BADSMF;
+    const QByteArray smf = songWithTexts();
+    EXPECT_EQ(m_loader.load(songFile(QStringLiteral("refused.mid"), smf)), LoadOutcome::EngineError);
+    EXPECT_EQ(m_engine.calls, (QStringList{"stop()", "clearList()", "status()", "info()",
+                                           QStringLiteral("addListFromMemory(%1)").arg(smf.size())}));
+    EXPECT_EQ(m_view.comments,
+              (QStringList{"[演奏エンジン]", "演奏エンジンがこの曲を受け付けませんでした (BRSERROR_BADSMF)。"}));
+    EXPECT_EQ(m_view.failurePage, InfoPage::Info);
+    EXPECT_FALSE(m_view.monitorEnabled);
+    EXPECT_FALSE(m_view.transportButtonsEnabled);
+    EXPECT_FALSE(m_view.log.contains(QStringLiteral("play command")));
+    EXPECT_EQ(m_view.title, QString());
+    EXPECT_EQ(m_view.lyricCount, 0);
+    EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
+    EXPECT_EQ(engineErrorName(99), QStringLiteral("BRSERROR 99"));
 }
 
 TEST_F(SongLoaderTest, ParseErrorOfCompiledMmlShowsAnEmptyInactiveCompilerPage)
@@ -354,8 +390,8 @@ TEST_F(SongLoaderTest, CompilerErrorsShowTheirLineOnTheActiveCompilerPage)
         QByteArray message;
         QString expected;
     } cases[] = {
-        {mcrDllNotLoaded, {}, QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。")},
-        {mcrEntryNotFound, {}, QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。")},
+        {mcrDllNotLoaded, {}, QStringLiteral("libdSakura.so を読み込めないため、MMLをコンパイルできません。")},
+        {mcrEntryNotFound, {}, QStringLiteral("対応していない libdSakura.so です。MMLをコンパイルできません。")},
         {mcrCompileError, cp932Message, QStringLiteral("3行目: 音符がありません")},
         // Success reported, but no Compile.mid written.
         {mcrSuccess, QByteArray("ok."),
@@ -375,9 +411,10 @@ TEST_F(SongLoaderTest, CompilerErrorsShowTheirLineOnTheActiveCompilerPage)
         EXPECT_FALSE(m_view.monitorEnabled);
         EXPECT_EQ(m_view.caption, QStringLiteral("tune.mml - Tonelark"));
         EXPECT_EQ(m_view.applicationTitle, QStringLiteral("good.mid - Tonelark"));
-        EXPECT_EQ(m_view.lyricCount, 2);
-        EXPECT_TRUE(m_view.tabVisible[InfoPage::Lyrics]);
-        EXPECT_FALSE(m_view.inModalLoop);
+        EXPECT_EQ(m_view.lyricCount, 0);
+        EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
+        EXPECT_EQ(m_view.failurePage, InfoPage::CompileMsg);
+        EXPECT_FALSE(m_view.modal.inModalLoop());
         EXPECT_TRUE(m_view.modalDuringCompile);
     }
 }
@@ -418,30 +455,91 @@ TEST_F(SongLoaderTest, CompiledSongPlaysCompileMidUnderTheMmlName)
 
 // A file that exists but cannot be read gets a message box naming it; the window stays
 // as the stop-and-empty step left it.
-TEST_F(SongLoaderTest, UnreadableFileIsReportedNotThrown)
+TEST_F(SongLoaderTest, NoRegularFileIsRefusedBeforeAnythingStops)
 {
+    // A FIFO would block the open for ever and a device would never end; a socket cannot be
+    // read at all. Each gets the box, and the current song goes on playing.
+    const QString fifo = path(QStringLiteral("fifo.mid"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString socketPath = path(QStringLiteral("song.mid"));
     const int socketFd = makeSocketFile(socketPath);
     ASSERT_GE(socketFd, 0);
-    ASSERT_TRUE(QFileInfo::exists(socketPath));
-
-    EXPECT_EQ(m_loader.load(socketPath), LoadOutcome::ReadError);
-    ASSERT_EQ(m_ui.errors.size(), 1);
-    EXPECT_TRUE(m_ui.errors[0].startsWith(QStringLiteral("\"%1\"\r\n\r\nを読み込めません。\r\n").arg(socketPath)));
-    EXPECT_EQ(m_engine.calls, (QStringList{"stop()", "clearList()", "status()", "info()"}));
-    EXPECT_EQ(m_view.log, (QStringList{"timer off", "monitor step", "clear"}));
-    EXPECT_TRUE(m_view.comments.isEmpty());
-
-    // The same for an MML source.
-    m_ui.errors.clear();
     const QString mmlSocket = path(QStringLiteral("song.mml"));
     const int mmlFd = makeSocketFile(mmlSocket);
     ASSERT_GE(mmlFd, 0);
-    EXPECT_EQ(m_loader.load(mmlSocket), LoadOutcome::ReadError);
-    EXPECT_EQ(m_ui.errors.size(), 1);
+    for (const QString &name : {fifo, QStringLiteral("/dev/zero"), socketPath, mmlSocket}) {
+        m_ui.errors.clear();
+        m_engine.calls.clear();
+        m_view.log.clear();
+        EXPECT_EQ(m_loader.load(name), LoadOutcome::ReadError) << name.toStdString();
+        ASSERT_EQ(m_ui.errors.size(), 1) << name.toStdString();
+        EXPECT_TRUE(m_ui.errors[0].startsWith(QStringLiteral("\"%1\"\r\n\r\nを読み込めません。\r\n").arg(name)));
+        EXPECT_TRUE(m_engine.calls.isEmpty()) << name.toStdString();
+        EXPECT_TRUE(m_view.log.isEmpty()) << name.toStdString();
+    }
     EXPECT_TRUE(m_compiledSource.isEmpty());
     ::close(socketFd);
     ::close(mmlFd);
+}
+
+// A karaoke file: its words become the lyric lines, its "@T" lines fill the boxes, its
+// headers stay comments. The same bytes named .mid carry no marker and stay plain texts.
+TEST_F(SongLoaderTest, KarFileShowsItsWordsAsLyricLines)
+{
+    const QByteArray kar = SmfBuilder()
+                               .title(QStringLiteral("Words"))
+                               .text(QStringLiteral("@LENGL"))
+                               .text(QStringLiteral("@TMy Song"))
+                               .text(QStringLiteral("@TSinger"))
+                               .meta(0, 0x01, "\\Hel")
+                               .meta(240, 0x01, "lo")
+                               .meta(240, 0x01, "/world")
+                               .note(0, 60, 10)
+                               .bytes();
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("song.kar"), kar)), LoadOutcome::Success);
+    EXPECT_EQ(m_view.title, QStringLiteral("My Song"));
+    EXPECT_EQ(m_view.copyright, QStringLiteral("Singer"));
+    EXPECT_EQ(m_view.lyricsText, QStringLiteral("Hello\r\nworld\r\n"));
+    EXPECT_EQ(m_view.metaComments, (QStringList{"@LENGL", "@TMy Song", "@TSinger"}));
+    EXPECT_TRUE(m_view.tabVisible[InfoPage::Lyrics]);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Objects(1)->Tick, 480);
+
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("song.mid"), kar)), LoadOutcome::Success);
+    EXPECT_EQ(m_view.title, QStringLiteral("Words"));
+    EXPECT_EQ(m_view.lyricCount, 0);
+    EXPECT_EQ(m_view.metaComments.size(), 6);
+}
+
+// A name in CP932 bytes (no UTF-8) given on the command line opens; only the caption and
+// the proposed lyrics file name show U+FFFD for the bytes.
+TEST_F(SongLoaderTest, FileNamedInCp932BytesOpensFromEveryWayIn)
+{
+    const QByteArray nameBytes = QFile::encodeName(m_dir.path()) + '/' + unicodeToAnsi(u"さくら.mid");
+    const int fd = ::open(nameBytes.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray smf = songWithTexts();
+    ASSERT_EQ(::write(fd, smf.constData(), size_t(smf.size())), smf.size());
+    ::close(fd);
+
+    const char *argv[] = {"tonelark", nameBytes.constData()};
+    const QString fromArgument = commandLineArguments(2, argv).value(0);
+    EXPECT_EQ(m_loader.load(fromArgument), LoadOutcome::Success);
+    EXPECT_EQ(m_engine.registered, smf);
+    EXPECT_EQ(m_view.caption, QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.mid - Tonelark"));
+    EXPECT_EQ(m_view.saveFileName, QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD-Lyrics.txt"));
+    // Qt's own decoding names another file, which does not exist.
+    EXPECT_EQ(m_loader.load(QFile::decodeName(nameBytes)), LoadOutcome::MissingFile);
+    // Nor could QTemporaryDir remove it.
+    ::unlink(nameBytes.constData());
+}
+
+TEST_F(SongLoaderTest, RefusedSongReleasesItsBytes)
+{
+    // A large file that is no SMF: after the refusal nothing of it stays in memory.
+    const QString junk = path(QStringLiteral("junk.mid"));
+    ASSERT_TRUE(writeFile(junk, QByteArray(8 * 1024 * 1024, 'j')));
+    EXPECT_EQ(m_loader.load(junk), LoadOutcome::ParseError);
+    EXPECT_EQ(m_loader.song().MemoryStream.capacity(), 0);
 }
 
 TEST(SongInfoLines, BothLayoutsAndTheUnknownFace)
@@ -480,8 +578,11 @@ TEST(DecodeTextLines, MarksSelectTheEncodingAndEveryLineBreakEndsALine)
     EXPECT_EQ(decodeTextLines(utf16le), lines);
     EXPECT_EQ(decodeTextLines(utf16be), lines);
     EXPECT_EQ(decodeTextLines(unicodeToAnsi(text)), lines);
-    // Without a mark UTF-8 is not guessed: the bytes are CP932.
-    EXPECT_NE(decodeTextLines(text.toUtf8()), lines);
+    // Without a mark: well-formed UTF-8 with non-ASCII is UTF-8 (what Linux editors write),
+    // anything else CP932: "ﾂｱ" is C2 B1, UTF-8 for "±", but the lone "ｱ" (B1) is not.
+    EXPECT_EQ(decodeTextLines(text.toUtf8()), lines);
+    EXPECT_EQ(decodeTextLines(unicodeToAnsi(u"ﾂｱ\r\nｱ")), (QStringList{"ﾂｱ", "ｱ"}));
+    EXPECT_EQ(decodeTextLines("cde"), QStringList{"cde"});
     EXPECT_EQ(decodeTextLines("a\r\n"), QStringList{"a"});
     EXPECT_EQ(decodeTextLines("a\n\nb"), (QStringList{"a", "", "b"}));
     EXPECT_TRUE(decodeTextLines("").isEmpty());

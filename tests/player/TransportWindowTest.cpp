@@ -151,6 +151,35 @@ private slots:
         QCOMPARE(plays(setup.engine), QStringList{"play(35,72000)"});
     }
 
+    void songHandedOverWhileTheSeekDialogIsOpenEndsItAsCancelled()
+    {
+        // A hand-over loads another song from inside the dialog's event loop; the old tempo
+        // map is freed then. Typing into the dialog or pressing OK afterwards must neither
+        // touch the freed map nor seek the new song to the old song's position.
+        Setup setup;
+        auto window = loaded(setup, 75400);
+        const QString other = m_dir.filePath(QStringLiteral("other.mid"));
+        QVERIFY(writeFile(other, SmfBuilder().tempo(0, 250000).note(0, 64, 9600).bytes()));
+        bool opened = false;
+        bool stillOpen = true;
+        answerSeekDialog([&](TfrmTonelark2Seek *dialog) {
+            window->BRSLoad(other);
+            QCoreApplication::processEvents();
+            stillOpen = dialog->isVisible();
+            if (stillOpen) {
+                QTest::keyClicks(dialog->editMinute, QStringLiteral("2"));
+                dialog->buttonOk->click();
+            }
+        }, &opened);
+        setup.engine.calls.clear();
+        window->toolButtonOfSeek->click();
+        QVERIFY(opened);
+        QVERIFY(!stillOpen);
+        QVERIFY(!window->inModalLoop());
+        // The load's own start of play, and no seek after it.
+        QCOMPARE(plays(setup.engine).filter(QStringLiteral("play(")), QStringList{"play(35,0)"});
+    }
+
     void seekActionWaitsForItsButton()
     {
         Setup setup;

@@ -16,3 +16,7 @@ if(TARGET Qt6::Test)
   add_test(NAME test_lyrics_window COMMAND test_lyrics_window)
   set_tests_properties(test_lyrics_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
 endif()
+
+# Saves on a real full file system (a small tmpfs in a private mount namespace).
+tonelark_add_gtest(test_full_disk SOURCES ${CMAKE_CURRENT_LIST_DIR}/FullDiskTest.cpp LIBS tonelark_player)
+target_include_directories(test_full_disk PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)

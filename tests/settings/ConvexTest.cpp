@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -342,6 +344,61 @@ TEST_F(ConvexFile, UnreadableFileIsReportedNotTakenAsEmpty)
     ASSERT_TRUE(QDir().mkpath(folder));
     const Convex ini(folder);
     EXPECT_FALSE(ini.loadError().isEmpty());
+}
+
+TEST_F(ConvexFile, FileThatFailedToLoadIsNeverWrittenOver)
+{
+    // Taken as empty, the store would replace every setting by the few the run wrote. A FIFO
+    // must not block the start either.
+    const QString fifo = path(QStringLiteral("fifo.ini"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Convex fromFifo(fifo);
+    EXPECT_FALSE(fromFifo.loadError().isEmpty());
+    fromFifo.WriteInteger(u"Tonelark", u"Left", 1);
+    EXPECT_FALSE(fromFifo.UpdateFile());
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+
+    // A file without read permission, read by a user whom permissions bind.
+    QTemporaryDir shared(QStringLiteral("/tmp/tonelark-ini-XXXXXX"));
+    ASSERT_TRUE(shared.isValid());
+    const QString file = shared.filePath(QStringLiteral("tonelark.ini"));
+    const QByteArray original = "[Tonelark]\nLeft=5\n[Lyric]\nFontBold=0\n";
+    ASSERT_TRUE(writeBytes(file, original));
+    const uid_t reader = ::geteuid() == 0 ? 65534 : ::geteuid();
+    ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(file).constData(), reader, gid_t(-1)), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0200), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (reader != ::geteuid() && (::setgid(65534) != 0 || ::setuid(reader) != 0))
+            ::_exit(20);
+        Convex ini(file);
+        ini.WriteInteger(u"Tonelark", u"Top", 7);
+        const bool refused = !ini.UpdateFile();
+        // Once the user agreed, the file is replaced.
+        Convex agreed(file);
+        agreed.WriteInteger(u"Tonelark", u"Top", 8);
+        const bool allowed = agreed.UpdateFile(Convex::OverwriteUnreadable::Allow).ok;
+        ::_exit(ini.loadError().isEmpty() ? 21 : !refused ? 22 : !allowed ? 23 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0600), 0);
+    EXPECT_EQ(readBytes(file), QByteArray("[Tonelark]\nTop=8\n\n"));
+}
+
+TEST(ConvexScale, ManySectionsAreFoundByName)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 40000; ++i)
+        bytes += "[S" + QByteArray::number(i) + "]\nk=" + QByteArray::number(i) + "\n";
+    Convex ini = Convex::fromBytes(bytes);
+    EXPECT_EQ(ini.ReadInteger(u"s39999", u"K", -1), 39999);
+    EXPECT_EQ(ini.ReadInteger(u"S0", u"k", -1), 0);
+    ini.WriteInteger(u"S40000", u"k", 1);
+    EXPECT_TRUE(ini.SectionExists(u"s40000"));
 }
 
 struct ProgramPathCase {

@@ -1,0 +1,165 @@
+#include "SafeFile.h"
+
+#include "FileNames.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tonelark {
+
+namespace {
+
+bool writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+mode_t permissionsForNewFile()
+{
+    // umask can only be read by setting it; this runs on the one thread that writes files.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// The file a save replaces: the target of a symbolic link, so the link survives the rename.
+QString replacedFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (!target.isEmpty())
+            return target;
+    }
+    return path;
+}
+
+} // namespace
+
+QString systemErrorText(int errorNumber)
+{
+    switch (errorNumber) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("ディスクの空き容量が足りません。");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("アクセスが拒否されました（権限がありません）。");
+    case EROFS:
+        return QStringLiteral("読み取り専用の場所には書き込めません。");
+    case ENOENT:
+        return QStringLiteral("ファイルまたはフォルダーが見つかりません。");
+    case EBUSY:
+    case ETXTBSY:
+        return QStringLiteral("ファイルは使用中です。");
+    case EISDIR:
+        return QStringLiteral("フォルダーです。ファイルではありません。");
+    case EFBIG:
+        return QStringLiteral("ファイルが大きすぎます。");
+    case EIO:
+        return QStringLiteral("入出力エラーが発生しました。");
+    case ENAMETOOLONG:
+        return QStringLiteral("パスが長すぎます。");
+    default:
+        return QString::fromLocal8Bit(std::strerror(errorNumber));
+    }
+}
+
+std::optional<QString> saveFileAtomically(const QString &path, QByteArrayView bytes)
+{
+    const QString target = replacedFile(path);
+    const QByteArray targetName = QFile::encodeName(target);
+    QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath()) + "/."
+        + QFile::encodeName(QFileInfo(target).fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return systemErrorText(errno);
+
+    int error = 0;
+    struct stat old {};
+    const mode_t mode = ::stat(targetName.constData(), &old) == 0 ? (old.st_mode & 07777)
+                                                                   : permissionsForNewFile();
+    // Every step is checked: a buffered write that fails only at close or at the sync must
+    // not let the rename replace the old file by a short one.
+    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), targetName.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return systemErrorText(error);
+    }
+    // The rename itself reaches the disk with the folder; a failure here loses nothing.
+    const int folder = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return std::nullopt;
+}
+
+FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
+{
+    FileReadResult result;
+    // Non-blocking: opening a FIFO without a writer would otherwise wait for ever.
+    const int fd = ::open(encodeFileName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        result.missing = errno == ENOENT;
+        result.error = systemErrorText(errno);
+        return result;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        result.error = systemErrorText(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+        result.error = S_ISDIR(status.st_mode)
+            ? QStringLiteral("フォルダーです。ファイルではありません。")
+            : QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。");
+    } else if (status.st_size > maxBytes) {
+        result.error = QStringLiteral("ファイルが大きすぎます (%1 バイト)。").arg(status.st_size);
+    } else {
+        result.bytes.resize(static_cast<qsizetype>(status.st_size));
+        qsizetype filled = 0;
+        while (filled < result.bytes.size()) {
+            const ssize_t got = ::read(fd, result.bytes.data() + filled,
+                                       static_cast<size_t>(result.bytes.size() - filled));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                result.error = systemErrorText(errno);
+                break;
+            }
+            if (got == 0)
+                break;   // the file shrank since fstat: what is there is the content
+            filled += got;
+        }
+        result.bytes.truncate(filled);
+    }
+    ::close(fd);
+    if (result.error)
+        QByteArray().swap(result.bytes);
+    return result;
+}
+
+} // namespace tonelark
