@@ -365,6 +365,12 @@ QStringList nonAnsiLineMessages(const QStringList &lines)
     QStringList messages;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString &line = lines.at(i);
+        // The compiler takes a zero-terminated text: everything after a NUL would be lost.
+        if (line.contains(QChar(0))) {
+            messages << QStringLiteral("%1行目: NUL 文字 (0x00) が含まれているため、MMLをコンパイルできません。")
+                            .arg(i + 1);
+            continue;
+        }
         const qsizetype at = firstNonAnsiCharacter(line);
         if (at < 0)
             continue;

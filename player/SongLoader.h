@@ -131,8 +131,9 @@ qint64 fileLastWriteTime(const QString &fileName, qint64 fallback);
 // break does not start another line.
 QStringList decodeTextLines(const QByteArray &bytes);
 
-// One message line for each source line holding a character CP932 cannot hold (the bridge
-// hands the compiler CP932), naming the line number and the first such character.
+// One message line for each source line the compiler cannot be given: one holding a NUL (the
+// compiler's text would end there) or a character CP932 cannot hold (the bridge hands the
+// compiler CP932), naming the line number and the first such character.
 QStringList nonAnsiLineMessages(const QStringList &lines);
 
 // The engine's error code by name ("BRSERROR_BADSMF").

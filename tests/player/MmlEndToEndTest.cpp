@@ -100,6 +100,14 @@ private slots:
         QCOMPARE(window.memoCompileMsg->toPlainText(),
                  QStringLiteral("1行目: 「😀」(U+1F600) は CP932 で表せない文字のため、MMLをコンパイルできません。"));
         QCOMPARE(window.pagesInfo->currentIndex(), int(InfoPage::CompileMsg));
+
+        // A NUL would end the compiler's text there: named with its line instead.
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray("t120\nc d\0 X e f\n", 16));
+        out.close();
+        QCOMPARE(window.BRSLoad(file), LoadOutcome::CompileError);
+        QCOMPARE(window.memoCompileMsg->toPlainText(),
+                 QStringLiteral("2行目: NUL 文字 (0x00) が含まれているため、MMLをコンパイルできません。"));
     }
 
     // A song our parser reads but the real engine refuses (a text running past the end of
