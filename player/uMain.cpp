@@ -148,6 +148,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     setAcceptDrops(true);
 
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
+    m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), *m_ui,
                                             m_settings, m_infoFontPitch, m_appTitle);
@@ -589,6 +590,14 @@ void TfrmTonelark2Main::toolButtonOfInfoClick()
 void TfrmTonelark2Main::panelTimeElapsedClick()
 {
     m_transport->toggleDisplayTicks();
+    setMonitorPace(kMonitorIntervalMs);
+}
+
+void TfrmTonelark2Main::setMonitorPace(int intervalMs)
+{
+    // setInterval restarts a running timer; only a change of pace may do that.
+    if (timerUpdating->interval() != intervalMs)
+        timerUpdating->setInterval(intervalMs);
 }
 
 void TfrmTonelark2Main::timerUpdatingTimer()
@@ -600,6 +609,8 @@ void TfrmTonelark2Main::timerUpdatingTimer()
     inputs.gaugeProgress = gaugePlayback->progress();
     inputs.lyricsVisible = lvLyrics->isVisible();
     applyMonitorDisplay(m_monitor->tick(inputs));
+    const bool moving = m_monitor->status().State == BRSSTATE_PLAY || inputs.isMouseDown;
+    setMonitorPace(moving ? kMonitorIntervalMs : kIdleMonitorIntervalMs);
 }
 
 void TfrmTonelark2Main::applyMonitorDisplay(const MonitorDisplay &display)

@@ -235,6 +235,8 @@ private:
     QAction *addAction(const char *name, const QString &caption, const QKeySequence &shortcut);
     void applyColors();
     void applyMonitorDisplay(const MonitorDisplay &display);
+    // The monitor timer's interval: 16 ms while something moves, slower while all stands.
+    void setMonitorPace(int intervalMs);
     PlayContext playContext() const;
     // The seek dialog command, with InModalLoop set around the dialog.
     void runSeekDialog();
