@@ -14,11 +14,12 @@ namespace {
 // fluidsynth command line's level.
 constexpr double kBaseGain = 0.2;
 constexpr int kMaxOutputs = 16;
-// Whole SoundFont loaded when the device opens. With dynamic sample loading the device opens
-// about 5x sooner (FluidR3_GM: ~0.15 s instead of ~0.9 s), but each program first used during
-// a song then reads its samples inside the audio callback, holding it up to 85-170 ms (15-30
-// blocks): audible dropouts mid-song, against a one-time wait at open (bench/engine_first_sound).
-constexpr bool kDynamicSampleLoading = false;
+// Only the samples of the instruments in use are read: the whole FluidR3_GM takes ~0.9 s to
+// load and ~140 MB, its headers and one instrument ~0.1 s.
+constexpr bool kDynamicSampleLoading = true;
+// The silent synthesizer that holds a song's instruments: FluidSynth's channel count is a
+// multiple of 16, one channel per instrument held.
+constexpr int kHolderChannels = 256;
 
 void ignoreJackMessage(const char *) {}
 
@@ -36,7 +37,8 @@ std::string defaultSoundFont()
 }
 
 std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string &soundFont, double sampleRate,
-                                                               bool dynamicSampleLoading, std::string &message)
+                                                               bool dynamicSampleLoading, std::string &message,
+                                                               int midiChannels)
 {
     std::unique_ptr<FluidSynthInstance> instance(new FluidSynthInstance);
     instance->m_settings = new_fluid_settings();
@@ -46,20 +48,43 @@ std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string
     }
     fluid_settings_setnum(instance->m_settings, "synth.sample-rate", sampleRate);
     fluid_settings_setint(instance->m_settings, "synth.dynamic-sample-loading", dynamicSampleLoading ? 1 : 0);
+    fluid_settings_setint(instance->m_settings, "synth.midi-channels", midiChannels);
     instance->m_synth = new_fluid_synth(instance->m_settings);
     if (!instance->m_synth) {
         message = "cannot create the FluidSynth synthesizer";
         return nullptr;
     }
+    if (!soundFont.empty() && !instance->loadSoundFont(soundFont, message))
+        return nullptr;
+    return instance;
+}
+
+bool FluidSynthInstance::loadSoundFont(const std::string &soundFont, std::string &message)
+{
     if (soundFont.empty()) {
         message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
-        return nullptr;
+        return false;
     }
-    if (fluid_synth_sfload(instance->m_synth, soundFont.c_str(), 1) == FLUID_FAILED) {
+    if (fluid_synth_sfload(m_synth, soundFont.c_str(), 1) == FLUID_FAILED) {
         message = "cannot load the SoundFont \"" + soundFont + "\"";
-        return nullptr;
+        return false;
     }
-    return instance;
+    return true;
+}
+
+bool soundFontLoads(const std::string &path, std::string &message)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        message = "no such file: \"" + path + "\"";
+        return false;
+    }
+    if (!fluid_is_soundfont(path.c_str())) {
+        message = "not a SoundFont: \"" + path + "\"";
+        return false;
+    }
+    // A real load (headers and the start-up instruments) finds damage the header check cannot.
+    return FluidSynthInstance::create(path, 44100.0, true, message) != nullptr;
 }
 
 FluidSynthInstance::~FluidSynthInstance()
@@ -155,7 +180,12 @@ void FluidSynthSink::apply(const MidiMessage &m)
     case 0xF0:
         // A complete F0 … F7 message: FluidSynth wants the bytes between the two. Escaped F7
         // packets cannot be told apart from fragments and are not interpreted.
-        if (m.data[0] == 0xF0 && m.size >= 2) {
+        // GM, GS and XG resets reset every channel, as on the devices they were written for
+        // (FluidSynth itself leaves its channels alone at a GS or XG reset); the chase counts on
+        // it.
+        if (isResetSysEx(m.data, m.size)) {
+            fluid_synth_system_reset(m_synth);
+        } else if (m.data[0] == 0xF0 && m.size >= 2) {
             const int length = int(m.size) - 1 - (m.data[m.size - 1] == 0xF7 ? 1 : 0);
             fluid_synth_sysex(m_synth, reinterpret_cast<const char *>(m.data + 1), length, nullptr, nullptr, nullptr, 0);
         }
@@ -205,22 +235,28 @@ FluidSynthOutput::FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthI
 std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const std::string &soundFont,
                                                          std::string &message)
 {
+    if (soundFont.empty()) {
+        message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
+        return nullptr;
+    }
+    auto instance = FluidSynthInstance::create({}, 44100.0, kDynamicSampleLoading, message);
+    if (!instance)
+        return nullptr;
+    double rate = 44100.0;
+    fluid_settings_getnum(instance->settings(), "synth.sample-rate", &rate);
+    std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(core, std::move(instance), std::uint32_t(rate)));
+    // The SoundFont loads while the audio server is found and connected.
+    output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
     const std::string driver = availableAudioDriver();
     if (driver.empty()) {
         message = "no audio server or sound device";
         return nullptr;
     }
-    auto instance = FluidSynthInstance::create(soundFont, 44100.0, kDynamicSampleLoading, message);
-    if (!instance)
-        return nullptr;
-    fluid_settings_setstr(instance->settings(), "audio.driver", driver.c_str());
+    fluid_settings_setstr(output->m_instance->settings(), "audio.driver", driver.c_str());
     if (driver == "jack")
-        fluid_settings_setint(instance->settings(), "audio.jack.autoconnect", 1);
-    double rate = 44100.0;
-    fluid_settings_getnum(instance->settings(), "synth.sample-rate", &rate);
-    std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(core, std::move(instance), std::uint32_t(rate)));
-    // The driver runs from here on, rendering the idle synthesizer until start() hands it the
-    // sequencer.
+        fluid_settings_setint(output->m_instance->settings(), "audio.jack.autoconnect", 1);
+    // The driver runs from here on, rendering silence until the SoundFont is in and start()
+    // hands it the sequencer.
     output->m_driver = new_fluid_audio_driver2(output->m_instance->settings(), &FluidSynthOutput::audioCallback,
                                                output.get());
     if (!output->m_driver) {
@@ -230,7 +266,17 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
     return output;
 }
 
-FluidSynthOutput::~FluidSynthOutput() { stop(); }
+FluidSynthOutput::~FluidSynthOutput()
+{
+    stop();
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_quit = true;
+    }
+    m_loadChanged.notify_all();
+    if (m_loader.joinable())
+        m_loader.join();
+}
 
 void FluidSynthOutput::start() { m_active = true; }
 
@@ -243,14 +289,162 @@ void FluidSynthOutput::stop()
     }
 }
 
+void FluidSynthOutput::Gate::send(const MidiMessage &message, std::int64_t frame)
+{
+    if (m_owner.m_synthReady.load(std::memory_order_acquire))
+        m_owner.m_sink.send(message, frame);
+}
+
+void FluidSynthOutput::Gate::setMasterGain(double gain)
+{
+    m_owner.m_gain = gain;
+    if (m_owner.m_synthReady.load(std::memory_order_acquire))
+        m_owner.m_sink.setMasterGain(gain);
+}
+
+bool FluidSynthOutput::waitUntilLoaded(std::string &message)
+{
+    std::unique_lock lock(m_loadMutex);
+    m_loadChanged.wait(lock, [this] { return m_loadDone; });
+    message = m_loadError;
+    return m_loadError.empty();
+}
+
+void FluidSynthOutput::preparePrograms(std::vector<ProgramUse> uses, std::size_t early)
+{
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_pending = std::move(uses);
+        m_pendingEarly = std::min(early, m_pending.size());
+        ++m_request;
+        // Cleared under the loader's lock, so that the loader cannot mark an older request ready
+        // after this one.
+        m_songReady = m_pendingEarly == 0;
+    }
+    m_loadChanged.notify_all();
+}
+
+void FluidSynthOutput::holdPrograms(FluidSynthInstance &holder, const std::vector<ProgramUse> &uses,
+                                    std::size_t from, std::size_t to)
+{
+    fluid_synth_t *synth = holder.synth();
+    for (std::size_t i = from; i < to; ++i) {
+        const ProgramUse &u = uses[i];
+        // FluidSynth plays channel 10 as a drum kit; the holder asks for the same instrument
+        // the same way, so that it resolves (and falls back) as the playing synthesizer will.
+        const bool drums = u.channel == 9;
+        const auto key = std::make_tuple(drums, int(u.bankMsb), int(u.bankLsb), int(u.program));
+        if (m_held.count(key))
+            continue;
+        int channel = -1;
+        for (int c = 0; c < kHolderChannels && channel < 0; ++c) {
+            const bool taken = std::any_of(m_held.begin(), m_held.end(), [c](const auto &h) { return h.second == c; });
+            if (!taken)
+                channel = c;
+        }
+        if (channel < 0)
+            return; // more instruments than channels: the rest load when first played
+        fluid_synth_set_channel_type(synth, channel, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        fluid_synth_cc(synth, channel, 0, u.bankMsb);
+        fluid_synth_cc(synth, channel, 32, u.bankLsb);
+        fluid_synth_program_change(synth, channel, u.program);
+        m_held[key] = channel;
+    }
+}
+
+void FluidSynthOutput::runLoader(std::string soundFont)
+{
+    std::string message;
+    const bool loaded = m_instance->loadSoundFont(soundFont, message);
+    if (loaded) {
+        std::lock_guard lock(m_core.mutex);
+        m_synthReady.store(true, std::memory_order_release);
+        m_sink.setMasterGain(m_gain);
+        // Whatever was sent before went nowhere: bring the synthesizer to the song's state.
+        if (m_core.sequencer.sink() == &m_gate)
+            m_core.sequencer.chaseAgain();
+    }
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_loadDone = true;
+        m_loadError = message;
+        if (!loaded)
+            m_songReady = true; // nothing to wait for: the output stays silent
+    }
+    m_loadChanged.notify_all();
+    if (!loaded)
+        return;
+
+    std::string holderMessage;
+    auto holder = FluidSynthInstance::create({}, 44100.0, true, holderMessage, kHolderChannels);
+    if (holder) {
+        // No sound comes from it; reverb and chorus buffers are not needed.
+        fluid_synth_reverb_on(holder->synth(), -1, 0);
+        fluid_synth_chorus_on(holder->synth(), -1, 0);
+        if (!holder->loadSoundFont(soundFont, holderMessage))
+            holder.reset();
+        else // sfload selected the default instruments on every channel: let go of them
+            for (int c = 0; c < kHolderChannels; ++c)
+                fluid_synth_unset_program(holder->synth(), c);
+    }
+    std::uint64_t done = 0;
+    for (;;) {
+        std::vector<ProgramUse> uses;
+        std::size_t early = 0;
+        std::uint64_t request = 0;
+        {
+            std::unique_lock lock(m_loadMutex);
+            m_loadChanged.wait(lock, [&] { return m_quit || m_request != done; });
+            if (m_quit)
+                return;
+            uses = m_pending;
+            early = m_pendingEarly;
+            request = done = m_request;
+        }
+        if (!holder) {
+            m_songReady = true;
+            continue;
+        }
+        // Let go of what the new song does not use, then hold its instruments in the order it
+        // needs them; the clock starts once the first ones are in.
+        std::vector<std::tuple<bool, int, int, int>> wanted;
+        for (const ProgramUse &u : uses)
+            wanted.emplace_back(u.channel == 9, u.bankMsb, u.bankLsb, u.program);
+        for (auto it = m_held.begin(); it != m_held.end();) {
+            if (std::find(wanted.begin(), wanted.end(), it->first) == wanted.end()) {
+                fluid_synth_unset_program(holder->synth(), it->second);
+                it = m_held.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        holdPrograms(*holder, uses, 0, early);
+        {
+            std::lock_guard lock(m_loadMutex);
+            if (m_request == request)
+                m_songReady = true;
+        }
+        holdPrograms(*holder, uses, early, uses.size());
+    }
+}
+
 int FluidSynthOutput::audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[])
 {
     auto *self = static_cast<FluidSynthOutput *>(data);
     (void)nfx;
     (void)fx;
+    // Before the SoundFont is in, the synthesizer is busy loading it under its own lock: the
+    // driver gets silence.
+    if (!self->m_synthReady.load(std::memory_order_acquire)) {
+        for (int i = 0; i < nout; ++i)
+            std::fill(out[i], out[i] + len, 0.0f);
+        return FLUID_OK;
+    }
     // Never wait for the lock here: a command holding it delays the song by one block at most,
-    // while waiting would make the audio drop out.
-    if (self->m_active.load(std::memory_order_acquire) && self->m_core.mutex.try_lock()) {
+    // while waiting would make the audio drop out. Until the song's first instruments are held
+    // the synthesizer renders alone and the song waits.
+    if (self->m_songReady.load(std::memory_order_acquire) && self->m_active.load(std::memory_order_acquire)
+        && self->m_core.mutex.try_lock()) {
         // Checked again under the lock: the engine deactivates an output while holding it.
         if (self->m_active.load(std::memory_order_acquire)) {
             self->m_sink.beginBlock(self->m_core.sequencer.clock(), len, nout, out);

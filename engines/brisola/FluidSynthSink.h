@@ -1,8 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "Output.h"
 
@@ -16,9 +21,12 @@ std::string defaultSoundFont();
 // A FluidSynth settings object, synthesizer and loaded SoundFont, owned together.
 class FluidSynthInstance {
 public:
-    // Null with `message` set when the synthesizer or the SoundFont cannot be had.
+    // Null with `message` set when the synthesizer or the SoundFont cannot be had. An empty
+    // `soundFont` leaves the synthesizer without one (load it later with loadSoundFont).
     static std::unique_ptr<FluidSynthInstance> create(const std::string &soundFont, double sampleRate,
-                                                      bool dynamicSampleLoading, std::string &message);
+                                                      bool dynamicSampleLoading, std::string &message,
+                                                      int midiChannels = 16);
+    bool loadSoundFont(const std::string &soundFont, std::string &message);
     ~FluidSynthInstance();
     FluidSynthInstance(const FluidSynthInstance &) = delete;
     FluidSynthInstance &operator=(const FluidSynthInstance &) = delete;
@@ -64,29 +72,75 @@ private:
     float **m_out = nullptr;
 };
 
+// Whether `path` loads as a SoundFont (the whole file is checked, not only its header).
+bool soundFontLoads(const std::string &path, std::string &message);
+
 // Device -1100: the synthesizer playing through the desktop's audio server, the sequencer
 // advanced from the audio callback.
+//
+// Opening returns as soon as the audio driver runs: the SoundFont loads on a loader thread, with
+// FluidSynth's dynamic sample loading (only the instruments in use are read). Until it has
+// loaded, messages to the synthesizer are dropped and the song's clock stands still; then the
+// state is chased again. For each registered song the loader also selects every instrument the
+// song uses on a second, silent synthesizer: FluidSynth keeps loaded samples in one cache shared
+// by all synthesizers, so a program change in the audio callback then finds its samples in
+// memory instead of reading the file there (which held the callback up to ~180 ms). The clock
+// also waits until the song's first instruments are held.
 class FluidSynthOutput final : public Output {
 public:
     static std::unique_ptr<FluidSynthOutput> open(EngineCore &core, const std::string &soundFont, std::string &message);
     ~FluidSynthOutput() override;
 
-    MidiSink &sink() override { return m_sink; }
+    MidiSink &sink() override { return m_gate; }
     std::uint32_t rate() const override { return m_rate; }
     void start() override;
     void deactivate() override { m_active = false; }
     void stop() override;
+    void preparePrograms(std::vector<ProgramUse> uses, std::size_t early) override;
+
+    // Waits until the SoundFont has loaded (true) or failed (false, with the reason).
+    bool waitUntilLoaded(std::string &message);
 
 private:
+    // Passes messages to the synthesizer once it has its SoundFont; drops them before.
+    class Gate final : public MidiSink {
+    public:
+        explicit Gate(FluidSynthOutput &owner) : m_owner(owner) {}
+        void send(const MidiMessage &message, std::int64_t frame) override;
+        void setMasterGain(double gain) override;
+
+    private:
+        FluidSynthOutput &m_owner;
+    };
+
     FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthInstance> instance, std::uint32_t rate);
     static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
+    void runLoader(std::string soundFont);
+    void holdPrograms(FluidSynthInstance &holder, const std::vector<ProgramUse> &uses, std::size_t from,
+                      std::size_t to);
 
     EngineCore &m_core;
     std::unique_ptr<FluidSynthInstance> m_instance;
     FluidSynthSink m_sink;
+    Gate m_gate{*this};
     std::uint32_t m_rate;
     fluid_audio_driver_t *m_driver = nullptr;
     std::atomic<bool> m_active{false};
+    std::atomic<bool> m_synthReady{false}; // the SoundFont has loaded (set under the core lock)
+    std::atomic<bool> m_songReady{true};   // the song's first instruments are held
+    double m_gain = 1.0;                   // guarded by the core lock; applied once ready
+
+    std::thread m_loader;
+    std::mutex m_loadMutex; // guards everything below
+    std::condition_variable m_loadChanged;
+    std::vector<ProgramUse> m_pending;
+    std::size_t m_pendingEarly = 0;
+    std::uint64_t m_request = 0; // counts preparePrograms calls
+    bool m_quit = false;
+    bool m_loadDone = false;
+    std::string m_loadError;
+    // Holder channels by instrument (drum kit?, bank MSB, bank LSB, program); loader thread only.
+    std::map<std::tuple<bool, int, int, int>, int> m_held;
 };
 
 // The audio driver FluidSynth can use on this machine now ("pulseaudio", "alsa", "jack"), or
