@@ -13,6 +13,7 @@ if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET brisola4_core)
   # bench/engine_first_sound.sh).
   add_executable(engine_first_sound_bench engine_first_sound.cpp)
   target_link_libraries(engine_first_sound_bench PRIVATE brisola4_core ${CMAKE_DL_LIBS})
+  target_compile_definitions(engine_first_sound_bench PRIVATE TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   tonelark_target_defaults(engine_first_sound_bench)
   # Lateness of the port path's timing thread against the system clock.
   add_executable(engine_dispatch_bench engine_dispatch.cpp)

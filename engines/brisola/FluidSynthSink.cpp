@@ -1,6 +1,9 @@
 #include "FluidSynthSink.h"
 
 #include <jack/jack.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,9 +20,10 @@ constexpr int kMaxOutputs = 16;
 // Only the samples of the instruments in use are read: the whole FluidR3_GM takes ~0.9 s to
 // load and ~140 MB, its headers and one instrument ~0.1 s.
 constexpr bool kDynamicSampleLoading = true;
-// The silent synthesizer that holds a song's instruments: FluidSynth's channel count is a
-// multiple of 16, one channel per instrument held.
-constexpr int kHolderChannels = 256;
+// Channels of both synthesizers (FluidSynth wants a multiple of 16): the song's 16, and one
+// spare channel per instrument held.
+constexpr int kSynthChannels = 256;
+constexpr int kSongChannels = 16;
 
 void ignoreJackMessage(const char *) {}
 
@@ -184,7 +188,7 @@ void FluidSynthSink::apply(const MidiMessage &m)
         // (FluidSynth itself leaves its channels alone at a GS or XG reset); the chase counts on
         // it.
         if (isResetSysEx(m.data, m.size)) {
-            fluid_synth_system_reset(m_synth);
+            resetSongChannels(m_synth);
         } else if (m.data[0] == 0xF0 && m.size >= 2) {
             const int length = int(m.size) - 1 - (m.data[m.size - 1] == 0xF7 ? 1 : 0);
             fluid_synth_sysex(m_synth, reinterpret_cast<const char *>(m.data + 1), length, nullptr, nullptr, nullptr, 0);
@@ -195,6 +199,28 @@ void FluidSynthSink::apply(const MidiMessage &m)
     }
 }
 
+void FluidSynthSink::resetSongChannels(fluid_synth_t *synth)
+{
+    // What a system reset does to a channel; FluidSynth's own would reset the spare channels too
+    // and drop the instruments they hold.
+    for (int ch = 0; ch < kSongChannels; ++ch) {
+        fluid_synth_all_sounds_off(synth, ch);
+        fluid_synth_cc(synth, ch, 121, 0);
+        fluid_synth_cc(synth, ch, 0, 0);
+        fluid_synth_cc(synth, ch, 32, 0);
+        fluid_synth_program_change(synth, ch, 0);
+        fluid_synth_cc(synth, ch, 7, 100);
+        fluid_synth_cc(synth, ch, 10, 64);
+        fluid_synth_cc(synth, ch, 91, 40);
+        fluid_synth_cc(synth, ch, 93, 0);
+        fluid_synth_pitch_wheel_sens(synth, ch, 2);
+        fluid_synth_channel_pressure(synth, ch, 0);
+        fluid_synth_deactivate_tuning(synth, ch, 0);
+        for (int g = 0; g < GEN_LAST; ++g)
+            fluid_synth_set_gen(synth, ch, g, 0.0f);
+    }
+}
+
 void FluidSynthSink::setMasterGain(double gain)
 {
     fluid_synth_set_gain(m_synth, float(kBaseGain * std::clamp(gain, 0.0, 1.0)));
@@ -202,6 +228,26 @@ void FluidSynthSink::setMasterGain(double gain)
 
 bool jackServerRunning()
 {
+    // JACK 2 serves its clients on a socket named after the server and the user: a connection
+    // to it answers in microseconds, where opening a client takes 50-150 ms.
+    const char *name = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string socketPath = std::string("/dev/shm/jack_") + (name && *name ? name : "default") + "_"
+                                   + std::to_string(::getuid()) + "_0";
+    std::error_code ec;
+    if (std::filesystem::exists(socketPath, ec)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (socketPath.size() < sizeof address.sun_path) {
+            std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const bool answers = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (answers)
+                return true;
+        }
+    }
+    // Other JACK versions and layouts: ask the library, never starting a server.
     jack_set_error_function(ignoreJackMessage);
     jack_set_info_function(ignoreJackMessage);
     jack_status_t status;
@@ -239,14 +285,12 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
         message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
         return nullptr;
     }
-    auto instance = FluidSynthInstance::create({}, 44100.0, kDynamicSampleLoading, message);
+    auto instance = FluidSynthInstance::create({}, 44100.0, kDynamicSampleLoading, message, kSynthChannels);
     if (!instance)
         return nullptr;
     double rate = 44100.0;
     fluid_settings_getnum(instance->settings(), "synth.sample-rate", &rate);
     std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(core, std::move(instance), std::uint32_t(rate)));
-    // The SoundFont loads while the audio server is found and connected.
-    output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
     const std::string driver = availableAudioDriver();
     if (driver.empty()) {
         message = "no audio server or sound device";
@@ -263,6 +307,9 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
         message = "cannot start the \"" + driver + "\" audio driver";
         return nullptr;
     }
+    // Loading alongside the driver's start was slower than one after the other: on two loaded
+    // cores they only took turns (bench/engine_first_sound).
+    output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
     return output;
 }
 
@@ -324,31 +371,51 @@ void FluidSynthOutput::preparePrograms(std::vector<ProgramUse> uses, std::size_t
     m_loadChanged.notify_all();
 }
 
-void FluidSynthOutput::holdPrograms(FluidSynthInstance &holder, const std::vector<ProgramUse> &uses,
-                                    std::size_t from, std::size_t to)
+ProgramHolds::Key ProgramHolds::keyOf(const ProgramUse &use)
 {
-    fluid_synth_t *synth = holder.synth();
-    for (std::size_t i = from; i < to; ++i) {
-        const ProgramUse &u = uses[i];
-        // FluidSynth plays channel 10 as a drum kit; the holder asks for the same instrument
-        // the same way, so that it resolves (and falls back) as the playing synthesizer will.
-        const bool drums = u.channel == 9;
-        const auto key = std::make_tuple(drums, int(u.bankMsb), int(u.bankLsb), int(u.program));
-        if (m_held.count(key))
-            continue;
-        int channel = -1;
-        for (int c = 0; c < kHolderChannels && channel < 0; ++c) {
-            const bool taken = std::any_of(m_held.begin(), m_held.end(), [c](const auto &h) { return h.second == c; });
-            if (!taken)
-                channel = c;
+    // FluidSynth plays channel 10 as a drum kit: the hold asks for the instrument the same way,
+    // so that it resolves (and falls back) as on the song's channel.
+    return {use.channel == 9, use.bankMsb, use.bankLsb, use.program};
+}
+
+bool ProgramHolds::hold(const ProgramUse &use)
+{
+    if (!m_started) {
+        // The SoundFont's load selected default instruments everywhere: let go of those.
+        for (int c = m_last - 1; c >= m_first; --c) {
+            fluid_synth_unset_program(m_synth, c);
+            m_free.push_back(c);
         }
-        if (channel < 0)
-            return; // more instruments than channels: the rest load when first played
-        fluid_synth_set_channel_type(synth, channel, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
-        fluid_synth_cc(synth, channel, 0, u.bankMsb);
-        fluid_synth_cc(synth, channel, 32, u.bankLsb);
-        fluid_synth_program_change(synth, channel, u.program);
-        m_held[key] = channel;
+        m_started = true;
+    }
+    const Key key = keyOf(use);
+    if (m_channels.count(key))
+        return true;
+    if (m_free.empty())
+        return false; // more instruments than channels: the rest load when first played
+    const int channel = m_free.back();
+    m_free.pop_back();
+    fluid_synth_set_channel_type(m_synth, channel, std::get<0>(key) ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+    fluid_synth_cc(m_synth, channel, 0, use.bankMsb);
+    fluid_synth_cc(m_synth, channel, 32, use.bankLsb);
+    fluid_synth_program_change(m_synth, channel, use.program);
+    m_channels[key] = channel;
+    return true;
+}
+
+void ProgramHolds::keepOnly(const std::vector<ProgramUse> &uses)
+{
+    std::vector<Key> wanted;
+    for (const ProgramUse &u : uses)
+        wanted.push_back(keyOf(u));
+    for (auto it = m_channels.begin(); it != m_channels.end();) {
+        if (std::find(wanted.begin(), wanted.end(), it->first) == wanted.end()) {
+            fluid_synth_unset_program(m_synth, it->second);
+            m_free.push_back(it->second);
+            it = m_channels.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 
@@ -375,18 +442,9 @@ void FluidSynthOutput::runLoader(std::string soundFont)
     if (!loaded)
         return;
 
-    std::string holderMessage;
-    auto holder = FluidSynthInstance::create({}, 44100.0, true, holderMessage, kHolderChannels);
-    if (holder) {
-        // No sound comes from it; reverb and chorus buffers are not needed.
-        fluid_synth_reverb_on(holder->synth(), -1, 0);
-        fluid_synth_chorus_on(holder->synth(), -1, 0);
-        if (!holder->loadSoundFont(soundFont, holderMessage))
-            holder.reset();
-        else // sfload selected the default instruments on every channel: let go of them
-            for (int c = 0; c < kHolderChannels; ++c)
-                fluid_synth_unset_program(holder->synth(), c);
-    }
+    ProgramHolds spare(m_instance->synth(), kSongChannels, kSynthChannels);
+    std::unique_ptr<FluidSynthInstance> reader; // the silent synthesizer, made when first needed
+    std::unique_ptr<ProgramHolds> readerHolds;
     std::uint64_t done = 0;
     for (;;) {
         std::vector<ProgramUse> uses;
@@ -401,30 +459,41 @@ void FluidSynthOutput::runLoader(std::string soundFont)
             early = m_pendingEarly;
             request = done = m_request;
         }
-        if (!holder) {
-            m_songReady = true;
-            continue;
-        }
-        // Let go of what the new song does not use, then hold its instruments in the order it
-        // needs them; the clock starts once the first ones are in.
-        std::vector<std::tuple<bool, int, int, int>> wanted;
-        for (const ProgramUse &u : uses)
-            wanted.emplace_back(u.channel == 9, u.bankMsb, u.bankLsb, u.program);
-        for (auto it = m_held.begin(); it != m_held.end();) {
-            if (std::find(wanted.begin(), wanted.end(), it->first) == wanted.end()) {
-                fluid_synth_unset_program(holder->synth(), it->second);
-                it = m_held.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        holdPrograms(*holder, uses, 0, early);
+        const auto superseded = [&] {
+            std::lock_guard lock(m_loadMutex);
+            return m_quit || m_request != request;
+        };
+        // The song's clock stands still meanwhile: file reads under the playing synthesizer's
+        // lock hold up nothing audible.
+        spare.keepOnly(uses);
+        for (std::size_t i = 0; i < early; ++i)
+            spare.hold(uses[i]);
         {
             std::lock_guard lock(m_loadMutex);
             if (m_request == request)
                 m_songReady = true;
         }
-        holdPrograms(*holder, uses, early, uses.size());
+        if (early == uses.size())
+            continue;
+        if (!reader) {
+            std::string readerMessage;
+            reader = FluidSynthInstance::create({}, 44100.0, true, readerMessage, kSynthChannels);
+            if (reader) {
+                // No sound comes from it; reverb and chorus are not needed.
+                fluid_synth_reverb_on(reader->synth(), -1, 0);
+                fluid_synth_chorus_on(reader->synth(), -1, 0);
+                if (reader->loadSoundFont(soundFont, readerMessage))
+                    readerHolds = std::make_unique<ProgramHolds>(reader->synth(), 0, kSynthChannels);
+            }
+        }
+        if (readerHolds)
+            readerHolds->keepOnly(uses);
+        for (std::size_t i = early; i < uses.size() && !superseded(); ++i) {
+            // Read by the silent synthesizer; selected on the playing one from the cache.
+            if (readerHolds)
+                readerHolds->hold(uses[i]);
+            spare.hold(uses[i]);
+        }
     }
 }
 

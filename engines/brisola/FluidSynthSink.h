@@ -56,6 +56,8 @@ public:
     void beginBlock(std::int64_t clockAtStart, int frames, int outCount, float **out);
     void finishBlock();
 
+    // Resets the 16 song channels as a GM System On would, leaving the other channels alone.
+    static void resetSongChannels(fluid_synth_t *synth);
     // Renders `frames` frames of the synthesizer alone (no sequencer), mixing into `out`.
     static void renderPlain(fluid_synth_t *synth, int frames, int outCount, float **out);
 
@@ -75,17 +77,42 @@ private:
 // Whether `path` loads as a SoundFont (the whole file is checked, not only its header).
 bool soundFontLoads(const std::string &path, std::string &message);
 
+// Instruments kept selected on channels that play nothing, so that FluidSynth's dynamic sample
+// loading keeps their samples in memory. Channels [first, last) of one synthesizer.
+class ProgramHolds {
+public:
+    ProgramHolds(fluid_synth_t *synth, int first, int last) : m_synth(synth), m_first(first), m_last(last) {}
+    // Selects the instrument (loading its samples) unless held already; false when full.
+    bool hold(const ProgramUse &use);
+    // Lets go of every instrument not in `uses`.
+    void keepOnly(const std::vector<ProgramUse> &uses);
+
+private:
+    using Key = std::tuple<bool, int, int, int>; // drum kit?, bank MSB, bank LSB, program
+    static Key keyOf(const ProgramUse &use);
+    fluid_synth_t *m_synth;
+    int m_first, m_last;
+    std::map<Key, int> m_channels;
+    std::vector<int> m_free;
+    bool m_started = false;
+};
+
 // Device -1100: the synthesizer playing through the desktop's audio server, the sequencer
 // advanced from the audio callback.
 //
 // Opening returns as soon as the audio driver runs: the SoundFont loads on a loader thread, with
 // FluidSynth's dynamic sample loading (only the instruments in use are read). Until it has
 // loaded, messages to the synthesizer are dropped and the song's clock stands still; then the
-// state is chased again. For each registered song the loader also selects every instrument the
-// song uses on a second, silent synthesizer: FluidSynth keeps loaded samples in one cache shared
-// by all synthesizers, so a program change in the audio callback then finds its samples in
-// memory instead of reading the file there (which held the callback up to ~180 ms). The clock
-// also waits until the song's first instruments are held.
+// state is chased again.
+//
+// A program change whose samples are not in memory reads them inside the audio callback (it held
+// the callback up to ~180 ms), and even samples FluidSynth has cached cost ~1 ms per instrument
+// to select. So the synthesizer has spare channels beyond the song's 16 on which the loader
+// selects every instrument the song uses: the song's program changes then only switch between
+// loaded instruments. The clock waits until the instruments of the song's first seconds are in;
+// the rest are read by a second, silent synthesizer (its own lock, so the playing one is never
+// held up by file reads; the sample cache is shared) and then selected on a spare channel.
+// Resets (GM/GS/XG SysEx) reset only the 16 song channels, so the spare ones keep their hold.
 class FluidSynthOutput final : public Output {
 public:
     static std::unique_ptr<FluidSynthOutput> open(EngineCore &core, const std::string &soundFont, std::string &message);
@@ -116,8 +143,6 @@ private:
     FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthInstance> instance, std::uint32_t rate);
     static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
     void runLoader(std::string soundFont);
-    void holdPrograms(FluidSynthInstance &holder, const std::vector<ProgramUse> &uses, std::size_t from,
-                      std::size_t to);
 
     EngineCore &m_core;
     std::unique_ptr<FluidSynthInstance> m_instance;
@@ -139,8 +164,6 @@ private:
     bool m_quit = false;
     bool m_loadDone = false;
     std::string m_loadError;
-    // Holder channels by instrument (drum kit?, bank MSB, bank LSB, program); loader thread only.
-    std::map<std::tuple<bool, int, int, int>, int> m_held;
 };
 
 // The audio driver FluidSynth can use on this machine now ("pulseaudio", "alsa", "jack"), or
