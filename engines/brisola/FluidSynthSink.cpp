@@ -435,8 +435,10 @@ void FluidSynthOutput::runLoader(std::string soundFont)
         std::lock_guard lock(m_loadMutex);
         m_loadDone = true;
         m_loadError = message;
-        if (!loaded)
+        if (!loaded) {
             m_songReady = true; // nothing to wait for: the output stays silent
+            m_loadFailed = true;
+        }
     }
     m_loadChanged.notify_all();
     if (!loaded)
@@ -507,6 +509,15 @@ int FluidSynthOutput::audioCallback(void *data, int len, int nfx, float *fx[], i
     if (!self->m_synthReady.load(std::memory_order_acquire)) {
         for (int i = 0; i < nout; ++i)
             std::fill(out[i], out[i] + len, 0.0f);
+        // A SoundFont that failed to load leaves a silent output that still keeps time.
+        if (self->m_loadFailed.load(std::memory_order_acquire) && self->m_active.load(std::memory_order_acquire)
+            && self->m_core.mutex.try_lock()) {
+            if (self->m_active.load(std::memory_order_acquire)) {
+                self->m_core.sequencer.advance(len);
+                self->m_core.publish();
+            }
+            self->m_core.mutex.unlock();
+        }
         return FLUID_OK;
     }
     // Never wait for the lock here: a command holding it delays the song by one block at most,

@@ -153,6 +153,7 @@ private:
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_synthReady{false}; // the SoundFont has loaded (set under the core lock)
     std::atomic<bool> m_songReady{true};   // the song's first instruments are held
+    std::atomic<bool> m_loadFailed{false};
     double m_gain = 1.0;                   // guarded by the core lock; applied once ready
 
     std::thread m_loader;

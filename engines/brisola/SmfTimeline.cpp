@@ -346,6 +346,42 @@ void sortSpan(TimelineEvent *first, std::size_t count, TimelineEvent *scratch)
         std::copy(from, from + count, first);
 }
 
+// The instruments a song selects, folded from its events in merged order.
+struct ProgramUseCollector {
+    explicit ProgramUseCollector(std::vector<ProgramUse> &out) : uses(out) {}
+
+    std::vector<ProgramUse> &uses;
+    std::array<std::uint8_t, 16> bankMsb{};
+    std::array<std::uint8_t, 16> bankLsb{};
+    std::uint16_t started = 0;              // channels whose start-up program is counted
+    std::unordered_set<std::uint32_t> seen; // (channel, bank, program) keys
+
+    void add(const TimelineEvent &e)
+    {
+        const int channel = e.bytes[0] & 0x0F;
+        const int type = e.bytes[0] & 0xF0;
+        if (type == 0xB0 && e.bytes[1] == 0)
+            bankMsb[channel] = e.bytes[2];
+        else if (type == 0xB0 && e.bytes[1] == 32)
+            bankLsb[channel] = e.bytes[2];
+        else if (type == 0xC0)
+            use(channel, bankMsb[channel], bankLsb[channel], e.bytes[1], e.tick);
+        else if (type == 0x90 && e.bytes[2] > 0 && !(started & (1u << channel)))
+            use(channel, 0, 0, 0, e.tick); // a note before any program change plays the default
+        if (type == 0xC0 || type == 0x90)
+            started |= std::uint16_t(1u << channel);
+    }
+    void use(int channel, int msb, int lsb, int program, std::uint32_t tick)
+    {
+        const std::uint32_t key = std::uint32_t(channel) << 21 | std::uint32_t(msb) << 14 | std::uint32_t(lsb) << 7
+                                  | std::uint32_t(program);
+        // A real song uses some dozens; a hostile file could name millions.
+        if (uses.size() >= kMaxProgramUses || !seen.insert(key).second)
+            return;
+        uses.push_back({std::uint8_t(channel), std::uint8_t(msb), std::uint8_t(lsb), std::uint8_t(program), tick});
+    }
+};
+
 struct ReleaseScratch {
     void operator()(TimelineEvent *events) const { ::operator delete(events); }
 };
@@ -417,13 +453,16 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
     auto &tempo = timeline->m_tempo;
     tempo.push_back({0, kDefaultTempo, 0});
     timeline->m_sysEx.reserve(survey.sysExCount);
+    ProgramUseCollector programs(timeline->m_programUses);
     std::size_t begin = 0;
     for (const std::size_t end : spanEnd) {
         sortSpan(events + begin, end - begin, scratch.get());
         for (std::size_t i = begin; i < end; ++i) {
             const TimelineEvent &event = events[i];
-            if (event.kind == TimelineEvent::Channel)
+            if (event.kind == TimelineEvent::Channel) {
+                programs.add(event);
                 continue;
+            }
             if (event.kind == TimelineEvent::SysEx) {
                 timeline->m_sysEx.push_back(std::uint32_t(i));
                 continue;
@@ -486,39 +525,6 @@ std::size_t SmfTimeline::firstEventAtOrAfter(std::int64_t tick) const
     auto it = std::lower_bound(m_events.begin(), m_events.end(), tick,
                                [](const TimelineEvent &e, std::int64_t t) { return std::int64_t(e.tick) < t; });
     return std::size_t(it - m_events.begin());
-}
-
-std::vector<ProgramUse> SmfTimeline::programUses() const
-{
-    std::vector<ProgramUse> uses;
-    std::array<std::uint8_t, 16> bankMsb{}, bankLsb{};
-    std::uint16_t started = 0; // channels whose start-up program is counted
-    std::unordered_set<std::uint32_t> seen; // (channel, bank, program) keys
-    const auto use = [&](int channel, int msb, int lsb, int program, std::uint32_t tick) {
-        const std::uint32_t key = std::uint32_t(channel) << 21 | std::uint32_t(msb) << 14 | std::uint32_t(lsb) << 7
-                                  | std::uint32_t(program);
-        // A real song uses some dozens; a hostile file could name millions.
-        if (uses.size() >= kMaxProgramUses || !seen.insert(key).second)
-            return;
-        uses.push_back({std::uint8_t(channel), std::uint8_t(msb), std::uint8_t(lsb), std::uint8_t(program), tick});
-    };
-    for (const TimelineEvent &e : m_events) {
-        if (e.kind != TimelineEvent::Channel)
-            continue;
-        const int channel = e.bytes[0] & 0x0F;
-        const int type = e.bytes[0] & 0xF0;
-        if (type == 0xB0 && e.bytes[1] == 0)
-            bankMsb[channel] = e.bytes[2];
-        else if (type == 0xB0 && e.bytes[1] == 32)
-            bankLsb[channel] = e.bytes[2];
-        else if (type == 0xC0)
-            use(channel, bankMsb[channel], bankLsb[channel], e.bytes[1], e.tick);
-        else if (type == 0x90 && e.bytes[2] > 0 && !(started & (1u << channel)))
-            use(channel, 0, 0, 0, e.tick); // a note before any program change plays the default
-        if (type == 0xC0 || type == 0x90)
-            started |= std::uint16_t(1u << channel);
-    }
-    return uses;
 }
 
 TBrs4SmfInformation SmfTimeline::information() const

@@ -114,14 +114,15 @@ public:
     std::size_t firstEventAtOrAfter(std::int64_t tick) const;
 
     TBrs4SmfInformation information() const;
-    // Every distinct instrument the song selects, in the order of first use, in one pass.
-    std::vector<ProgramUse> programUses() const;
+    // Every distinct instrument the song selects, in the order of first use.
+    const std::vector<ProgramUse> &programUses() const { return m_programUses; }
 
 private:
     EventList m_events;
     std::vector<std::uint8_t> m_pool;
     std::vector<TempoSegment> m_tempo;
     std::vector<std::uint32_t> m_sysEx;
+    std::vector<ProgramUse> m_programUses;
     SongFacts m_facts;
 };
 

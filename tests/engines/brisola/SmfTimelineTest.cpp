@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <tuple>
 
 #include "SmfBuilder.h"
 #include "SmfTimeline.h"
@@ -361,4 +362,16 @@ TEST(SmfTimeline, KeepsSysExBytesAndLargestVolume)
     const TimelineEvent &e = t->events()[t->sysExIndices()[0]];
     EXPECT_EQ(Bytes(t->pool() + e.value, t->pool() + e.value + e.length), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
     EXPECT_EQ(t->facts().largestVolume, 110);
+}
+
+TEST(SmfTimeline, ListsTheInstrumentsASongUsesInTheOrderItNeedsThem)
+{
+    auto t = readOk(smf({TrackBuilder().note(100, 10, 0, 60).cc(200, 0, 0, 8).program(300, 0, 4).program(400, 0, 4),
+                         TrackBuilder().cc(0, 9, 32, 1).program(50, 9, 16).note(60, 10, 9, 36).cc(0, 1, 7, 90)}));
+    std::vector<std::tuple<int, int, int, int, std::uint32_t>> uses;
+    for (const ProgramUse &u : t->programUses())
+        uses.emplace_back(u.channel, u.bankMsb, u.bankLsb, u.program, u.firstTick);
+    const std::vector<std::tuple<int, int, int, int, std::uint32_t>> expected = {
+        {9, 0, 1, 16, 50}, {0, 0, 0, 0, 100}, {0, 8, 0, 4, 300}};
+    EXPECT_EQ(uses, expected) << "channel 1 plays no note and selects nothing";
 }
