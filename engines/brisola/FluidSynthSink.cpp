@@ -446,6 +446,7 @@ void FluidSynthOutput::runLoader(std::string soundFont)
 
     ProgramHolds spare(m_instance->synth(), kSongChannels, kSynthChannels);
     std::unique_ptr<FluidSynthInstance> reader; // the silent synthesizer, made when first needed
+    bool firstSong = true;
     std::unique_ptr<ProgramHolds> readerHolds;
     std::uint64_t done = 0;
     for (;;) {
@@ -465,11 +466,34 @@ void FluidSynthOutput::runLoader(std::string soundFont)
             std::lock_guard lock(m_loadMutex);
             return m_quit || m_request != request;
         };
-        // The song's clock stands still meanwhile: file reads under the playing synthesizer's
-        // lock hold up nothing audible.
+        const auto makeReader = [&] {
+            if (reader)
+                return;
+            std::string readerMessage;
+            reader = FluidSynthInstance::create({}, 44100.0, true, readerMessage, kSynthChannels);
+            if (!reader)
+                return;
+            // No sound comes from it; reverb and chorus are not needed.
+            fluid_synth_reverb_on(reader->synth(), -1, 0);
+            fluid_synth_chorus_on(reader->synth(), -1, 0);
+            if (reader->loadSoundFont(soundFont, readerMessage))
+                readerHolds = std::make_unique<ProgramHolds>(reader->synth(), 0, kSynthChannels);
+        };
+        // The song's clock stands still meanwhile. From the second song on the silent
+        // synthesizer reads the files, so that the playing one (still rendering the last song's
+        // release) only takes instruments from the cache; the first song's it reads itself,
+        // sooner than the second synthesizer could load its SoundFont.
+        if (!firstSong)
+            makeReader();
+        firstSong = false;
         spare.keepOnly(uses);
-        for (std::size_t i = 0; i < early; ++i)
+        if (readerHolds)
+            readerHolds->keepOnly(uses);
+        for (std::size_t i = 0; i < early; ++i) {
+            if (readerHolds)
+                readerHolds->hold(uses[i]);
             spare.hold(uses[i]);
+        }
         {
             std::lock_guard lock(m_loadMutex);
             if (m_request == request)
@@ -478,18 +502,10 @@ void FluidSynthOutput::runLoader(std::string soundFont)
         if (early == uses.size())
             continue;
         if (!reader) {
-            std::string readerMessage;
-            reader = FluidSynthInstance::create({}, 44100.0, true, readerMessage, kSynthChannels);
-            if (reader) {
-                // No sound comes from it; reverb and chorus are not needed.
-                fluid_synth_reverb_on(reader->synth(), -1, 0);
-                fluid_synth_chorus_on(reader->synth(), -1, 0);
-                if (reader->loadSoundFont(soundFont, readerMessage))
-                    readerHolds = std::make_unique<ProgramHolds>(reader->synth(), 0, kSynthChannels);
-            }
+            makeReader();
+            for (std::size_t i = 0; readerHolds && i < early; ++i)
+                readerHolds->hold(uses[i]);
         }
-        if (readerHolds)
-            readerHolds->keepOnly(uses);
         for (std::size_t i = early; i < uses.size() && !superseded(); ++i) {
             // Read by the silent synthesizer; selected on the playing one from the cache.
             if (readerHolds)
