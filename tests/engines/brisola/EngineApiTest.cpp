@@ -268,10 +268,11 @@ TEST(EngineLibrary, AChosenSoundFontThatDoesNotLoadKeepsThePreviousOne)
     auto &engine = brisola::Engine::instance();
     EXPECT_EQ(BRS4SetSoundFont(copy.c_str()), BRSERROR_NOERROR);
     EXPECT_EQ(engine.soundFont(), copy.string());
+    const fs::path missing = dir / "missing.sf2";
     const struct {
         const char *path;
         std::int32_t result;
-    } refused[] = {{(dir / "missing.sf2").c_str(), BRSERROR_FILENOTFOUND},
+    } refused[] = {{missing.c_str(), BRSERROR_FILENOTFOUND},
                    {cut.c_str(), BRSERROR_CANNOT_OPENFILE},
                    {text.c_str(), BRSERROR_CANNOT_OPENFILE},
                    {dir.c_str(), BRSERROR_CANNOT_OPENFILE},
