@@ -206,13 +206,19 @@ void FluidSynthSink::resetSongChannels(fluid_synth_t *synth)
     for (int ch = 0; ch < kSongChannels; ++ch) {
         fluid_synth_all_sounds_off(synth, ch);
         fluid_synth_cc(synth, ch, 121, 0);
-        fluid_synth_cc(synth, ch, 0, 0);
-        fluid_synth_cc(synth, ch, 32, 0);
+        // Every controller to its power-on value (data entry and the parameter selection,
+        // which reset-all-controllers has set, aside; portamento control's "no note" cannot be
+        // sent as a value).
+        for (int cc = 0; cc < 120; ++cc) {
+            if (cc == 6 || cc == 38 || cc == 84 || (cc >= 96 && cc <= 101))
+                continue;
+            const int value = cc == 7 ? 100
+                              : (cc == 11 || cc == 43) ? 127
+                              : (cc == 8 || cc == 10 || (cc >= 70 && cc <= 79)) ? 64
+                                                                                 : 0;
+            fluid_synth_cc(synth, ch, cc, value);
+        }
         fluid_synth_program_change(synth, ch, 0);
-        fluid_synth_cc(synth, ch, 7, 100);
-        fluid_synth_cc(synth, ch, 10, 64);
-        fluid_synth_cc(synth, ch, 91, 40);
-        fluid_synth_cc(synth, ch, 93, 0);
         fluid_synth_pitch_wheel_sens(synth, ch, 2);
         fluid_synth_channel_pressure(synth, ch, 0);
         fluid_synth_deactivate_tuning(synth, ch, 0);

@@ -341,3 +341,31 @@ TEST(ChaseFidelity, PlayingFromASeekSoundsBitForBitAsPlayingThere)
         ++firstDifference;
     EXPECT_EQ(firstDifference, fromStart.size()) << "the renders part at frame " << firstDifference / 2;
 }
+
+TEST(ChaseFidelity, AResetSysExLeavesTheSongChannelsAsFluidSynthsOwnReset)
+{
+    SKIP_WITHOUT_SOUNDFONT();
+    // The sink resets only the 16 song channels (the spare ones hold instruments); those must
+    // end as FluidSynth's own system reset leaves them.
+    const auto afterJunk = [](void (*reset)(fluid_synth_t *)) {
+        auto synth = makeSynth();
+        fluid_synth_t *s = synth->synth();
+        for (int ch = 0; ch < 16; ++ch) {
+            for (int cc = 0; cc < 120; ++cc)
+                if (cc != 6 && cc != 38 && cc != 84 && !(cc >= 96 && cc <= 101))
+                    fluid_synth_cc(s, ch, cc, (ch * 7 + cc) % 128);
+            fluid_synth_program_change(s, ch, ch + 3);
+            fluid_synth_pitch_bend(s, ch, 1000 + ch);
+            fluid_synth_pitch_wheel_sens(s, ch, 12);
+            fluid_synth_channel_pressure(s, ch, 30);
+            fluid_synth_set_gen(s, ch, GEN_FILTERFC, 500.0f);
+        }
+        reset(s);
+        return synthState(s);
+    };
+    const auto own = afterJunk([](fluid_synth_t *s) { fluid_synth_system_reset(s); });
+    const auto ours = afterJunk([](fluid_synth_t *s) { FluidSynthSink::resetSongChannels(s); });
+    ASSERT_EQ(own.size(), ours.size());
+    for (std::size_t i = 0; i < own.size(); ++i)
+        EXPECT_EQ(own[i], ours[i]) << "channel " << i / (own.size() / 16) << ", value " << i % (own.size() / 16);
+}
