@@ -216,14 +216,19 @@ void FluidSynthSink::resetSongChannels(fluid_synth_t *synth)
                               : (cc == 11 || cc == 43) ? 127
                               : (cc == 8 || cc == 10 || (cc >= 70 && cc <= 79)) ? 64
                                                                                  : 0;
-            fluid_synth_cc(synth, ch, cc, value);
+            // Each change walks every voice; this runs inside one audio callback.
+            int current = -1;
+            fluid_synth_get_cc(synth, ch, cc, &current);
+            if (current != value)
+                fluid_synth_cc(synth, ch, cc, value);
         }
         fluid_synth_program_change(synth, ch, 0);
         fluid_synth_pitch_wheel_sens(synth, ch, 2);
         fluid_synth_channel_pressure(synth, ch, 0);
         fluid_synth_deactivate_tuning(synth, ch, 0);
         for (int g = 0; g < GEN_LAST; ++g)
-            fluid_synth_set_gen(synth, ch, g, 0.0f);
+            if (fluid_synth_get_gen(synth, ch, g) != 0.0f)
+                fluid_synth_set_gen(synth, ch, g, 0.0f);
     }
 }
 
