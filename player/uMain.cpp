@@ -170,6 +170,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     timerUpdating->setInterval(kMonitorIntervalMs);
 
     // 17. A device that cannot be opened is not reported at start.
+    if (!m_settings.SoundFont.isEmpty())
+        m_engine.setSoundFont(m_settings.SoundFont);
     m_engine.openDevice(m_settings.MidiOutDeviceId);
 
     // 18. Before the window is first shown.
