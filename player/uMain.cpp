@@ -10,6 +10,7 @@
 #include "Gauges.h"
 #include "TColor.h"
 #include "TrayIcon.h"
+#include "X11Window.h"
 #include "uConst.h"
 #include "uSeek.h"
 #include "WindowPlacement.h"
@@ -678,6 +679,8 @@ void TfrmTonelark2Main::TransparentSelect(QAction *item)
     item->setChecked(true);
     const int tag = item->data().toInt();
     setWindowOpacity(tag == kTagNone ? 1.0 : (tag & 0xFF) / 255.0);
+    if (testAttribute(Qt::WA_WState_Created))
+        setX11WindowOpacity(winId(), tag == kTagNone ? std::nullopt : std::optional<quint8>(tag & 0xFF));
 }
 
 void TfrmTonelark2Main::menuItemPlayFromBeginningClick()

@@ -20,3 +20,15 @@ if(TARGET Qt6::Test)
   add_test(NAME test_main_window COMMAND test_main_window)
   set_tests_properties(test_main_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
 endif()
+
+# The window on the tests' real X server with a window manager (skips without one).
+if(TARGET Qt6::Test)
+  add_executable(test_desktop_window ${CMAKE_CURRENT_LIST_DIR}/DesktopWindowTest.cpp)
+  set_target_properties(test_desktop_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_desktop_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_desktop_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  tonelark_target_defaults(test_desktop_window)
+  add_test(NAME test_desktop_window COMMAND test_desktop_window)
+  # Tray hosts and window states are one display's: never two of these runs at once.
+  set_tests_properties(test_desktop_window PROPERTIES RUN_SERIAL TRUE)
+endif()
