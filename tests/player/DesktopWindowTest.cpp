@@ -1,4 +1,5 @@
 #include "FakeEngine.h"
+#include "Gauges.h"
 #include "GlobalHotKey.h"
 #include "TrayIcon.h"
 #include "WindowTestSupport.h"
@@ -245,6 +246,33 @@ private slots:
         QVERIFY(showActive(other));
         QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
         QTRY_VERIFY(window.isMinimized());
+    }
+
+    void draggedByItsSurfaceThroughTheWindowManager()
+    {
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        window.move(100, 100);
+        QTRY_COMPARE(window.pos(), QPoint(100, 100));
+        // The bare surface right of the seek bar; then the mouse as a user moves it.
+        const QPoint surface(window.gaugePlayback->geometry().right() + 5, window.gaugePlayback->y() + 2);
+        QVERIFY(!window.childAt(surface));
+        const QPoint start = window.mapToGlobal(surface);
+        const auto xdotool = [](const QStringList &arguments) {
+            QProcess process;
+            process.start(QStringLiteral("xdotool"), arguments);
+            return process.waitForFinished(10000) && process.exitCode() == 0;
+        };
+        QVERIFY(xdotool({"mousemove", QString::number(start.x()), QString::number(start.y())}));
+        QVERIFY(xdotool({"mousedown", "1"}));
+        QTest::qWait(200);
+        for (int step = 1; step <= 5; ++step) {
+            QVERIFY(xdotool({"mousemove", QString::number(start.x() + 20 * step), QString::number(start.y() + 10 * step)}));
+            QTest::qWait(50);
+        }
+        QVERIFY(xdotool({"mouseup", "1"}));
+        QTRY_COMPARE(window.pos(), QPoint(200, 150));
     }
 
     void aKeyHeldByAnotherProgramIsRefused()
