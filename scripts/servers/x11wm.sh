@@ -3,17 +3,17 @@
 # that need a notification area start their own tray host; D-Bus tests run under
 # dbus-run-session, each on a private bus.
 _x11wm_pid=
+_x11wm_dir=
 start_x11wm() {
   [[ -n "${DISPLAY_FOR_X11_TESTS:-}" ]] || return 0
   command -v openbox >/dev/null || { echo "x11wm: openbox not installed, window-manager tests skipped" >&2; return 0; }
-  local dir
-  dir=$(mktemp -d /tmp/tonelark-openbox.XXXXXX)
+  _x11wm_dir=$(mktemp -d /tmp/tonelark-openbox.XXXXXX)
   # A configuration of its own: no user's rc file changes what the tests see.
-  DISPLAY=$DISPLAY_FOR_X11_TESTS XDG_CONFIG_HOME=$dir openbox --sm-disable >/dev/null 2>&1 &
+  DISPLAY=$DISPLAY_FOR_X11_TESTS XDG_CONFIG_HOME=$_x11wm_dir openbox --sm-disable >"$_x11wm_dir/openbox.log" 2>&1 &
   _x11wm_pid=$!
-  # Ready when it owns the window-manager selection of screen 0.
+  # Ready once it announces itself on the root window; a loaded machine may need a while.
   local i
-  for i in $(seq 1 100); do
+  for i in $(seq 1 300); do
     kill -0 "$_x11wm_pid" 2>/dev/null || break
     if DISPLAY=$DISPLAY_FOR_X11_TESTS xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
       export TONELARK_X11_WM=openbox
@@ -21,7 +21,7 @@ start_x11wm() {
     fi
     sleep 0.1
   done
-  echo "x11wm: openbox did not start" >&2
+  echo "x11wm: openbox did not start (see $_x11wm_dir/openbox.log)" >&2
   kill "$_x11wm_pid" 2>/dev/null || true
   _x11wm_pid=
 }
@@ -31,5 +31,7 @@ stop_x11wm() {
     wait "$_x11wm_pid" 2>/dev/null || true
     _x11wm_pid=
   fi
+  [[ -n "$_x11wm_dir" ]] && rm -rf "$_x11wm_dir"
+  _x11wm_dir=
   unset TONELARK_X11_WM
 }
