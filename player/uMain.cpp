@@ -509,8 +509,12 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     // A refused file leaves the current song as it was; any other outcome replaced it.
-    if (m_modalLoop.songGeneration() != generation)
+    if (m_modalLoop.songGeneration() != generation) {
         m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
+        m_loadedUrl = m_loadedFileName.isEmpty()
+                          ? QString()
+                          : QUrl::fromLocalFile(m_loadedFileName).toString(QUrl::FullyEncoded);
+    }
     if (m_mpris)
         m_mpris->refresh();
     return outcome;
@@ -1320,7 +1324,7 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     snapshot.lengthUs = qint64(std::max(m_monitor->info().TotalTime, 0)) * 1000;
     snapshot.title = editTitle->text();
     snapshot.artist = editCopyright->text();
-    snapshot.url = QUrl::fromLocalFile(m_loadedFileName).toString(QUrl::FullyEncoded);
+    snapshot.url = m_loadedUrl;
     const TSmfMetaEventString &lyrics = m_loader->song().SmfLyrics;
     const int row = GetCurrentPlayingLyricIndex();
     if (row >= 0 && row < lyrics.Count())

@@ -321,6 +321,7 @@ private:
     MprisService *m_mpris = nullptr;
     // The file of the song loaded now (empty when there is none).
     QString m_loadedFileName;
+    QString m_loadedUrl;
     // Where a press on the window's surface grabbed it, while it is moved by hand (where the
     // window manager does not move it).
     std::optional<QPoint> m_manualMoveOffset;

@@ -64,19 +64,6 @@ private slots:
         QCOMPARE(fired.size(), 3);
     }
 
-    void refusedWhileAnotherClientHoldsIt()
-    {
-        GlobalHotKey holder(m_display);
-        QVERIFY(holder.grab(0x6041 | 0 /* Ctrl+Shift+A */, false));
-        GlobalHotKey refused(m_display);
-        QVERIFY(!refused.grab(0x6041, false));
-        QVERIFY(!refused.isGrabbed());
-        // Another combination is free; and once the holder lets go, the key can be had.
-        QVERIFY(refused.grab(0x6042, false));
-        holder.release();
-        QVERIFY(refused.grab(0x6041, false));
-    }
-
     void refusedWithoutAKeyOrADisplay()
     {
         GlobalHotKey hotKey(m_display);

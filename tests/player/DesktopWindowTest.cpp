@@ -286,6 +286,9 @@ private slots:
         QVERIFY(other.grab(0x4000 | 'K', true));
         QVERIFY(!window.RegHotKey(0x4000 | 'K'));
         QVERIFY(window.RegHotKey(0x4000 | 'J'));
+        // Once the other program lets go, the key can be had.
+        other.release();
+        QVERIFY(window.RegHotKey(0x4000 | 'K'));
     }
 };
 

@@ -32,18 +32,6 @@ TEST(HotKeyResponse, FollowsTheModalLoopTrayAndActiveWindowRules)
         EXPECT_EQ(hotKeyResponseFor(c.context), c.expected) << c.what;
 }
 
-TEST(WheelOverSeekBar, CountsTheColumnAndRowPastTheFarEdges)
-{
-    const QRect bar(12, 55, 329, 13);
-    const std::pair<QPoint, bool> cases[] = {
-        {{12, 55}, true},   {{340, 67}, true},  {{341, 60}, true},  {{100, 68}, true},
-        {{341, 68}, true},  {{342, 60}, false}, {{100, 69}, false}, {{11, 60}, false},
-        {{100, 54}, false},
-    };
-    for (const auto &[point, seeks] : cases)
-        EXPECT_EQ(wheelSeeksAt(bar, point), seeks) << point.x() << "," << point.y();
-}
-
 TEST(AdjacentVisibleTab, SkipsHiddenTabsWithoutWrapping)
 {
     // Info, comments (hidden), lyrics, compiler (hidden), about (never shown).
