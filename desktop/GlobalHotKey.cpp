@@ -55,8 +55,9 @@ GlobalHotKey::~GlobalHotKey()
 
 QByteArray GlobalHotKey::sessionDisplay()
 {
-    // Under Wayland an X11 grab would only see keys typed into X11 windows: no hot key.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    // Only where the program itself is on X11: under Wayland a grab would only see keys typed
+    // into X11 windows, and a program on another platform (offscreen) has no desktop keys.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return {};
     return qgetenv("DISPLAY");
 }

@@ -12,12 +12,12 @@ struct xcb_connection_t;
 namespace tonelark {
 
 // One global hot key, grabbed on the X11 root window through a connection of its own, so it
-// fires whichever window has the focus. Where no X11 display can be reached (a pure Wayland
-// session, no DISPLAY) every grab fails.
+// fires whichever window has the focus. Where the program is not on X11 (Wayland, or no
+// display) every grab fails.
 class GlobalHotKey : public QObject {
     Q_OBJECT
 public:
-    // `displayName` as in $DISPLAY; empty: the session's display, none under Wayland.
+    // `displayName` as in $DISPLAY; empty: the program's own X11 display, if it has one.
     explicit GlobalHotKey(const QByteArray &displayName = {}, QObject *parent = nullptr);
     ~GlobalHotKey() override;
 
