@@ -12,4 +12,10 @@ namespace tonelark {
 // the window states it here as well. False where the application is not on X11.
 bool setX11WindowOpacity(quintptr window, std::optional<quint8> alpha);
 
+// Asks the window manager to activate `window` for a user action at X server time
+// `timestamp` (the hot key press). Qt's own request carries the time of the last event Qt
+// saw, older than a key that only our grab saw, and focus-stealing prevention may then
+// refuse it. False where the application is not on X11.
+bool activateX11Window(quintptr window, quint32 timestamp);
+
 } // namespace tonelark

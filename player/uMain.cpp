@@ -161,7 +161,11 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     connect(m_trayIcon, &TrayIcon::menuRequested, this, &TfrmTonelark2Main::popupMenuTaskTrayAt,
             Qt::QueuedConnection);
     m_hotKey = new GlobalHotKey({}, this);
-    connect(m_hotKey, &GlobalHotKey::activated, this, [this] { hotKeyPressed(HotKeyId); });
+    connect(m_hotKey, &GlobalHotKey::activated, this, [this](quint32 timestamp) {
+        m_hotKeyTime = timestamp;
+        hotKeyPressed(HotKeyId);
+        m_hotKeyTime = 0;
+    });
     RegHotKey(m_settings.HotKey);
 
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
@@ -1161,6 +1165,10 @@ void TfrmTonelark2Main::bringToFront()
         showNormal();
     raise();
     activateWindow();
+    // A press of the hot key was seen by our key grab only; the window manager weighs the
+    // activation by that press's time.
+    if (m_hotKeyTime != 0)
+        activateX11Window(winId(), m_hotKeyTime);
 }
 
 void TfrmTonelark2Main::menuItemRestoreClick()
@@ -1204,6 +1212,8 @@ void TfrmTonelark2Main::hotKeyPressed(int id)
         if (front) {
             front->raise();
             front->activateWindow();
+            if (m_hotKeyTime != 0 && front->isWindow() && front->testAttribute(Qt::WA_WState_Created))
+                activateX11Window(front->winId(), m_hotKeyTime);
         }
         return;
     }

@@ -318,6 +318,8 @@ private:
     TrayIcon *m_trayIcon = nullptr;
     QPoint m_trayPosition;
     GlobalHotKey *m_hotKey = nullptr;
+    // X server time of the hot key press being handled (0 outside one).
+    quint32 m_hotKeyTime = 0;
     MprisService *m_mpris = nullptr;
     // The file of the song loaded now (empty when there is none).
     QString m_loadedFileName;
