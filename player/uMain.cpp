@@ -1140,7 +1140,10 @@ void TfrmTonelark2Main::OnMinimize()
     m_taskTrayIcon = m_trayIcon->show(m_applicationTitle);
     if (!m_taskTrayIcon)
         return;
-    m_trayPosition = pos();
+    // The client area's place: a window withdrawn from the window manager may come back
+    // before its frame is known again, and a frame position would then land the client
+    // where the frame was.
+    m_trayPosition = geometry().topLeft();
     hide();
 }
 
@@ -1153,9 +1156,8 @@ void TfrmTonelark2Main::OnRestore()
     m_trayIcon->hide();
     m_taskTrayIcon = false;
     setWindowState(windowState() & ~Qt::WindowMinimized);
+    setGeometry(QRect(m_trayPosition, size()));
     show();
-    if (pos() != m_trayPosition)
-        move(m_trayPosition);
     bringToFront();
 }
 
