@@ -384,9 +384,9 @@ std::optional<QString> queryRunningCaption(const QString &serverPath, int timeou
 int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
                               const QString &workingFolder, std::FILE *err)
 {
-    // An empty argument would name the working folder once made absolute.
-    if (arguments.isEmpty() || arguments.first().isEmpty())
-        return 0;
+    // Without a file the record carries an empty name: the running window only comes to the
+    // front. An empty argument would name the working folder once made absolute.
+    const bool noFile = arguments.isEmpty() || arguments.first().isEmpty();
     QLocalSocket socket;
     socket.connectToServer(serverPath);
     if (!socket.waitForConnected(2000))
@@ -401,7 +401,7 @@ int handOverToRunningInstance(const QString &serverPath, const QStringList &argu
         return 2;
     }
     THandOverRecord record;
-    record.FileName = handOverPath(arguments.first(), workingFolder);
+    record.FileName = noFile ? QString() : handOverPath(arguments.first(), workingFolder);
     if (record.FileName.size() > kHandOverFileNameUnits) {
         // A cut path would name another file, or none; say so instead of losing it quietly.
         const QString message =

@@ -151,8 +151,9 @@ HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &
 std::optional<QString> queryRunningCaption(const QString &serverPath, int timeoutMs = 2000);
 
 // The second instance's whole path: hands the first of `arguments` (the program's arguments
-// without the program name) to the instance at `serverPath` and returns the exit code: 0 when
-// there is nothing to send, no instance answers, or it replied; 2 when the path does not fit
+// without the program name) to the instance at `serverPath`, or an empty name when there is
+// none (the running window comes to the front), and returns the exit code: 0 when no
+// instance answers or it replied; 2 when the path does not fit
 // the record or the listening socket belongs to another user, with a message on `err`.
 int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
                               const QString &workingFolder, std::FILE *err);

@@ -1,5 +1,6 @@
 #include "BrisolaEngine.h"
 #include "Convex.h"
+#include "FileNames.h"
 #include "HandOver.h"
 #include "InstanceLock.h"
 #include "Mpris.h"
@@ -11,6 +12,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <optional>
@@ -30,7 +34,8 @@ int main(int argc, char *argv[])
         lock.emplace(names.lockFile);
     if (lock && lock->state() == InstanceLock::State::HeldElsewhere) {
         QCoreApplication app(argc, argv);
-        return handOverToRunningInstance(names.server, QCoreApplication::arguments().mid(1),
+        // By their bytes: Qt's own decoding loses names that are no UTF-8.
+        return handOverToRunningInstance(names.server, commandLineArguments(argc, argv),
                                          QDir::currentPath(), stderr);
     }
     // Without our own lock nothing proves that a listener is ours: the song is played here
@@ -44,6 +49,11 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // Qt's own dialogs and buttons speak the program's language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     // Listening before the window exists keeps a second start during ours from finding
     // nobody: its record waits, and is loaded once the window has taken over.
     HandOverServer server;
@@ -60,10 +70,15 @@ int main(int argc, char *argv[])
     BrisolaEngine engine;
     int exitCode = 0;
     {
-        TfrmTonelark2Main window(engine, ini, QApplication::arguments().mid(1));
+        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
-            window.BRSLoad(fileName);
+            // A second start means the user wants this window, with or without a file; it
+            // comes forward first, so a message box of the load is seen.
+            window.bringToFront();
+            if (fileName.isEmpty())
+                return;
+            window.BRSLoad(pathFromArgument(fileName));
             refreshTrayTip(window, window.applicationTitle());
         });
         if (debugMode)

@@ -1,9 +1,10 @@
-# The MML compiler's libFuzzer target and its compile-time benchmark.
+# The MML compiler's libFuzzer target and its compile-time benchmarks.
 # Included from bench/CMakeLists.txt.
 
 if(TARGET dSakura_core AND TONELARK_FUZZ)
-  # Seeds: bench/corpus/mml/ (copy them to a scratch folder before a run; libFuzzer writes
-  # new inputs into the corpus folder it is given).
+  # Seeds: bench/corpus/mml/. Run it with bench/fuzz_mml_compiler.sh, which copies them to a
+  # scratch folder (libFuzzer writes new inputs into its corpus folder) and sets long inputs
+  # and a per-input timeout.
   add_executable(fuzz_mml_compiler fuzz_mml_compiler.cpp)
   target_link_libraries(fuzz_mml_compiler PRIVATE dSakura_core)
   target_link_options(fuzz_mml_compiler PRIVATE -fsanitize=fuzzer)
@@ -21,4 +22,9 @@ if(TARGET dSakura AND TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ)
   else()
     message(STATUS "mml_bench not built: needs Google Benchmark")
   endif()
+  # Compile time against the shape of the source; a plain program, no framework needed.
+  add_executable(mml_shapes_bench mml_shapes_bench.cpp)
+  target_link_libraries(mml_shapes_bench PRIVATE dSakura)
+  target_include_directories(mml_shapes_bench PRIVATE ${PROJECT_SOURCE_DIR}/compiler)
+  tonelark_target_defaults(mml_shapes_bench)
 endif()

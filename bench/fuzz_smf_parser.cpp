@@ -18,10 +18,11 @@ void check(bool condition)
         std::abort();
 }
 
-void parse(const std::uint8_t *data, std::size_t size, TLyricLoadOptions options)
+void parse(const std::uint8_t *data, std::size_t size, TLyricLoadOptions options, bool karaokeFile = false)
 {
     TSmfParser parser;
     parser.SetLyricLoadOptions(options);
+    parser.SetKaraokeFile(karaokeFile);
     try {
         parser.Execute(data, static_cast<quint32>(size));
     } catch (const ESmfParserException &) {
@@ -59,5 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     parse(data, size, {});
     parse(data, size, {lloTrimAnySpace, lloNoEmptyLines});
+    // A .kar name reads every Text event as karaoke words.
+    parse(data, size, {lloNoEmptyLines}, true);
     return 0;
 }

@@ -161,6 +161,92 @@ QByteArray unicodeToAnsi(QStringView text)
     return result;
 }
 
+bool isValidAnsi(QByteArrayView bytes)
+{
+    if (isAscii(bytes))
+        return true;
+    Converter &cd = decoder();
+    if (!cd.valid())
+        return false;
+    cd.reset();
+    QByteArray out(bytes.size() * 2, Qt::Uninitialized);
+    char *in = const_cast<char *>(bytes.data());
+    size_t inLeft = static_cast<size_t>(bytes.size());
+    char *outPtr = out.data();
+    size_t outLeft = static_cast<size_t>(out.size());
+    const bool ok = cd.convert(&in, &inLeft, &outPtr, &outLeft) && inLeft == 0;
+    cd.reset();
+    return ok;
+}
+
+int utf8SequenceLength(QByteArrayView bytes, qsizetype at)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data()) + at;
+    const qsizetype left = bytes.size() - at;
+    const unsigned char lead = p[0];
+    if (lead < 0x80)
+        return 1;
+    int trail;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the first trail byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        trail = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        trail = 2;
+        if (lead == 0xE0)
+            low = 0xA0; // overlong
+        else if (lead == 0xED)
+            high = 0x9F; // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        trail = 3;
+        if (lead == 0xF0)
+            low = 0x90; // overlong
+        else if (lead == 0xF4)
+            high = 0x8F; // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (left <= trail || p[1] < low || p[1] > high)
+        return 0;
+    for (int k = 2; k <= trail; ++k)
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+    return trail + 1;
+}
+
+bool isValidUtf8(QByteArrayView bytes)
+{
+    for (qsizetype i = 0; i < bytes.size();) {
+        const int length = utf8SequenceLength(bytes, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+qsizetype firstNonAnsiCharacter(QStringView text)
+{
+    if (isAscii(text))
+        return -1;
+    Converter &cd = encoder();
+    if (!cd.valid()) {
+        for (qsizetype i = 0; i < text.size(); ++i)
+            if (text.at(i).unicode() >= 0x80)
+                return i;
+        return -1;
+    }
+    cd.reset();
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    char *inStart = reinterpret_cast<char *>(const_cast<QChar *>(text.data()));
+    char *in = inStart;
+    size_t inLeft = static_cast<size_t>(text.size()) * sizeof(char16_t);
+    char *outPtr = out.data();
+    size_t outLeft = static_cast<size_t>(out.size());
+    const bool ok = cd.convert(&in, &inLeft, &outPtr, &outLeft) && inLeft == 0;
+    cd.reset();
+    return ok ? -1 : (in - inStart) / static_cast<qsizetype>(sizeof(char16_t));
+}
+
 QString trimControlAndSpace(QStringView text)
 {
     qsizetype begin = 0;

@@ -17,6 +17,21 @@ QString ansiToUnicode(QByteArrayView bytes);
 // Encodes to CP932. Never fails: each character CP932 cannot hold becomes '?'.
 QByteArray unicodeToAnsi(QStringView text);
 
+// True when every byte decodes as CP932 (ansiToUnicode would put no U+FFFD in).
+bool isValidAnsi(QByteArrayView bytes);
+
+// The length of the well-formed UTF-8 sequence starting at bytes[at] (1 for ASCII), or 0
+// when none starts there.
+int utf8SequenceLength(QByteArrayView bytes, qsizetype at);
+
+// True when the bytes are well-formed UTF-8: no overlong forms, no surrogates, nothing
+// above U+10FFFF, no sequence cut short.
+bool isValidUtf8(QByteArrayView bytes);
+
+// The index of the first character of text that CP932 cannot hold (the first unit of a
+// surrogate pair), or -1 when unicodeToAnsi would keep every character.
+qsizetype firstNonAnsiCharacter(QStringView text);
+
 // The text without the characters U+0000..U+0020 at both ends (blanks and control codes).
 QString trimControlAndSpace(QStringView text);
 

@@ -1,5 +1,7 @@
 #include "SafeFile.h"
 
+#include "FileNames.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -120,7 +122,7 @@ FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
 {
     FileReadResult result;
     // Non-blocking: opening a FIFO without a writer would otherwise wait for ever.
-    const int fd = ::open(QFile::encodeName(path).constData(),
+    const int fd = ::open(encodeFileName(path).constData(),
                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         result.missing = errno == ENOENT;

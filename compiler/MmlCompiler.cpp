@@ -18,7 +18,8 @@ CompileResult compileMml(std::string_view source)
         MmlDiagnostics diagnostics;
         if (!codec.isValid())
             diagnostics.note(0, "CP932の文字コード変換が使えないため、日本語の文字を読めません。");
-        const std::u32string text = codec.decode(source);
+        std::u32string text = codec.decode(source);
+        prepareSource(text);
         MmlParser parser(text, codec, diagnostics);
         const MmlProgram program = parser.parse();
         SmfSong song;

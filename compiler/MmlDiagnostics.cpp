@@ -18,21 +18,25 @@ std::string formatEntry(uint32_t line, const std::string &text)
 void MmlDiagnostics::error(uint32_t line, std::string text)
 {
     ++m_errorCount;
-    if (m_errors.size() < kMaxKept)
-        m_errors.push_back({line, std::move(text)});
+    if (m_errors.size() == kMaxShownErrors && line >= m_errors.back().line)
+        return;
+    const auto at = std::upper_bound(m_errors.begin(), m_errors.end(), line,
+                                     [](uint32_t l, const Entry &entry) { return l < entry.line; });
+    m_errors.insert(at, {line, std::move(text)});
+    if (m_errors.size() > kMaxShownErrors)
+        m_errors.pop_back();
 }
 
 void MmlDiagnostics::note(uint32_t line, std::string text)
 {
-    if (m_notes.size() < kMaxKept)
+    ++m_noteCount;
+    if (m_notes.size() < kMaxShownNotes)
         m_notes.push_back({line, std::move(text)});
 }
 
 std::string MmlDiagnostics::text() const
 {
-    std::vector<Entry> errors = m_errors;
-    std::stable_sort(errors.begin(), errors.end(),
-                     [](const Entry &a, const Entry &b) { return a.line < b.line; });
+    const std::vector<Entry> &errors = m_errors;
     std::string out;
     auto append = [&out](const std::string &line) {
         if (!out.empty())
@@ -46,6 +50,8 @@ std::string MmlDiagnostics::text() const
         append("（ほかに" + std::to_string(m_errorCount - kMaxShownErrors) + "件のエラーがあります。）");
     for (const Entry &entry : m_notes)
         append(formatEntry(entry.line, "注意: " + entry.text));
+    if (m_noteCount > kMaxShownNotes)
+        append("（ほかに" + std::to_string(m_noteCount - kMaxShownNotes) + "件の注意があります。）");
     return out;
 }
 

@@ -12,6 +12,7 @@ class MmlDiagnostics
 {
 public:
     static constexpr int kMaxShownErrors = 10;
+    static constexpr int kMaxShownNotes = 10;
 
     // line is 1-based; 0 means the message belongs to no particular line.
     void error(uint32_t line, std::string text);
@@ -29,13 +30,12 @@ private:
         uint32_t line;
         std::string text;
     };
-    // Kept beyond the shown ten so that sorting by line still shows the first ten lines;
-    // past this many nobody reads them, and a hostile source cannot grow the list.
-    static constexpr size_t kMaxKept = 1000;
-
+    // Only the errors that will be shown are kept, sorted by line (equal lines in the order
+    // reported), however many a hostile source produces and in whatever order they come.
     std::vector<Entry> m_errors;
     std::vector<Entry> m_notes;
     int m_errorCount = 0;
+    int m_noteCount = 0;
 };
 
 } // namespace sakura

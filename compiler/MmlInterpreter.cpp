@@ -77,9 +77,11 @@ bool MmlInterpreter::lengthTicks(size_t index, const MmlCommand &command, int64_
 {
     m_timeStarted = true;
     ticks = 0;
-    for (uint32_t i = 0; i < command.lengthCount; ++i) {
+    for (uint32_t i = 0; i < std::max<uint32_t>(command.lengthCount, 1); ++i) {
         int64_t part = 0;
-        if (!partTicks(index, command, m_program.lengths[command.lengthBegin + i], part))
+        // No parts stands for the track's plain `l` length.
+        const MmlLengthPart given = command.lengthCount == 0 ? MmlLengthPart{} : m_program.lengths[command.lengthBegin + i];
+        if (!partTicks(index, command, given, part))
             return false;
         ticks += part;
         if (ticks > kMaxTick) {
@@ -153,6 +155,10 @@ bool MmlInterpreter::addNote(size_t index, const MmlCommand &command, int64_t ke
         fail(index, command, "音域外の音です（ノート番号" + std::to_string(key) + "、使えるのは0～127）。");
         return false;
     }
+    // v0 is a silent note: it takes its length like a rest. A note-on with velocity 0 would
+    // be a note-off to every device, followed by a stray note-off of our own.
+    if (m_current->velocity == 0)
+        return true;
     // The gate shortens the sounding part; at least one tick so every note is heard.
     const int64_t gate = std::max<int64_t>(1, length * m_current->gate / 100);
     const auto velocity = static_cast<uint8_t>(m_current->velocity);
@@ -226,6 +232,7 @@ bool MmlInterpreter::run(SmfSong &song)
         case MmlOp::DefaultLength: {
             // Checked now so a wrong `l` is reported at its own line, not at every note.
             const MmlLengthPart part = m_program.lengths[command.lengthBegin];
+            m_timeStarted = true; // a length in TimeBase units is fixed from here on
             state.defaultLength = part;
             int64_t ticks = 0;
             if (!partTicks(index, command, part, ticks))
@@ -331,7 +338,8 @@ bool MmlInterpreter::run(SmfSong &song)
     if (m_failed)
         return false;
 
-    if (m_noteCount == 0)
+    // Only for a song that compiles: after an error the missing notes are no news.
+    if (m_noteCount == 0 && !m_diagnostics.hasErrors())
         m_diagnostics.note(0, "音符が一つもありません。");
 
     // A song without its own tempo or time signature at the start gets 120 and 4/4, so the
@@ -370,7 +378,8 @@ bool MmlInterpreter::run(SmfSong &song)
     std::vector<SmfTrack> tracks;
     for (auto &[number, state] : m_tracks) {
         flushOffs(state, kMaxTick);
-        if (state.events.empty())
+        // A track with only rests is still a track: its rests give the song its length.
+        if (state.events.empty() && state.tick == 0)
             continue;
         SmfTrack track;
         uint32_t lastTick = 0;

@@ -34,6 +34,11 @@ bool isUpper(char32_t c)
     return c >= U'A' && c <= U'Z';
 }
 
+bool isLower(char32_t c)
+{
+    return c >= U'a' && c <= U'z';
+}
+
 char32_t toLower(char32_t c)
 {
     return isUpper(c) ? c - U'A' + U'a' : c;
@@ -48,6 +53,27 @@ bool equalsIgnoreCase(std::u32string_view a, std::u32string_view b)
             return false;
     }
     return true;
+}
+
+bool isNoteOrRestLetter(char32_t c)
+{
+    switch (toLower(c)) {
+    case U'c': case U'd': case U'e': case U'f': case U'g': case U'a': case U'b': case U'r':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Letters that are commands on their own (notes, r, l o v q t y p m in either case).
+bool isCommandLetter(char32_t c)
+{
+    switch (toLower(c)) {
+    case U'l': case U'o': case U'v': case U'q': case U't': case U'y': case U'p': case U'm':
+        return true;
+    default:
+        return isNoteOrRestLetter(c);
+    }
 }
 
 // Semitone of a note letter above the octave's C, or -1.
@@ -70,8 +96,14 @@ std::string utf8(std::u32string_view text)
     return toUtf8(text);
 }
 
+// Quotes at most this many characters of an offending word, so one long word cannot push
+// the other messages out of the caller's 1024-byte buffer.
+constexpr size_t kMaxQuoted = 40;
+
 std::string quoted(std::u32string_view text)
 {
+    if (text.size() > kMaxQuoted)
+        return "「" + utf8(text.substr(0, kMaxQuoted)) + "…」";
     return "「" + utf8(text) + "」";
 }
 
@@ -102,6 +134,75 @@ constexpr int kMetaSequenceName = 0x03;
 constexpr int kMetaLyric = 0x05;
 
 } // namespace
+
+void prepareSource(std::u32string &text)
+{
+    const std::u32string_view decoded = text;
+    // An end-of-file mark left by an old editor, possibly followed by the line end the player
+    // adds to every line, is not part of the song.
+    size_t length = decoded.size();
+    size_t last = length;
+    while (last > 0 && (decoded[last - 1] == U'\r' || decoded[last - 1] == U'\n'))
+        --last;
+    if (last > 0 && decoded[last - 1] == U'\x1A')
+        length = last - 1;
+
+    // Full-width forms U+FF01..U+FF5E are the ASCII characters 0x21..0x7E; the full-width
+    // quotation mark stays, so what is a string does not change.
+    auto narrow = [](char32_t c) { return c >= U'\uFF01' && c <= U'\uFF5E' && c != U'\uFF02' ? c - 0xFF01 + 0x21 : c; };
+    enum class State { Code, LineComment, BlockComment, String };
+    State state = State::Code;
+    // Writes never overtake reads (w <= i), so the look-ahead at decoded[i + 1] is unchanged.
+    size_t w = 0;
+    auto put = [&text, &w](char32_t c) { text[w++] = c; };
+    for (size_t i = 0; i < length; ++i) {
+        char32_t c = decoded[i];
+        if (c == U'\r') {
+            if (i + 1 < length && decoded[i + 1] == U'\n')
+                continue;
+            c = U'\n';
+        }
+        char32_t next = i + 1 < length ? decoded[i + 1] : U'\0';
+        if (state != State::String) {
+            c = narrow(c);
+            next = narrow(next);
+        }
+        switch (state) {
+        case State::Code:
+            if (c == U'"')
+                state = State::String;
+            else if (c == U'/' && next == U'/')
+                state = State::LineComment;
+            else if (c == U'/' && next == U'*') {
+                state = State::BlockComment;
+                put(c);
+                put(next);
+                ++i;
+                continue;
+            }
+            break;
+        case State::String:
+            if (c == U'"' || c == U'\n')
+                state = State::Code;
+            break;
+        case State::LineComment:
+            if (c == U'\n')
+                state = State::Code;
+            break;
+        case State::BlockComment:
+            if (c == U'*' && next == U'/') {
+                state = State::Code;
+                put(c);
+                put(next);
+                ++i;
+                continue;
+            }
+            break;
+        }
+        put(c);
+    }
+    text.resize(w);
+}
 
 MmlParser::MmlParser(std::u32string_view source, const Cp932Codec &codec, MmlDiagnostics &diagnostics)
     : m_source(source)
@@ -164,6 +265,47 @@ void MmlParser::skipToLineEnd()
         ++m_pos;
 }
 
+// Position of c at or after the cursor on the cursor's line, or npos. Stops at the line end,
+// so searching for a closing mark never runs through the rest of the file.
+size_t MmlParser::findOnLine(char32_t c)
+{
+    FoundMark *cache = &m_found[0];
+    for (FoundMark &entry : m_found) {
+        if (entry.mark == c || entry.mark == 0) {
+            cache = &entry;
+            break;
+        }
+    }
+    if (cache->mark == c && cache->from <= m_pos && m_pos <= cache->found)
+        return cache->hit ? cache->found : std::u32string_view::npos;
+    size_t at = m_pos;
+    while (at < m_source.size() && m_source[at] != U'\n' && m_source[at] != c)
+        ++at;
+    const bool hit = at < m_source.size() && m_source[at] == c;
+    *cache = {c, m_pos, at, hit};
+    return hit ? at : std::u32string_view::npos;
+}
+
+// After a mistake: skips what cannot begin a statement (values, signs, brackets, a string)
+// on the same line, so the rest of the broken statement gives no further messages.
+void MmlParser::skipAfterError()
+{
+    while (!atEnd()) {
+        const char32_t c = peek();
+        if (c == U'"') {
+            std::u32string ignored;
+            parseString(ignored, false);
+            continue;
+        }
+        if (c == U' ' || c == U'\t' || c == kFullWidthSpace || isDigit(c) || c == U',' || c == U'.' || c == U'+'
+            || c == U'-' || c == U'#' || c == U'%' || c == U'^' || c == U'=' || c == U'(' || c == U')'
+            || c == U'{' || c == U'}')
+            ++m_pos;
+        else
+            return;
+    }
+}
+
 void MmlParser::skipBlank()
 {
     while (!atEnd()) {
@@ -176,7 +318,11 @@ void MmlParser::skipBlank()
             const size_t start = m_pos;
             const size_t end = m_source.find(U"*/", m_pos + 2);
             if (end == std::u32string_view::npos) {
-                error(start, "コメントの「/*」が「*/」で閉じていません。");
+                // A look-ahead (for a tie after a note) may pass here before the statement
+                // loop does: one comment, one message.
+                if (m_reportedComment != start)
+                    error(start, "コメントの「/*」が「*/」で閉じていません。");
+                m_reportedComment = start;
                 m_pos = m_source.size();
             } else {
                 m_pos = end + 2;
@@ -194,9 +340,12 @@ MmlProgram MmlParser::parse()
         if (atEnd())
             break;
         const size_t before = m_pos;
+        const int errorsBefore = m_diagnostics.errorCount();
         parseStatement();
         if (m_pos == before)
             ++m_pos; // every statement consumes input; this keeps a slip from looping forever
+        if (m_diagnostics.errorCount() != errorsBefore)
+            skipAfterError();
     }
     // Loops left open: their repeats are dropped so the rest still compiles once.
     for (const LoopFrame &frame : m_loops) {
@@ -253,8 +402,8 @@ void MmlParser::parseStatement()
         return;
     case U'"': {
         std::u32string ignored;
-        parseString(ignored);
-        error(start, "文字列の前にコマンドがありません。");
+        if (parseString(ignored)) // an unclosed one is reported as that, once
+            error(start, "文字列の前にコマンドがありません。");
         return;
     }
     case Cp932Codec::kInvalid:
@@ -296,60 +445,150 @@ void MmlParser::parseStatement()
     error(start, "未定義のコマンド" + displayChar(c) + "があります。");
 }
 
-// A letter run followed by '=', '(' or '{' names a command (Tempo=120, Track(2), Lyric{"…"});
-// the name may close a run of notes ("cdeVolume=90"). Elsewhere letters are one-letter
-// commands, except the upper-case controller short forms V P M EP REV CHO.
+namespace {
+
+constexpr size_t kLongestName = 13; // TimeSignature
+
+} // namespace
+
+// How a run of ASCII letters is read (docs/MML.md, "Reading letters"):
+// - Followed by "=", "(" or "{" it ends in a command name (any case); otherwise it may end in
+//   an upper-case short form with its value (EP100). All other letters are one-letter
+//   commands and notes.
+// - The whole run is the name when it is one ("Tempo=", "rev=", "CHO20"), unless it begins
+//   with a small note letter and holds a capital ("eP(64)" is e and Pan).
+// - Otherwise a name may follow note and rest letters ("cdeVolume=90"), but never begins with
+//   a small note or rest letter: those are always notes.
+// - A capital right after a small letter begins the name ("cdeRev=" is Reverb, "creV=" Volume).
+// - Among capitals alone the shortest name is taken, so no note is lost ("CDEP64" is C D E
+//   and P64, not C D and EP64), and a note in the message says so.
+void MmlParser::scanWord(size_t start)
+{
+    m_wordBegin = start;
+    m_wordEnd = start + 1;
+    while (m_wordEnd < m_source.size() && isAsciiLetter(m_source[m_wordEnd]))
+        ++m_wordEnd;
+    m_wordNameAt = std::u32string_view::npos;
+    m_wordName = nullptr;
+    m_wordNamed = false;
+
+    size_t after = m_wordEnd;
+    while (after < m_source.size() && (m_source[after] == U' ' || m_source[after] == U'\t'))
+        ++after;
+    const char32_t next = after < m_source.size() ? m_source[after] : U'\0';
+    m_wordNamed = next == U'=' || next == U'(' || next == U'{';
+    const std::u32string_view word = m_source.substr(m_wordBegin, m_wordEnd - m_wordBegin);
+
+    // Controller short forms that take their value directly (EP100); upper case only, as
+    // written, so that small letters stay notes and one-letter commands.
+    static const Name kShortNames[] = {
+        {U"EP", NameKind::Controller, kCcExpression, true},
+        {U"REV", NameKind::Controller, kCcReverb, true},
+        {U"CHO", NameKind::Controller, kCcChorus, true},
+        {U"V", NameKind::Controller, kCcVolume, true},
+        {U"P", NameKind::Controller, kCcPan, true},
+        {U"M", NameKind::Controller, kCcModulation, true},
+    };
+    auto lookUp = [&](std::u32string_view text) -> const Name * {
+        if (m_wordNamed)
+            return findWord(text);
+        for (const Name &name : kShortNames) {
+            if (text == name.name)
+                return &name;
+        }
+        return nullptr;
+    };
+
+    // "eP(64)" is e and Pan: after a small note letter, a capital begins the name. Names with
+    // a capital inside (TimeBase) begin with a capital themselves.
+    const bool noteThenCapital = isLower(word[0]) && isNoteOrRestLetter(word[0])
+        && std::any_of(word.begin(), word.end(), isUpper);
+    if (const Name *name = noteThenCapital ? nullptr : lookUp(word)) {
+        m_wordNameAt = m_wordBegin;
+        m_wordName = name;
+        return;
+    }
+    // "Tempo120", "CH10", "TR2": a name without "=" is one mistake with one message, not
+    // letters read one by one. Small letters that read as commands stay so ("rev100").
+    if (!m_wordNamed && findWord(word)
+        && ((isUpper(word[0]) && word.size() >= 2) || !std::all_of(word.begin(), word.end(), isCommandLetter))) {
+        error(m_wordBegin, quoted(word) + "の後に「=値」か「(値)」が必要です。");
+        m_pos = m_wordEnd;
+        return;
+    }
+    // Names that end the word after a prefix of note and rest letters; the shortest wins.
+    size_t notesUpTo = m_wordBegin; // the prefix [m_wordBegin, notesUpTo) is all note letters
+    while (notesUpTo < m_wordEnd && isNoteOrRestLetter(m_source[notesUpTo]))
+        ++notesUpTo;
+    const size_t first = std::max(m_wordBegin + 1, m_wordEnd > kLongestName ? m_wordEnd - kLongestName : 0);
+    size_t chosen = std::u32string_view::npos;
+    const Name *chosenName = nullptr;
+    std::u32string_view longer;
+    int readings = 0;
+    bool atCapital = false;
+    for (size_t k = first; k < m_wordEnd && k <= notesUpTo; ++k) {
+        const char32_t c = m_source[k];
+        if (isLower(c) && isNoteOrRestLetter(c))
+            continue;
+        const std::u32string_view tail = m_source.substr(k, m_wordEnd - k);
+        if (const Name *name = lookUp(tail)) {
+            ++readings;
+            if (atCapital)
+                continue;
+            if (chosen != std::u32string_view::npos)
+                longer = m_source.substr(chosen, m_wordEnd - chosen);
+            chosen = k;
+            chosenName = name;
+            atCapital = isUpper(c) && isLower(m_source[k - 1]);
+        }
+    }
+    if (atCapital)
+        readings = 1;
+    // A word with a letter that is no command on its own ("hello", "Foo=1") is one mistake:
+    // one message for the whole word rather than one for each of its letters.
+    const size_t lettersEnd = chosen == std::u32string_view::npos ? m_wordEnd : chosen;
+    bool readable = !(m_wordNamed && chosen == std::u32string_view::npos);
+    for (size_t k = m_wordBegin; k < lettersEnd && readable; ++k)
+        readable = isCommandLetter(m_source[k]);
+    if (!readable) {
+        unknownCommand(m_wordBegin, word);
+        m_pos = m_wordEnd;
+        skipArgument();
+        return;
+    }
+    if (chosen == std::u32string_view::npos)
+        return;
+    if (readings > 1) {
+        m_diagnostics.note(lineAt(m_wordBegin),
+                           quoted(word) + "は" + quoted(m_source.substr(m_wordBegin, chosen - m_wordBegin)) + "と"
+                               + quoted(m_source.substr(chosen, m_wordEnd - chosen)) + "に分けて読みました。" + quoted(longer)
+                               + "のつもりなら、その前に空白を入れてください。");
+    }
+    m_wordNameAt = chosen;
+    m_wordName = chosenName;
+}
+
 void MmlParser::parseAsciiLetter()
 {
     const size_t start = m_pos;
-    if (start < m_runBegin || start >= m_runEnd) {
-        m_runBegin = start;
-        m_runEnd = start;
-        while (m_runEnd < m_source.size() && isAsciiLetter(m_source[m_runEnd]))
-            ++m_runEnd;
-        size_t after = m_runEnd;
-        while (after < m_source.size() && (m_source[after] == U' ' || m_source[after] == U'\t'))
-            ++after;
-        const char32_t next = after < m_source.size() ? m_source[after] : U'\0';
-        m_runNamedAt = std::u32string_view::npos;
-        m_runName = nullptr;
-        if (next == U'=' || next == U'(' || next == U'{') {
-            for (size_t k = m_runBegin; k < m_runEnd; ++k) {
-                if (const Name *name = findWord(m_source.substr(k, m_runEnd - k))) {
-                    m_runNamedAt = k;
-                    m_runName = name;
-                    break;
-                }
-            }
-            if (!m_runName) {
-                unknownCommand(start, m_source.substr(m_runBegin, m_runEnd - m_runBegin));
-                m_pos = m_runEnd;
-                skipArgument();
-                return;
-            }
-        }
+    if (start < m_wordBegin || start >= m_wordEnd) {
+        scanWord(start);
+        if (m_pos != start)
+            return; // an unknown name, reported and skipped with its argument
     }
-    if (start == m_runNamedAt) {
-        const std::u32string_view display = m_source.substr(start, m_runEnd - start);
-        m_pos = m_runEnd;
-        if (m_runName->kind == NameKind::Text)
-            parseNamedText(*m_runName, start, display);
-        else
-            parseNamed(*m_runName, start);
-        return;
-    }
-
-    // Upper-case controller short forms: EP100, REV40, CHO20.
-    static constexpr std::array<std::pair<std::u32string_view, int>, 3> kShortForms{{
-        {U"REV", kCcReverb}, {U"CHO", kCcChorus}, {U"EP", kCcExpression}}};
-    for (const auto &[form, controller] : kShortForms) {
-        if (m_source.substr(start, form.size()) == form) {
-            m_pos += form.size();
+    if (start == m_wordNameAt) {
+        const std::u32string_view display = m_source.substr(start, m_wordEnd - start);
+        m_pos = m_wordEnd;
+        if (!m_wordNamed) {
             int64_t value = 0;
-            if (readValue(form, start, 0, 127, value))
-                emit(MmlOp::Control, start, controller, value);
-            return;
+            if (readValue(display, start, 0, 127, value))
+                emit(MmlOp::Control, start, m_wordName->param, value);
+        } else if (m_wordName->kind == NameKind::Text) {
+            parseNamedText(*m_wordName, start, display);
+        } else {
+            parseNamed(*m_wordName, start);
         }
+        return;
     }
     ++m_pos;
     parseSingleLetter(m_source[start]);
@@ -519,6 +758,11 @@ bool MmlParser::parseLength(uint32_t &begin, uint32_t &count)
         m_program.lengths.push_back(part);
     }
     count = static_cast<uint32_t>(m_program.lengths.size() - begin);
+    // The plain `l` length, by far the most common, is stored as no parts at all.
+    if (count == 1 && m_program.lengths[begin].kind == MmlLengthPart::Default && m_program.lengths[begin].dots == 0) {
+        m_program.lengths.resize(begin);
+        count = 0;
+    }
     return true;
 }
 
@@ -584,6 +828,19 @@ void MmlParser::parseChord()
         }
         if (isBlank(c)) {
             ++m_pos;
+            continue;
+        }
+        // Comments may sit inside a chord, but the chord still ends on its own line.
+        if (c == U'/' && peek(1) == U'/') {
+            skipToLineEnd();
+            continue;
+        }
+        if (c == U'/' && peek(1) == U'*') {
+            m_pos += 2;
+            while (!atEnd() && peek() != U'\n' && !(peek() == U'*' && peek(1) == U'/'))
+                ++m_pos;
+            if (peek() == U'*')
+                m_pos += 2;
             continue;
         }
         const size_t at = m_pos;
@@ -715,13 +972,13 @@ const MmlParser::Name *MmlParser::findWord(std::u32string_view word) const
         {U"Expression", NameKind::Controller, kCcExpression, false},
         {U"EP", NameKind::Controller, kCcExpression, false},
         {U"Pan", NameKind::Controller, kCcPan, false},
-        {U"P", NameKind::Controller, kCcPan, true},
+        {U"P", NameKind::Controller, kCcPan, false},
         {U"Reverb", NameKind::Controller, kCcReverb, false},
         {U"REV", NameKind::Controller, kCcReverb, false},
         {U"Chorus", NameKind::Controller, kCcChorus, false},
         {U"CHO", NameKind::Controller, kCcChorus, false},
         {U"Modulation", NameKind::Controller, kCcModulation, false},
-        {U"M", NameKind::Controller, kCcModulation, true},
+        {U"M", NameKind::Controller, kCcModulation, false},
         {U"PitchBend", NameKind::PitchBend, 0, false},
         {U"Lyric", NameKind::Text, kMetaLyric, false},
         {U"Title", NameKind::Text, kMetaSequenceName, false},
@@ -786,13 +1043,11 @@ void MmlParser::skipArgument()
             ++m_pos;
         if (peek() == U'"') {
             std::u32string ignored;
-            parseString(ignored);
+            parseString(ignored, false);
         }
     } else if (c == U'(' || c == U'{') {
-        const char32_t close = c == U'(' ? U')' : U'}';
-        const size_t end = m_source.find(close, m_pos);
-        const size_t lineEnd = m_source.find(U'\n', m_pos);
-        if (end != std::u32string_view::npos && end < lineEnd)
+        const size_t end = findOnLine(c == U'(' ? U')' : U'}');
+        if (end != std::u32string_view::npos)
             m_pos = end + 1;
     }
 }
@@ -913,9 +1168,8 @@ void MmlParser::parseNamedText(const Name &name, size_t start, std::u32string_vi
     if (peek() != U'"') {
         error(start, quoted(display) + "の後に「{\"文字列\"}」が必要です。");
         if (close != U'\0') {
-            const size_t end = m_source.find(close, m_pos);
-            const size_t lineEnd = m_source.find(U'\n', m_pos);
-            if (end != std::u32string_view::npos && end < lineEnd)
+            const size_t end = findOnLine(close);
+            if (end != std::u32string_view::npos)
                 m_pos = end + 1;
         }
         return;
@@ -940,15 +1194,15 @@ void MmlParser::parseNamedText(const Name &name, size_t start, std::u32string_vi
 }
 
 // A "…" string on one line; no escapes, so Shift_JIS text with 0x5C trail bytes stays intact.
-bool MmlParser::parseString(std::u32string &out)
+bool MmlParser::parseString(std::u32string &out, bool report)
 {
     const size_t start = m_pos;
     ++m_pos;
-    const size_t end = m_source.find(U'"', m_pos);
-    const size_t lineEnd = m_source.find(U'\n', m_pos);
-    if (end == std::u32string_view::npos || end > lineEnd) {
-        error(start, "文字列の「\"」が閉じていません。");
-        m_pos = lineEnd == std::u32string_view::npos ? m_source.size() : lineEnd;
+    const size_t end = findOnLine(U'"');
+    if (end == std::u32string_view::npos) {
+        if (report)
+            error(start, "文字列の「\"」が閉じていません。");
+        skipToLineEnd();
         return false;
     }
     out.assign(m_source.substr(m_pos, end - m_pos));
@@ -989,6 +1243,13 @@ bool MmlParser::readValue(std::u32string_view command, size_t start, int64_t min
     Number number;
     if (!readNumber(number)) {
         error(start, quoted(command) + "の値がありません。");
+        return false;
+    }
+    // Other dialects read v+10 as "ten louder"; this one has no relative values, and taking
+    // the number without its sign would silently play something else.
+    if (min >= 0 && (number.text.front() == U'+' || number.text.front() == U'-')) {
+        error(start, quoted(command) + "の値に符号「" + utf8(number.text.substr(0, 1))
+                         + "」は付けられません（相対的な指定はできません）。");
         return false;
     }
     return checkRange(command, start, number, min, max, value);

@@ -11,8 +11,15 @@ namespace sakura {
 class Cp932Codec;
 class MmlDiagnostics;
 
-// Reads the decoded source into an MmlProgram. Reports every syntax error with its line and
-// goes on after it, so one compile shows as many mistakes as possible.
+// Makes a decoded source ready for the parser in one pass: CR LF and a lone CR become LF, a
+// trailing end-of-file mark (0x1A) is dropped, and full-width ASCII forms typed by a Japanese
+// input method (ｏ５, （１２０）, ／／) become their ASCII characters outside strings.
+// Works in place (the text only shrinks), so a large source is not held twice.
+void prepareSource(std::u32string &text);
+
+// Reads a prepared source into an MmlProgram. Every scan moves forward (no rescans), so the
+// time is linear in the input whatever its shape. Reports each syntax error once with its
+// line and goes on at the next statement, so one compile shows as many mistakes as possible.
 class MmlParser
 {
 public:
@@ -49,9 +56,12 @@ private:
     bool atEnd() const { return m_pos >= m_source.size(); }
     void skipBlank();
     void skipToLineEnd();
+    size_t findOnLine(char32_t c);
+    void skipAfterError();
 
     void parseStatement();
     void parseAsciiLetter();
+    void scanWord(size_t start);
     void parseSingleLetter(char32_t c);
     bool parseNoteLetter(char32_t c, size_t start);
     void parseNote(int semitone, size_t start);
@@ -64,7 +74,7 @@ private:
     void parseLoopEnd();
     void parseNamed(const Name &name, size_t start);
     void parseNamedText(const Name &name, size_t start, std::u32string_view display);
-    bool parseString(std::u32string &out);
+    bool parseString(std::u32string &out, bool report = true);
     void parseUnknownNonAscii();
     void skipArgument();
 
@@ -89,11 +99,25 @@ private:
     size_t m_pos = 0;
     MmlProgram m_program;
     std::vector<LoopFrame> m_loops;
-    // Cache for the letter run under the cursor, so long runs of notes are scanned once.
-    size_t m_runBegin = 0;
-    size_t m_runEnd = 0;
-    size_t m_runNamedAt = std::u32string_view::npos;
-    const Name *m_runName = nullptr;
+    // The letter word under the cursor, scanned once however long it is: where a command name
+    // begins in it (npos for none) and whether that name takes "=", "(" or "{".
+    size_t m_wordBegin = 0;
+    size_t m_wordEnd = 0;
+    size_t m_wordNameAt = std::u32string_view::npos;
+    const Name *m_wordName = nullptr;
+    bool m_wordNamed = false;
+    size_t m_reportedComment = std::u32string_view::npos; // an unclosed "/*" already reported
+    // The last answer of findOnLine for each closing mark: searched from `from`, found at
+    // `found` (or the line end at `found` when `hit` is false). A later search that starts
+    // inside that stretch has the same answer, so "Foo{Foo{…" on one line is not quadratic.
+    struct FoundMark
+    {
+        char32_t mark = 0;
+        size_t from = 0;
+        size_t found = 0;
+        bool hit = false;
+    };
+    FoundMark m_found[3];
 };
 
 } // namespace sakura

@@ -57,7 +57,7 @@ struct MmlCommand
     int32_t a = 0;
     int32_t b = 0;
     uint32_t lengthBegin = 0; // into MmlProgram::lengths
-    uint32_t lengthCount = 0;
+    uint32_t lengthCount = 0; // 0 for a note, rest or chord of the plain `l` length
 };
 
 struct MmlProgram

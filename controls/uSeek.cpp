@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -135,6 +136,8 @@ TfrmTonelark2Seek::TfrmTonelark2Seek(QWidget *owner, const TSmfEventTempoList *t
     buttonCancel->setFocusPolicy(Qt::NoFocus);
     buttonCancel->setAutoDefault(false);
 
+    fitCaptions();
+
     updownSecond->setChanging([this](int newValue, int direction) {
         return updownSecondChangingEx(newValue, direction);
     });
@@ -168,6 +171,28 @@ TfrmTonelark2Seek::TfrmTonelark2Seek(QWidget *owner, const TSmfEventTempoList *t
     radioTimeToSeek->setChecked(true);
 
     qApp->installEventFilter(this);
+}
+
+void TfrmTonelark2Seek::fitCaptions()
+{
+    // The designed places assume the other platform's font metrics; here a caption could run
+    // into the group box's frame ("ティック" did). Each caption gets the width its text needs
+    // at the dialog's font, inside the frame; the tick field gives up what its caption needs.
+    const int right = groupBoxSeek->width() - 2 * groupBoxSeek->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 2;
+    const auto fit = [](QLabel *label) {
+        const QFontMetrics metrics(label->font());
+        label->resize(metrics.horizontalAdvance(label->text()) + 2,
+                      std::max(label->height(), metrics.height()));
+    };
+    for (QLabel *label : {labelTimeCoron, textTime, textTick})
+        fit(label);
+    textTick->move(right - textTick->width(), textTick->y());
+    updownTickToSet->resize(textTick->x() - 4 - updownTickToSet->x(), updownTickToSet->height());
+    if (textTime->geometry().right() > right)
+        textTime->move(right - textTime->width(), textTime->y());
+    for (QRadioButton *radio : {radioTimeToSeek, radioTickToSeek})
+        radio->resize(std::min(std::max(radio->width(), radio->sizeHint().width()), updownMinute->x() - radio->x() - 2),
+                      radio->height());
 }
 
 TfrmTonelark2Seek::~TfrmTonelark2Seek()

@@ -103,6 +103,8 @@ private:
     // The wheel over the group box; true when it was handled.
     bool appEventsMessage(QObject *receiver, QWheelEvent *event);
     bool hasTempo() const;
+    // Widths of the captions from the dialog's font, kept inside the group box.
+    void fitCaptions();
 
     const TSmfEventTempoList *m_tempoList;
     const TBrs4SmfInformation *BrsSmfInfo = nullptr;

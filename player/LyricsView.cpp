@@ -53,9 +53,27 @@ void LyricsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
     QStyleOptionViewItem cell = option;
     initStyleOption(&cell, index);
     const LyricsPosition position = m_position ? m_position() : LyricsPosition{};
-    const bool highlighted = isLyricRowHighlighted(m_lyrics, index.row(), position.nowMs,
-                                                   position.lastNoteTimeMs, m_applyColor);
+    const bool highlighted = highlightedAt(index.row(), position);
+    m_paintedHighlight.insert(index.row(), highlighted);
     paintLyricCell(painter, cell, highlighted, m_look);
+}
+
+bool LyricsDelegate::highlightedAt(int row, const LyricsPosition &position) const
+{
+    return isLyricRowHighlighted(m_lyrics, row, position.nowMs, position.lastNoteTimeMs,
+                                 m_applyColor);
+}
+
+QList<int> LyricsDelegate::rowsWithStaleHighlight(int first, int last) const
+{
+    QList<int> stale;
+    const LyricsPosition position = m_position ? m_position() : LyricsPosition{};
+    for (int row = std::max(first, 0); row <= last; ++row) {
+        const auto painted = m_paintedHighlight.constFind(row);
+        if (painted != m_paintedHighlight.cend() && *painted != highlightedAt(row, position))
+            stale << row;
+    }
+    return stale;
 }
 
 bool LyricsDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
@@ -143,8 +161,29 @@ void TListView::scrollRowIntoView(int row)
     // scrolling walks every row between the old and the new top; with one row height
     // the pixel offset is plain arithmetic.
     const int height = uniformRowHeight();
-    verticalScrollBar()->setValue(minimalScrollOffset(verticalScrollBar()->value(),
-                                                      viewport()->height(), row * height, height));
+    const int current = verticalScrollBar()->value();
+    int offset = minimalScrollOffset(current, viewport()->height(), row * height, height);
+    // Brought in at the bottom, the row would leave the top row cut in half: go on to the
+    // next row boundary, which keeps the row whole as long as one row fits.
+    if (offset != current && offset % height != 0)
+        offset = std::min(offset - offset % height + height, verticalScrollBar()->maximum());
+    verticalScrollBar()->setValue(offset);
+}
+
+void TListView::updateRow(int row)
+{
+    const int height = uniformRowHeight();
+    viewport()->update(QRect(0, row * height - verticalScrollBar()->value(), viewport()->width(), height));
+}
+
+void TListView::focusInEvent(QFocusEvent *event)
+{
+    // Qt makes the first row current when the list gets the focus without one; after a load
+    // the list has no focused item, and must not show a focus frame on row 0.
+    const bool hadCurrent = currentIndex().isValid();
+    QTreeView::focusInEvent(event);
+    if (!hadCurrent && selectionModel())
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 void TListView::reset()

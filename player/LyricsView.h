@@ -3,6 +3,7 @@
 #include "SmfTexts.h"
 
 #include <QColor>
+#include <QHash>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -48,11 +49,21 @@ public:
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
                    const QModelIndex &index) override;
 
+    // The rows among first..last whose highlight now differs from how they were last painted:
+    // all a tick has to repaint. Rows never painted are left to their first paint.
+    QList<int> rowsWithStaleHighlight(int first, int last) const;
+    // After the rows changed (a new song): nothing painted is known any more.
+    void forgetPaintedRows() { m_paintedHighlight.clear(); }
+
 private:
+    bool highlightedAt(int row, const LyricsPosition &position) const;
+
     const TSmfMetaEventString &m_lyrics;
     std::function<LyricsPosition()> m_position;
     qint32 m_applyColor = 0;
     LyricHighlightLook m_look;
+    // Row to the highlight it was last painted with.
+    mutable QHash<int, bool> m_paintedHighlight;
 };
 
 // lvLyrics: a flat two-column list without headers, multi-row selection that stays visible
@@ -73,6 +84,8 @@ public:
     int wholeVisibleRows() const;
     // The row at the top of the viewport.
     int topRow() const;
+    // Repaints one row (both columns), nothing else.
+    void updateRow(int row);
     // The height of every row (the rows share one height).
     int uniformRowHeight() const;
     void reset() override;
@@ -82,6 +95,7 @@ signals:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 

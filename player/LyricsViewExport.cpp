@@ -5,6 +5,7 @@
 #include "SafeFile.h"
 #include "Ui.h"
 
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -76,7 +77,9 @@ bool saveLyricsFile(Ui &ui, ModalLoopState &modalLoop, const QString &proposedNa
     SaveFileRequest request;
     request.filters = qtNameFilters(kSaveFilter);
     request.defaultSuffix = QStringLiteral("txt");
-    request.fileName = proposedName;
+    request.fileName = QFileInfo(proposedName).fileName();
+    if (proposedName.contains(u'/'))
+        request.folder = QFileInfo(proposedName).path();
     request.classicDialog = classicDialog;
     const QString path = ui.getSaveFileName(request);
     // Another song loaded while the dialog was open: its lines are not the ones the user

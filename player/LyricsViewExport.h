@@ -49,8 +49,9 @@ QString lyricsCopyText(const TSmfMetaEventString &lyrics, QList<int> rows);
 std::optional<QString> replaceFileContents(const QString &path, const QByteArray &bytes);
 
 // One save command: sets InModalLoop, asks `ui` for the file (dialogSaveFile preset with
-// `proposedName`), builds the lines with `lines` only after the dialog closed with a file,
-// writes them and shows a failure through `ui`. Nothing is written when another song was
+// `proposedName`, which may lead with the folder the dialog starts in), builds the lines
+// with `lines` only after the dialog closed with a file, writes them and shows a failure
+// through `ui`. Nothing is written when another song was
 // loaded while the dialog was open. Returns whether a file was written.
 bool saveLyricsFile(Ui &ui, ModalLoopState &modalLoop, const QString &proposedName,
                     bool classicDialog, const std::function<QStringList()> &lines);

@@ -2,6 +2,7 @@
 
 #include "CstmUtils.h"
 #include "Engine.h"
+#include "FileNames.h"
 #include "SmfParser.h"
 #include "SongException.h"
 #include "SafeFile.h"
@@ -13,7 +14,10 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include <fcntl.h>
@@ -28,10 +32,11 @@ const QString kCompiledMidiName = QStringLiteral("Compile.mid");
 const QString kSongInfoHeading = QStringLiteral("[Song Info]");
 const QString kParserErrorHeading = QStringLiteral("[SMFパーサー]");
 const QString kOtherErrorHeading = QStringLiteral("[エラー]");
+const QString kEngineErrorHeading = QStringLiteral("[演奏エンジン]");
 const QString kCompilerNotLoaded =
-    QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。");
+    QStringLiteral("libdSakura.so を読み込めないため、MMLをコンパイルできません。");
 const QString kCompilerUnsupported =
-    QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。");
+    QStringLiteral("対応していない libdSakura.so です。MMLをコンパイルできません。");
 const QString kNoMidiOutput = QStringLiteral(
     "MMLのコンパイルエラーはありませんが、MIDIファイルが生成または更新されていないので続行できません。");
 
@@ -91,7 +96,7 @@ bool SongLoader::readWholeFile(const QString &fileName, QByteArray &bytes)
     // A FIFO, a device or a folder is refused before anything is read from it.
     FileReadResult read = readRegularFile(fileName, kMaxSongBytes);
     if (read.error) {
-        m_ui.showError(unreadableFileMessage(fileName, *read.error));
+        m_ui.showError(unreadableFileMessage(displayFileName(fileName), *read.error));
         return false;
     }
     bytes = std::move(read.bytes);
@@ -106,8 +111,17 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
     QByteArray source;
     if (!readWholeFile(mmlFileName, source))
         return LoadOutcome::ReadError;
+    const QStringList lines = decodeTextLines(source);
+    // A character the compiler's CP932 cannot carry would reach it as "?" and change the song
+    // silently; say where it is instead.
+    const QStringList nonAnsi = nonAnsiLineMessages(lines);
+    if (!nonAnsi.isEmpty()) {
+        for (const QString &line : nonAnsi)
+            m_view.appendCompileMessage(line);
+        return failed(LoadOutcome::CompileError, InfoPage::CompileMsg);
+    }
     QString mml;
-    for (const QString &line : decodeTextLines(source))
+    for (const QString &line : lines)
         mml += line + QStringLiteral("\r\n");
 
     midiFileName = compiledMidiPathInUse();
@@ -119,7 +133,7 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
     int result;
     {
         const ModalLoopGuard modal(m_view.modalLoop());
-        result = m_compiler(unicodeToAnsi(mml), QFile::encodeName(midiFileName), buffer.data());
+        result = m_compiler(unicodeToAnsi(mml), encodeFileName(midiFileName), buffer.data());
     }
     message = QByteArray(buffer.constData(), static_cast<qsizetype>(std::strlen(buffer.constData())));
 
@@ -148,8 +162,19 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
         break;
     }
     m_view.appendCompileMessage(line);
-    m_view.setActivePage(InfoPage::CompileMsg);
-    return LoadOutcome::CompileError;
+    return failed(LoadOutcome::CompileError, InfoPage::CompileMsg);
+}
+
+LoadOutcome SongLoader::failed(LoadOutcome outcome, InfoPage page)
+{
+    // The previous song's lines would otherwise stay in the list of a window showing no song.
+    m_song.SmfLyrics.Clear();
+    m_view.setLyricCount(0);
+    m_view.setTabVisible(InfoPage::Lyrics, false);
+    // A read error has had its message box already.
+    if (outcome != LoadOutcome::ReadError)
+        m_view.showFailure(page);
+    return outcome;
 }
 
 void SongLoader::releaseRefusedSong()
@@ -163,14 +188,14 @@ LoadOutcome SongLoader::load(const QString &fileName)
 {
     // 1. A missing file leaves everything as it is: the current song goes on playing.
     const QFileInfo info(fileName);
-    if (fileName.isEmpty() || !info.exists() || info.isDir()) {
-        m_ui.showError(missingFileMessage(fileName));
+    if (!pathExists(fileName) || isFolder(fileName)) {
+        m_ui.showError(missingFileMessage(displayFileName(fileName)));
         return LoadOutcome::MissingFile;
     }
     // A FIFO, a device or a socket is refused before the current song is stopped.
-    if (!info.isFile()) {
+    if (!isRegularFile(fileName)) {
         m_ui.showError(unreadableFileMessage(
-            fileName, QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。")));
+            displayFileName(fileName), QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。")));
         return LoadOutcome::ReadError;
     }
 
@@ -186,15 +211,17 @@ LoadOutcome SongLoader::load(const QString &fileName)
     m_view.clearSongDisplay();
 
     // 3. Names.
-    const QString caption = QStringLiteral("%1 - %2").arg(info.fileName(), m_appTitle);
+    const QString caption = QStringLiteral("%1 - %2").arg(displayFileName(info.fileName()), m_appTitle);
     m_view.setCaption(caption);
-    m_view.setSaveFileName(lyricsFileNameFor(fileName));
+    m_view.setSaveFileName(lyricsFileNameFor(displayFileName(fileName)));
 
     // 4, 5. Kind of file; MML is compiled first and the compiled file read in its place.
     QString midiFileName = fileName;
     QByteArray compilerMessage;
     if (info.suffix().toLower() == QLatin1String("mml")) {
         const LoadOutcome compiled = compile(fileName, midiFileName, compilerMessage);
+        if (compiled == LoadOutcome::ReadError)
+            return failed(compiled, InfoPage::CompileMsg);
         if (compiled != LoadOutcome::Success)
             return compiled;
     } else {
@@ -204,7 +231,7 @@ LoadOutcome SongLoader::load(const QString &fileName)
     // 6. Read and parse.
     m_song.MemoryStream.clear();
     if (!readWholeFile(midiFileName, m_song.MemoryStream))
-        return LoadOutcome::ReadError;
+        return failed(LoadOutcome::ReadError, InfoPage::Info);
 
     TSmfParser parser;
     try {
@@ -214,34 +241,40 @@ LoadOutcome SongLoader::load(const QString &fileName)
         if (m_settings.Lyric.NoEmptyLines)
             options.Include(lloNoEmptyLines);
         parser.SetLyricLoadOptions(options);
+        parser.SetKaraokeFile(isKaraokeFileName(fileName));
         parser.Execute(m_song.MemoryStream.constData(),
                        static_cast<quint32>(m_song.MemoryStream.size()));
-
-        const TSmfMetaEventString &copyright = parser.Copyright();
-        const TSmfMetaEventString &title = parser.Title();
-        const TSmfMetaEventString &lyric = parser.Lyric();
-        m_view.setSongTexts(copyright.isEmpty() ? QString() : copyright.Strings(0),
-                            title.isEmpty() ? QString() : title.Strings(0),
-                            lyric.isEmpty() ? QString() : lyric.Text());
-
-        m_song.CurrentTempoList = parser.ExtractTempoList();
-
-        m_song.SmfLyrics.Clear();
-        m_song.SmfLyrics.Assign(parser.ExtractLyric());
-        m_view.setLyricCount(m_song.SmfLyrics.Count());
     } catch (const ESmfParserException &error) {
         releaseRefusedSong();
         m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
-        return LoadOutcome::ParseError;
+        return failed(LoadOutcome::ParseError, InfoPage::Info);
     } catch (const std::exception &error) {
         releaseRefusedSong();
         m_view.setCommentsText(splitLines(kOtherErrorHeading + QStringLiteral("\r\n") +
                                           QString::fromUtf8(error.what())));
-        return LoadOutcome::ParseError;
+        return failed(LoadOutcome::ParseError, InfoPage::Info);
     }
 
-    // 7. Register and describe.
-    m_engine.addListFromMemory(m_song.MemoryStream);
+    // 7.1 Register before the song's data is taken over: a song the engine refuses would
+    // otherwise look loaded, with enabled buttons that play nothing.
+    const std::int32_t registered = m_engine.addListFromMemory(m_song.MemoryStream);
+    if (registered != BRSERROR_NOERROR) {
+        releaseRefusedSong();
+        m_view.setCommentsText(
+            {kEngineErrorHeading,
+             QStringLiteral("演奏エンジンがこの曲を受け付けませんでした (%1)。").arg(engineErrorName(registered))});
+        return failed(LoadOutcome::EngineError, InfoPage::Info);
+    }
+
+    const TSmfMetaEventString &lyric = parser.Lyric();
+    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser),
+                        lyric.isEmpty() ? QString() : lyric.Text());
+    m_song.CurrentTempoList = parser.ExtractTempoList();
+    m_song.SmfLyrics.Clear();
+    m_song.SmfLyrics.Assign(parser.ExtractLyric());
+    m_view.setLyricCount(m_song.SmfLyrics.Count());
+
+    // 7. Describe.
     m_song.BrsSmfInfo = m_engine.info();
 
     m_view.appendComments(QStringList{kSongInfoHeading} + songInfoLines(m_song.BrsSmfInfo, m_infoFontPitch));
@@ -317,10 +350,51 @@ QStringList decodeTextLines(const QByteArray &bytes)
     } else if (bytes.startsWith("\xFE\xFF")) {
         QStringDecoder decoder(QStringDecoder::Utf16BE);
         text = decoder(bytes.mid(2));
+    } else if (isValidUtf8(bytes) && std::any_of(bytes.begin(), bytes.end(), [](char c) {
+                   return static_cast<unsigned char>(c) >= 0x80;
+               })) {
+        text = QString::fromUtf8(bytes);
     } else {
         text = ansiToUnicode(bytes);
     }
     return splitLines(text);
+}
+
+QStringList nonAnsiLineMessages(const QStringList &lines)
+{
+    QStringList messages;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
+        // The compiler takes a zero-terminated text: everything after a NUL would be lost.
+        if (line.contains(QChar(0))) {
+            messages << QStringLiteral("%1行目: NUL 文字 (0x00) が含まれているため、MMLをコンパイルできません。")
+                            .arg(i + 1);
+            continue;
+        }
+        const qsizetype at = firstNonAnsiCharacter(line);
+        if (at < 0)
+            continue;
+        const char32_t code = QStringView(line).sliced(at).toUcs4().value(0);
+        const qsizetype units = code > 0xFFFF ? 2 : 1;
+        messages << QStringLiteral("%1行目: 「%2」(U+%3) は CP932 で表せない文字のため、MMLをコンパイルできません。")
+                        .arg(i + 1)
+                        .arg(line.mid(at, units))
+                        .arg(QString::number(code, 16).toUpper().rightJustified(4, u'0'));
+    }
+    return messages;
+}
+
+QString engineErrorName(std::int32_t code)
+{
+    static const char *const names[] = {
+        "BRSERROR_NOERROR",           "BRSERROR_FAILED",            "BRSERROR_FILENOTFOUND",
+        "BRSERROR_CANNOT_OPENFILE",   "BRSERROR_BADFILESIZE",       "BRSERROR_NOSMF",
+        "BRSERROR_BADSMF",            "BRSERROR_UNMATCHED_SMF",     "BRSERROR_CANNOT_OPENDEVICE",
+        "BRSERROR_CANNOT_STARTTIMER", "BRSERROR_ILLEGAL_POINTER",   "BRSERROR_TRACKLIMIT",
+        "BRSERROR_NOTREADY",          "BRSERROR_UNDEFINED_ID",      "BRSERROR_API_NULL"};
+    if (code >= 0 && code < static_cast<std::int32_t>(std::size(names)))
+        return QString::fromLatin1(names[code]);
+    return QStringLiteral("BRSERROR %1").arg(code);
 }
 
 QString lyricsFileNameFor(const QString &songFileName)

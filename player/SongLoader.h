@@ -40,6 +40,9 @@ public:
     virtual void setSaveFileName(const QString &fileName) = 0;  // dialogSaveFile's name
     virtual void setTabVisible(InfoPage page, bool visible) = 0;
     virtual void setActivePage(InfoPage page) = 0;
+    // A failed load: the info area opens when it is hidden (for this failure only; the
+    // stored ShowInfo stays) and `page`, which holds the message, comes to the front.
+    virtual void showFailure(InfoPage page) = 0;
     // InModalLoop and the song generation the window's modal loops check.
     virtual ModalLoopState &modalLoop() = 0;
     virtual void appendCompileMessage(const QString &line) = 0;  // memoCompileMsg
@@ -57,8 +60,8 @@ public:
     virtual void resetCarets() = 0;
 };
 
-// How a call of load() ended.
-enum class LoadOutcome { MissingFile, ReadError, CompileError, ParseError, Success };
+// How a call of load() ended. EngineError: the engine refused a song the parser accepted.
+enum class LoadOutcome { MissingFile, ReadError, CompileError, ParseError, EngineError, Success };
 
 // The MML compiler: MML source and output path (file system encoding), the 1024-byte
 // zero-filled message buffer. Returns 0..3 as SakuraMMLtoMIDI does.
@@ -93,6 +96,8 @@ public:
 
 private:
     bool readWholeFile(const QString &fileName, QByteArray &bytes);
+    // Empties the lyric list and shows the failure; returns `outcome`.
+    LoadOutcome failed(LoadOutcome outcome, InfoPage page);
     void releaseRefusedSong();
     LoadOutcome compile(const QString &mmlFileName, QString &midiFileName, QByteArray &message);
 
@@ -120,10 +125,19 @@ QString userCacheFolder();
 // cannot be opened for reading.
 qint64 fileLastWriteTime(const QString &fileName, qint64 fallback);
 
-// Decodes MML source bytes: a byte-order mark selects UTF-8 or UTF-16 (LE or BE), anything
-// else is CP932. Returns the lines; CR LF, LF and CR each end a line, and a final line break
-// does not start another line.
+// Decodes MML source bytes: a byte-order mark selects UTF-8 or UTF-16 (LE or BE); without
+// one, well-formed UTF-8 with non-ASCII characters is UTF-8 (what Linux editors write), and
+// anything else CP932. Returns the lines; CR LF, LF and CR each end a line, and a final line
+// break does not start another line.
 QStringList decodeTextLines(const QByteArray &bytes);
+
+// One message line for each source line the compiler cannot be given: one holding a NUL (the
+// compiler's text would end there) or a character CP932 cannot hold (the bridge hands the
+// compiler CP932), naming the line number and the first such character.
+QStringList nonAnsiLineMessages(const QStringList &lines);
+
+// The engine's error code by name ("BRSERROR_BADSMF").
+QString engineErrorName(std::int32_t code);
 
 // dialogSaveFile's name for a song: the file name without folder, its extension replaced
 // by "-Lyrics.txt".

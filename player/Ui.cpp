@@ -1,13 +1,45 @@
 #include "Ui.h"
 
+#include "FileNames.h"
 #include "ModalLoop.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QScreen>
 
 namespace tonelark {
+
+namespace {
+
+// Qt's own dialog shows a name that is no UTF-8 with U+FFFD and then refuses it as missing;
+// this one accepts such a pick when it names exactly one real file.
+class OpenFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString resolvedFile() const { return m_resolved; }
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && !QFileInfo::exists(files.first())) {
+            const QString resolved = resolveDialogPath(files.first());
+            if (resolved != files.first() && pathExists(resolved) && !isFolder(resolved)) {
+                m_resolved = resolved;
+                QDialog::accept();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString m_resolved;
+};
+
+} // namespace
 
 QStringList qtNameFilters(const QString &pipeFilter)
 {
@@ -35,13 +67,23 @@ void WidgetUi::showError(const QString &text)
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), shown, QMessageBox::Ok, m_owner);
     box.setTextFormat(Qt::PlainText);
+    // Before the window is shown (a missing file named on the command line) the box would
+    // open over its not yet placed frame in a corner: the screen's centre instead.
+    if (!m_owner || !m_owner->isVisible()) {
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            box.adjustSize();
+            QRect frame = box.frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            box.move(frame.topLeft());
+        }
+    }
     const ModalLoopGuard modal(m_modalLoop);
     box.exec();
 }
 
 QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
 {
-    QFileDialog dialog(m_owner);
+    OpenFileDialog dialog(m_owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(request.filters);
@@ -50,11 +92,15 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
     const ModalLoopGuard modal(m_modalLoop);
     if (dialog.exec() != QDialog::Accepted)
         return {};
+    if (!dialog.resolvedFile().isEmpty())
+        return dialog.resolvedFile();
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.first();
+    return files.isEmpty() ? QString() : resolveDialogPath(files.first());
 }
 
 QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
@@ -66,6 +112,8 @@ QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
     dialog.selectFile(request.fileName);
     const ModalLoopGuard modal(m_modalLoop);
     if (dialog.exec() != QDialog::Accepted)

@@ -18,6 +18,7 @@ struct OpenFileRequest {
     int selectedFilter = 0;      // index into filters
     QString defaultSuffix;       // without the dot
     bool classicDialog = false;  // Qt's own dialog instead of the desktop's
+    QString folder;              // where the dialog starts; empty: the dialog's own choice
 };
 
 // One save-file question (dialogSaveFile): the overwrite prompt is always on and the
@@ -27,6 +28,7 @@ struct SaveFileRequest {
     QString defaultSuffix;       // without the dot
     QString fileName;            // proposed name, without folder
     bool classicDialog = false;  // Qt's own dialog instead of the desktop's
+    QString folder;              // where the dialog starts; empty: the dialog's own choice
 };
 
 class Ui {

@@ -1,5 +1,7 @@
 #include "WindowBehaviour.h"
 
+#include "FileNames.h"
+
 #include <QFileInfo>
 
 namespace tonelark {
@@ -42,7 +44,8 @@ std::optional<QString> droppedSongPath(const QList<QUrl> &urls)
 {
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return std::nullopt;
-    const QString path = urls.first().toLocalFile();
+    // The URL's own bytes: toLocalFile() would turn a name that is no UTF-8 into U+FFFD.
+    const QString path = pathFromArgument(urls.first().toString(QUrl::FullyEncoded));
     if (path.isEmpty() || QFileInfo(path).isDir())
         return std::nullopt;
     return path;

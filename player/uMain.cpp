@@ -3,6 +3,7 @@
 #include "CopyFormats.h"
 #include "CstmUtils.h"
 #include "Engine.h"
+#include "FileNames.h"
 #include "FontSetup.h"
 #include "GlobalHotKey.h"
 #include "LyricsModel.h"
@@ -24,7 +25,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -61,8 +64,8 @@ namespace tonelark {
 namespace {
 
 const QString kOpenFilter = QStringLiteral(
-    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
-    "すべての対応ファイル|*.mid;*.midi;*.mml");
+    "スタンダードMIDIファイル (*.mid)|*.mid;*.midi;*.kar|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
+    "すべての対応ファイル|*.mid;*.midi;*.kar;*.mml");
 constexpr int kOpenFilterSelected = 2; // "すべての対応ファイル"
 
 const char *const kImageFiles[] = {
@@ -88,9 +91,9 @@ void TimePanel::mousePressEvent(QMouseEvent *event)
 
 void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // Qt delivers the second press of a quick pair as a press and then as a double click;
-    // the press already counted, and the default handler would count it again.
+    // The second press of a quick pair reaches a widget only as this event: it is a click.
     event->accept();
+    emit clicked();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
@@ -512,6 +515,11 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     const quint64 generation = m_modalLoop.songGeneration();
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    if (outcome != LoadOutcome::MissingFile)
+        m_dialogFolder = QFileInfo(QDir(QDir::currentPath()).absoluteFilePath(fileName)).path();
+    // The info area a failure opened closes again once a song loads.
+    if (outcome == LoadOutcome::Success && m_infoShownForFailure)
+        toolButtonOfInfoClick();
     // A refused file leaves the current song as it was; any other outcome replaced it.
     if (m_modalLoop.songGeneration() != generation) {
         m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
@@ -522,6 +530,25 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     if (m_mpris)
         m_mpris->refresh();
     return outcome;
+}
+
+void TfrmTonelark2Main::bringToFront()
+{
+    // A window in the tray comes back the way a click on the icon brings it.
+    if (m_taskTrayIcon) {
+        OnRestore();
+        return;
+    }
+    if (isMinimized())
+        showNormal();
+    else if (!isVisible())
+        show();
+    raise();
+    activateWindow();
+    // A press of the hot key was seen by our key grab only; the window manager weighs the
+    // activation by that press's time.
+    if (m_hotKeyTime != 0)
+        activateX11Window(winId(), m_hotKeyTime);
 }
 
 PlayContext TfrmTonelark2Main::playContext() const
@@ -538,9 +565,12 @@ void TfrmTonelark2Main::toolButtonOfOpenClick()
     request.selectedFilter = kOpenFilterSelected;
     request.defaultSuffix = QStringLiteral("mid");
     request.classicDialog = m_settings.UseClassicDialogForFile;
-    const QString fileName = m_ui->getOpenFileName(request);
-    if (!fileName.isEmpty())
+    request.folder = m_dialogFolder.isEmpty() ? QDir::homePath() : m_dialogFolder;
+    const QString fileName = resolveDialogPath(m_ui->getOpenFileName(request));
+    if (!fileName.isEmpty()) {
+        m_dialogFolder = QFileInfo(fileName).path();
         BRSLoad(fileName);
+    }
 }
 
 void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)
@@ -596,6 +626,7 @@ void TfrmTonelark2Main::toolButtonOfPinClick()
 
 void TfrmTonelark2Main::toolButtonOfInfoClick()
 {
+    m_infoShownForFailure = false;
     const bool visible = !pagesInfo->isVisibleTo(this);
     pagesInfo->setVisible(visible);
     toolButtonOfInfo->setChecked(visible);
@@ -663,8 +694,13 @@ void TfrmTonelark2Main::actionListItemExecute(QAction *action)
         clickIfEnabled(toolButtonOfOpen);
     else if (action == actionSettings)
         clickIfEnabled(toolButtonOfSettings);
-    else if (action == actionAbout)
+    else if (action == actionAbout) {
+        // Never an empty page: the program's name and version at least.
+        if (textAbout->text().isEmpty())
+            textAbout->setText(QStringLiteral("%1 Ver.%2").arg(QString::fromLatin1(kAppTitle),
+                                                             QStringLiteral(TONELARK_VERSION)));
         pagesInfo->setCurrentWidget(tabAbout);
+    }
 }
 
 void TfrmTonelark2Main::actionNextTabExecute(QAction *action)
@@ -752,7 +788,7 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
 {
     WindowSnapshot atClose;
     atClose.AlwaysOnTop = toolButtonOfPin->isChecked();
-    atClose.ShowInfo = toolButtonOfInfo->isChecked();
+    atClose.ShowInfo = toolButtonOfInfo->isChecked() && !m_infoShownForFailure;
     atClose.Left = pos().x();
     atClose.Top = pos().y();
     // A failed save at close is not reported: the user is leaving.
@@ -862,6 +898,15 @@ void TfrmTonelark2Main::setActivePage(InfoPage page)
     pagesInfo->setCurrentIndex(static_cast<int>(page));
 }
 
+void TfrmTonelark2Main::showFailure(InfoPage page)
+{
+    if (!pagesInfo->isVisibleTo(this)) {
+        toolButtonOfInfoClick();
+        m_infoShownForFailure = true;
+    }
+    pagesInfo->setCurrentIndex(static_cast<int>(page));
+}
+
 ModalLoopState &TfrmTonelark2Main::modalLoop()
 {
     return m_modalLoop;
@@ -905,6 +950,7 @@ void TfrmTonelark2Main::setLyricCount(int count)
     // The tempo map was replaced just before; the monitor must not keep the old one.
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     m_lyricsModel->setItemCount(count);
+    m_lyricsDelegate->forgetPaintedRows();
 }
 
 void TfrmTonelark2Main::invokePlay()
@@ -998,8 +1044,11 @@ void TfrmTonelark2Main::lyricsFollowStep()
                        pmiScrollToCurrentLyric->isChecked(), m_lyricsModel->rowCount());
     if (row)
         lvLyrics->scrollRowIntoView(*row);
-    // Every tick: the highlight follows the time even while the row stays the same.
-    lvLyrics->viewport()->update();
+    // Only rows whose highlight changed since they were painted: a list repainted every tick
+    // kept a core busy while nothing moved.
+    const int top = lvLyrics->topRow();
+    for (int stale : m_lyricsDelegate->rowsWithStaleHighlight(top, top + lvLyrics->wholeVisibleRows()))
+        lvLyrics->updateRow(stale);
 }
 
 void TfrmTonelark2Main::lvLyricsDblClick()
@@ -1028,7 +1077,9 @@ void TfrmTonelark2Main::pmiSaveLyricsOnlyClick(QObject *sender)
     const LyricsSaveFormat format = sender == pmiSaveLyricsAndDetails
                                         ? LyricsSaveFormat::TimesAndLyrics
                                         : LyricsSaveFormat::LyricsOnly;
-    saveLyricsFile(*m_ui, m_modalLoop, m_saveFileName, m_settings.UseClassicDialogForFile, [&] {
+    const QString proposed =
+        m_dialogFolder.isEmpty() ? m_saveFileName : QDir(m_dialogFolder).filePath(m_saveFileName);
+    saveLyricsFile(*m_ui, m_modalLoop, proposed, m_settings.UseClassicDialogForFile, [&] {
         LyricsHeading heading;
         heading.include = pmiLyricsIncludeMetaText->isChecked();
         heading.titleFirst = pmiLyricsPreferTitleToCopyright->isChecked();
@@ -1159,18 +1210,6 @@ void TfrmTonelark2Main::OnRestore()
     setGeometry(QRect(m_trayPosition, size()));
     show();
     bringToFront();
-}
-
-void TfrmTonelark2Main::bringToFront()
-{
-    if (isMinimized() || !isVisible())
-        showNormal();
-    raise();
-    activateWindow();
-    // A press of the hot key was seen by our key grab only; the window manager weighs the
-    // activation by that press's time.
-    if (m_hotKeyTime != 0)
-        activateX11Window(winId(), m_hotKeyTime);
 }
 
 void TfrmTonelark2Main::menuItemRestoreClick()

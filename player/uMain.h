@@ -79,6 +79,9 @@ public:
 
     // Loads a song (open button, dropped file, command line, hand-over).
     LoadOutcome BRSLoad(const QString &fileName);
+    // A second start: back from minimised, raised and activated (through the window
+    // manager's activation request, which focus-stealing prevention honours).
+    void bringToFront();
     // Tracing hook: in debug mode the caption becomes `Text`, otherwise nothing happens. The
     // program's own code does not call it.
     void Debug(const QString &Text);
@@ -101,6 +104,7 @@ public:
     // The title the taskbar and the notification area show: the caption after a load.
     QString applicationTitle() const { return m_applicationTitle; }
     QString saveFileName() const { return m_saveFileName; }
+    QString dialogFolder() const { return m_dialogFolder; }
     const LoadedSong &song() const { return m_loader->song(); }
     const Transport &transport() const { return *m_transport; }
     PlaybackMonitor &monitor() { return *m_monitor; }
@@ -268,8 +272,6 @@ private:
     void wireLyricsAndInfoBoxes();
     void applyLyricHighlightSettings();
     void popupMenuTaskTrayAt(QPoint globalPos);
-    // Shows, un-minimises, raises and activates the window.
-    void bringToFront();
 
     // MprisPlayer
     MprisSnapshot mprisSnapshot() const override;
@@ -290,6 +292,7 @@ private:
     void setSaveFileName(const QString &fileName) override;
     void setTabVisible(InfoPage page, bool visible) override;
     void setActivePage(InfoPage page) override;
+    void showFailure(InfoPage page) override;
     ModalLoopState &modalLoop() override;
     void appendCompileMessage(const QString &line) override;
     void setCommentsText(const QStringList &lines) override;
@@ -333,6 +336,10 @@ private:
     bool m_firstShowDone = false;
     int m_lastLyricIndex = -1;
     QString m_saveFileName;
+    // Where the open and save dialogs start: the folder of the song last loaded or chosen.
+    QString m_dialogFolder;
+    // The info area is open only because a failed load opened it.
+    bool m_infoShownForFailure = false;
     QList<QIcon> m_imageListOfToolbar;
     LyricsModel *m_lyricsModel = nullptr;
     LyricsDelegate *m_lyricsDelegate = nullptr;

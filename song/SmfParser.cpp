@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace tonelark {
 
@@ -32,6 +33,12 @@ QByteArrayView trimMetaBytes(QByteArrayView bytes)
     while (end > begin && static_cast<unsigned char>(bytes[end - 1]) <= 0x20)
         --end;
     return bytes.sliced(begin, end - begin);
+}
+
+// Karaoke header lines ("@K", "@T", ...) as opposed to the words.
+bool isKaraokeHeader(QByteArrayView bytes)
+{
+    return trimMetaBytes(bytes).startsWith('@');
 }
 
 } // namespace
@@ -152,20 +159,37 @@ void TSmfParser::Execute(const void *Buffer, quint32 Size)
     FTitle.Clear();
     FComment.Clear();
     FLyric.Clear();
+    FKaraokeTitles.Clear();
+    FKaraoke = false;
+    FUtf8Texts = false;
+    FTexts.clear();
     FTempoList.reset();
+
+    // However Execute ends, the caller's buffer is no longer referred to afterwards.
+    struct BufferRelease {
+        TSmfParser &parser;
+        ~BufferRelease()
+        {
+            parser.FTexts.clear();
+            parser.forgetBuffer();
+        }
+    } release{*this};
 
     SmfCursor cursor{FBuffer, FSize, 0};
     try {
         PositionKeeper keeper(cursor, FPosition);
         readHeader(cursor);
         FTempoList = std::make_unique<TSmfEventTempoList>(FSmfMthd.TimeBase);
-        for (quint32 track = 0; track < FSmfMthd.TrackCount; ++track)
+        for (quint32 track = 0; track < FSmfMthd.TrackCount; ++track) {
+            FTrackIndex = static_cast<quint16>(track);
             readTrack(cursor);
-    } catch (...) {
-        forgetBuffer();
+        }
+    } catch (const ESmfParserException &) {
+        // The texts read before the damage stay readable.
+        buildTexts();
         throw;
     }
-    forgetBuffer();
+    buildTexts();
     finishTempoAndLyrics();
     FTimeLength = 0;
 }
@@ -260,20 +284,11 @@ void TSmfParser::readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, boo
     const quint32 length = cursor.readVariableLength();
     switch (type) {
     case 0x01:
-        FComment.Add(ansiToUnicode(trimMetaBytes(cursor.textBytes(length))));
-        cursor.skip(length);
-        break;
     case 0x02:
-        FCopyright.Add(ansiToUnicode(trimMetaBytes(cursor.textBytes(length))));
-        cursor.skip(length);
-        break;
     case 0x03:
-        FTitle.Add(ansiToUnicode(trimMetaBytes(cursor.textBytes(length))));
-        cursor.skip(length);
-        break;
     case 0x05:
-        AddLyricLines(FLyric, ansiToUnicode(cursor.textBytes(length)), static_cast<qint32>(tick),
-                      FLyricLoadOptions);
+        // Decoded once the whole song is read: the encoding depends on all its texts.
+        FTexts.push_back(RawText{type, FTrackIndex, tick, cursor.textBytes(length)});
         cursor.skip(length);
         break;
     case 0x2F:
@@ -291,6 +306,72 @@ void TSmfParser::readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, boo
     }
 }
 
+void TSmfParser::buildTexts()
+{
+    // UTF-8 only when CP932 cannot be right: a song whose texts are all valid CP932 stays
+    // CP932 even where the bytes happen to be UTF-8 too (half-width katakana pairs are).
+    const bool anyNonAnsi = std::any_of(FTexts.begin(), FTexts.end(),
+                                        [](const RawText &text) { return !isValidAnsi(text.bytes); });
+    FUtf8Texts = anyNonAnsi && std::all_of(FTexts.begin(), FTexts.end(), [](const RawText &text) {
+                     return isValidUtf8(text.bytes);
+                 });
+    const auto decode = [this](QByteArrayView bytes) {
+        return FUtf8Texts ? QString::fromUtf8(bytes) : ansiToUnicode(bytes);
+    };
+
+    const bool lyricText = std::any_of(FTexts.begin(), FTexts.end(), [](const RawText &text) {
+        return text.type == 0x05 && !text.bytes.isEmpty();
+    });
+    const bool marker = std::any_of(FTexts.begin(), FTexts.end(), [](const RawText &text) {
+        return text.type == 0x01 && trimMetaBytes(text.bytes).startsWith("@K");
+    });
+    FKaraoke = (marker || FKaraokeFile) && !lyricText;
+
+    // The words track holds the most non-header Text events; others keep theirs as comments.
+    int wordsTrack = -1;
+    if (FKaraoke) {
+        std::map<quint16, int> syllables;
+        for (const RawText &text : FTexts)
+            if (text.type == 0x01 && !isKaraokeHeader(text.bytes))
+                ++syllables[text.track];
+        int most = 0;
+        for (const auto &[track, count] : syllables) {
+            if (count > most) {
+                most = count;
+                wordsTrack = track;
+            }
+        }
+    }
+
+    KaraokeLyricBuilder words(FLyric, FLyricLoadOptions);
+    for (const RawText &text : FTexts) {
+        switch (text.type) {
+        case 0x01:
+            if (text.track == wordsTrack && !isKaraokeHeader(text.bytes)) {
+                words.Add(decode(text.bytes), static_cast<qint32>(text.tick));
+            } else {
+                const QByteArrayView trimmed = trimMetaBytes(text.bytes);
+                FComment.Add(decode(trimmed));
+                if (FKaraoke && trimmed.startsWith("@T"))
+                    FKaraokeTitles.Add(decode(trimMetaBytes(trimmed.sliced(2))));
+            }
+            break;
+        case 0x02:
+            FCopyright.Add(decode(trimMetaBytes(text.bytes)));
+            break;
+        case 0x03:
+            FTitle.Add(decode(trimMetaBytes(text.bytes)));
+            break;
+        default:
+            AddLyricLines(FLyric, decode(text.bytes), static_cast<qint32>(text.tick), FLyricLoadOptions);
+            break;
+        }
+    }
+    words.Finish();
+    // The views point into the caller's buffer.
+    FTexts.clear();
+}
+
 void TSmfParser::finishTempoAndLyrics()
 {
     // Files that keep Set Tempo events in several tracks give them out of tick order; the
@@ -306,6 +387,25 @@ void TSmfParser::finishTempoAndLyrics()
         info->Millisecond = FTempoList->TickToSecond(info->Tick, tuMilliseconds);
         info->Second = static_cast<qint32>(info->Millisecond / 1000);
     }
+}
+
+bool isKaraokeFileName(QStringView fileName)
+{
+    return fileName.endsWith(QLatin1String(".kar"), Qt::CaseInsensitive);
+}
+
+QString songTitleText(const TSmfParser &parser)
+{
+    if (parser.IsKaraoke() && parser.KaraokeTitles().Count() >= 1)
+        return parser.KaraokeTitles().Strings(0);
+    return parser.Title().isEmpty() ? QString() : parser.Title().Strings(0);
+}
+
+QString songAuthorText(const TSmfParser &parser)
+{
+    if (parser.IsKaraoke() && parser.KaraokeTitles().Count() >= 2)
+        return parser.KaraokeTitles().Strings(1);
+    return parser.Copyright().isEmpty() ? QString() : parser.Copyright().Strings(0);
 }
 
 } // namespace tonelark

@@ -6,7 +6,11 @@
 
 #include <QtGlobal>
 
+#include <QByteArrayView>
+#include <QStringView>
+
 #include <memory>
+#include <vector>
 
 namespace tonelark {
 
@@ -27,6 +31,10 @@ static_assert(sizeof(TSmfMthd) == 10, "TSmfMthd is the 10-byte header record");
 // the engine: copyright, title and comment texts, lyric lines with their ticks and times, and
 // the tempo map. One parser serves one Execute; it never repairs data. Any byte string either
 // parses or raises ESmfParserException; reads never leave the buffer.
+//
+// Texts are CP932, unless some text is no CP932 while all are well-formed UTF-8: then the
+// whole song's texts are UTF-8. A karaoke song (the "@K" marker or a .kar file, and no Lyric
+// event with text) keeps its words in Text events; they become the lyric lines instead.
 class TSmfParser {
 public:
     TSmfParser();
@@ -61,6 +69,15 @@ public:
     TLyricLoadOptions LyricLoadOptions() const { return FLyricLoadOptions; }
     void SetLyricLoadOptions(TLyricLoadOptions options) { FLyricLoadOptions = options; }
 
+    // Set before Execute when the file's name says karaoke (.kar).
+    void SetKaraokeFile(bool karaokeFile) { FKaraokeFile = karaokeFile; }
+    // True when the lyric lines were built from karaoke words (Text events).
+    bool IsKaraoke() const { return FKaraoke; }
+    // A karaoke song's "@T" texts without the marker, in file order: title, author, copyright.
+    const TSmfMetaEventString &KaraokeTitles() const { return FKaraokeTitles; }
+    // True when the song's texts were decoded as UTF-8 rather than CP932.
+    bool Utf8Texts() const { return FUtf8Texts; }
+
     // Total length in seconds; Execute sets it to 0 (the engine reports the real length).
     qint32 TimeLength() const { return FTimeLength; }
     // True once any track holds a Control Change for controller 111.
@@ -74,7 +91,16 @@ private:
     void readTrack(SmfCursor &cursor);
     void readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, bool &endOfTrack);
     void finishTempoAndLyrics();
+    void buildTexts();
     void forgetBuffer();
+
+    // A text event as found: its bytes stay in the caller's buffer during Execute.
+    struct RawText {
+        quint8 type;
+        quint16 track;
+        quint32 tick;
+        QByteArrayView bytes;
+    };
 
     const unsigned char *FBuffer = nullptr;
     quint32 FSize = 0;
@@ -90,6 +116,20 @@ private:
     qint32 FLoopStartTime = 0;
     std::unique_ptr<TSmfEventTempoList> FTempoList;
     TLyricLoadOptions FLyricLoadOptions;
+    bool FKaraokeFile = false;
+    bool FKaraoke = false;
+    bool FUtf8Texts = false;
+    TSmfMetaEventString FKaraokeTitles;
+    std::vector<RawText> FTexts;
+    quint16 FTrackIndex = 0;
 };
+
+// The file name says karaoke: its extension is ".kar" in any case.
+bool isKaraokeFileName(QStringView fileName);
+
+// What the title and author boxes show: the first Sequence/Track Name and the first
+// Copyright Notice; for a karaoke song the first and second "@T" texts where it has them.
+QString songTitleText(const TSmfParser &parser);
+QString songAuthorText(const TSmfParser &parser);
 
 } // namespace tonelark

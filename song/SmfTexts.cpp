@@ -105,4 +105,55 @@ void AddLyricLines(TSmfMetaEventString &lyric, const QString &text, qint32 tick,
     addPiece(view.sliced(start));
 }
 
+void KaraokeLyricBuilder::Add(const QString &syllable, qint32 tick)
+{
+    if (syllable.startsWith(u'\\')) {
+        flush();
+        // Paragraphs are set apart by an empty row; the paragraph's first line shows the time.
+        if (m_anyLine && !m_options.Contains(lloNoEmptyLines)) {
+            auto info = std::make_unique<TSmfLyricInfo>();
+            info->Tick = tick;
+            info->HideLyricTime = true;
+            m_lyric.AddObject(QString(), std::move(info));
+        }
+        open(syllable.mid(1), tick);
+    } else if (syllable.startsWith(u'/')) {
+        flush();
+        open(syllable.mid(1), tick);
+    } else if (m_open) {
+        m_line += syllable;
+    } else if (!syllable.isEmpty()) {
+        open(syllable, tick);
+    }
+}
+
+void KaraokeLyricBuilder::Finish()
+{
+    flush();
+}
+
+void KaraokeLyricBuilder::open(const QString &text, qint32 tick)
+{
+    m_line = text;
+    m_tick = tick;
+    m_open = true;
+}
+
+void KaraokeLyricBuilder::flush()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_anyLine = true;
+    if (!m_line.isEmpty()) {
+        AddLyricLines(m_lyric, m_line, m_tick, m_options);
+    } else if (!m_options.Contains(lloNoEmptyLines)) {
+        // The rule adds nothing for an empty text, but a "/" of its own is a line.
+        auto info = std::make_unique<TSmfLyricInfo>();
+        info->Tick = m_tick;
+        m_lyric.AddObject(QString(), std::move(info));
+    }
+    m_line.clear();
+}
+
 } // namespace tonelark

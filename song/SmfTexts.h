@@ -95,4 +95,31 @@ QString TrimLyricLine(const QString &S);
 void AddLyricLines(TSmfMetaEventString &lyric, const QString &text, qint32 tick,
                    TLyricLoadOptions options);
 
+// Builds lyric lines from the words of a karaoke song, one syllable (Text event) at a time:
+// a syllable starting with "/" begins a new line, one starting with "\" a new paragraph
+// (after an empty line without time of its own), any other continues the current line. A
+// line is timed at its first syllable and then goes through the lyric line rule; an empty
+// line is dropped with lloNoEmptyLines.
+class KaraokeLyricBuilder {
+public:
+    KaraokeLyricBuilder(TSmfMetaEventString &lyric, TLyricLoadOptions options)
+        : m_lyric(lyric), m_options(options)
+    {
+    }
+    void Add(const QString &syllable, qint32 tick);
+    // Adds the line still open; call once after the last syllable.
+    void Finish();
+
+private:
+    void flush();
+    void open(const QString &text, qint32 tick);
+
+    TSmfMetaEventString &m_lyric;
+    TLyricLoadOptions m_options;
+    QString m_line;
+    qint32 m_tick = 0;
+    bool m_open = false;
+    bool m_anyLine = false;
+};
+
 } // namespace tonelark

@@ -69,7 +69,7 @@ void Engine::attachOutput(std::unique_ptr<Output> output)
 void Engine::ensureOutput()
 {
     if (!m_output)
-        attachOutput(std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>()));
+        attachOutput(std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>(), false));
 }
 
 std::int32_t Engine::openDevice(std::int32_t deviceId)
@@ -92,7 +92,7 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
         // Keep playing silently in real time, so that state and position behave as with sound.
         if (result == BRSERROR_NOERROR)
             result = BRSERROR_CANNOT_OPENDEVICE;
-        output = std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>());
+        output = std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>(), false);
     }
     m_deviceMessage = message;
     attachOutput(std::move(output));

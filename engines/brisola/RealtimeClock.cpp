@@ -30,8 +30,8 @@ void raiseTimingPriority()
 
 } // namespace
 
-RealtimeClock::RealtimeClock(EngineCore &core, std::unique_ptr<MidiSink> sink)
-    : m_core(core), m_sink(std::move(sink)), m_origin(Clock::now())
+RealtimeClock::RealtimeClock(EngineCore &core, std::unique_ptr<MidiSink> sink, bool precise)
+    : m_core(core), m_sink(std::move(sink)), m_origin(Clock::now()), m_precise(precise)
 {
 }
 
@@ -96,20 +96,28 @@ void RealtimeClock::run()
             untilNext = m_core.sequencer.framesUntilNextEvent();
             clockNow = m_core.sequencer.clock();
         }
-        auto due = Clock::now() + kIdleWake;
-        if (untilNext >= 0)
-            // One µs past the due frame: the clock counts whole µs, and an event is sent once the
-            // clock has passed its frame.
-            due = std::min(due, m_origin + std::chrono::microseconds(clockNow + untilNext + 1));
+        if (untilNext < 0) {
+            // Stopped, paused or at the end: the position stands still until a command (which
+            // wakes this thread) moves it.
+            std::unique_lock lock(m_wakeMutex);
+            m_wakeCondition.wait(lock, [this] { return m_wakeRequested || !m_running.load(); });
+            m_wakeRequested = false;
+            continue;
+        }
+        // One µs past the due frame: the clock counts whole µs, and an event is sent once the
+        // clock has passed its frame.
+        const auto due = std::min(Clock::now() + kIdleWake,
+                                  m_origin + std::chrono::microseconds(clockNow + untilNext + 1));
         {
             std::unique_lock lock(m_wakeMutex);
-            m_wakeCondition.wait_until(lock, due - kFinalWait, [this] { return m_wakeRequested; });
+            m_wakeCondition.wait_until(lock, m_precise ? due - kFinalWait : due,
+                                       [this] { return m_wakeRequested; });
             if (m_wakeRequested) {
                 m_wakeRequested = false;
                 continue;
             }
         }
-        while (Clock::now() < due && m_running.load())
+        while (m_precise && Clock::now() < due && m_running.load())
             std::this_thread::yield();
     }
 }

@@ -14,12 +14,15 @@ namespace brisola {
 // immediately (MIDI ports, the silent output, test recorders). Clock frames are microseconds
 // since start(): frame f is due at origin() + f µs. The thread sleeps until shortly before the
 // next event and waits the last stretch actively, so events leave within tens of µs of their
-// time; between events it still wakes every few milliseconds to publish the position.
+// time; between events it still wakes every few milliseconds to publish the position. While
+// nothing plays it sleeps until a command wakes it.
 class RealtimeClock final : public Output {
 public:
     static constexpr std::uint32_t kRate = 1000000;
 
-    RealtimeClock(EngineCore &core, std::unique_ptr<MidiSink> sink);
+    // `precise`: wait the last stretch before each event actively (MIDI ports, test
+    // recorders). The silent output has nobody listening and sleeps instead.
+    RealtimeClock(EngineCore &core, std::unique_ptr<MidiSink> sink, bool precise = true);
     ~RealtimeClock() override;
 
     MidiSink &sink() override { return *m_sink; }
@@ -45,6 +48,7 @@ private:
     bool m_wakeRequested = false;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_active{true};
+    bool m_precise = true;
 };
 
 } // namespace brisola

@@ -97,6 +97,7 @@ private slots:
     void handledInsideAModalDialogAndAMenu();
     void aSecondRecordWaitsForTheFirstLoad();
     void captionQueryOnlyWithAProvider();
+    void secondStartWithoutAFileCallsTheWindowForward();
     void messageBoxOutlivesTheSenderThatOpenedIt();
     void descriptorExhaustionPausesListeningOnly();
     void clientSendingWithoutEndIsNotBuffered();
@@ -544,6 +545,17 @@ void HandOverTest::aSecondRecordWaitsForTheFirstLoad()
     QCOMPARE(second.get().reply, qint32(hrLoaded));
     QCOMPARE(log, (QStringList{QStringLiteral("begin /a.mid"), QStringLiteral("end /a.mid"),
                                QStringLiteral("begin /b.mid"), QStringLiteral("end /b.mid")}));
+}
+
+void HandOverTest::secondStartWithoutAFileCallsTheWindowForward()
+{
+    // The receiver gets an empty name: nothing to load, the window comes to the front.
+    auto sent = std::async(std::launch::async, [this] {
+        return handOverToRunningInstance(m_path, {}, QStringLiteral("/"), stderr);
+    });
+    QTRY_VERIFY(sent.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+    QCOMPARE(sent.get(), 0);
+    QCOMPARE(m_loaded, QStringList{QString()});
 }
 
 void HandOverTest::captionQueryOnlyWithAProvider()

@@ -14,7 +14,9 @@
 #include <QTest>
 
 #include <future>
+#include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unistd.h>
 
 using namespace tonelark;
@@ -181,6 +183,7 @@ void ProgramTest::installPutsEverythingInPlace()
     const QByteArray types = mime.readAll();
     QVERIFY(types.contains("type=\"text/x-mml\""));
     QVERIFY(types.contains("pattern=\"*.mml\""));
+    QVERIFY(types.contains("<mime-type type=\"audio/midi\">\n    <glob pattern=\"*.kar\"/>"));
     QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/share/icons/hicolor/scalable/apps/tonelark.svg")));
 }
 
@@ -199,6 +202,16 @@ void ProgramTest::secondStartHandsOverTheSongAndEnds()
     QVERIFY2(clock.elapsed() < 10000, QByteArray::number(clock.elapsed()));
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("曲 with space.mid - Tonelark")));
     QCOMPARE(m_first.state(), QProcess::Running);
+
+    // A file manager's URI names the file by its bytes, here CP932 ones that are no UTF-8.
+    const QString other = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                                   m_root.filePath(QStringLiteral("songs/other #2.mid")));
+    const QByteArray cp932Name = QFile::encodeName(m_root.filePath(QStringLiteral("songs/"))) + "\x89\xCC #2.mid";
+    QVERIFY(::rename(QFile::encodeName(other).constData(), cp932Name.constData()) == 0);
+    const QByteArray uri = "file://" + cp932Name.toPercentEncoding("/");
+    QVERIFY(runSecond({QString::fromLatin1(uri)}, m_root.path(), exitCode));
+    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("\uFFFD\uFFFD #2.mid - Tonelark")));
+    ::unlink(cp932Name.constData());
 }
 
 void ProgramTest::mmlSongCompilesThroughTheInstalledCompiler()

@@ -170,7 +170,13 @@ INSTANTIATE_TEST_SUITE_P(Dialect, NoteTest, ::testing::Values(
     NoteCase{"q100 [2 [2 c] d] [e]", {{0, 60, 96}, {96, 60, 96}, {192, 62, 96}, {288, 60, 96}, {384, 60, 96}, {480, 62, 96}, {576, 64, 96}, {672, 64, 96}}},
     NoteCase{"q100 [1 c : d] e", {{0, 60, 96}, {96, 64, 96}}},
     NoteCase{"q100 c /* d */ e // f\n g", {{0, 60, 96}, {96, 64, 96}, {192, 67, 96}}},
-    NoteCase{"q100 cde Volume=90 f", {{0, 60, 96}, {96, 62, 96}, {192, 64, 96}, {288, 65, 96}}}));
+    NoteCase{"q100 cde Volume=90 f", {{0, 60, 96}, {96, 62, 96}, {192, 64, 96}, {288, 65, 96}}},
+    // Line ends of every kind, also for // comments; a trailing end-of-file mark.
+    NoteCase{"q100 // my song\rc // x\r\nd // y\ne\x1A\r\n", {{0, 60, 96}, {96, 62, 96}, {192, 64, 96}}},
+    // Full-width forms as a Japanese input method types them.
+    NoteCase{"ｑ１００ ｏ４ ｃ Tempo（120） Ｌ８ ｄ", {{0, 48, 96}, {96, 50, 48}}},
+    NoteCase{"ｑ１００ ｃ／／ｘ\nｄ／＊ \" ＊／ｅ", {{0, 60, 96}, {96, 62, 96}, {192, 64, 96}}},
+    NoteCase{"q100 'c /* root */ e g' c", {{0, 60, 96}, {0, 64, 96}, {0, 67, 96}, {96, 60, 96}}}));
 
 TEST_F(CompilerTest, VelocityAndRepeatedKeysReleaseBeforeTheyStrikeAgain)
 {
@@ -178,14 +184,62 @@ TEST_F(CompilerTest, VelocityAndRepeatedKeysReleaseBeforeTheyStrikeAgain)
     ASSERT_TRUE(c.ok) << c.message;
     const auto &events = melody(c).events;
     // A legato repeat of the same key: the first note-off comes before the second note-on.
-    ASSERT_GE(events.size(), 4u);
+    ASSERT_EQ(events.size(), 7u); // two c, e (v0 d writes nothing), End of Track
     EXPECT_EQ(events[1].status, 0x80);
     EXPECT_EQ(events[1].tick, 96u);
     EXPECT_EQ(events[2].status, 0x90);
     EXPECT_EQ(static_cast<uint8_t>(events[0].data[1]), 80);
-    EXPECT_EQ(static_cast<uint8_t>(events[4].data[1]), 0); // v0 gives a silent note-on
-    EXPECT_EQ(static_cast<uint8_t>(events[6].data[1]), 127);
+    // v0 d is silent and takes its length like a rest: no note-on with velocity 0 (a note-off
+    // to every device) and no stray note-off.
+    EXPECT_EQ(events[4].status, 0x90);
+    EXPECT_EQ(events[4].tick, 288u);
+    EXPECT_EQ(static_cast<uint8_t>(events[4].data[0]), 64);
+    EXPECT_EQ(static_cast<uint8_t>(events[4].data[1]), 127);
 }
+
+struct ReadingCase
+{
+    const char *source;
+    const char *events; // note-on keys and control changes of track 1, in order
+    const char *message;
+};
+
+class ReadingTest : public CompilerTest, public ::testing::WithParamInterface<ReadingCase> {};
+
+// Every letter sequence has one reading (docs/MML.md, "Reading letters"); where capitals
+// alone allow two, the shorter name is taken so no note is lost, and the message says so.
+TEST_P(ReadingTest, NoNoteDisappearsIntoACommand)
+{
+    const Compiled c = compile(GetParam().source);
+    ASSERT_TRUE(c.ok) << GetParam().source << ": " << c.message;
+    std::string got;
+    for (const testsmf::Event &e : melody(c).events) {
+        if ((e.status & 0xF0) == 0x90)
+            got += std::to_string(static_cast<uint8_t>(e.data[0])) + " ";
+        else if ((e.status & 0xF0) == 0xB0)
+            got += "CC" + std::to_string(e.data[0]) + "=" + std::to_string(e.data[1]) + " ";
+    }
+    EXPECT_EQ(got, GetParam().events) << GetParam().source;
+    EXPECT_EQ(c.message, GetParam().message) << GetParam().source;
+}
+
+INSTANTIATE_TEST_SUITE_P(Letters, ReadingTest, ::testing::Values(
+    ReadingCase{"cdeP=64", "60 62 64 CC10=64 ", ""},
+    ReadingCase{"eP(64)", "64 CC10=64 ", ""},
+    ReadingCase{"creV=100", "60 64 CC7=100 ", ""},
+    ReadingCase{"cdeV100 cdeM10 cdeP64", "60 62 64 CC7=100 60 62 64 CC1=10 60 62 64 CC10=64 ", ""},
+    ReadingCase{"cdeEP64 cdeREV40 cdeCHO20", "60 62 64 CC11=64 60 62 64 CC91=40 60 62 64 CC93=20 ", ""},
+    ReadingCase{"cdeRev=40 cdeVolume=90 ep=3", "60 62 64 CC91=40 60 62 64 CC7=90 CC11=3 ", ""},
+    ReadingCase{"CDEV100 CDEM10 CCHO20", "60 62 64 CC7=100 60 62 64 CC1=10 60 CC93=20 ", ""},
+    ReadingCase{"p=5 m=6 P(7) pan=8 c", "CC10=5 CC1=6 CC10=7 CC10=8 60 ", ""},
+    ReadingCase{"rev100 c", "64 60 ", ""}, // r, e, v100, c: small letters stay one-letter commands
+    ReadingCase{"CDEP64", "60 62 64 CC10=64 ",
+                "1行目: 注意: 「CDEP」は「CDE」と「P」に分けて読みました。「EP」のつもりなら、その前に空白を入れてください。"},
+    ReadingCase{"c\nCDEREV40", "60 60 62 64 64 CC7=40 ",
+                "2行目: 注意: 「CDEREV」は「CDERE」と「V」に分けて読みました。「REV」のつもりなら、その前に空白を入れてください。"},
+    ReadingCase{"CDEP=64", "60 62 64 CC10=64 ",
+                "1行目: 注意: 「CDEP」は「CDE」と「P」に分けて読みました。「EP」のつもりなら、その前に空白を入れてください。"}));
+
 
 TEST_F(CompilerTest, TracksKeepTheirOwnPositionsAndChannels)
 {
@@ -389,7 +443,55 @@ INSTANTIATE_TEST_SUITE_P(Messages, ErrorTest, ::testing::Values(
     ErrorCase{"TimeSignature=3,6", "1行目: 拍子の分母6は1, 2, 4, 8, 16, 32, 64のどれかにしてください。"},
     ErrorCase{"y111", "1行目: 「y」には「,」で区切った二つの値（コントロール番号,値）が必要です。"},
     ErrorCase{"Tempo(120 c", "1行目: 「Tempo」の「(」が「)」で閉じていません。"},
-    ErrorCase{"c%0", "1行目: 長さ0の音符は置けません。"}));
+    ErrorCase{"c%0", "1行目: 長さ0の音符は置けません。"},
+    ErrorCase{"l8 TimeBase=480", "1行目: TimeBaseは音符・休符・「l」より前に書いてください。"},
+    ErrorCase{"c\rd\rX", "3行目: 未定義のコマンド「X」があります。"},
+    ErrorCase{"'c e // third\n'", "1行目: 和音の「'」が閉じていません。"},
+    ErrorCase{"c \x1A d", "1行目: 未定義のコマンド「0x1A」があります。"},
+    ErrorCase{"v+10", "1行目: 「v」の値に符号「+」は付けられません（相対的な指定はできません）。"},
+    ErrorCase{"o-1", "1行目: 「o」の値に符号「-」は付けられません（相対的な指定はできません）。"},
+    ErrorCase{"Tempo120", "1行目: 「Tempo」の後に「=値」か「(値)」が必要です。"},
+    ErrorCase{"c\nCH10 c", "2行目: 「CH」の後に「=値」か「(値)」が必要です。"}));
+
+// Each mistake gives exactly one message, on its own line, and nothing after it.
+TEST_F(CompilerTest, OneMessagePerMistake)
+{
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"y128,0 c", "1行目: 「y」の値128が範囲外です（0～127）。"},
+        {"c\nTempo（1000） c", "2行目: 「Tempo」の値1000が範囲外です（4～999）。"},
+        {"c /* d e", "1行目: コメントの「/*」が「*/」で閉じていません。"},
+        {"X", "1行目: 未定義のコマンド「X」があります。"},
+        {"hello c", "1行目: 未定義のコマンド「hello」があります。"},
+        {"c Foo(1, \"x) d", "1行目: 未定義のコマンド「Foo」があります。"},
+        {"c x8 d", "1行目: 未定義のコマンド「x」があります。"},
+        {"c v200,3 d", "1行目: 「v」の値200が範囲外です（0～127）。"},
+        {"c \"abc d", "1行目: 文字列の「\"」が閉じていません。"},
+        {std::string(2000, 'x') + "=1 c",
+         "1行目: 未定義のコマンド「" + std::string(40, 'x') + "…」があります。"},
+    };
+    for (const auto &[source, message] : cases) {
+        const Compiled c = compile(source);
+        EXPECT_FALSE(c.ok) << source;
+        EXPECT_EQ(c.message, message) << source;
+    }
+}
+
+TEST_F(CompilerTest, FullWidthFormsStayInsideStrings)
+{
+    const Compiled c = compile("Lyric{\"ＡＢ１（２）\"} ｃ");
+    ASSERT_TRUE(c.ok) << c.message;
+    EXPECT_EQ(melody(c).metas(0x05).at(0).data, toCp932("ＡＢ１（２）"));
+}
+
+TEST_F(CompilerTest, ATrackOfRestsKeepsItsLength)
+{
+    const Compiled c = compile("c TR=2 r1 r1");
+    ASSERT_TRUE(c.ok) << c.message;
+    ASSERT_EQ(c.smf.tracks.size(), 3u);
+    EXPECT_EQ(c.smf.tracks[2].events.size(), 1u); // End of Track only
+    EXPECT_EQ(c.smf.tracks[2].events.back().tick, 768u);
+    EXPECT_EQ(c.smf.tracks[0].events.back().tick, 768u);
+}
 
 TEST_F(CompilerTest, InvalidCp932BytesAreReported)
 {
@@ -400,17 +502,19 @@ TEST_F(CompilerTest, InvalidCp932BytesAreReported)
 
 TEST_F(CompilerTest, ShowsOnlyTheFirstTenErrorsInLineOrder)
 {
-    std::string source = "[2 c\n"; // reported last by the parser, but it is on line 1
-    for (int i = 0; i < 14; ++i)
-        source += "x\n";
-    const Compiled c = compile(source);
-    EXPECT_FALSE(c.ok);
-    const auto got = lines(c.message);
-    ASSERT_EQ(got.size(), 11u);
-    EXPECT_EQ(got[0], "1行目: ループの「[」に対応する「]」がありません。");
-    for (int i = 1; i < 10; ++i)
-        EXPECT_EQ(got[i], std::to_string(i + 1) + "行目: 未定義のコマンド「x」があります。");
-    EXPECT_EQ(got[10], "（ほかに5件のエラーがあります。）");
+    for (int count : {14, 1500}) {
+        std::string source = "[2 c\n"; // reported last by the parser, but it is on line 1
+        for (int i = 0; i < count; ++i)
+            source += "x\n";
+        const Compiled c = compile(source);
+        EXPECT_FALSE(c.ok);
+        const auto got = lines(c.message);
+        ASSERT_EQ(got.size(), 11u);
+        EXPECT_EQ(got[0], "1行目: ループの「[」に対応する「]」がありません。") << count;
+        for (int i = 1; i < 10; ++i)
+            EXPECT_EQ(got[i], std::to_string(i + 1) + "行目: 未定義のコマンド「x」があります。");
+        EXPECT_EQ(got[10], "（ほかに" + std::to_string(count + 1 - 10) + "件のエラーがあります。）");
+    }
 }
 
 TEST_F(CompilerTest, RepeatedPassesReportARuntimeErrorOnce)

@@ -88,6 +88,29 @@ private slots:
         QVERIFY(!dialog->updownTickToSet->isEnabled() && !dialog->textTick->isEnabled());
     }
 
+    void everyCaptionShowsWholeInsideTheFrame()
+    {
+        // With the window's Japanese face and with the platform's default one; the suite runs
+        // this test a second time at QT_SCALE_FACTOR=1.25.
+        for (const QString &family : {QString(), QStringLiteral("IPAGothic")}) {
+            QWidget owner;
+            if (!family.isEmpty())
+                owner.setFont(QFont(family, 9));
+            TfrmTonelark2Seek dialog(&owner, &m_tempo);
+            const QRect inside = dialog.groupBoxSeek->rect().adjusted(2, 0, -2, 0);
+            for (QLabel *label : {dialog.labelTimeCoron, dialog.textTime, dialog.textTick}) {
+                const int needed = label->fontMetrics().horizontalAdvance(label->text());
+                QVERIFY2(needed <= label->contentsRect().width() && inside.contains(label->geometry()),
+                         qPrintable(QStringLiteral("%1 %2: %3 px in %4 px at x %5")
+                                        .arg(family, label->text()).arg(needed)
+                                        .arg(label->width()).arg(label->x())));
+            }
+            for (QRadioButton *radio : {dialog.radioTimeToSeek, dialog.radioTickToSeek})
+                QVERIFY2(radio->sizeHint().width() <= radio->width(), qPrintable(radio->text()));
+            QVERIFY(!dialog.updownTickToSet->geometry().intersects(dialog.textTick->geometry()));
+        }
+    }
+
     void openingTakesThePositionAndTheTimeRowWins()
     {
         auto dialog = std::make_unique<TfrmTonelark2Seek>(&m_owner, &m_tempo);

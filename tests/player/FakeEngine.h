@@ -15,6 +15,7 @@ public:
     TBrs4PlayerStatus nextStatus{};
     TBrs4SmfInformation nextInfo{};
     QByteArray registered;
+    std::int32_t addListResult = BRSERROR_NOERROR; // what addListFromMemory answers
 
     void setStatus(TBrsPlayerState state, std::int32_t tick, std::int32_t timeMs)
     {
@@ -40,8 +41,11 @@ public:
     }
     std::int32_t addListFromMemory(const QByteArray &smf) override
     {
+        record(QStringLiteral("addListFromMemory(%1)").arg(smf.size()));
+        if (addListResult != BRSERROR_NOERROR)
+            return addListResult;
         registered = smf;
-        return record(QStringLiteral("addListFromMemory(%1)").arg(smf.size()));
+        return BRSERROR_NOERROR;
     }
     std::int32_t play(std::int32_t option, std::int32_t startTick) override
     {

@@ -6,6 +6,11 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
 #include <QMenu>
 #include <QTreeView>
 #include <QtTest>
@@ -48,6 +53,84 @@ private slots:
         // Registering again stopped nothing the window started; play it and watch it move.
         window.BRSLoad(song);
         QTRY_VERIFY_WITH_TIMEOUT(engine.status().State == BRSSTATE_PLAY && engine.status().Tick > 0, 5000);
+    }
+
+    // The same song written by other editors: UTF-8 with and without a mark, UTF-16 with a
+    // mark. Each compiles to the very bytes of the CP932 original.
+    void everyEncodingOfTheSourceCompilesToTheSameSong()
+    {
+        QFile original(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mml"));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray cp932 = original.readAll();
+        const QStringList lines = decodeTextLines(cp932);
+        const QString source = lines.join(QStringLiteral("\n")) + QStringLiteral("\n");
+        QStringEncoder utf16(QStringEncoder::Utf16LE);
+        const QByteArray variants[] = {cp932, source.toUtf8(), QByteArray("\xEF\xBB\xBF") + source.toUtf8(),
+                                       QByteArray("\xFF\xFE") + QByteArray(utf16(source))};
+
+        BrisolaEngine engine;
+        Convex ini = Convex::fromBytes("[Tonelark]\nMidiOutDeviceId=0\n");
+        TfrmTonelark2Main window(engine, ini, {});
+        QTemporaryDir dir;
+        QByteArray first;
+        for (const QByteArray &bytes : variants) {
+            const QString file = dir.filePath(QStringLiteral("さくら.mml"));
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(bytes);
+            out.close();
+            QCOMPARE(window.BRSLoad(file), LoadOutcome::Success);
+            QCOMPARE(window.editTitle->text(), QStringLiteral("さくらさくら"));
+            QFile compiled(compiledMidiPath());
+            QVERIFY(compiled.open(QIODevice::ReadOnly));
+            const QByteArray smf = compiled.readAll();
+            if (first.isEmpty())
+                first = smf;
+            QCOMPARE(smf, first);
+        }
+        QVERIFY(!first.isEmpty());
+
+        // A character CP932 has no code for is named with its line, and nothing is compiled.
+        const QString file = dir.filePath(QStringLiteral("emoji.mml"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QStringLiteral("/* 😀 */\nt120 cde\n").toUtf8());
+        out.close();
+        QCOMPARE(window.BRSLoad(file), LoadOutcome::CompileError);
+        QCOMPARE(window.memoCompileMsg->toPlainText(),
+                 QStringLiteral("1行目: 「😀」(U+1F600) は CP932 で表せない文字のため、MMLをコンパイルできません。"));
+        QCOMPARE(window.pagesInfo->currentIndex(), int(InfoPage::CompileMsg));
+
+        // A NUL would end the compiler's text there: named with its line instead.
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray("t120\nc d\0 X e f\n", 16));
+        out.close();
+        QCOMPARE(window.BRSLoad(file), LoadOutcome::CompileError);
+        QCOMPARE(window.memoCompileMsg->toPlainText(),
+                 QStringLiteral("2行目: NUL 文字 (0x00) が含まれているため、MMLをコンパイルできません。"));
+    }
+
+    // A song our parser reads but the real engine refuses (a text running past the end of
+    // its track): the window says so and plays nothing.
+    void engineRefusalIsShownAndTheTransportStaysOff()
+    {
+        BrisolaEngine engine;
+        Convex ini = Convex::fromBytes("[Tonelark]\nMidiOutDeviceId=0\n");
+        TfrmTonelark2Main window(engine, ini, {});
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("cut.mid"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray("MThd\0\0\0\x06\0\0\0\x01\x01\xE0MTrk\0\0\0\x07\0\xFF\x01\x0A" "abc", 29));
+        out.close();
+        QCOMPARE(window.BRSLoad(file), LoadOutcome::EngineError);
+        QCOMPARE(window.memoComments->toPlainText(),
+                 QStringLiteral("[演奏エンジン]\n演奏エンジンがこの曲を受け付けませんでした (BRSERROR_BADSMF)。"));
+        QVERIFY(window.pagesInfo->isVisibleTo(&window));
+        QCOMPARE(window.pagesInfo->currentIndex(), int(InfoPage::Info));
+        QVERIFY(!window.toolButtonOfPlay->isEnabled());
+        QVERIFY(!window.timerUpdating->isActive());
+        QCOMPARE(engine.status().State, BRSSTATE_STOP);
     }
 };
 

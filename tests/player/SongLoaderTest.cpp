@@ -1,4 +1,5 @@
 #include "FakeEngine.h"
+#include "FileNames.h"
 #include "SongLoader.h"
 #include "Transport.h"
 #include "WindowTestSupport.h"
@@ -13,7 +14,9 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -78,6 +81,12 @@ public:
     void setSaveFileName(const QString &name) override { saveFileName = name; }
     void setTabVisible(InfoPage page, bool visible) override { tabVisible[page] = visible; }
     void setActivePage(InfoPage page) override { activePage = page; }
+    std::optional<InfoPage> failurePage; // the page a failure brought to the front
+    void showFailure(InfoPage page) override
+    {
+        failurePage = page;
+        activePage = page;
+    }
     ModalLoopState &modalLoop() override { return modal; }
     void appendCompileMessage(const QString &line) override { compileMessages << line; }
     void setCommentsText(const QStringList &lines) override { comments = lines; }
@@ -325,12 +334,38 @@ TEST_F(SongLoaderTest, ParseErrorKeepsPreviousSongDataAndShowsTheParserMessage)
     EXPECT_EQ(m_view.applicationTitle, QStringLiteral("good.mid - Tonelark"));
     EXPECT_EQ(m_view.comments, (QStringList{"[SMFパーサー]", "これはMIDIデータではありません。"}));
     EXPECT_EQ(m_view.title, QString());
-    EXPECT_EQ(m_view.lyricCount, 2);
-    EXPECT_EQ(m_loader.song().SmfLyrics.Count(), 2);
+    // No stale lines: the list is emptied and its tab hidden; the message page is in front.
+    EXPECT_EQ(m_view.lyricCount, 0);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Count(), 0);
+    EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
+    EXPECT_EQ(m_view.failurePage, InfoPage::Info);
     EXPECT_EQ(m_loader.song().CurrentTempoList.get(), tempo);
-    EXPECT_TRUE(m_view.tabVisible[InfoPage::Lyrics]);
     EXPECT_TRUE(m_view.tabVisible[InfoPage::Comments]);
     EXPECT_FALSE(m_view.tabVisible[InfoPage::CompileMsg]);
+}
+
+// A song the parser accepts but the engine refuses: the refusal and the engine's error name
+// in the info memo, in front; no play, no monitor, nothing of the refused song shown.
+TEST_F(SongLoaderTest, EngineRefusalIsShownAndNothingPlays)
+{
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("good.mid"), songWithTexts())), LoadOutcome::Success);
+    m_engine.calls.clear();
+    m_view.log.clear();
+    m_engine.addListResult = BRSERROR_BADSMF;
+    const QByteArray smf = songWithTexts();
+    EXPECT_EQ(m_loader.load(songFile(QStringLiteral("refused.mid"), smf)), LoadOutcome::EngineError);
+    EXPECT_EQ(m_engine.calls, (QStringList{"stop()", "clearList()", "status()", "info()",
+                                           QStringLiteral("addListFromMemory(%1)").arg(smf.size())}));
+    EXPECT_EQ(m_view.comments,
+              (QStringList{"[演奏エンジン]", "演奏エンジンがこの曲を受け付けませんでした (BRSERROR_BADSMF)。"}));
+    EXPECT_EQ(m_view.failurePage, InfoPage::Info);
+    EXPECT_FALSE(m_view.monitorEnabled);
+    EXPECT_FALSE(m_view.transportButtonsEnabled);
+    EXPECT_FALSE(m_view.log.contains(QStringLiteral("play command")));
+    EXPECT_EQ(m_view.title, QString());
+    EXPECT_EQ(m_view.lyricCount, 0);
+    EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
+    EXPECT_EQ(engineErrorName(99), QStringLiteral("BRSERROR 99"));
 }
 
 TEST_F(SongLoaderTest, ParseErrorOfCompiledMmlShowsAnEmptyInactiveCompilerPage)
@@ -355,8 +390,8 @@ TEST_F(SongLoaderTest, CompilerErrorsShowTheirLineOnTheActiveCompilerPage)
         QByteArray message;
         QString expected;
     } cases[] = {
-        {mcrDllNotLoaded, {}, QStringLiteral("dSakura.dll を読み込めないため、MMLをコンパイルできません。")},
-        {mcrEntryNotFound, {}, QStringLiteral("対応していない dSakura.dll です。MMLをコンパイルできません。")},
+        {mcrDllNotLoaded, {}, QStringLiteral("libdSakura.so を読み込めないため、MMLをコンパイルできません。")},
+        {mcrEntryNotFound, {}, QStringLiteral("対応していない libdSakura.so です。MMLをコンパイルできません。")},
         {mcrCompileError, cp932Message, QStringLiteral("3行目: 音符がありません")},
         // Success reported, but no Compile.mid written.
         {mcrSuccess, QByteArray("ok."),
@@ -376,8 +411,9 @@ TEST_F(SongLoaderTest, CompilerErrorsShowTheirLineOnTheActiveCompilerPage)
         EXPECT_FALSE(m_view.monitorEnabled);
         EXPECT_EQ(m_view.caption, QStringLiteral("tune.mml - Tonelark"));
         EXPECT_EQ(m_view.applicationTitle, QStringLiteral("good.mid - Tonelark"));
-        EXPECT_EQ(m_view.lyricCount, 2);
-        EXPECT_TRUE(m_view.tabVisible[InfoPage::Lyrics]);
+        EXPECT_EQ(m_view.lyricCount, 0);
+        EXPECT_FALSE(m_view.tabVisible[InfoPage::Lyrics]);
+        EXPECT_EQ(m_view.failurePage, InfoPage::CompileMsg);
         EXPECT_FALSE(m_view.modal.inModalLoop());
         EXPECT_TRUE(m_view.modalDuringCompile);
     }
@@ -446,6 +482,57 @@ TEST_F(SongLoaderTest, NoRegularFileIsRefusedBeforeAnythingStops)
     ::close(mmlFd);
 }
 
+// A karaoke file: its words become the lyric lines, its "@T" lines fill the boxes, its
+// headers stay comments. The same bytes named .mid carry no marker and stay plain texts.
+TEST_F(SongLoaderTest, KarFileShowsItsWordsAsLyricLines)
+{
+    const QByteArray kar = SmfBuilder()
+                               .title(QStringLiteral("Words"))
+                               .text(QStringLiteral("@LENGL"))
+                               .text(QStringLiteral("@TMy Song"))
+                               .text(QStringLiteral("@TSinger"))
+                               .meta(0, 0x01, "\\Hel")
+                               .meta(240, 0x01, "lo")
+                               .meta(240, 0x01, "/world")
+                               .note(0, 60, 10)
+                               .bytes();
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("song.kar"), kar)), LoadOutcome::Success);
+    EXPECT_EQ(m_view.title, QStringLiteral("My Song"));
+    EXPECT_EQ(m_view.copyright, QStringLiteral("Singer"));
+    EXPECT_EQ(m_view.lyricsText, QStringLiteral("Hello\r\nworld\r\n"));
+    EXPECT_EQ(m_view.metaComments, (QStringList{"@LENGL", "@TMy Song", "@TSinger"}));
+    EXPECT_TRUE(m_view.tabVisible[InfoPage::Lyrics]);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Objects(1)->Tick, 480);
+
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("song.mid"), kar)), LoadOutcome::Success);
+    EXPECT_EQ(m_view.title, QStringLiteral("Words"));
+    EXPECT_EQ(m_view.lyricCount, 0);
+    EXPECT_EQ(m_view.metaComments.size(), 6);
+}
+
+// A name in CP932 bytes (no UTF-8) given on the command line opens; only the caption and
+// the proposed lyrics file name show U+FFFD for the bytes.
+TEST_F(SongLoaderTest, FileNamedInCp932BytesOpensFromEveryWayIn)
+{
+    const QByteArray nameBytes = QFile::encodeName(m_dir.path()) + '/' + unicodeToAnsi(u"さくら.mid");
+    const int fd = ::open(nameBytes.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const QByteArray smf = songWithTexts();
+    ASSERT_EQ(::write(fd, smf.constData(), size_t(smf.size())), smf.size());
+    ::close(fd);
+
+    const char *argv[] = {"tonelark", nameBytes.constData()};
+    const QString fromArgument = commandLineArguments(2, argv).value(0);
+    EXPECT_EQ(m_loader.load(fromArgument), LoadOutcome::Success);
+    EXPECT_EQ(m_engine.registered, smf);
+    EXPECT_EQ(m_view.caption, QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.mid - Tonelark"));
+    EXPECT_EQ(m_view.saveFileName, QStringLiteral("\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD-Lyrics.txt"));
+    // Qt's own decoding names another file, which does not exist.
+    EXPECT_EQ(m_loader.load(QFile::decodeName(nameBytes)), LoadOutcome::MissingFile);
+    // Nor could QTemporaryDir remove it.
+    ::unlink(nameBytes.constData());
+}
+
 TEST_F(SongLoaderTest, RefusedSongReleasesItsBytes)
 {
     // A large file that is no SMF: after the refusal nothing of it stays in memory.
@@ -491,8 +578,11 @@ TEST(DecodeTextLines, MarksSelectTheEncodingAndEveryLineBreakEndsALine)
     EXPECT_EQ(decodeTextLines(utf16le), lines);
     EXPECT_EQ(decodeTextLines(utf16be), lines);
     EXPECT_EQ(decodeTextLines(unicodeToAnsi(text)), lines);
-    // Without a mark UTF-8 is not guessed: the bytes are CP932.
-    EXPECT_NE(decodeTextLines(text.toUtf8()), lines);
+    // Without a mark: well-formed UTF-8 with non-ASCII is UTF-8 (what Linux editors write),
+    // anything else CP932: "ﾂｱ" is C2 B1, UTF-8 for "±", but the lone "ｱ" (B1) is not.
+    EXPECT_EQ(decodeTextLines(text.toUtf8()), lines);
+    EXPECT_EQ(decodeTextLines(unicodeToAnsi(u"ﾂｱ\r\nｱ")), (QStringList{"ﾂｱ", "ｱ"}));
+    EXPECT_EQ(decodeTextLines("cde"), QStringList{"cde"});
     EXPECT_EQ(decodeTextLines("a\r\n"), QStringList{"a"});
     EXPECT_EQ(decodeTextLines("a\n\nb"), (QStringList{"a", "", "b"}));
     EXPECT_TRUE(decodeTextLines("").isEmpty());

@@ -1,11 +1,18 @@
 #include "FakeEngine.h"
+#include "FileNames.h"
 #include "Gauges.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
 
 #include <QAction>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QFontDatabase>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -16,6 +23,9 @@
 #include <QMimeData>
 #include <QWheelEvent>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace tonelark;
 using namespace tonelark::test;
@@ -240,17 +250,138 @@ private slots:
         const OpenFileRequest &request = setup.ui.openRequests.first();
         QCOMPARE(request.filters.size(), 3);
         QCOMPARE(request.selectedFilter, 2);
-        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.mml)"));
+        QCOMPARE(request.filters[0], QStringLiteral("スタンダードMIDIファイル (*.mid) (*.mid *.midi *.kar)"));
+        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.kar *.mml)"));
+        // The first dialog starts in the home folder, not the program's working folder.
+        QCOMPARE(request.folder, QDir::homePath());
         QCOMPARE(request.defaultSuffix, QStringLiteral("mid"));
         QVERIFY(request.classicDialog);
         QCOMPARE(window->editTitle->text(), QStringLiteral("選んだ曲"));
         QVERIFY(!window->inModalLoop());
 
-        // Cancelling loads nothing.
+        // Cancelling loads nothing; the dialog now starts in the song's folder.
         setup.engine.calls.clear();
         setup.ui.nextOpenFileName.clear();
         window->actionOpen->trigger();
         QVERIFY(setup.engine.calls.isEmpty());
+        QCOMPARE(setup.ui.openRequests.last().folder, dir.path());
+    }
+
+    // A name in CP932 bytes comes back from the dialog (Qt's decoding) and from a drop (a
+    // URL) in forms Qt itself cannot open; both reach the file.
+    void cp932NamedFileOpensFromTheDialogAndByDrop()
+    {
+        QTemporaryDir dir;
+        const QByteArray nameBytes = QFile::encodeName(dir.path()) + '/' + unicodeToAnsi(u"歌.mid");
+        QFile out;
+        const int fd = ::open(nameBytes.constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        QVERIFY(fd >= 0 && out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        out.write(SmfBuilder().title(QStringLiteral("古い名前")).note(0, 60, 10).bytes());
+        out.close();
+        auto cleanup = qScopeGuard([&] { ::unlink(nameBytes.constData()); });
+
+        Setup setup;
+        auto window = makeWindow(setup);
+        setup.ui.nextOpenFileName = QFile::decodeName(nameBytes);
+        window->toolButtonOfOpen->click();
+        QCOMPARE(window->editTitle->text(), QStringLiteral("古い名前"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("\uFFFD\uFFFD.mid - Tonelark"));
+
+        const QString other = dir.filePath(QStringLiteral("other.mid"));
+        QVERIFY(writeFile(other, SmfBuilder().title(QStringLiteral("別の曲")).note(0, 60, 10).bytes()));
+        QCOMPARE(window->BRSLoad(other), LoadOutcome::Success);
+        QByteArray encoded = "file://";
+        for (char c : nameBytes)
+            encoded += c == '/' ? QByteArray("/") : '%' + QByteArray(1, c).toHex();
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded(encoded)});
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        // Without a drag in progress the application would not pass a drop on; call the
+        // window's handler as the application does.
+        struct DropAccess : TfrmTonelark2Main {
+            using TfrmTonelark2Main::dropEvent;
+        };
+        constexpr auto handler = &DropAccess::dropEvent;
+        (window.get()->*handler)(&drop);
+        QCoreApplication::processEvents(); // the load runs once the drop has ended
+        QVERIFY(setup.ui.errors.isEmpty());
+        QCOMPARE(window->editTitle->text(), QStringLiteral("古い名前"));
+    }
+
+    // Qt's own open dialog, as the user drives it: it starts in the folder it is given, and a
+    // CP932 name typed as the dialog shows it (U+FFFD) is accepted as the real file.
+    void realOpenDialogStartsInItsFolderAndAcceptsCp932Names()
+    {
+        QTemporaryDir dir;
+        const QByteArray nameBytes = QFile::encodeName(dir.path()) + '/' + unicodeToAnsi(u"歌.mid");
+        ::close(::open(nameBytes.constData(), O_CREAT | O_WRONLY, 0644));
+        auto cleanup = qScopeGuard([&] { ::unlink(nameBytes.constData()); });
+
+        WidgetUi ui(nullptr);
+        OpenFileRequest request;
+        request.filters = {QStringLiteral("MIDI (*.mid)")};
+        request.classicDialog = true;
+        request.folder = dir.path();
+        QString startFolder;
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            startFolder = dialog->directory().absolutePath();
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit);
+            edit->setText(QFile::decodeName(unicodeToAnsi(u"歌.mid")));
+            // A refusal would show a "file not found" box; close it so the test fails, not hangs.
+            QTimer::singleShot(1000, dialog, [] {
+                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                    box->reject();
+            });
+            QTest::keyClick(edit, Qt::Key_Return);
+            // Should the dialog have refused, close it so the test ends.
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        const QString picked = ui.getOpenFileName(request);
+        QCOMPARE(startFolder, dir.path());
+        QCOMPARE(encodeFileName(picked), nameBytes);
+    }
+
+    // A damaged file after a song with lyrics: the info area opens (ShowInfo stays as it
+    // was), the parser's message is in front, and no line of the previous song remains.
+    void damagedFileShowsItsMessageInFront()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath(QStringLiteral("good.mid"));
+        const QString bad = dir.filePath(QStringLiteral("bad.mid"));
+        QVERIFY(writeFile(good, SmfBuilder().lyric(0, QStringLiteral("うた")).note(0, 60, 480).bytes()));
+        QVERIFY(writeFile(bad, SmfBuilder().lyric(0, QStringLiteral("うた")).bytes().left(30)));
+
+        Setup setup;
+        auto window = makeWindow(setup);
+        QCOMPARE(window->BRSLoad(good), LoadOutcome::Success);
+        QVERIFY(!window->pagesInfo->isVisibleTo(window.get()));
+        QCOMPARE(window->BRSLoad(bad), LoadOutcome::ParseError);
+        QVERIFY(window->pagesInfo->isVisibleTo(window.get()));
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+        QVERIFY(window->memoComments->toPlainText().startsWith(QStringLiteral("[SMFパーサー]\n")));
+        QCOMPARE(window->lvLyrics->model()->rowCount(), 0);
+        QVERIFY(!window->pagesInfo->isTabVisible(2));
+        QVERIFY(!window->toolButtonOfPlay->isEnabled());
+
+        // The next song closes it again; and a close right after a failure stores nothing.
+        QCOMPARE(window->BRSLoad(good), LoadOutcome::Success);
+        QVERIFY(!window->pagesInfo->isVisibleTo(window.get()));
+        window->BRSLoad(bad);
+        window->close();
+        QVERIFY(!setup.ini.ValueExists(u"Tonelark", u"ShowInfo"));
+
+        // With the info area open and the lyrics in front, the failure takes the front.
+        Setup shown;
+        auto other = makeWindow(shown, "[Tonelark]\nShowInfo=1\n");
+        QCOMPARE(other->BRSLoad(good), LoadOutcome::Success);
+        QCOMPARE(other->pagesInfo->currentWidget(), other->tabLyrics);
+        other->BRSLoad(bad);
+        QCOMPARE(other->pagesInfo->currentWidget(), other->tabInfo);
+        QCOMPARE(other->lvLyrics->model()->rowCount(), 0);
     }
 
     void missingCommandLineFileStillOpensTheWindow()
@@ -376,17 +507,54 @@ private slots:
     {
         Setup setup;
         auto window = makeWindow(setup);
-        QTest::mouseClick(window->panelTimeElapsed, Qt::LeftButton);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        // Through the platform's input path, as a real X server delivers it: a quick second
+        // press reaches the widget as a double click only.
+        QWindow *handle = window->windowHandle();
+        const QPoint at = window->panelTimeElapsed->mapTo(window.get(), QPoint(5, 5));
+        QTest::mouseClick(handle, Qt::LeftButton, {}, at);
         QVERIFY(window->displayTicks());
-        QTest::mouseClick(window->panelTimeElapsed, Qt::LeftButton);
-        QVERIFY(!window->displayTicks());
-        // The double-click event that follows a quick second press is no third click.
-        QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                                Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window->panelTimeElapsed, &doubleClick);
+        QTest::mouseDClick(handle, Qt::LeftButton, {}, at);
+        QVERIFY(window->displayTicks()); // toggled twice
+        QTest::mouseClick(handle, Qt::LeftButton, {}, at, 1000);
         QVERIFY(!window->displayTicks());
         window->actionTimeOrTick->trigger();
         QVERIFY(window->displayTicks());
+    }
+
+    void versionPageShowsTheVersionAndIsLeftWithThePreviousTab()
+    {
+        Setup setup;
+        auto window = makeWindow(setup, "[Tonelark]\nShowInfo=1\n");
+        window->actionAbout->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        QVERIFY(window->textAbout->text().startsWith(QStringLiteral("Tonelark Ver.")));
+        window->actionNextTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabAbout);
+        window->actionPrevTab->trigger();
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+    }
+
+    void missingFileBoxAtStartIsCentredOnTheScreen()
+    {
+        // The real box (no answering Ui): at start the window is not placed yet.
+        FakeEngine engine;
+        Convex ini = Convex::fromBytes({});
+        QRect boxFrame;
+        QString boxText;
+        QTimer::singleShot(0, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxFrame = box->frameGeometry();
+                boxText = box->text();
+                box->accept();
+            }
+        });
+        TfrmTonelark2Main window(engine, ini, {QStringLiteral("/no/such/song.mid")});
+        QVERIFY(boxText.endsWith(QStringLiteral("が見つかりません。")));
+        const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2((boxFrame.center() - centre).manhattanLength() <= 4,
+                 qPrintable(QStringLiteral("%1,%2").arg(boxFrame.center().x()).arg(boxFrame.center().y())));
     }
 };
 

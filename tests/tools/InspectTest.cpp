@@ -4,6 +4,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace tonelark::test;
@@ -61,7 +64,37 @@ TEST_F(InspectTest, PrintsSongFactsInFixedShape)
                              "\"copyright\": [\"著作\"], \"title\": [\"Say \\\"hi\\\"\\\\\"], \"comment\": [\"a\\tb\"], "
                              "\"lyrics\": [{\"text\": \"さくら\", \"tick\": 480, \"ms\": 400, \"second\": 0, \"hide\": false}, "
                              "{\"text\": \"  x\", \"tick\": 480, \"ms\": 400, \"second\": 0, \"hide\": true}], "
-                             "\"tempo\": [[0, 400000], [960, 250000]]}\n"));
+                             "\"tempo\": [[0, 400000], [960, 250000]], \"karaoke\": false, \"utf8\": false, "
+                             "\"boxes\": {\"author\": \"著作\", \"title\": \"Say \\\"hi\\\"\\\\\"}}\n"));
+}
+
+// A .kar file's words are lyric lines, its "@T" lines the boxes' texts, and its UTF-8 texts
+// are read as such ("歌" is E6 AD 8C: no CP932, whose lead byte 8C would need a second);
+// the file is named by its bytes (CP932, no UTF-8).
+TEST_F(InspectTest, KaraokeFileShowsItsWordsAsLyrics)
+{
+    const QByteArray song = smf(0, 480, {TrackBuilder().meta(0, 0x01, QStringLiteral("@T歌").toUtf8()).meta(0, 0x01, "@TMe")
+                                             .meta(0, 0x01, "\\Hi ").meta(240, 0x01, "you").endOfTrack()});
+    const QByteArray path = QFile::encodeName(m_dir.path()) + "/\x89\xCC.kar";
+    QFile file;
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_TRUE(fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    file.write(song);
+    file.close();
+    // QProcess passes arguments through Qt's encoding; the shell gets the bytes from stdin.
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("read -r p; exec \"$0\" \"$p\""),
+                                            QStringLiteral(TONELARK_INSPECT)});
+    shell.write(path + '\n');
+    shell.closeWriteChannel();
+    ASSERT_TRUE(shell.waitForFinished(30000));
+    ::unlink(path.constData());
+    const QByteArray out = shell.readAllStandardOutput();
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains("\"lyrics\": [{\"text\": \"Hi you\", \"tick\": 0, \"ms\": 0, \"second\": 0, \"hide\": false}]"))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("\"karaoke\": true, \"utf8\": true, \"boxes\": {\"author\": \"Me\", \"title\": \"" + QStringLiteral("歌").toUtf8() + "\"}}"))
+        << out.toStdString();
 }
 
 TEST_F(InspectTest, LyricOptionsTrimAndDrop)

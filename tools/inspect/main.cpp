@@ -2,13 +2,16 @@
 // tonelark-inspect --engine FILE
 //
 // Parses FILE as the player does and prints one JSON object (UTF-8, one line): the header,
-// the texts, the lyric lines with their times and the tempo map; or {"ok": false, "error": …}
+// the texts, the lyric lines with their times (a karaoke song's words among them) and the
+// tempo map, whether the song was read as karaoke and its texts as UTF-8, and what the
+// author and title boxes show; or {"ok": false, "error": …}
 // with the parser's message when the file is refused. With --engine, FILE is registered in the
 // playback engine instead and the object holds the engine's song information, or the engine's
 // error code by name. Exit code 0 either way; 2 when the arguments are unusable or the file
 // cannot be read (message on stderr).
 
 #include "Brisola.h"
+#include "FileNames.h"
 #include "SmfParser.h"
 
 #include <QCoreApplication>
@@ -16,10 +19,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <limits>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace tonelark;
 
@@ -103,10 +111,11 @@ QString failureJson(const QString &message)
 }
 
 // The song facts of data as one JSON object; refusals are part of the answer.
-QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions)
+QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile)
 {
     TSmfParser parser;
     parser.SetLyricLoadOptions(lyricOptions);
+    parser.SetKaraokeFile(karaokeFile);
     try {
         parser.Execute(data.constData(), static_cast<quint32>(data.size()));
     } catch (const ESongException &e) {
@@ -115,12 +124,14 @@ QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions)
     const TSmfMthd mthd = parser.GetSmfHeader();
     const std::unique_ptr<TSmfEventTempoList> tempo = parser.ExtractTempoList();
     return QStringLiteral("{\"ok\": true, \"header\": {\"format\": %1, \"tracks\": %2, \"timebase\": %3}, "
-                          "\"copyright\": %4, \"title\": %5, \"comment\": %6, \"lyrics\": %7, \"tempo\": %8}")
+                          "\"copyright\": %4, \"title\": %5, \"comment\": %6, \"lyrics\": %7, \"tempo\": %8, "
+                          "\"karaoke\": %9, \"utf8\": %10, \"boxes\": {\"author\": %11, \"title\": %12}}")
         .arg(mthd.Format)
         .arg(mthd.TrackCount)
         .arg(mthd.TimeBase)
         .arg(jsonLines(parser.Copyright()), jsonLines(parser.Title()), jsonLines(parser.Comment()),
-             jsonLyrics(parser.Lyric()), jsonTempo(*tempo));
+             jsonLyrics(parser.Lyric()), jsonTempo(*tempo), jsonBool(parser.IsKaraoke()),
+             jsonBool(parser.Utf8Texts()), jsonString(songAuthorText(parser)), jsonString(songTitleText(parser)));
 }
 
 int fail(const QString &message)
@@ -194,9 +205,16 @@ QString engineJson(const QByteArray &data)
 
 int run(const Options &options)
 {
-    QFile file(options.file);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
+    // By the name's own bytes, so that names that are no UTF-8 open too.
+    QFile file;
+    const int fd = ::open(encodeFileName(options.file).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QStringLiteral("cannot read \"%1\": %2")
+                        .arg(displayFileName(options.file), QString::fromLocal8Bit(std::strerror(errno))));
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(QStringLiteral("cannot read \"%1\": %2").arg(displayFileName(options.file), file.errorString()));
+    }
     // The engine takes a 32-bit size.
     const qint64 limit = options.engine ? std::numeric_limits<std::int32_t>::max() : std::numeric_limits<quint32>::max();
     if (file.size() > limit)
@@ -205,7 +223,8 @@ int run(const Options &options)
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
 
-    const QString answer = options.engine ? engineJson(data) : songJson(data, options.lyricOptions);
+    const QString answer = options.engine ? engineJson(data)
+                                          : songJson(data, options.lyricOptions, isKaraokeFileName(options.file));
     const QByteArray json = answer.toUtf8() + '\n';
     std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitUsage;
@@ -217,7 +236,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     Options options;
-    const QString error = parseArguments(app.arguments().mid(1), options);
+    const QString error = parseArguments(commandLineArguments(argc, argv), options);
     if (!error.isEmpty())
         return fail(error);
     return run(options);
