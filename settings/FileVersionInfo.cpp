@@ -347,4 +347,13 @@ QString aboutText(const TFileVersionInfo &info)
            info.GetString(fviLegalCopyright);
 }
 
+QString versionPageText(const QString &appTitle, const QString &programFileName, const QString &engineFileName,
+                        const QString &compilerVersionText)
+{
+    return appTitle + QStringLiteral(" Ver.") + GetFileVersionText(programFileName) + QStringLiteral("\n\n") +
+           GetCopyrightText(programFileName) + QStringLiteral("\n\nBrisola DLL: Ver.") +
+           GetFileVersionText(engineFileName) + QStringLiteral("\n\nMML Compiler (dSakura.dll): ") +
+           compilerVersionText;
+}
+
 } // namespace tonelark

@@ -109,4 +109,11 @@ QString GetCopyrightText(const QString &programFileName);
 // major.minor.build, an empty line and the copyright line as stored.
 QString aboutText(const TFileVersionInfo &info);
 
+// The settings dialog's version page text, rebuilt on every showing: the application title
+// with the program's version, its copyright line, the engine library's version and the MML
+// compiler's version text (SakuraGetVersion), separated by empty lines. `engineFileName` is
+// the path of the loaded engine library.
+QString versionPageText(const QString &appTitle, const QString &programFileName, const QString &engineFileName,
+                        const QString &compilerVersionText);
+
 } // namespace tonelark

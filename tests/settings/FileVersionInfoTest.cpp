@@ -304,6 +304,16 @@ TEST(VersionOfBuiltBinaries, EachCarriesTheProjectVersionAndItsName)
         EXPECT_EQ(info.GetString(fviProductName), QStringLiteral("Tonelark"));
         EXPECT_EQ(GetCopyrightText(path), QStringLiteral("(C) 2026 Tonelark-Project"));
     }
+    // The settings dialog's version page from the same files; an engine without a record
+    // leaves its line ending in "Ver.".
+    EXPECT_EQ(versionPageText(QStringLiteral("Tonelark"), QStringLiteral(TONELARK_PROGRAM_FILE),
+                              QStringLiteral(TONELARK_ENGINE_FILE), QStringLiteral("---")),
+              QStringLiteral("Tonelark Ver." TONELARK_PROJECT_VERSION "\n\n(C) 2026 Tonelark-Project\n\n"
+                             "Brisola DLL: Ver." TONELARK_PROJECT_VERSION "\n\nMML Compiler (dSakura.dll): ---"));
+    EXPECT_TRUE(versionPageText(QStringLiteral("Tonelark"), QStringLiteral(TONELARK_PROGRAM_FILE),
+                                QStringLiteral("/nonexistent/libbrisola4.so"), QStringLiteral("Ver.0.1.0"))
+                    .endsWith(QStringLiteral("Brisola DLL: Ver.\n\nMML Compiler (dSakura.dll): Ver.0.1.0")));
+
     // A bare library name finds the library this process has loaded.
     EXPECT_EQ(GetFileVersionText(QStringLiteral("libdSakura.so")), QString());
     void *library = dlopen(TONELARK_COMPILER_FILE, RTLD_NOW | RTLD_LOCAL);
