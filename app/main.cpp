@@ -3,12 +3,14 @@
 #include "FileNames.h"
 #include "HandOver.h"
 #include "InstanceLock.h"
+#include "Mpris.h"
 #include "Settings.h"
 #include "TrayTip.h"
 #include "uConst.h"
 #include "uMain.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -81,6 +83,9 @@ int main(int argc, char *argv[])
         });
         if (debugMode)
             server.setCaptionProvider([&window] { return window.windowTitle(); });
+        // Media keys and panels; without a session bus the player runs without them, silently.
+        if (MprisService::sessionBusAvailable())
+            window.enableMpris(QDBusConnection::sessionBus());
         window.show();
         exitCode = QApplication::exec();
         server.setReceiver({});

@@ -1,9 +1,10 @@
 // Time to first sound of device -1100: BRS4OpenDevice(-1100) + register + play until the audio
 // callback hands the first non-silent block to the audio server, against a bare libfluidsynth
-// program that loads the same SoundFont and plays one note through the same driver. Both run in
-// this process, interleaved, with synth.dynamic-sample-loading off and on; medians and ratios.
-// A second measurement shows what dynamic loading costs later: the longest audio callback while
-// a song changes programs (samples are then read inside the callback).
+// program with synth.dynamic-sample-loading on that loads the same SoundFont and plays one note
+// through the same driver. Both run in this process, interleaved; medians and the ratio.
+// Then the longest audio callback while whole songs play (the demo song, and a song changing
+// to a new program on 15 channels every 200 ms, also after a GM reset with SysEx on). With the
+// argument "memory": the resident memory while the demo song plays, in a fresh process.
 //
 // Needs an audio server: bench/engine_first_sound.sh starts the JACK test server (dummy
 // backend, 256-frame periods). The PulseAudio null sink is no use here: it renders in blocks of
@@ -165,10 +166,13 @@ double median(std::vector<double> v)
     return v.empty() ? NAN : v[v.size() / 2];
 }
 
-// Sixteen channels, each changing to a program not heard before every 200 ms, with a note.
-Bytes programChangeSong()
+// Sixteen channels, each changing to a program not heard before every 200 ms, with a note;
+// optionally after a GM System On (which, with SysEx on, resets every channel).
+Bytes programChangeSong(bool gmReset)
 {
     std::vector<std::pair<std::uint32_t, Bytes>> events;
+    if (gmReset)
+        events.push_back({0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}});
     int program = 0;
     for (int step = 0; step < 12; ++step)
         for (int ch = 0; ch < 16; ++ch) {
@@ -180,29 +184,70 @@ Bytes programChangeSong()
     return smf(events);
 }
 
-double longestCallbackWhilePlaying(const Bytes &song, double &blockMs)
+long residentKb()
+{
+    FILE *status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmRSS: %ld", &kb) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    return kb;
+}
+
+// The device is opened and given time to load its SoundFont; the song is registered and played
+// at once, as the player does, so its instruments load while the clock measures.
+double longestCallbackWhilePlaying(const Bytes &song, std::int32_t option, double &blockMs, long &rssKb)
 {
     if (BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr) != BRSERROR_NOERROR)
         return NAN;
-    BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0);
-    std::this_thread::sleep_for(300ms); // past the start
+    std::this_thread::sleep_for(1s);
     g_longestCallback = 0;
-    BRS4Play(0, 0, 0, 0, 0);
+    BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0);
+    BRS4Play(option, 0, 0, 0, 0);
     TBrs4PlayerStatus status{};
+    rssKb = 0;
+    const auto limit = Clock::now() + 120s;
     do {
         std::this_thread::sleep_for(20ms);
         BRS4GetPlayerStatus(&status, sizeof status);
-    } while (status.State == BRSSTATE_PLAY);
+        rssKb = std::max(rssKb, residentKb());
+    } while (status.State == BRSSTATE_PLAY && Clock::now() < limit);
     const double ms = double(g_longestCallback.load()) / 1e6;
     blockMs = 1000.0 * g_blockFrames / 44100.0;
     BRS4CloseDevice();
     return ms;
 }
 
+Bytes fileBytes(const char *path)
+{
+    Bytes bytes;
+    if (FILE *f = std::fopen(path, "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF)
+            bytes.push_back(std::uint8_t(c));
+        std::fclose(f);
+    }
+    return bytes;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // "memory [whole]": only the demo song, in a fresh process, for its resident memory (with
+    // "whole" the SoundFont is loaded whole, as the engine did before dynamic loading).
+    if (argc > 1 && std::string(argv[1]) == "memory") {
+        g_dynamic = argc > 2 ? 0 : -1;
+        double blockMs = 0;
+        long rssKb = 0;
+        longestCallbackWhilePlaying(fileBytes(TONELARK_EXAMPLES_DIR "/sakura.mid"), 0, blockMs, rssKb);
+        std::printf("demo song, SoundFont %s: resident memory while playing %.1f MB\n",
+                    argc > 2 ? "loaded whole" : "as the engine loads it", double(rssKb) / 1024);
+        return 0;
+    }
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const std::string soundFont = brisola::defaultSoundFont();
     const std::string driver = brisola::availableAudioDriver();
@@ -213,29 +258,39 @@ int main(int argc, char **argv)
     std::printf("SoundFont %s, driver %s, %d rounds after one warm-up (page cache warm)\n", soundFont.c_str(),
                 driver.c_str(), rounds);
     const Bytes oneNote = smf({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}});
-    for (int dynamic : {0, 1}) {
-        g_dynamic = dynamic;
-        std::vector<double> ours, bare;
-        engineFirstSound(oneNote);
-        bareFirstSound(soundFont, driver);
-        for (int r = 0; r < rounds; ++r) {
-            ours.push_back(engineFirstSound(oneNote));
-            bare.push_back(bareFirstSound(soundFont, driver));
-        }
-        const double o = median(ours), b = median(bare);
-        std::printf("dynamic-sample-loading=%d: engine %.1f ms (min %.1f), bare libfluidsynth %.1f ms (min %.1f), "
-                    "ratio %.2f\n",
-                    dynamic, o, *std::min_element(ours.begin(), ours.end()), b,
-                    *std::min_element(bare.begin(), bare.end()), o / b);
+    // The bare program with dynamic loading, the engine as it is built (dynamic loading, the
+    // song's instruments held by a second synthesizer).
+    g_dynamic = -1;
+    std::vector<double> ours, bare;
+    engineFirstSound(oneNote);
+    g_dynamic = 1;
+    bareFirstSound(soundFont, driver);
+    for (int r = 0; r < rounds; ++r) {
+        g_dynamic = -1;
+        ours.push_back(engineFirstSound(oneNote));
+        g_dynamic = 1;
+        bare.push_back(bareFirstSound(soundFont, driver));
     }
-    const Bytes changes = programChangeSong();
-    for (int dynamic : {0, 1}) {
-        g_dynamic = dynamic;
+    g_dynamic = -1;
+    const double o = median(ours), b = median(bare);
+    std::printf("first sound: engine %.1f ms (min %.1f), bare libfluidsynth with dynamic loading %.1f ms (min %.1f), "
+                "ratio %.2f\n",
+                o, *std::min_element(ours.begin(), ours.end()), b, *std::min_element(bare.begin(), bare.end()), o / b);
+
+    const Bytes changes = programChangeSong(false), resetFirst = programChangeSong(true);
+    const Bytes demo = fileBytes(TONELARK_EXAMPLES_DIR "/sakura.mid");
+    const struct {
+        const char *name;
+        const Bytes &song;
+        std::int32_t option;
+    } songs[] = {{"demo song (sakura.mid)", demo, 0},
+                 {"165 program changes", changes, 0},
+                 {"GM reset, then 165 program changes, SysEx on", resetFirst, BRSPLAY_SYSEX}};
+    for (const auto &song : songs) {
         double blockMs = 0;
-        const double longest = longestCallbackWhilePlaying(changes, blockMs);
-        std::printf("dynamic-sample-loading=%d: longest audio callback while 165 program changes play %.2f ms "
-                    "(one block lasts %.2f ms)\n",
-                    dynamic, longest, blockMs);
+        long rssKb = 0;
+        const double longest = longestCallbackWhilePlaying(song.song, song.option, blockMs, rssKb);
+        std::printf("%s: longest audio callback %.2f ms (one block lasts %.2f ms)\n", song.name, longest, blockMs);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Time to first sound of the built-in synthesizer against bare libfluidsynth, through the JACK
+# Time to first sound of the built-in synthesizer against bare libfluidsynth, the longest audio
+# callback during whole songs and the resident memory while one plays, through the JACK
 # test server (dummy backend) that scripts/servers/engine.sh starts. PulseAudio is kept out of
 # reach (its null sink's 2 s blocks would dominate every figure).
 #   bench/engine_first_sound.sh BUILD_DIR [ROUNDS]
@@ -10,5 +11,11 @@ source "$top/scripts/servers/engine.sh"
 start_engine
 trap stop_engine EXIT
 [[ -n "${TONELARK_JACK_SERVER:-}" ]] || { echo "no JACK test server" >&2; exit 1; }
-env -u PULSE_SERVER XDG_RUNTIME_DIR=/nonexistent JACK_DEFAULT_SERVER="$TONELARK_JACK_SERVER" \
-  "$build/bench/engine_first_sound_bench" "${2:-7}"
+run() {
+  env -u PULSE_SERVER XDG_RUNTIME_DIR=/nonexistent JACK_DEFAULT_SERVER="$TONELARK_JACK_SERVER" \
+    "$build/bench/engine_first_sound_bench" "$@" 2> >(grep -v "Instrument not found" >&2)
+}
+uptime
+run "${2:-7}"
+run memory
+run memory whole

@@ -13,6 +13,7 @@ if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET brisola4_core)
   # bench/engine_first_sound.sh).
   add_executable(engine_first_sound_bench engine_first_sound.cpp)
   target_link_libraries(engine_first_sound_bench PRIVATE brisola4_core ${CMAKE_DL_LIBS})
+  target_compile_definitions(engine_first_sound_bench PRIVATE TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   tonelark_target_defaults(engine_first_sound_bench)
   # Lateness of the port path's timing thread against the system clock.
   add_executable(engine_dispatch_bench engine_dispatch.cpp)
@@ -23,6 +24,10 @@ if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET brisola4_core)
     # Registration of a 10 MB SMF.
     add_executable(engine_register_bench engine_register.cpp)
     target_link_libraries(engine_register_bench PRIVATE brisola4_core benchmark::benchmark)
+    if(TARGET tonelark_song)
+      target_link_libraries(engine_register_bench PRIVATE tonelark_song)
+      target_compile_definitions(engine_register_bench PRIVATE TONELARK_WITH_PARSER)
+    endif()
     tonelark_target_defaults(engine_register_bench)
   else()
     message(STATUS "engine_register_bench not built: needs Google Benchmark")

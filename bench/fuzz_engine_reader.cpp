@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!timeline)
         return 0;
     const TBrs4SmfInformation info = timeline->information();
+    if (timeline->programUses().size() > 1024)
+        std::abort();
     CheckingSink sink;
     brisola::Sequencer sequencer(44100);
     sequencer.setTimeline(timeline);

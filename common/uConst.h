@@ -16,5 +16,8 @@ inline constexpr std::uint32_t kCopyDataSignature = 0xC0D4DAFA;
 
 // Ticks per second of the playback monitor's timer (16 ms).
 inline constexpr int kMonitorIntervalMs = 16;
+// While nothing moves (stopped or paused, no drag) the display changes only by a command,
+// which brings the 16 ms pace back at once; polling slower then spares the idle CPU.
+inline constexpr int kIdleMonitorIntervalMs = 100;
 
 } // namespace tonelark

@@ -79,8 +79,10 @@ struct TBrs4SmfInformation {
     std::int32_t LoopTime; // -1 without a loop point
 };
 
-// Opens device -1100 (the built-in synthesizer: FluidSynth with the system's General MIDI
-// SoundFont through the desktop's audio server) or MIDI output port 0..N-1, replacing the
+// Opens device -1100 (the built-in synthesizer: FluidSynth with the SoundFont chosen by
+// BRS4SetSoundFont, by default the system's General MIDI one, through the desktop's audio
+// server; it returns once the audio runs, the SoundFont loads in the background and the song
+// starts sounding when its first instruments are in) or MIDI output port 0..N-1, replacing the
 // current output; a playing song goes on from its position with a chase on the new device.
 // When the device cannot be opened, returns BRSERROR_CANNOT_OPENDEVICE (BRSERROR_UNDEFINED_ID
 // for an unknown negative id) and plays on a silent output that keeps real time. `window` is
@@ -109,6 +111,12 @@ BRS_API std::int32_t BRS4Stop(std::int32_t reserved);
 // -127 silent … 0 full (values outside are clamped), a squared ramp between; kept across
 // device changes. The synthesizer's gain, or the universal master-volume SysEx on a port.
 BRS_API std::int32_t BRS4SetMasterVolume(std::int32_t volume);
+// Chooses the SoundFont (.sf2, or .sf3 where FluidSynth reads it) that the next
+// BRS4OpenDevice(-1100) loads: a UTF-8 path, or "" for the system's General MIDI SoundFont.
+// The file is loaded once to check it: BRSERROR_FILENOTFOUND when it does not exist,
+// BRSERROR_CANNOT_OPENFILE when it does not load, BRSERROR_ILLEGAL_POINTER for null; on any
+// error the previous choice stays. An open device keeps its SoundFont until the next open.
+BRS_API std::int32_t BRS4SetSoundFont(const char *path);
 // Copies min(size, 20) bytes of one consistent status snapshot; never blocks on playback.
 // BRSERROR_ILLEGAL_POINTER for null, BRSERROR_FAILED for size <= 0 (nothing written).
 BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size);

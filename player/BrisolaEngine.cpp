@@ -10,6 +10,11 @@ std::int32_t BrisolaEngine::openDevice(std::int32_t deviceId)
     return BRS4OpenDevice(deviceId, nullptr);
 }
 
+std::int32_t BrisolaEngine::setSoundFont(const QString &path)
+{
+    return BRS4SetSoundFont(path.toUtf8().constData());
+}
+
 std::int32_t BrisolaEngine::closeDevice()
 {
     return BRS4CloseDevice();

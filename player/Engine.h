@@ -3,6 +3,7 @@
 #include "Brisola.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdint>
 
@@ -17,6 +18,13 @@ public:
 
     // Output goes to the device from now on (-1100 the built-in synthesizer, 0..N-1 ports).
     virtual std::int32_t openDevice(std::int32_t deviceId) = 0;
+    // The SoundFont the next openDevice(-1100) loads (empty: the system's); a file that does
+    // not load is refused and the previous choice kept.
+    virtual std::int32_t setSoundFont(const QString &path)
+    {
+        (void)path;
+        return BRSERROR_NOERROR;
+    }
     virtual std::int32_t closeDevice() = 0;
     // Afterwards no song is registered.
     virtual std::int32_t clearList() = 0;

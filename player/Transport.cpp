@@ -81,6 +81,7 @@ void Transport::play(const PlayContext &context)
     m_currentPlayOption = composePlayOption(m_settings, m_currentPlayOption);
     if (context.state != BRSSTATE_PAUSE) {
         m_engine.play(m_currentPlayOption, 0);
+        commanded();
         return;
     }
     // Resume where the seek bar stands, not where the engine paused: the user may have
@@ -142,6 +143,8 @@ void Transport::seekDialogClosed(int modalResult, const SeekChoice &choice,
 bool Transport::mouseDown(Qt::MouseButton button)
 {
     m_isMouseDown = button == Qt::LeftButton;
+    if (m_isMouseDown)
+        commanded();
     return m_isMouseDown;
 }
 
@@ -171,17 +174,20 @@ bool Transport::cancelDrag()
 void Transport::pause()
 {
     m_engine.pause();
+    commanded();
 }
 
 void Transport::playFrom(qint32 tick)
 {
     m_engine.play(m_currentPlayOption, tick);
+    commanded();
 }
 
 void Transport::stop()
 {
     m_engine.play(m_currentPlayOption, 0);
     m_engine.stop();
+    commanded();
 }
 
 } // namespace tonelark

@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 
+#include <functional>
 #include <optional>
 
 // The transport commands as engine calls. It owns CurrentPlayOption, the option word the
@@ -56,6 +57,10 @@ public:
     // take effect at the next Play.
     Transport(Engine &engine, const Settings &settings, const bool &muteMode);
 
+    // Called after every command that reaches the engine and at the start of a drag: the
+    // display is about to change.
+    void setCommandHook(std::function<void()> hook) { m_commandHook = std::move(hook); }
+
     qint32 currentPlayOption() const { return m_currentPlayOption; }
 
     // The Play command: master volume down in mute mode, the option word composed, then a
@@ -105,6 +110,12 @@ public:
     bool cancelDrag();
 
 private:
+    void commanded() const
+    {
+        if (m_commandHook)
+            m_commandHook();
+    }
+    std::function<void()> m_commandHook;
     Engine &m_engine;
     const Settings &m_settings;
     const bool &m_muteMode;

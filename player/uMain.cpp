@@ -6,10 +6,13 @@
 #include "FileNames.h"
 #include "FileVersionInfo.h"
 #include "FontSetup.h"
+#include "GlobalHotKey.h"
 #include "LyricsModel.h"
 #include "LyricsViewExport.h"
 #include "Gauges.h"
 #include "TColor.h"
+#include "TrayIcon.h"
+#include "X11Window.h"
 #include "uConst.h"
 #include "uSeek.h"
 #include "uShortcuts.h"
@@ -18,6 +21,9 @@
 #include <QAbstractTableModel>
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDBusConnection>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -25,6 +31,7 @@
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -43,6 +50,10 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <algorithm>
 
 // Resources of a static library must be registered by name from outside any namespace.
 static void initToolbarImages()
@@ -149,7 +160,21 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     // 10. Dropped files load like opened ones.
     setAcceptDrops(true);
 
+    // 11. A hot key that cannot be had is not reported at start.
+    m_trayIcon = new TrayIcon(windowIcon(), this);
+    connect(m_trayIcon, &TrayIcon::restoreRequested, this, &TfrmTonelark2Main::OnRestore);
+    connect(m_trayIcon, &TrayIcon::menuRequested, this, &TfrmTonelark2Main::popupMenuTaskTrayAt,
+            Qt::QueuedConnection);
+    m_hotKey = new GlobalHotKey({}, this);
+    connect(m_hotKey, &GlobalHotKey::activated, this, [this](quint32 timestamp) {
+        m_hotKeyTime = timestamp;
+        hotKeyPressed(HotKeyId);
+        m_hotKeyTime = 0;
+    });
+    RegHotKey(m_settings.HotKey);
+
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
+    m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), *m_ui,
                                             m_settings, m_infoFontPitch, m_appTitle);
@@ -171,6 +196,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     timerUpdating->setInterval(kMonitorIntervalMs);
 
     // 17. A device that cannot be opened is not reported at start.
+    if (!m_settings.SoundFont.isEmpty())
+        m_engine.setSoundFont(m_settings.SoundFont);
     m_engine.openDevice(m_settings.MidiOutDeviceId);
 
     // 18. Before the window is first shown.
@@ -351,7 +378,8 @@ void TfrmTonelark2Main::buildMenus()
     popupMenuTaskTray->setObjectName(QStringLiteral("popupMenuTaskTray"));
     menuItemRestore = item(popupMenuTaskTray, "menuItemRestore", QStringLiteral("ウィンドウを元に戻す(&R)"));
     menuItemExit = item(popupMenuTaskTray, "menuItemExit", QStringLiteral("終了(&X)"));
-    connect(menuItemExit, &QAction::triggered, this, &QWidget::close);
+    connect(menuItemRestore, &QAction::triggered, this, &TfrmTonelark2Main::menuItemRestoreClick);
+    connect(menuItemExit, &QAction::triggered, this, &TfrmTonelark2Main::menuItemExitClick);
 
     popupMenuPlayback = new QMenu(this);
     popupMenuPlayback->setObjectName(QStringLiteral("popupMenuPlayback"));
@@ -489,6 +517,7 @@ void TfrmTonelark2Main::applyColors()
 
 LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
 {
+    const quint64 generation = m_modalLoop.songGeneration();
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     if (outcome != LoadOutcome::MissingFile)
@@ -496,17 +525,35 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     // The info area a failure opened closes again once a song loads.
     if (outcome == LoadOutcome::Success && m_infoShownForFailure)
         toolButtonOfInfoClick();
+    // A refused file leaves the current song as it was; any other outcome replaced it.
+    if (m_modalLoop.songGeneration() != generation) {
+        m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
+        m_loadedUrl = m_loadedFileName.isEmpty()
+                          ? QString()
+                          : QUrl::fromLocalFile(m_loadedFileName).toString(QUrl::FullyEncoded);
+    }
+    if (m_mpris)
+        m_mpris->refresh();
     return outcome;
 }
 
 void TfrmTonelark2Main::bringToFront()
 {
+    // A window in the tray comes back the way a click on the icon brings it.
+    if (m_taskTrayIcon) {
+        OnRestore();
+        return;
+    }
     if (isMinimized())
         showNormal();
     else if (!isVisible())
         show();
     raise();
     activateWindow();
+    // A press of the hot key was seen by our key grab only; the window manager weighs the
+    // activation by that press's time.
+    if (m_hotKeyTime != 0)
+        activateX11Window(winId(), m_hotKeyTime);
 }
 
 PlayContext TfrmTonelark2Main::playContext() const
@@ -571,11 +618,15 @@ void TfrmTonelark2Main::toolButtonOfPinClick()
     const bool onTop = toolButtonOfPin->isChecked();
     if (onTop == windowFlags().testFlag(Qt::WindowStaysOnTopHint))
         return;
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    // Changing a window flag hides a shown window.
-    if (wasVisible)
-        show();
+    if (QWindow *native = windowHandle()) {
+        // setWindowFlag would re-create a shown window (it flickers and the window manager
+        // may place it anew); the native window takes the new state in place instead.
+        const Qt::WindowFlags flags = windowFlags().setFlag(Qt::WindowStaysOnTopHint, onTop);
+        overrideWindowFlags(flags);
+        native->setFlags(flags);
+    } else {
+        setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    }
 }
 
 void TfrmTonelark2Main::toolButtonOfInfoClick()
@@ -591,6 +642,14 @@ void TfrmTonelark2Main::toolButtonOfInfoClick()
 void TfrmTonelark2Main::panelTimeElapsedClick()
 {
     m_transport->toggleDisplayTicks();
+    setMonitorPace(kMonitorIntervalMs);
+}
+
+void TfrmTonelark2Main::setMonitorPace(int intervalMs)
+{
+    // setInterval restarts a running timer; only a change of pace may do that.
+    if (timerUpdating->interval() != intervalMs)
+        timerUpdating->setInterval(intervalMs);
 }
 
 void TfrmTonelark2Main::timerUpdatingTimer()
@@ -602,6 +661,10 @@ void TfrmTonelark2Main::timerUpdatingTimer()
     inputs.gaugeProgress = gaugePlayback->progress();
     inputs.lyricsVisible = lvLyrics->isVisible();
     applyMonitorDisplay(m_monitor->tick(inputs));
+    const bool moving = m_monitor->status().State == BRSSTATE_PLAY || inputs.isMouseDown;
+    setMonitorPace(moving ? kMonitorIntervalMs : kIdleMonitorIntervalMs);
+    if (m_mpris)
+        m_mpris->refresh();
 }
 
 void TfrmTonelark2Main::applyMonitorDisplay(const MonitorDisplay &display)
@@ -669,14 +732,12 @@ void TfrmTonelark2Main::tabAboutShow()
 
 void TfrmTonelark2Main::actionNextTabExecute(QAction *action)
 {
-    const int step = action == actionPrevTab ? -1 : 1;
-    for (int index = pagesInfo->currentIndex() + step; index >= 0 && index < pagesInfo->count();
-         index += step) {
-        if (pagesInfo->isTabVisible(index)) {
-            pagesInfo->setCurrentIndex(index);
-            return;
-        }
-    }
+    QList<bool> visible;
+    for (int index = 0; index < pagesInfo->count(); ++index)
+        visible << pagesInfo->isTabVisible(index);
+    if (const std::optional<int> page =
+            adjacentVisibleTab(visible, pagesInfo->currentIndex(), action == actionPrevTab ? -1 : 1))
+        pagesInfo->setCurrentIndex(*page);
 }
 
 void TfrmTonelark2Main::actionMainContextMenuExecute()
@@ -689,6 +750,8 @@ void TfrmTonelark2Main::TransparentSelect(QAction *item)
     item->setChecked(true);
     const int tag = item->data().toInt();
     setWindowOpacity(tag == kTagNone ? 1.0 : (tag & 0xFF) / 255.0);
+    if (testAttribute(Qt::WA_WState_Created))
+        setX11WindowOpacity(winId(), tag == kTagNone ? std::nullopt : std::optional<quint8>(tag & 0xFF));
 }
 
 void TfrmTonelark2Main::menuItemPlayFromBeginningClick()
@@ -762,18 +825,19 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
 
 void TfrmTonelark2Main::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls())
+    if (event->mimeData()->hasUrls() && droppedSongPath(event->mimeData()->urls()))
         event->acceptProposedAction();
 }
 
 void TfrmTonelark2Main::dropEvent(QDropEvent *event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
+    // Only the first dropped file; the others are ignored, and so is a folder or a web link.
+    const std::optional<QString> path = droppedSongPath(event->mimeData()->urls());
+    if (!path)
+        return;
     event->acceptProposedAction();
-    // Only the first dropped file; the others are ignored.
-    // The URL's own bytes: toLocalFile() would turn a name that is no UTF-8 into U+FFFD.
-    if (!urls.isEmpty())
-        BRSLoad(pathFromArgument(urls.first().toString(QUrl::FullyEncoded)));
+    // The drag source waits for the drop to end: the load (and any box it shows) runs after.
+    QMetaObject::invokeMethod(this, [this, file = *path] { BRSLoad(file); }, Qt::QueuedConnection);
 }
 
 void TfrmTonelark2Main::showEvent(QShowEvent *event)
@@ -1125,6 +1189,266 @@ void TfrmTonelark2Main::MetaTextContextMenu(QObject *sender)
         m_ui->setClipboardText(sender == pmiMetaTextCopyFormat1 ? formats.format1Text()
                                                                 : formats.format2Text());
     }
+}
+
+// Window behaviours: tray, hot key, surface drag, wheel, context menu.
+
+bool TfrmTonelark2Main::RegHotKey(quint16 ShortCut)
+{
+    return m_hotKey->grab(ShortCut, m_settings.CombinationWithWinKey);
+}
+
+void TfrmTonelark2Main::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // Queued: hiding the window while the window system is still minimising it would leave
+    // the two disagreeing about its state.
+    if (isMinimized())
+        QMetaObject::invokeMethod(this, &TfrmTonelark2Main::OnMinimize, Qt::QueuedConnection);
+}
+
+void TfrmTonelark2Main::OnMinimize()
+{
+    if (m_taskTrayIcon || !isMinimized())
+        return;
+    // Without a notification area the window stays minimised the ordinary way, reachable
+    // from the taskbar and the hot key.
+    m_taskTrayIcon = m_trayIcon->show(m_applicationTitle);
+    if (!m_taskTrayIcon)
+        return;
+    // The client area's place: a window withdrawn from the window manager may come back
+    // before its frame is known again, and a frame position would then land the client
+    // where the frame was.
+    m_trayPosition = geometry().topLeft();
+    hide();
+}
+
+void TfrmTonelark2Main::OnRestore()
+{
+    if (!m_taskTrayIcon) {
+        bringToFront();
+        return;
+    }
+    m_trayIcon->hide();
+    m_taskTrayIcon = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    setGeometry(QRect(m_trayPosition, size()));
+    show();
+    bringToFront();
+}
+
+void TfrmTonelark2Main::menuItemRestoreClick()
+{
+    OnRestore();
+}
+
+void TfrmTonelark2Main::menuItemExitClick()
+{
+    // A window hidden in the tray is no longer a visible last window whose closing ends
+    // the program, so the end is asked for here.
+    const bool hidden = !isVisible();
+    if (close() && hidden)
+        QCoreApplication::quit();
+}
+
+void TfrmTonelark2Main::popupMenuTaskTrayAt(QPoint globalPos)
+{
+    const ModalLoopGuard modal(m_modalLoop);
+    popupMenuTaskTray->exec(globalPos);
+}
+
+void TfrmTonelark2Main::hotKeyPressed(int id)
+{
+    HotKeyContext context;
+    context.inModalLoop = m_modalLoop.inModalLoop();
+    context.id = id;
+    context.taskTrayIcon = m_taskTrayIcon;
+    context.hideIfWindowIsActive = m_settings.HideIfWindowIsActive;
+    context.windowActive = isActiveWindow();
+    context.windowShown = isVisible() && !isMinimized();
+    const HotKeyResponse response = hotKeyResponseFor(context);
+    if (response == HotKeyResponse::None)
+        return;
+    if (response == HotKeyResponse::BringModalForward) {
+        QWidget *front = QApplication::activeModalWidget();
+        if (!front)
+            front = QApplication::activePopupWidget();
+        if (!front)
+            front = QApplication::activeWindow();
+        if (front) {
+            front->raise();
+            front->activateWindow();
+            if (m_hotKeyTime != 0 && front->isWindow() && front->testAttribute(Qt::WA_WState_Created))
+                activateX11Window(front->winId(), m_hotKeyTime);
+        }
+        return;
+    }
+    if (QWidget *grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    switch (response) {
+    case HotKeyResponse::RestoreFromTray:
+        OnRestore();
+        break;
+    case HotKeyResponse::Activate:
+        bringToFront();
+        break;
+    case HotKeyResponse::Minimise:
+        showMinimized();
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmTonelark2Main::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Only the window's own surface: requests that child controls pass up are dropped.
+    if (childAt(event->pos())) {
+        event->accept();
+        return;
+    }
+    event->accept();
+    const ModalLoopGuard modal(m_modalLoop);
+    popupMenuMain->exec(event->globalPos());
+}
+
+void TfrmTonelark2Main::mousePressEvent(QMouseEvent *event)
+{
+    if (childAt(event->position().toPoint())) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (QWidget *grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    if (event->button() != Qt::LeftButton)
+        return;
+    event->accept();
+    // The window manager moves the window as by its caption; where it cannot, the window
+    // follows the mouse itself until the button is released.
+    if (QWindow *native = windowHandle(); native && native->startSystemMove())
+        return;
+    m_manualMoveOffset = event->globalPosition().toPoint() - pos();
+}
+
+void TfrmTonelark2Main::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_manualMoveOffset && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - *m_manualMoveOffset);
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void TfrmTonelark2Main::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_manualMoveOffset && event->button() == Qt::LeftButton) {
+        m_manualMoveOffset.reset();
+        event->accept();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void TfrmTonelark2Main::wheelEvent(QWheelEvent *event)
+{
+    const QRect bar(gaugePlayback->mapToGlobal(QPoint(0, 0)), gaugePlayback->size());
+    if (!wheelSeeksAt(bar, event->globalPosition().toPoint())) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->angleDelta().y() > 0)
+        actionSeekForward->trigger();
+    else
+        actionSeekBack->trigger();
+}
+
+// MPRIS
+
+bool TfrmTonelark2Main::enableMpris(const QDBusConnection &bus)
+{
+    if (m_mpris)
+        return m_mpris->isRegistered();
+    auto *service = new MprisService(static_cast<MprisPlayer &>(*this), this);
+    if (!service->registerOn(bus)) {
+        delete service;
+        return false;
+    }
+    m_mpris = service;
+    return true;
+}
+
+MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
+{
+    MprisSnapshot snapshot;
+    snapshot.hasSong = !m_loadedFileName.isEmpty();
+    snapshot.songId = m_modalLoop.songGeneration();
+    if (!snapshot.hasSong)
+        return snapshot;
+    switch (m_monitor->status().State) {
+    case BRSSTATE_PLAY:
+        snapshot.status = MprisSnapshot::Status::Playing;
+        break;
+    case BRSSTATE_PAUSE:
+        snapshot.status = MprisSnapshot::Status::Paused;
+        break;
+    default:
+        break;
+    }
+    snapshot.positionUs = qint64(std::max(m_monitor->status().Time, 0)) * 1000;
+    snapshot.lengthUs = qint64(std::max(m_monitor->info().TotalTime, 0)) * 1000;
+    snapshot.title = editTitle->text();
+    snapshot.artist = editCopyright->text();
+    snapshot.url = m_loadedUrl;
+    const TSmfMetaEventString &lyrics = m_loader->song().SmfLyrics;
+    const int row = GetCurrentPlayingLyricIndex();
+    if (row >= 0 && row < lyrics.Count())
+        snapshot.lyricLine = lyrics.Strings(row);
+    return snapshot;
+}
+
+void TfrmTonelark2Main::mprisPlay()
+{
+    actionListItemExecute(actionPlay);
+}
+
+void TfrmTonelark2Main::mprisPause()
+{
+    actionListItemExecute(actionPause);
+}
+
+void TfrmTonelark2Main::mprisStop()
+{
+    actionListItemExecute(actionStop);
+}
+
+void TfrmTonelark2Main::mprisSetPosition(qint64 positionUs)
+{
+    // The seek button's gate, and the seek dialog's way from a time to a tick.
+    const TSmfEventTempoList *tempoList = m_loader->song().CurrentTempoList.get();
+    if (!toolButtonOfSeek->isEnabled() || !tempoList)
+        return;
+    m_transport->playFrom(tempoList->TimeToTick(positionUs / 1000, tuMilliseconds));
+}
+
+void TfrmTonelark2Main::mprisOpen(const QString &path)
+{
+    BRSLoad(path);
+    if (m_taskTrayIcon)
+        m_trayIcon->show(m_applicationTitle);
+}
+
+void TfrmTonelark2Main::mprisRaise()
+{
+    OnRestore();
+}
+
+void TfrmTonelark2Main::mprisQuit()
+{
+    menuItemExitClick();
 }
 
 } // namespace tonelark

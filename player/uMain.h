@@ -4,11 +4,13 @@
 #include "InfoBox.h"
 #include "LyricsView.h"
 #include "ModalLoop.h"
+#include "Mpris.h"
 #include "PlaybackMonitor.h"
 #include "Settings.h"
 #include "SongLoader.h"
 #include "Transport.h"
 #include "Ui.h"
+#include "WindowBehaviour.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -17,9 +19,11 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QActionGroup;
+class QDBusConnection;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -33,7 +37,9 @@ class QTreeView;
 namespace tonelark {
 
 class Engine;
+class GlobalHotKey;
 class TGauge;
+class TrayIcon;
 class LyricsModel;
 
 // The time display: a label that reports every press as a click, so two quick clicks
@@ -53,7 +59,7 @@ protected:
 // The main window. It builds its widgets, wires them and shows what SongLoader, Transport
 // and PlaybackMonitor work out; it holds no song logic of its own. Components carry their
 // fixed names as members and as objectName.
-class TfrmTonelark2Main : public QWidget, private SongLoaderView {
+class TfrmTonelark2Main : public QWidget, private SongLoaderView, private MprisPlayer {
     Q_OBJECT
 
 public:
@@ -105,6 +111,17 @@ public:
     // The nine tool bar images by index: 0 play, 1 pause, 2 stop, 3 play from the loop
     // point, 4 settings, 5 info, 6 pin, 7 open, 8 seek.
     const QList<QIcon> &imageListOfToolbar() const { return m_imageListOfToolbar; }
+
+    // (Re)grabs the global hot key of a 16-bit shortcut value, with Super when
+    // CombinationWithWinKey is on. False when the key is refused (another program holds it)
+    // or the session has no X11; the previous key is released either way.
+    bool RegHotKey(quint16 ShortCut);
+    // TaskTrayIcon: the window is hidden in the notification area.
+    bool taskTrayIcon() const { return m_taskTrayIcon; }
+    TrayIcon &trayIcon() { return *m_trayIcon; }
+    // Publishes the MPRIS2 service on `bus`; false (and nothing said) when it cannot.
+    bool enableMpris(const QDBusConnection &bus);
+    MprisService *mpris() const { return m_mpris; }
 
     // Visible components.
     QLabel *labelCopyright = nullptr;
@@ -187,6 +204,14 @@ public:
     QAction *actionMainContextMenu = nullptr;
 
 public slots:
+    // Minimising sends the window to the notification area where there is one; restoring
+    // brings it back at its place.
+    void OnMinimize();
+    void OnRestore();
+    void menuItemRestoreClick();
+    void menuItemExitClick();
+    // A press of the global hot key registered under `id`.
+    void hotKeyPressed(int id);
     void toolButtonOfOpenClick();
     void toolButtonOfPlayClick(QObject *sender);
     void toolButtonOfPinClick();
@@ -223,7 +248,13 @@ public slots:
     void MetaTextContextMenu(QObject *sender);
 
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -237,11 +268,24 @@ private:
     QAction *addAction(const char *name, const QString &caption, const QKeySequence &shortcut);
     void applyColors();
     void applyMonitorDisplay(const MonitorDisplay &display);
+    // The monitor timer's interval: 16 ms while something moves, slower while all stands.
+    void setMonitorPace(int intervalMs);
     PlayContext playContext() const;
     // The seek dialog command, with InModalLoop set around the dialog.
     void runSeekDialog();
     void wireLyricsAndInfoBoxes();
     void applyLyricHighlightSettings();
+    void popupMenuTaskTrayAt(QPoint globalPos);
+
+    // MprisPlayer
+    MprisSnapshot mprisSnapshot() const override;
+    void mprisPlay() override;
+    void mprisPause() override;
+    void mprisStop() override;
+    void mprisSetPosition(qint64 positionUs) override;
+    void mprisOpen(const QString &path) override;
+    void mprisRaise() override;
+    void mprisQuit() override;
 
     // SongLoaderView
     void setMonitorEnabled(bool enabled) override;
@@ -277,6 +321,19 @@ private:
     WindowSnapshot m_atStart;
     int m_infoFontPitch = 0;
     ModalLoopState m_modalLoop;
+    bool m_taskTrayIcon = false;
+    TrayIcon *m_trayIcon = nullptr;
+    QPoint m_trayPosition;
+    GlobalHotKey *m_hotKey = nullptr;
+    // X server time of the hot key press being handled (0 outside one).
+    quint32 m_hotKeyTime = 0;
+    MprisService *m_mpris = nullptr;
+    // The file of the song loaded now (empty when there is none).
+    QString m_loadedFileName;
+    QString m_loadedUrl;
+    // Where a press on the window's surface grabbed it, while it is moved by hand (where the
+    // window manager does not move it).
+    std::optional<QPoint> m_manualMoveOffset;
     // Esc while dragging on the seek bar; enabled only during a drag.
     QShortcut *m_cancelDragShortcut = nullptr;
     bool m_positionRestored = false;

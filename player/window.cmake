@@ -12,9 +12,10 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Transport.cpp ${CMAKE_CURRENT_LIST_DIR}/Transport.h
   ${CMAKE_CURRENT_LIST_DIR}/Ui.cpp ${CMAKE_CURRENT_LIST_DIR}/Ui.h
   ${CMAKE_CURRENT_LIST_DIR}/uMain.cpp ${CMAKE_CURRENT_LIST_DIR}/uMain.h
+  ${CMAKE_CURRENT_LIST_DIR}/WindowBehaviour.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowBehaviour.h
   ${CMAKE_CURRENT_LIST_DIR}/WindowPlacement.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowPlacement.h
   ${CMAKE_CURRENT_LIST_DIR}/icons.qrc)
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
-target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings)
+target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop)
 target_compile_definitions(tonelark_player PRIVATE TONELARK_VERSION="${PROJECT_VERSION}")

@@ -19,7 +19,8 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsmf-dev
   clang libclang-rt-14-dev
   pulseaudio pulseaudio-utils jackd2
-  xvfb xauth xdotool imagemagick xcompmgr
+  xvfb xauth xdotool imagemagick xcompmgr x11-utils
+  openbox trayer playerctl dbus
 )
 
 wanted=("${run_packages[@]}")

@@ -14,6 +14,7 @@ Settings Settings::load(const Convex &ini)
     s.IgnoreSysEx = ini.ReadBool(t, u"IgnoreSysEx", d.IgnoreSysEx);
     s.SettingMode = ini.ReadInteger(t, u"SettingMode", d.SettingMode);
     s.MidiOutDeviceId = ini.ReadInteger(t, u"MidiOutDeviceId", d.MidiOutDeviceId);
+    s.SoundFont = ini.ReadString(t, u"SoundFont", d.SoundFont);
     s.PlaybackBaseMode = ini.ReadInteger(t, u"PlaybackBaseMode", d.PlaybackBaseMode);
     s.ReloadWhenModified = ini.ReadBool(t, u"ReloadWhenModified", d.ReloadWhenModified);
     // A shortcut uses only the low 16 bits of the stored integer.

@@ -47,6 +47,7 @@ struct Settings {
     bool IgnoreSysEx = false;
     qint32 SettingMode = 0;             // 0 manual play options, 1 the fixed set of the RPG mode
     qint32 MidiOutDeviceId = -1100;     // -1100 the built-in synthesizer, 0..n-1 output ports
+    QString SoundFont;                  // the built-in synthesizer's SoundFont; empty: the system's
     qint32 PlaybackBaseMode = 1;        // seek bar unit: 0 ticks, 1 time
     bool ReloadWhenModified = false;
     quint16 HotKey = kShortcutCtrl | kShortcutShift | 'A';

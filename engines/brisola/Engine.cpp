@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "FluidSynthSink.h"
@@ -11,6 +12,8 @@
 namespace brisola {
 
 namespace {
+
+constexpr int kEarlySeconds = 3;
 
 TBrs4SmfInformation emptyInformation()
 {
@@ -63,6 +66,7 @@ void Engine::attachOutput(std::unique_ptr<Output> output)
         m_core.publish();
     }
     m_output = std::move(output);
+    m_output->preparePrograms(m_programs, m_earlyPrograms);
     m_output->start();
 }
 
@@ -80,7 +84,7 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
     std::int32_t result = BRSERROR_NOERROR;
     std::string message;
     if (deviceId == BRSDEVICE_BUILTIN_SYNTH) {
-        output = FluidSynthOutput::open(m_core, defaultSoundFont(), message);
+        output = FluidSynthOutput::open(m_core, m_soundFont.empty() ? defaultSoundFont() : m_soundFont, message);
     } else if (deviceId >= 0) {
         if (auto sink = MidiPortSink::open(deviceId, message))
             output = std::make_unique<RealtimeClock>(m_core, std::move(sink));
@@ -137,6 +141,14 @@ std::int32_t Engine::addList(const void *data, std::int32_t size)
     if (!timeline)
         return error;
     const TBrs4SmfInformation info = timeline->information();
+    // The instruments of the song's first seconds must be ready before it starts; the rest load
+    // while it plays.
+    std::vector<ProgramUse> programs = timeline->programUses();
+    const std::uint64_t earlyUntil = timeline->timeOfTick(timeline->facts().firstNoteTick)
+                                     + std::uint64_t(kEarlySeconds) * 1000000 * std::uint64_t(info.TimeBase);
+    std::size_t early = 0;
+    while (early < programs.size() && timeline->timeOfTick(programs[early].firstTick) <= earlyUntil)
+        ++early;
     std::lock_guard deviceLock(m_deviceMutex);
     {
         std::lock_guard lock(m_core.mutex);
@@ -146,6 +158,10 @@ std::int32_t Engine::addList(const void *data, std::int32_t size)
         m_core.sequencer.setTimeline(std::move(timeline));
         m_core.publish();
     }
+    m_programs = std::move(programs);
+    m_earlyPrograms = early;
+    if (m_output)
+        m_output->preparePrograms(m_programs, m_earlyPrograms);
     std::lock_guard infoLock(m_infoMutex);
     m_information = info;
     return BRSERROR_NOERROR;
@@ -201,6 +217,32 @@ std::int32_t Engine::setMasterVolume(std::int32_t volume)
         m_output->sink().setMasterGain(gainOfVolume(m_volume.load()));
     }
     return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::setSoundFont(const char *path)
+{
+    if (!path)
+        return BRSERROR_ILLEGAL_POINTER;
+    const std::string chosen = path;
+    if (!chosen.empty()) {
+        // Checked now, outside every lock (a load takes a while): a file that does not load
+        // leaves the previous choice in place.
+        std::error_code ec;
+        std::string message;
+        if (!std::filesystem::exists(chosen, ec))
+            return BRSERROR_FILENOTFOUND;
+        if (!soundFontLoads(chosen, message))
+            return BRSERROR_CANNOT_OPENFILE;
+    }
+    std::lock_guard deviceLock(m_deviceMutex);
+    m_soundFont = chosen;
+    return BRSERROR_NOERROR;
+}
+
+std::string Engine::soundFont() const
+{
+    std::lock_guard lock(m_deviceMutex);
+    return m_soundFont.empty() ? defaultSoundFont() : m_soundFont;
 }
 
 TBrs4SmfInformation Engine::information() const
@@ -286,6 +328,11 @@ std::int32_t BRS4Stop(std::int32_t)
 std::int32_t BRS4SetMasterVolume(std::int32_t volume)
 {
     return guarded([&] { return Engine::instance().setMasterVolume(volume); });
+}
+
+std::int32_t BRS4SetSoundFont(const char *path)
+{
+    return guarded([&] { return Engine::instance().setSoundFont(path); });
 }
 
 std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size)

@@ -27,6 +27,9 @@ public:
     std::int32_t pause();
     std::int32_t stop();
     std::int32_t setMasterVolume(std::int32_t volume);
+    std::int32_t setSoundFont(const char *path);
+    // The SoundFont the next open of device -1100 loads.
+    std::string soundFont() const;
     TBrs4PlayerStatus status() const { return m_core.board.read(); }
     TBrs4SmfInformation information() const;
 
@@ -45,6 +48,9 @@ private:
     mutable std::mutex m_deviceMutex;
     std::unique_ptr<Output> m_output; // guarded by m_deviceMutex
     std::string m_deviceMessage;      // guarded by m_deviceMutex
+    std::string m_soundFont;          // guarded by m_deviceMutex; empty: the system's GM SoundFont
+    std::vector<ProgramUse> m_programs; // the song's instruments; guarded by m_deviceMutex
+    std::size_t m_earlyPrograms = 0;    // how many of them its first seconds need
     mutable std::mutex m_infoMutex;
     TBrs4SmfInformation m_information;
     std::atomic<std::int32_t> m_volume{0};

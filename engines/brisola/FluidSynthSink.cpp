@@ -1,6 +1,9 @@
 #include "FluidSynthSink.h"
 
 #include <jack/jack.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,11 +17,13 @@ namespace {
 // fluidsynth command line's level.
 constexpr double kBaseGain = 0.2;
 constexpr int kMaxOutputs = 16;
-// Whole SoundFont loaded when the device opens. With dynamic sample loading the device opens
-// about 5x sooner (FluidR3_GM: ~0.15 s instead of ~0.9 s), but each program first used during
-// a song then reads its samples inside the audio callback, holding it up to 85-170 ms (15-30
-// blocks): audible dropouts mid-song, against a one-time wait at open (bench/engine_first_sound).
-constexpr bool kDynamicSampleLoading = false;
+// Only the samples of the instruments in use are read: the whole FluidR3_GM takes ~0.9 s to
+// load and ~140 MB, its headers and one instrument ~0.1 s.
+constexpr bool kDynamicSampleLoading = true;
+// Channels of both synthesizers (FluidSynth wants a multiple of 16): the song's 16, and one
+// spare channel per instrument held.
+constexpr int kSynthChannels = 256;
+constexpr int kSongChannels = 16;
 
 void ignoreJackMessage(const char *) {}
 
@@ -36,7 +41,8 @@ std::string defaultSoundFont()
 }
 
 std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string &soundFont, double sampleRate,
-                                                               bool dynamicSampleLoading, std::string &message)
+                                                               bool dynamicSampleLoading, std::string &message,
+                                                               int midiChannels)
 {
     std::unique_ptr<FluidSynthInstance> instance(new FluidSynthInstance);
     instance->m_settings = new_fluid_settings();
@@ -46,20 +52,43 @@ std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string
     }
     fluid_settings_setnum(instance->m_settings, "synth.sample-rate", sampleRate);
     fluid_settings_setint(instance->m_settings, "synth.dynamic-sample-loading", dynamicSampleLoading ? 1 : 0);
+    fluid_settings_setint(instance->m_settings, "synth.midi-channels", midiChannels);
     instance->m_synth = new_fluid_synth(instance->m_settings);
     if (!instance->m_synth) {
         message = "cannot create the FluidSynth synthesizer";
         return nullptr;
     }
+    if (!soundFont.empty() && !instance->loadSoundFont(soundFont, message))
+        return nullptr;
+    return instance;
+}
+
+bool FluidSynthInstance::loadSoundFont(const std::string &soundFont, std::string &message)
+{
     if (soundFont.empty()) {
         message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
-        return nullptr;
+        return false;
     }
-    if (fluid_synth_sfload(instance->m_synth, soundFont.c_str(), 1) == FLUID_FAILED) {
+    if (fluid_synth_sfload(m_synth, soundFont.c_str(), 1) == FLUID_FAILED) {
         message = "cannot load the SoundFont \"" + soundFont + "\"";
-        return nullptr;
+        return false;
     }
-    return instance;
+    return true;
+}
+
+bool soundFontLoads(const std::string &path, std::string &message)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        message = "no such file: \"" + path + "\"";
+        return false;
+    }
+    if (!fluid_is_soundfont(path.c_str())) {
+        message = "not a SoundFont: \"" + path + "\"";
+        return false;
+    }
+    // A real load (headers and the start-up instruments) finds damage the header check cannot.
+    return FluidSynthInstance::create(path, 44100.0, true, message) != nullptr;
 }
 
 FluidSynthInstance::~FluidSynthInstance()
@@ -155,13 +184,51 @@ void FluidSynthSink::apply(const MidiMessage &m)
     case 0xF0:
         // A complete F0 … F7 message: FluidSynth wants the bytes between the two. Escaped F7
         // packets cannot be told apart from fragments and are not interpreted.
-        if (m.data[0] == 0xF0 && m.size >= 2) {
+        // GM, GS and XG resets reset every channel, as on the devices they were written for
+        // (FluidSynth itself leaves its channels alone at a GS or XG reset); the chase counts on
+        // it.
+        if (isResetSysEx(m.data, m.size)) {
+            resetSongChannels(m_synth);
+        } else if (m.data[0] == 0xF0 && m.size >= 2) {
             const int length = int(m.size) - 1 - (m.data[m.size - 1] == 0xF7 ? 1 : 0);
             fluid_synth_sysex(m_synth, reinterpret_cast<const char *>(m.data + 1), length, nullptr, nullptr, nullptr, 0);
         }
         break;
     default:
         break;
+    }
+}
+
+void FluidSynthSink::resetSongChannels(fluid_synth_t *synth)
+{
+    // What a system reset does to a channel; FluidSynth's own would reset the spare channels too
+    // and drop the instruments they hold.
+    for (int ch = 0; ch < kSongChannels; ++ch) {
+        fluid_synth_all_sounds_off(synth, ch);
+        fluid_synth_cc(synth, ch, 121, 0);
+        // Every controller to its power-on value (data entry and the parameter selection,
+        // which reset-all-controllers has set, aside; portamento control's "no note" cannot be
+        // sent as a value).
+        for (int cc = 0; cc < 120; ++cc) {
+            if (cc == 6 || cc == 38 || cc == 84 || (cc >= 96 && cc <= 101))
+                continue;
+            const int value = cc == 7 ? 100
+                              : (cc == 11 || cc == 43) ? 127
+                              : (cc == 8 || cc == 10 || (cc >= 70 && cc <= 79)) ? 64
+                                                                                 : 0;
+            // Each change walks every voice; this runs inside one audio callback.
+            int current = -1;
+            fluid_synth_get_cc(synth, ch, cc, &current);
+            if (current != value)
+                fluid_synth_cc(synth, ch, cc, value);
+        }
+        fluid_synth_program_change(synth, ch, 0);
+        fluid_synth_pitch_wheel_sens(synth, ch, 2);
+        fluid_synth_channel_pressure(synth, ch, 0);
+        fluid_synth_deactivate_tuning(synth, ch, 0);
+        for (int g = 0; g < GEN_LAST; ++g)
+            if (fluid_synth_get_gen(synth, ch, g) != 0.0f)
+                fluid_synth_set_gen(synth, ch, g, 0.0f);
     }
 }
 
@@ -172,6 +239,26 @@ void FluidSynthSink::setMasterGain(double gain)
 
 bool jackServerRunning()
 {
+    // JACK 2 serves its clients on a socket named after the server and the user: a connection
+    // to it answers in microseconds, where opening a client takes 50-150 ms.
+    const char *name = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string socketPath = std::string("/dev/shm/jack_") + (name && *name ? name : "default") + "_"
+                                   + std::to_string(::getuid()) + "_0";
+    std::error_code ec;
+    if (std::filesystem::exists(socketPath, ec)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (socketPath.size() < sizeof address.sun_path) {
+            std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const bool answers = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+            if (fd >= 0)
+                ::close(fd);
+            if (answers)
+                return true;
+        }
+    }
+    // Other JACK versions and layouts: ask the library, never starting a server.
     jack_set_error_function(ignoreJackMessage);
     jack_set_info_function(ignoreJackMessage);
     jack_status_t status;
@@ -205,32 +292,49 @@ FluidSynthOutput::FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthI
 std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const std::string &soundFont,
                                                          std::string &message)
 {
+    if (soundFont.empty()) {
+        message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
+        return nullptr;
+    }
+    auto instance = FluidSynthInstance::create({}, 44100.0, kDynamicSampleLoading, message, kSynthChannels);
+    if (!instance)
+        return nullptr;
+    double rate = 44100.0;
+    fluid_settings_getnum(instance->settings(), "synth.sample-rate", &rate);
+    std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(core, std::move(instance), std::uint32_t(rate)));
     const std::string driver = availableAudioDriver();
     if (driver.empty()) {
         message = "no audio server or sound device";
         return nullptr;
     }
-    auto instance = FluidSynthInstance::create(soundFont, 44100.0, kDynamicSampleLoading, message);
-    if (!instance)
-        return nullptr;
-    fluid_settings_setstr(instance->settings(), "audio.driver", driver.c_str());
+    fluid_settings_setstr(output->m_instance->settings(), "audio.driver", driver.c_str());
     if (driver == "jack")
-        fluid_settings_setint(instance->settings(), "audio.jack.autoconnect", 1);
-    double rate = 44100.0;
-    fluid_settings_getnum(instance->settings(), "synth.sample-rate", &rate);
-    std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(core, std::move(instance), std::uint32_t(rate)));
-    // The driver runs from here on, rendering the idle synthesizer until start() hands it the
-    // sequencer.
+        fluid_settings_setint(output->m_instance->settings(), "audio.jack.autoconnect", 1);
+    // The driver runs from here on, rendering silence until the SoundFont is in and start()
+    // hands it the sequencer.
     output->m_driver = new_fluid_audio_driver2(output->m_instance->settings(), &FluidSynthOutput::audioCallback,
                                                output.get());
     if (!output->m_driver) {
         message = "cannot start the \"" + driver + "\" audio driver";
         return nullptr;
     }
+    // Loading alongside the driver's start was slower than one after the other: on two loaded
+    // cores they only took turns (bench/engine_first_sound).
+    output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
     return output;
 }
 
-FluidSynthOutput::~FluidSynthOutput() { stop(); }
+FluidSynthOutput::~FluidSynthOutput()
+{
+    stop();
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_quit = true;
+    }
+    m_loadChanged.notify_all();
+    if (m_loader.joinable())
+        m_loader.join();
+}
 
 void FluidSynthOutput::start() { m_active = true; }
 
@@ -243,14 +347,211 @@ void FluidSynthOutput::stop()
     }
 }
 
+void FluidSynthOutput::Gate::send(const MidiMessage &message, std::int64_t frame)
+{
+    if (m_owner.m_synthReady.load(std::memory_order_acquire))
+        m_owner.m_sink.send(message, frame);
+}
+
+void FluidSynthOutput::Gate::setMasterGain(double gain)
+{
+    m_owner.m_gain = gain;
+    if (m_owner.m_synthReady.load(std::memory_order_acquire))
+        m_owner.m_sink.setMasterGain(gain);
+}
+
+bool FluidSynthOutput::waitUntilLoaded(std::string &message)
+{
+    std::unique_lock lock(m_loadMutex);
+    m_loadChanged.wait(lock, [this] { return m_loadDone; });
+    message = m_loadError;
+    return m_loadError.empty();
+}
+
+void FluidSynthOutput::preparePrograms(std::vector<ProgramUse> uses, std::size_t early)
+{
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_pending = std::move(uses);
+        m_pendingEarly = std::min(early, m_pending.size());
+        ++m_request;
+        // Cleared under the loader's lock, so that the loader cannot mark an older request ready
+        // after this one.
+        m_songReady = m_pendingEarly == 0;
+    }
+    m_loadChanged.notify_all();
+}
+
+ProgramHolds::Key ProgramHolds::keyOf(const ProgramUse &use)
+{
+    // FluidSynth plays channel 10 as a drum kit: the hold asks for the instrument the same way,
+    // so that it resolves (and falls back) as on the song's channel.
+    return {use.channel == 9, use.bankMsb, use.bankLsb, use.program};
+}
+
+bool ProgramHolds::hold(const ProgramUse &use)
+{
+    if (!m_started) {
+        // The SoundFont's load selected default instruments everywhere: let go of those.
+        for (int c = m_last - 1; c >= m_first; --c) {
+            fluid_synth_unset_program(m_synth, c);
+            m_free.push_back(c);
+        }
+        m_started = true;
+    }
+    const Key key = keyOf(use);
+    if (m_channels.count(key))
+        return true;
+    if (m_free.empty())
+        return false; // more instruments than channels: the rest load when first played
+    const int channel = m_free.back();
+    m_free.pop_back();
+    fluid_synth_set_channel_type(m_synth, channel, std::get<0>(key) ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+    fluid_synth_cc(m_synth, channel, 0, use.bankMsb);
+    fluid_synth_cc(m_synth, channel, 32, use.bankLsb);
+    fluid_synth_program_change(m_synth, channel, use.program);
+    m_channels[key] = channel;
+    return true;
+}
+
+void ProgramHolds::keepOnly(const std::vector<ProgramUse> &uses)
+{
+    std::vector<Key> wanted;
+    for (const ProgramUse &u : uses)
+        wanted.push_back(keyOf(u));
+    for (auto it = m_channels.begin(); it != m_channels.end();) {
+        if (std::find(wanted.begin(), wanted.end(), it->first) == wanted.end()) {
+            fluid_synth_unset_program(m_synth, it->second);
+            m_free.push_back(it->second);
+            it = m_channels.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void FluidSynthOutput::runLoader(std::string soundFont)
+{
+    std::string message;
+    const bool loaded = m_instance->loadSoundFont(soundFont, message);
+    if (loaded) {
+        std::lock_guard lock(m_core.mutex);
+        m_synthReady.store(true, std::memory_order_release);
+        m_sink.setMasterGain(m_gain);
+        // Whatever was sent before went nowhere: bring the synthesizer to the song's state.
+        if (m_core.sequencer.sink() == &m_gate)
+            m_core.sequencer.chaseAgain();
+    }
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_loadDone = true;
+        m_loadError = message;
+        if (!loaded) {
+            m_songReady = true; // nothing to wait for: the output stays silent
+            m_loadFailed = true;
+        }
+    }
+    m_loadChanged.notify_all();
+    if (!loaded)
+        return;
+
+    ProgramHolds spare(m_instance->synth(), kSongChannels, kSynthChannels);
+    std::unique_ptr<FluidSynthInstance> reader; // the silent synthesizer, made when first needed
+    bool firstSong = true;
+    std::unique_ptr<ProgramHolds> readerHolds;
+    std::uint64_t done = 0;
+    for (;;) {
+        std::vector<ProgramUse> uses;
+        std::size_t early = 0;
+        std::uint64_t request = 0;
+        {
+            std::unique_lock lock(m_loadMutex);
+            m_loadChanged.wait(lock, [&] { return m_quit || m_request != done; });
+            if (m_quit)
+                return;
+            uses = m_pending;
+            early = m_pendingEarly;
+            request = done = m_request;
+        }
+        const auto superseded = [&] {
+            std::lock_guard lock(m_loadMutex);
+            return m_quit || m_request != request;
+        };
+        const auto makeReader = [&] {
+            if (reader)
+                return;
+            std::string readerMessage;
+            reader = FluidSynthInstance::create({}, 44100.0, true, readerMessage, kSynthChannels);
+            if (!reader)
+                return;
+            // No sound comes from it; reverb and chorus are not needed.
+            fluid_synth_reverb_on(reader->synth(), -1, 0);
+            fluid_synth_chorus_on(reader->synth(), -1, 0);
+            if (reader->loadSoundFont(soundFont, readerMessage))
+                readerHolds = std::make_unique<ProgramHolds>(reader->synth(), 0, kSynthChannels);
+        };
+        // The song's clock stands still meanwhile. From the second song on the silent
+        // synthesizer reads the files, so that the playing one (still rendering the last song's
+        // release) only takes instruments from the cache; the first song's it reads itself,
+        // sooner than the second synthesizer could load its SoundFont.
+        if (!firstSong)
+            makeReader();
+        firstSong = false;
+        spare.keepOnly(uses);
+        if (readerHolds)
+            readerHolds->keepOnly(uses);
+        for (std::size_t i = 0; i < early; ++i) {
+            if (readerHolds)
+                readerHolds->hold(uses[i]);
+            spare.hold(uses[i]);
+        }
+        {
+            std::lock_guard lock(m_loadMutex);
+            if (m_request == request)
+                m_songReady = true;
+        }
+        if (early == uses.size())
+            continue;
+        if (!reader) {
+            makeReader();
+            for (std::size_t i = 0; readerHolds && i < early; ++i)
+                readerHolds->hold(uses[i]);
+        }
+        for (std::size_t i = early; i < uses.size() && !superseded(); ++i) {
+            // Read by the silent synthesizer; selected on the playing one from the cache.
+            if (readerHolds)
+                readerHolds->hold(uses[i]);
+            spare.hold(uses[i]);
+        }
+    }
+}
+
 int FluidSynthOutput::audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[])
 {
     auto *self = static_cast<FluidSynthOutput *>(data);
     (void)nfx;
     (void)fx;
+    // Before the SoundFont is in, the synthesizer is busy loading it under its own lock: the
+    // driver gets silence.
+    if (!self->m_synthReady.load(std::memory_order_acquire)) {
+        for (int i = 0; i < nout; ++i)
+            std::fill(out[i], out[i] + len, 0.0f);
+        // A SoundFont that failed to load leaves a silent output that still keeps time.
+        if (self->m_loadFailed.load(std::memory_order_acquire) && self->m_active.load(std::memory_order_acquire)
+            && self->m_core.mutex.try_lock()) {
+            if (self->m_active.load(std::memory_order_acquire)) {
+                self->m_core.sequencer.advance(len);
+                self->m_core.publish();
+            }
+            self->m_core.mutex.unlock();
+        }
+        return FLUID_OK;
+    }
     // Never wait for the lock here: a command holding it delays the song by one block at most,
-    // while waiting would make the audio drop out.
-    if (self->m_active.load(std::memory_order_acquire) && self->m_core.mutex.try_lock()) {
+    // while waiting would make the audio drop out. Until the song's first instruments are held
+    // the synthesizer renders alone and the song waits.
+    if (self->m_songReady.load(std::memory_order_acquire) && self->m_active.load(std::memory_order_acquire)
+        && self->m_core.mutex.try_lock()) {
         // Checked again under the lock: the engine deactivates an output while holding it.
         if (self->m_active.load(std::memory_order_acquire)) {
             self->m_sink.beginBlock(self->m_core.sequencer.clock(), len, nout, out);

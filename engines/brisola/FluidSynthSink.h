@@ -1,8 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "Output.h"
 
@@ -16,9 +21,12 @@ std::string defaultSoundFont();
 // A FluidSynth settings object, synthesizer and loaded SoundFont, owned together.
 class FluidSynthInstance {
 public:
-    // Null with `message` set when the synthesizer or the SoundFont cannot be had.
+    // Null with `message` set when the synthesizer or the SoundFont cannot be had. An empty
+    // `soundFont` leaves the synthesizer without one (load it later with loadSoundFont).
     static std::unique_ptr<FluidSynthInstance> create(const std::string &soundFont, double sampleRate,
-                                                      bool dynamicSampleLoading, std::string &message);
+                                                      bool dynamicSampleLoading, std::string &message,
+                                                      int midiChannels = 16);
+    bool loadSoundFont(const std::string &soundFont, std::string &message);
     ~FluidSynthInstance();
     FluidSynthInstance(const FluidSynthInstance &) = delete;
     FluidSynthInstance &operator=(const FluidSynthInstance &) = delete;
@@ -48,6 +56,8 @@ public:
     void beginBlock(std::int64_t clockAtStart, int frames, int outCount, float **out);
     void finishBlock();
 
+    // Resets the 16 song channels as a GM System On would, leaving the other channels alone.
+    static void resetSongChannels(fluid_synth_t *synth);
     // Renders `frames` frames of the synthesizer alone (no sequencer), mixing into `out`.
     static void renderPlain(fluid_synth_t *synth, int frames, int outCount, float **out);
 
@@ -64,29 +74,97 @@ private:
     float **m_out = nullptr;
 };
 
+// Whether `path` loads as a SoundFont (the whole file is checked, not only its header).
+bool soundFontLoads(const std::string &path, std::string &message);
+
+// Instruments kept selected on channels that play nothing, so that FluidSynth's dynamic sample
+// loading keeps their samples in memory. Channels [first, last) of one synthesizer.
+class ProgramHolds {
+public:
+    ProgramHolds(fluid_synth_t *synth, int first, int last) : m_synth(synth), m_first(first), m_last(last) {}
+    // Selects the instrument (loading its samples) unless held already; false when full.
+    bool hold(const ProgramUse &use);
+    // Lets go of every instrument not in `uses`.
+    void keepOnly(const std::vector<ProgramUse> &uses);
+
+private:
+    using Key = std::tuple<bool, int, int, int>; // drum kit?, bank MSB, bank LSB, program
+    static Key keyOf(const ProgramUse &use);
+    fluid_synth_t *m_synth;
+    int m_first, m_last;
+    std::map<Key, int> m_channels;
+    std::vector<int> m_free;
+    bool m_started = false;
+};
+
 // Device -1100: the synthesizer playing through the desktop's audio server, the sequencer
 // advanced from the audio callback.
+//
+// Opening returns as soon as the audio driver runs: the SoundFont loads on a loader thread, with
+// FluidSynth's dynamic sample loading (only the instruments in use are read). Until it has
+// loaded, messages to the synthesizer are dropped and the song's clock stands still; then the
+// state is chased again.
+//
+// A program change whose samples are not in memory reads them inside the audio callback (it held
+// the callback up to ~180 ms), and even samples FluidSynth has cached cost ~1 ms per instrument
+// to select. So the synthesizer has spare channels beyond the song's 16 on which the loader
+// selects every instrument the song uses: the song's program changes then only switch between
+// loaded instruments. The clock waits until the instruments of the song's first seconds are in;
+// the rest are read by a second, silent synthesizer (its own lock, so the playing one is never
+// held up by file reads; the sample cache is shared) and then selected on a spare channel.
+// Resets (GM/GS/XG SysEx) reset only the 16 song channels, so the spare ones keep their hold.
 class FluidSynthOutput final : public Output {
 public:
     static std::unique_ptr<FluidSynthOutput> open(EngineCore &core, const std::string &soundFont, std::string &message);
     ~FluidSynthOutput() override;
 
-    MidiSink &sink() override { return m_sink; }
+    MidiSink &sink() override { return m_gate; }
     std::uint32_t rate() const override { return m_rate; }
     void start() override;
     void deactivate() override { m_active = false; }
     void stop() override;
+    void preparePrograms(std::vector<ProgramUse> uses, std::size_t early) override;
+
+    // Waits until the SoundFont has loaded (true) or failed (false, with the reason).
+    bool waitUntilLoaded(std::string &message);
 
 private:
+    // Passes messages to the synthesizer once it has its SoundFont; drops them before.
+    class Gate final : public MidiSink {
+    public:
+        explicit Gate(FluidSynthOutput &owner) : m_owner(owner) {}
+        void send(const MidiMessage &message, std::int64_t frame) override;
+        void setMasterGain(double gain) override;
+
+    private:
+        FluidSynthOutput &m_owner;
+    };
+
     FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthInstance> instance, std::uint32_t rate);
     static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
+    void runLoader(std::string soundFont);
 
     EngineCore &m_core;
     std::unique_ptr<FluidSynthInstance> m_instance;
     FluidSynthSink m_sink;
+    Gate m_gate{*this};
     std::uint32_t m_rate;
     fluid_audio_driver_t *m_driver = nullptr;
     std::atomic<bool> m_active{false};
+    std::atomic<bool> m_synthReady{false}; // the SoundFont has loaded (set under the core lock)
+    std::atomic<bool> m_songReady{true};   // the song's first instruments are held
+    std::atomic<bool> m_loadFailed{false};
+    double m_gain = 1.0;                   // guarded by the core lock; applied once ready
+
+    std::thread m_loader;
+    std::mutex m_loadMutex; // guards everything below
+    std::condition_variable m_loadChanged;
+    std::vector<ProgramUse> m_pending;
+    std::size_t m_pendingEarly = 0;
+    std::uint64_t m_request = 0; // counts preparePrograms calls
+    bool m_quit = false;
+    bool m_loadDone = false;
+    std::string m_loadError;
 };
 
 // The audio driver FluidSynth can use on this machine now ("pulseaudio", "alsa", "jack"), or

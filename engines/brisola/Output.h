@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "MidiSink.h"
 #include "Sequencer.h"
@@ -38,6 +39,14 @@ public:
     virtual void syncClock() {}
     // A command changed what comes next: re-plan the next wake-up.
     virtual void wake() {}
+    // A new song was registered: get its instruments ready (the synthesizer loads their samples
+    // off the audio thread); the song's clock waits for the first `early` of them. Called with
+    // neither lock held.
+    virtual void preparePrograms(std::vector<ProgramUse> uses, std::size_t early)
+    {
+        (void)uses;
+        (void)early;
+    }
 };
 
 } // namespace brisola

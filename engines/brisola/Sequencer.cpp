@@ -10,8 +10,8 @@ namespace {
 __extension__ typedef unsigned __int128 uint128;
 
 constexpr std::uint8_t kBankMsb = 0, kBankLsb = 32, kDataMsb = 6, kDataLsb = 38, kVolume = 7, kPan = 10,
-                       kSustain = 64, kNrpnLsb = 98, kNrpnMsb = 99, kRpnLsb = 100, kRpnMsb = 101,
-                       kResetControllers = 121, kAllNotesOff = 123;
+                       kExpression = 11, kSustain = 64, kSostenuto = 66, kNrpnLsb = 98, kNrpnMsb = 99, kRpnLsb = 100, kRpnMsb = 101,
+                       kAllSoundOff = 120, kResetControllers = 121, kAllNotesOff = 123;
 
 // Controllers a chase must not replay one by one: bank and data entry are sent in their own
 // order, increment/decrement would count twice, and 120-127 are channel mode messages.
@@ -23,24 +23,67 @@ bool replayedAsIs(int cc)
 
 } // namespace
 
-void ChaseState::collect(const SmfTimeline &timeline, std::size_t end)
+std::uint16_t Sequencer::channelsChangingAudibly(const ChaseState &from, const ChaseState &to) const
 {
-    for (Channel &c : channels) {
-        c.controller.fill(-1);
-        c.program = -1;
-        c.pitchBend = -1;
-        c.pressure = -1;
-        c.parameterCount = 0;
-        c.selectedNrpn = false;
+    std::uint16_t mask = 0;
+    for (int ch = 0; ch < 16; ++ch) {
+        const auto loudness = [&](const ChaseState::Channel &c) {
+            const int volume = c.controller[kVolume] >= 0 ? scaledVolume(std::uint8_t(c.controller[kVolume])) : 100;
+            const int expression = c.controller[kExpression] >= 0 ? c.controller[kExpression] : 127;
+            return volume * expression;
+        };
+        const auto bend = [](const ChaseState::Channel &c) { return c.pitchBend >= 0 ? c.pitchBend : 8192; };
+        const ChaseState::Channel &a = from.channels[ch], &b = to.channels[ch];
+        if (loudness(b) > loudness(a) || bend(a) != bend(b))
+            mask |= std::uint16_t(1u << ch);
     }
+    return mask & from.usedChannels;
+}
+
+bool isResetSysEx(const std::uint8_t *d, std::uint32_t size)
+{
+    if (size < 6 || d[0] != 0xF0 || d[size - 1] != 0xF7)
+        return false;
+    // Universal non-real-time, any device: GM System On (09 01), Off (09 02), GM2 On (09 03).
+    if (size == 6 && d[1] == 0x7E && d[3] == 0x09 && d[4] >= 1 && d[4] <= 3)
+        return true;
+    // GS Reset: 41 dev 42 12 40 00 7F 00 41.
+    static constexpr std::uint8_t gs[] = {0x42, 0x12, 0x40, 0x00, 0x7F, 0x00};
+    if (size == 11 && d[1] == 0x41 && std::equal(gs, gs + 6, d + 3))
+        return true;
+    // XG System On: 43 1n 4C 00 00 7E 00.
+    static constexpr std::uint8_t xg[] = {0x4C, 0x00, 0x00, 0x7E, 0x00};
+    return size == 9 && d[1] == 0x43 && (d[2] & 0xF0) == 0x10 && std::equal(xg, xg + 5, d + 3);
+}
+
+void ChaseState::collect(const SmfTimeline &timeline, std::size_t end, bool sysExResets)
+{
+    const auto clearChannels = [this] {
+        for (Channel &c : channels) {
+            c.controller.fill(-1);
+            c.program = c.programBankMsb = c.programBankLsb = -1;
+            c.pitchBend = -1;
+            c.pressure = -1;
+            c.parameters.clear();
+            c.selectedNrpn = false;
+        }
+        m_parameterSlots.clear();
+    };
+    clearChannels();
     usedChannels = timeline.facts().usedChannels;
     endIndex = std::min(end, timeline.events().size());
     const auto &events = timeline.events();
     for (std::size_t i = 0; i < endIndex; ++i) {
         const TimelineEvent &e = events[i];
+        if (e.kind == TimelineEvent::SysEx) {
+            if (sysExResets && isResetSysEx(timeline.pool() + e.value, e.length))
+                clearChannels();
+            continue;
+        }
         if (e.kind != TimelineEvent::Channel)
             continue;
-        Channel &c = channels[e.bytes[0] & 0x0F];
+        const int channel = e.bytes[0] & 0x0F;
+        Channel &c = channels[channel];
         switch (e.bytes[0] & 0xF0) {
         case 0xB0: {
             const std::uint8_t cc = e.bytes[1], value = e.bytes[2];
@@ -65,26 +108,21 @@ void ChaseState::collect(const SmfTimeline &timeline, std::size_t end)
                 if (msb < 0 || lsb < 0 || (msb == 127 && lsb == 127))
                     break; // data entry without a selected parameter changes nothing
                 const std::uint16_t number = std::uint16_t((msb << 7) | lsb);
-                Parameter *slot = nullptr;
-                for (int p = 0; p < c.parameterCount; ++p)
-                    if (c.parameters[p].number == number && c.parameters[p].nrpn == c.selectedNrpn)
-                        slot = &c.parameters[p];
-                if (!slot) {
-                    if (c.parameterCount == kMaxParameters) {
-                        // Forget the oldest parameter rather than allocate: chases run on the
-                        // audio thread.
-                        std::move(c.parameters.begin() + 1, c.parameters.end(), c.parameters.begin());
-                        --c.parameterCount;
-                    }
-                    slot = &c.parameters[c.parameterCount++];
-                    *slot = Parameter{number, c.selectedNrpn, -1, -1};
-                }
-                (cc == kDataMsb ? slot->msb : slot->lsb) = value;
+                const std::uint32_t key = (std::uint32_t(channel) << 15) | (std::uint32_t(c.selectedNrpn) << 14) | number;
+                const auto [slot, added] = m_parameterSlots.try_emplace(key, std::uint32_t(c.parameters.size()));
+                if (added)
+                    c.parameters.push_back(Parameter{number, c.selectedNrpn});
+                Parameter &p = c.parameters[slot->second];
+                (cc == kDataMsb ? p.msb : p.lsb) = value;
+                p.lsbLast = cc == kDataLsb;
+                p.lastWrite = std::uint32_t(i);
             }
             break;
         }
         case 0xC0:
             c.program = e.bytes[1];
+            c.programBankMsb = c.controller[kBankMsb];
+            c.programBankLsb = c.controller[kBankLsb];
             break;
         case 0xD0:
             c.pressure = e.bytes[1];
@@ -96,6 +134,11 @@ void ChaseState::collect(const SmfTimeline &timeline, std::size_t end)
             break;
         }
     }
+    // The last parameter written goes last, so the selection and data entry values the device
+    // is left with are the song's.
+    for (Channel &c : channels)
+        std::sort(c.parameters.begin(), c.parameters.end(),
+                  [](const Parameter &a, const Parameter &b) { return a.lastWrite < b.lastWrite; });
 }
 
 Sequencer::Sequencer(std::uint32_t rate) : m_rate(rate ? rate : 1) {}
@@ -133,9 +176,17 @@ void Sequencer::setSink(MidiSink *sink, std::uint32_t rate)
     m_sink = sink;
     m_clock = 0;
     if (m_state != BRSSTATE_STOP && m_timeline) {
-        m_chase.collect(*m_timeline, m_next);
+        m_chase.collect(*m_timeline, m_next, m_option & BRSPLAY_SYSEX);
         sendChase(m_chase, m_clock);
     }
+}
+
+void Sequencer::chaseAgain()
+{
+    if (m_state == BRSSTATE_STOP || !m_timeline)
+        return;
+    m_chase.collect(*m_timeline, m_next, m_option & BRSPLAY_SYSEX);
+    sendChase(m_chase, m_clock);
 }
 
 void Sequencer::detachSink()
@@ -183,11 +234,17 @@ bool Sequencer::play(std::int32_t option, std::int32_t startTick)
         tick = facts.firstNoteTick;
     m_loopTick = facts.loopTick < 0 ? 0 : facts.loopTick;
     m_loopFrame = frameOfTick(m_loopTick);
-    m_loopChase.collect(*m_timeline, m_timeline->firstEventAtOrAfter(m_loopTick));
+    const bool sysExResets = option & BRSPLAY_SYSEX;
+    m_loopChase.collect(*m_timeline, m_timeline->firstEventAtOrAfter(m_loopTick), sysExResets);
+    m_cutAtWrap = 0;
+    if (option & BRSPLAY_LOOP) {
+        m_chase.collect(*m_timeline, m_timeline->events().size(), sysExResets);
+        m_cutAtWrap = channelsChangingAudibly(m_chase, m_loopChase);
+    }
     m_state = BRSSTATE_PLAY;
     if (tick >= facts.totalTick) {
         // Every event, the last tick's included, is state to chase: nothing of it sounds.
-        m_chase.collect(*m_timeline, m_timeline->events().size());
+        m_chase.collect(*m_timeline, m_timeline->events().size(), sysExResets);
         sendChase(m_chase, m_clock);
         positionAt(facts.totalTick);
         m_next = m_timeline->events().size();
@@ -195,7 +252,7 @@ bool Sequencer::play(std::int32_t option, std::int32_t startTick)
         return true;
     }
     positionAt(tick);
-    m_chase.collect(*m_timeline, m_next);
+    m_chase.collect(*m_timeline, m_next, sysExResets);
     sendChase(m_chase, m_clock);
     return true;
 }
@@ -255,6 +312,11 @@ bool Sequencer::reachEnd(std::int64_t clock)
     // pass a chase: such a song (only a damaged or hostile file has one) stops instead.
     if ((m_option & BRSPLAY_LOOP) && m_endFrame - m_loopFrame >= std::int64_t(m_rate / 100)) {
         silenceAt(clock, false);
+        // The chase resets the controllers of voices still releasing: where that would make
+        // them louder (a faded ending) or bend them, they end at once instead.
+        for (int ch = 0; ch < 16; ++ch)
+            if (m_cutAtWrap & (1u << ch))
+                sendChannel(std::uint8_t(0xB0 | ch), kAllSoundOff, 0, clock);
         sendChase(m_loopChase, clock);
         positionAt(m_loopTick);
         ++m_loopCount;
@@ -302,15 +364,21 @@ void Sequencer::sendChannel(std::uint8_t status, std::uint8_t data1, std::uint8_
         auto &count = m_notes[channel][data1];
         if (count > 0)
             --count;
-    } else if (type == 0xB0 && (data1 == kAllNotesOff || data1 == 120)) {
+    } else if (type == 0xB0 && (data1 == kAllNotesOff || data1 == kAllSoundOff)) {
         m_notes[channel].fill(0);
     } else if (type == 0xB0 && data1 == kSustain) {
         if (data2 >= 64)
             m_sustained |= std::uint16_t(1u << channel);
         else
             m_sustained &= std::uint16_t(~(1u << channel));
+    } else if (type == 0xB0 && data1 == kSostenuto) {
+        if (data2 >= 64)
+            m_sostenuto |= std::uint16_t(1u << channel);
+        else
+            m_sostenuto &= std::uint16_t(~(1u << channel));
     } else if (type == 0xB0 && data1 == kResetControllers) {
         m_sustained &= std::uint16_t(~(1u << channel));
+        m_sostenuto &= std::uint16_t(~(1u << channel));
     }
     if (!m_sink)
         return;
@@ -356,10 +424,15 @@ void Sequencer::sendChase(const ChaseState &state, std::int64_t clock)
         };
         // Start from the defaults, so that a seek backwards also undoes what came later.
         cc(kResetControllers, 0);
-        cc(kBankMsb, std::max<int>(c.controller[kBankMsb], 0));
-        if (c.controller[kBankLsb] >= 0)
-            cc(kBankLsb, c.controller[kBankLsb]);
+        // The bank the program was chosen from, then the program; a bank select sent after the
+        // program waits, as in the song, for the next program change.
+        cc(kBankMsb, std::max<int>(c.programBankMsb, 0));
+        cc(kBankLsb, std::max<int>(c.programBankLsb, 0));
         sendChannel(std::uint8_t(0xC0 | ch), std::uint8_t(std::max<int>(c.program, 0)), 0, clock);
+        if (std::max<int>(c.controller[kBankMsb], 0) != std::max<int>(c.programBankMsb, 0))
+            cc(kBankMsb, c.controller[kBankMsb]);
+        if (std::max<int>(c.controller[kBankLsb], 0) != std::max<int>(c.programBankLsb, 0))
+            cc(kBankLsb, c.controller[kBankLsb]);
         if (c.controller[kVolume] >= 0)
             cc(kVolume, c.controller[kVolume]);
         else
@@ -368,14 +441,17 @@ void Sequencer::sendChase(const ChaseState &state, std::int64_t clock)
         for (int n = 0; n < 120; ++n)
             if (replayedAsIs(n) && c.controller[n] >= 0)
                 cc(n, c.controller[n]);
-        for (int p = 0; p < c.parameterCount; ++p) {
-            const ChaseState::Parameter &param = c.parameters[p];
+        for (const ChaseState::Parameter &param : c.parameters) {
             cc(param.nrpn ? kNrpnMsb : kRpnMsb, param.number >> 7);
             cc(param.nrpn ? kNrpnLsb : kRpnLsb, param.number & 0x7F);
-            if (param.msb >= 0)
+            // In the song's order: devices that apply the value at the MSB take the LSB stored
+            // before it, so an LSB sent first must come first here too.
+            if (param.lsbLast && param.msb >= 0)
                 cc(kDataMsb, param.msb);
             if (param.lsb >= 0)
                 cc(kDataLsb, param.lsb);
+            if (!param.lsbLast && param.msb >= 0)
+                cc(kDataMsb, param.msb);
         }
         // Leave the parameter selection as the song left it, so later data entries land right.
         const int selMsb = c.selectedNrpn ? kNrpnMsb : kRpnMsb;
@@ -383,7 +459,7 @@ void Sequencer::sendChase(const ChaseState &state, std::int64_t clock)
         if (c.controller[selMsb] >= 0 || c.controller[selLsb] >= 0) {
             cc(selMsb, std::max<int>(c.controller[selMsb], 0));
             cc(selLsb, std::max<int>(c.controller[selLsb], 0));
-        } else if (c.parameterCount > 0) {
+        } else if (!c.parameters.empty()) {
             cc(kRpnMsb, 127);
             cc(kRpnLsb, 127);
         }
@@ -405,6 +481,8 @@ void Sequencer::silenceAt(std::int64_t clock, bool allNotesOff)
         }
         if (m_sustained & (1u << ch))
             sendChannel(std::uint8_t(0xB0 | ch), kSustain, 0, clock);
+        if (m_sostenuto & (1u << ch))
+            sendChannel(std::uint8_t(0xB0 | ch), kSostenuto, 0, clock);
         if (allNotesOff && (m_touchedChannels & (1u << ch)))
             sendChannel(std::uint8_t(0xB0 | ch), kAllNotesOff, 0, clock);
     }

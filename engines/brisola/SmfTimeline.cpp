@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <unordered_set>
 #include <utility>
 
 namespace brisola {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr std::uint32_t kDefaultTempo = 500000;
 constexpr std::uint64_t kMaxTick = std::numeric_limits<std::int32_t>::max();
+constexpr std::size_t kMaxProgramUses = 1024;
 
 std::uint32_t readBe32(const std::uint8_t *p)
 {
@@ -35,20 +37,20 @@ public:
         out = m_data[m_pos++];
         return true;
     }
-    // Variable-length quantity of at most four bytes (28 bits), as the file format allows.
+    // Variable-length quantity. The file format allows four bytes; longer ones are read on to
+    // their last byte as the song parser reads them, keeping the low 32 bits.
     bool varLen(std::uint32_t &out)
     {
         out = 0;
-        for (int i = 0; i < 4; ++i) {
-            std::uint8_t b;
+        std::uint8_t b;
+        do {
             if (!byte(b))
                 return false;
             out = (out << 7) | (b & 0x7F);
-            if (!(b & 0x80))
-                return true;
-        }
-        return false;
+        } while (b & 0x80);
+        return true;
     }
+    void back() { --m_pos; }
     bool span(std::uint32_t length, const std::uint8_t *&out)
     {
         if (length > m_size - m_pos)
@@ -93,23 +95,29 @@ void adviseHugePages(const void *begin, std::size_t bytes)
 constexpr int kSpanBits = 12;
 
 // Walks every track chunk and hands each event that goes into the song to `sink`, track after
-// track and in file order. Returns the refusal, if any. It is called twice on the same bytes
-// (a survey, then the fill), so both calls see exactly the same events and the same refusal.
+// track and in file order. It is called twice on the same bytes (a survey, then the fill), so
+// both calls see exactly the same events.
+//
+// Damage is passed over the way the program's song parser passes over it, so that every file the
+// window shows also plays: stray bytes between chunks are skipped up to the next "MTrk"; a chunk
+// longer than the file ends with the file; a channel message with a status byte among its data
+// bytes is consumed and dropped; a data byte with no running status to apply is read again as a
+// delta time; system common and real-time statuses are skipped with their length; an event cut
+// by the end of its chunk, or a tick past 2^31 - 1, ends the track there.
 template <class Sink>
 BrsError walkTracks(const std::uint8_t *data, std::size_t size, std::size_t pos, std::uint16_t trackCount,
                     Sink &sink)
 {
+    static constexpr std::uint8_t kTrackId[] = {'M', 'T', 'r', 'k'};
     std::size_t tracks = 0;
     while (tracks < trackCount && pos < size) {
-        if (size - pos < 8)
-            return BRSERROR_BADSMF;
+        const std::uint8_t *found = std::search(data + pos, data + size, kTrackId, kTrackId + 4);
+        if (size - std::size_t(found - data) < 8)
+            break;
+        pos = std::size_t(found - data);
         const std::uint8_t *chunk = data + pos;
-        const std::uint32_t chunkLength = readBe32(chunk + 4);
-        if (chunkLength > size - pos - 8)
-            return BRSERROR_BADSMF;
+        const std::uint32_t chunkLength = std::uint32_t(std::min<std::size_t>(readBe32(chunk + 4), size - pos - 8));
         pos += 8 + std::size_t(chunkLength);
-        if (!std::equal(chunk, chunk + 4, "MTrk"))
-            continue; // unknown chunks are skipped, as the file format asks
 
         TrackReader track(chunk + 8, chunkLength);
         std::uint64_t tick = 0;
@@ -117,17 +125,15 @@ BrsError walkTracks(const std::uint8_t *data, std::size_t size, std::size_t pos,
         while (!track.atEnd()) {
             std::uint32_t delta;
             std::uint8_t first;
-            if (!track.varLen(delta) || !track.byte(first))
-                return BRSERROR_BADSMF;
+            if (!track.varLen(delta) || !track.byte(first) || tick + delta > kMaxTick)
+                break;
             tick += delta;
-            if (tick > kMaxTick)
-                return BRSERROR_BADSMF;
             if (first == 0xFF) {
                 std::uint8_t type;
                 std::uint32_t length;
                 const std::uint8_t *body;
                 if (!track.byte(type) || !track.varLen(length) || !track.span(length, body))
-                    return BRSERROR_BADSMF;
+                    break;
                 if (type == 0x2F)
                     break; // End of Track: anything after it in the chunk is not part of the song
                 // A tempo of 0 would stop time; such an event is ignored.
@@ -138,14 +144,15 @@ BrsError walkTracks(const std::uint8_t *data, std::size_t size, std::size_t pos,
                 }
                 continue;
             }
-            if (first == 0xF0 || first == 0xF7) {
+            if (first >= 0xF0) {
                 std::uint32_t length;
                 const std::uint8_t *body;
                 if (!track.varLen(length) || !track.span(length, body))
-                    return BRSERROR_BADSMF;
+                    break;
                 // F0 packets are stored with their status so the pool holds what goes on the
-                // wire; F7 escapes carry raw bytes, and an empty one sends nothing.
-                if (first == 0xF0 || length > 0)
+                // wire; F7 escapes carry raw bytes, and an empty one sends nothing. Other system
+                // statuses have no place in a file and are not sent.
+                if (first == 0xF0 || (first == 0xF7 && length > 0))
                     sink.sysEx(std::uint32_t(tick), first == 0xF0, body, length);
                 continue;
             }
@@ -155,25 +162,27 @@ BrsError walkTracks(const std::uint8_t *data, std::size_t size, std::size_t pos,
             std::uint8_t data2 = 0;
             if (first < 0x80) {
                 // Running status; kept across meta and SysEx events, which many files rely on.
-                if (!running)
-                    return BRSERROR_BADSMF;
+                if (!running) {
+                    track.back();
+                    continue;
+                }
                 status = running;
                 data1 = first;
-            } else if (first >= 0xF0) {
-                return BRSERROR_BADSMF; // system common and real-time bytes have no place in a file
-            } else if (!track.byte(data1) || data1 >= 0x80) {
-                return BRSERROR_BADSMF;
+            } else if (!track.byte(data1)) {
+                break;
             }
             running = status;
             const int need = dataBytesOf(status);
-            if (need == 2 && (!track.byte(data2) || data2 >= 0x80))
-                return BRSERROR_BADSMF;
+            if (need == 2 && !track.byte(data2))
+                break;
+            if ((data1 | data2) & 0x80)
+                continue;
             sink.channel(std::uint32_t(tick), status, data1, data2, need);
         }
         ++tracks;
         sink.endTrack(tick);
     }
-    return tracks == 0 ? BRSERROR_BADSMF : BRSERROR_NOERROR;
+    return tracks == 0 && trackCount > 0 ? BRSERROR_BADSMF : BRSERROR_NOERROR;
 }
 
 // First walk: how many events fall in each tick span (so the fill puts every event at its
@@ -337,6 +346,42 @@ void sortSpan(TimelineEvent *first, std::size_t count, TimelineEvent *scratch)
         std::copy(from, from + count, first);
 }
 
+// The instruments a song selects, folded from its events in merged order.
+struct ProgramUseCollector {
+    explicit ProgramUseCollector(std::vector<ProgramUse> &out) : uses(out) {}
+
+    std::vector<ProgramUse> &uses;
+    std::array<std::uint8_t, 16> bankMsb{};
+    std::array<std::uint8_t, 16> bankLsb{};
+    std::uint16_t started = 0;              // channels whose start-up program is counted
+    std::unordered_set<std::uint32_t> seen; // (channel, bank, program) keys
+
+    void add(const TimelineEvent &e)
+    {
+        const int channel = e.bytes[0] & 0x0F;
+        const int type = e.bytes[0] & 0xF0;
+        if (type == 0xB0 && e.bytes[1] == 0)
+            bankMsb[channel] = e.bytes[2];
+        else if (type == 0xB0 && e.bytes[1] == 32)
+            bankLsb[channel] = e.bytes[2];
+        else if (type == 0xC0)
+            use(channel, bankMsb[channel], bankLsb[channel], e.bytes[1], e.tick);
+        else if (type == 0x90 && e.bytes[2] > 0 && !(started & (1u << channel)))
+            use(channel, 0, 0, 0, e.tick); // a note before any program change plays the default
+        if (type == 0xC0 || type == 0x90)
+            started |= std::uint16_t(1u << channel);
+    }
+    void use(int channel, int msb, int lsb, int program, std::uint32_t tick)
+    {
+        const std::uint32_t key = std::uint32_t(channel) << 21 | std::uint32_t(msb) << 14 | std::uint32_t(lsb) << 7
+                                  | std::uint32_t(program);
+        // A real song uses some dozens; a hostile file could name millions.
+        if (uses.size() >= kMaxProgramUses || !seen.insert(key).second)
+            return;
+        uses.push_back({std::uint8_t(channel), std::uint8_t(msb), std::uint8_t(lsb), std::uint8_t(program), tick});
+    }
+};
+
 struct ReleaseScratch {
     void operator()(TimelineEvent *events) const { ::operator delete(events); }
 };
@@ -367,7 +412,7 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
         error = BRSERROR_UNMATCHED_SMF;
         return nullptr;
     }
-    if (format > 2 || division == 0 || trackCount == 0) {
+    if (format > 2 || division == 0) {
         error = BRSERROR_BADSMF;
         return nullptr;
     }
@@ -408,13 +453,16 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
     auto &tempo = timeline->m_tempo;
     tempo.push_back({0, kDefaultTempo, 0});
     timeline->m_sysEx.reserve(survey.sysExCount);
+    ProgramUseCollector programs(timeline->m_programUses);
     std::size_t begin = 0;
     for (const std::size_t end : spanEnd) {
         sortSpan(events + begin, end - begin, scratch.get());
         for (std::size_t i = begin; i < end; ++i) {
             const TimelineEvent &event = events[i];
-            if (event.kind == TimelineEvent::Channel)
+            if (event.kind == TimelineEvent::Channel) {
+                programs.add(event);
                 continue;
+            }
             if (event.kind == TimelineEvent::SysEx) {
                 timeline->m_sysEx.push_back(std::uint32_t(i));
                 continue;

@@ -71,14 +71,26 @@ struct SongFacts {
     std::uint16_t usedChannels = 0; // bit n: channel n carries at least one event
 };
 
+// An instrument a song plays: the bank select and program in effect on a channel when it changes
+// program (or the channel's start-up program 0 on bank 0), first at `firstTick`.
+struct ProgramUse {
+    std::uint8_t channel = 0;
+    std::uint8_t bankMsb = 0;
+    std::uint8_t bankLsb = 0;
+    std::uint8_t program = 0;
+    std::uint32_t firstTick = 0;
+};
+
 // A Standard MIDI File read into one tick-ordered event list (tracks merged; events of equal
 // tick keep file order: earlier track first, then their order in the track) and one merged
 // tempo map. Immutable once read, so the audio thread may walk it without locks.
 class SmfTimeline {
 public:
     // Reads `size` bytes. On failure returns null and sets `error` to BRSERROR_NOSMF (not an
-    // SMF), BRSERROR_BADSMF (damaged: truncated chunk or event, bad length or data byte) or
-    // BRSERROR_UNMATCHED_SMF (format 2, time-code division). Never reads outside the bytes.
+    // SMF), BRSERROR_BADSMF (header cut or malformed, division 0, format above 2, or not one
+    // track chunk where the header announces tracks) or BRSERROR_UNMATCHED_SMF (format 2,
+    // time-code division). Damage inside tracks is passed over (see walkTracks). Never reads
+    // outside the bytes.
     static std::shared_ptr<const SmfTimeline> read(const std::uint8_t *data, std::size_t size,
                                                    BrsError &error);
 
@@ -102,12 +114,15 @@ public:
     std::size_t firstEventAtOrAfter(std::int64_t tick) const;
 
     TBrs4SmfInformation information() const;
+    // Every distinct instrument the song selects, in the order of first use.
+    const std::vector<ProgramUse> &programUses() const { return m_programUses; }
 
 private:
     EventList m_events;
     std::vector<std::uint8_t> m_pool;
     std::vector<TempoSegment> m_tempo;
     std::vector<std::uint32_t> m_sysEx;
+    std::vector<ProgramUse> m_programUses;
     SongFacts m_facts;
 };
 

@@ -4,7 +4,9 @@ tonelark_add_gtest(brisola_test
     brisola/SmfBuilder.h
     brisola/SmfTimelineTest.cpp
     brisola/SequencerTest.cpp
+    brisola/ChaseFidelityTest.cpp
   LIBS brisola4_core)
+target_compile_definitions(brisola_test PRIVATE TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 
 tonelark_add_gtest(brisola_api_test
   SOURCES
@@ -23,4 +25,14 @@ if(TARGET tonelark-render)
     LIBS brisola4_core)
   target_compile_definitions(brisola_render_test PRIVATE TONELARK_RENDER_PATH="$<TARGET_FILE:tonelark-render>")
   add_dependencies(brisola_render_test tonelark-render)
+endif()
+
+# The reader against the program's song parser: the engine plays what the window shows.
+if(TARGET tonelark_song)
+  tonelark_add_gtest(brisola_acceptance_test
+    SOURCES
+      brisola/SmfBuilder.h
+      brisola/AcceptanceTest.cpp
+    LIBS brisola4_core tonelark_song)
+  target_compile_definitions(brisola_acceptance_test PRIVATE TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 endif()

@@ -1,6 +1,7 @@
 #include "FakeEngine.h"
 #include "Gauges.h"
 #include "WindowTestSupport.h"
+#include "uConst.h"
 #include "uMain.h"
 #include "uSeek.h"
 
@@ -178,6 +179,25 @@ private slots:
         QVERIFY(!window->inModalLoop());
         // The load's own start of play, and no seek after it.
         QCOMPARE(plays(setup.engine).filter(QStringLiteral("play(")), QStringList{"play(35,0)"});
+    }
+
+    void monitorSlowsDownOnlyWhileNothingMoves()
+    {
+        Setup setup;
+        auto window = loaded(setup, 1000);
+        QCOMPARE(window->timerUpdating->interval(), 16);
+        setup.engine.setStatus(BRSSTATE_STOP, 0, 0);
+        window->timerUpdatingTimer();
+        QCOMPARE(window->timerUpdating->interval(), kIdleMonitorIntervalMs);
+        // Any command brings the display's pace back before the engine has answered.
+        window->toolButtonOfPlay->setEnabled(true);
+        window->toolButtonOfPlay->click();
+        QCOMPARE(window->timerUpdating->interval(), 16);
+        window->timerUpdatingTimer();   // still stopped: slow again
+        QTest::mousePress(window->gaugePlayback, Qt::LeftButton, {}, QPoint(100, 6));
+        QCOMPARE(window->timerUpdating->interval(), 16);
+        window->timerUpdatingTimer();   // dragging: stays fast
+        QCOMPARE(window->timerUpdating->interval(), 16);
     }
 
     void seekActionWaitsForItsButton()

@@ -19,6 +19,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QMenu>
+#include <QMimeData>
+#include <QWheelEvent>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -300,6 +303,7 @@ private slots:
         };
         constexpr auto handler = &DropAccess::dropEvent;
         (window.get()->*handler)(&drop);
+        QCoreApplication::processEvents(); // the load runs once the drop has ended
         QVERIFY(setup.ui.errors.isEmpty());
         QCOMPARE(window->editTitle->text(), QStringLiteral("古い名前"));
     }
@@ -413,6 +417,90 @@ private slots:
         QCOMPARE(setup.engine.calls, QStringList{QStringLiteral("openDevice(2)")});
         window.reset();
         QCOMPARE(setup.engine.calls, (QStringList{"openDevice(2)", "stop()", "closeDevice()"}));
+    }
+
+    void dropLoadsTheFirstFileOnlyAndIgnoresFoldersAndLinks()
+    {
+        QTemporaryDir dir;
+        QStringList files;
+        for (const char *name : {"a.mid", "b.mid", "c.mid"}) {
+            files << dir.filePath(QLatin1String(name));
+            QVERIFY(writeFile(files.last(), SmfBuilder().note(0, 60, 480).bytes()));
+        }
+        Setup setup;
+        auto window = makeWindow(setup);
+        window->winId();
+        const auto drop = [&](const QList<QUrl> &urls) {
+            // As the window system delivers a drag: enter, then drop, to the native window.
+            QMimeData mime;
+            mime.setUrls(urls);
+            QDragEnterEvent enter(QPoint(100, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window->windowHandle(), &enter);
+            QDropEvent dropped(QPointF(100, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window->windowHandle(), &dropped);
+            QCoreApplication::processEvents(); // the load runs once the drop has ended
+        };
+        drop({QUrl::fromLocalFile(files[0]), QUrl::fromLocalFile(files[1]), QUrl::fromLocalFile(files[2])});
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
+        const int loads = setup.engine.calls.count(QStringLiteral("clearList()"));
+        drop({QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(files[1])});
+        drop({QUrl(QStringLiteral("https://example.org/b.mid"))});
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
+        QCOMPARE(setup.engine.calls.count(QStringLiteral("clearList()")), loads);
+        QVERIFY(setup.ui.errors.isEmpty());
+    }
+
+    void wheelSeeksOverTheBarAndItsFarEdgesOnly()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("w.mid"));
+        QVERIFY(writeFile(file, SmfBuilder().note(0, 60, 480 * 60).bytes()));
+        Setup setup;
+        setup.engine.setTotals(480 * 60, 30000);
+        auto window = makeWindow(setup, {}, {file});
+        setup.engine.nextInfo.LastNoteTime = 30000;
+        setup.engine.setStatus(BRSSTATE_PLAY, 4800, 10000);
+        window->timerUpdatingTimer();
+        const QPoint topLeft = window->gaugePlayback->mapToGlobal(QPoint(0, 0));
+        const QSize size = window->gaugePlayback->size();
+        const auto wheel = [&](QPoint global, int delta) {
+            setup.engine.calls.clear();
+            QWheelEvent event(window->mapFromGlobal(global), global, QPoint(), QPoint(0, delta),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(window.get(), &event);
+            return setup.engine.calls;
+        };
+        // Up seeks forward, down back; the column and row just past the bar still count.
+        QVERIFY(wheel(topLeft + QPoint(size.width(), size.height()), 120).join(',').contains(QLatin1String("play(")));
+        QVERIFY(wheel(topLeft, -120).join(',').contains(QLatin1String("play(")));
+        QVERIFY(wheel(topLeft + QPoint(size.width() + 1, 0), 120).isEmpty());
+        QVERIFY(wheel(topLeft + QPoint(0, size.height() + 1), -120).isEmpty());
+    }
+
+    void mainMenuOpensForTheSurfaceOnlyInsideAModalLoop()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        bool shown = false;
+        bool modal = false;
+        connect(window->popupMenuMain, &QMenu::aboutToShow, window.get(), [&] {
+            shown = true;
+            modal = window->inModalLoop();
+            QTimer::singleShot(0, window->popupMenuMain, &QMenu::close);
+        });
+        // Over a child control (the copyright box passes nothing up): no menu.
+        const QPoint overChild = window->editCopyright->geometry().center();
+        QContextMenuEvent onChild(QContextMenuEvent::Mouse, overChild, window->mapToGlobal(overChild));
+        QApplication::sendEvent(window.get(), &onChild);
+        QVERIFY(!shown);
+        // The bare surface right of the seek bar.
+        const QPoint surface(window->gaugePlayback->geometry().right() + 5, window->gaugePlayback->y());
+        QVERIFY(!window->childAt(surface));
+        QContextMenuEvent onSurface(QContextMenuEvent::Mouse, surface, window->mapToGlobal(surface));
+        QApplication::sendEvent(window.get(), &onSurface);
+        QVERIFY(shown);
+        QVERIFY(modal);
+        QVERIFY(!window->inModalLoop());
     }
 
     void timePanelTogglesOnEveryPress()

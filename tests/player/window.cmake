@@ -4,6 +4,7 @@ tonelark_add_gtest(test_player_window
     ${CMAKE_CURRENT_LIST_DIR}/SongLoaderTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TransportTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowBehaviourTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.h
     ${CMAKE_CURRENT_LIST_DIR}/FakeEngine.h
   LIBS tonelark_player)
@@ -18,4 +19,32 @@ if(TARGET Qt6::Test)
   tonelark_target_defaults(test_main_window)
   add_test(NAME test_main_window COMMAND test_main_window)
   set_tests_properties(test_main_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
+
+# The window on the tests' real X server with a window manager (skips without one).
+if(TARGET Qt6::Test)
+  add_executable(test_desktop_window ${CMAKE_CURRENT_LIST_DIR}/DesktopWindowTest.cpp)
+  set_target_properties(test_desktop_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_desktop_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_desktop_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  tonelark_target_defaults(test_desktop_window)
+  add_test(NAME test_desktop_window COMMAND test_desktop_window)
+  # Tray hosts and window states are one display's: never two of these runs at once.
+  set_tests_properties(test_desktop_window PROPERTIES RUN_SERIAL TRUE ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
+
+# MPRIS2 through playerctl on a private session bus, with the real engine.
+if(TARGET Qt6::Test AND TARGET brisola4)
+  add_executable(test_mpris_window ${CMAKE_CURRENT_LIST_DIR}/MprisWindowTest.cpp)
+  set_target_properties(test_mpris_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_mpris_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_mpris_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  tonelark_target_defaults(test_mpris_window)
+  find_program(DBUS_RUN_SESSION dbus-run-session)
+  if(DBUS_RUN_SESSION)
+    add_test(NAME test_mpris_window COMMAND ${DBUS_RUN_SESSION} -- $<TARGET_FILE:test_mpris_window>)
+  else()
+    add_test(NAME test_mpris_window COMMAND test_mpris_window)
+  endif()
+  set_tests_properties(test_mpris_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
 endif()

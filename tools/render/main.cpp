@@ -2,6 +2,8 @@
 //                 IN.mid OUT.wav
 // Renders a Standard MIDI File the way device -1100 plays it: the same sequencer and synthesizer
 // sink, driven by a sample clock instead of the audio callback. 44.1 kHz, stereo, 16-bit PCM.
+// Without --seconds the render goes on after the song's end until the notes and the reverb
+// have died away (below -90 dBFS for 50 ms, at most 15 s more), so it never ends in a click.
 
 #include <algorithm>
 #include <cmath>
@@ -25,6 +27,9 @@ namespace {
 
 constexpr std::uint32_t kRate = 44100;
 constexpr int kBlock = 512;
+constexpr float kSilence = 3.1623e-5f;             // -90 dBFS
+constexpr std::int64_t kSilentTail = kRate / 20;    // this long below it ends the render
+constexpr std::int64_t kLongestTail = 15 * kRate;
 
 const char *errorName(BrsError error)
 {
@@ -41,7 +46,9 @@ int usage(const char *message)
     if (message)
         std::cerr << "tonelark-render: " << message << "\n";
     std::cerr << "usage: tonelark-render [--option N] [--start TICK] [--seconds S] [--soundfont SF2] "
-                 "[--events OUT.tsv] IN.mid OUT.wav\n";
+                 "[--events OUT.tsv] IN.mid OUT.wav\n"
+                 "  --seconds S  render exactly S seconds; without it the render lasts the song and then\n"
+                 "               until the sound has died away (below -90 dBFS for 50 ms, at most 15 s)\n";
     return 2;
 }
 
@@ -162,8 +169,11 @@ int main(int argc, char **argv)
     std::vector<float> left(kBlock), right(kBlock);
     std::vector<std::int16_t> pcm(2 * kBlock);
     std::int64_t rendered = 0;
-    // Without --seconds the render ends with the song, as the fluidsynth command line's does.
-    while (rendered < limit && (seconds > 0 || sequencer.state() == BRSSTATE_PLAY)) {
+    std::int64_t tail = 0, silentFor = 0;
+    while (rendered < limit) {
+        if (seconds <= 0 && sequencer.state() != BRSSTATE_PLAY
+            && (silentFor >= kSilentTail || tail >= kLongestTail))
+            break;
         const int frames = int(std::min<std::int64_t>(kBlock, limit - rendered));
         std::fill(left.begin(), left.end(), 0.0f);
         std::fill(right.begin(), right.end(), 0.0f);
@@ -177,6 +187,13 @@ int main(int argc, char **argv)
         }
         out.write(reinterpret_cast<const char *>(pcm.data()), std::streamsize(frames * 4));
         rendered += frames;
+        if (sequencer.state() != BRSSTATE_PLAY) {
+            tail += frames;
+            float peak = 0;
+            for (int i = 0; i < frames; ++i)
+                peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+            silentFor = peak < kSilence ? silentFor + frames : 0;
+        }
     }
     sequencer.stop();
     const std::uint64_t dataBytes = std::uint64_t(rendered) * 4;

@@ -5,10 +5,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <random>
 #include <thread>
 
 #include "Brisola.h"
+#include "Engine.h"
+#include "FluidSynthSink.h"
 #include "SmfBuilder.h"
 
 using namespace brisola::test;
@@ -114,7 +119,7 @@ TEST_F(EngineApi, RecordCallsWriteNoMoreThanTheSizeGiven)
 TEST_F(EngineApi, ARefusedSongRegistersNothing)
 {
     load(shortSong());
-    const Bytes garbage = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 1, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 9, 0};
+    const Bytes garbage = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0, 0, 'M', 'T', 'r', 'k', 0, 0, 0, 1, 0}; // division 0
     const Bytes text = {'n', 'o', 't', ' ', 'a', ' ', 's', 'o', 'n', 'g'};
     EXPECT_EQ(BRS4AddListFromMemory(text.data(), std::int32_t(text.size()), 0, 0), BRSERROR_NOSMF);
     EXPECT_EQ(BRS4AddListFromMemory(garbage.data(), std::int32_t(garbage.size()), 0, 0), BRSERROR_BADSMF);
@@ -231,7 +236,8 @@ TEST(EngineLibrary, ExportsTheTenFunctions)
     void *library = dlopen(BRISOLA_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_TRUE(library) << dlerror();
     for (const char *name : {"BRS4OpenDevice", "BRS4CloseDevice", "BRS4ClearList", "BRS4AddListFromMemory", "BRS4Play",
-                             "BRS4Pause", "BRS4Stop", "BRS4SetMasterVolume", "BRS4GetPlayerStatus", "BRS4GetSmfInformation"})
+                             "BRS4Pause", "BRS4Stop", "BRS4SetMasterVolume", "BRS4GetPlayerStatus", "BRS4GetSmfInformation",
+                             "BRS4SetSoundFont"})
         EXPECT_TRUE(dlsym(library, name)) << name;
     EXPECT_FALSE(dlsym(library, "_ZN7brisola9Sequencer4playEii")) << "internals stay hidden";
     auto getInformation = reinterpret_cast<decltype(&BRS4GetSmfInformation)>(dlsym(library, "BRS4GetSmfInformation"));
@@ -239,4 +245,43 @@ TEST(EngineLibrary, ExportsTheTenFunctions)
     ASSERT_EQ(getInformation(&info, sizeof info, 0), BRSERROR_NOERROR);
     EXPECT_EQ(info.LoopTick, -1);
     dlclose(library);
+}
+
+TEST(EngineLibrary, AChosenSoundFontThatDoesNotLoadKeepsThePreviousOne)
+{
+    const std::string system = brisola::defaultSoundFont();
+    if (system.empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("tonelark-sf-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path copy = dir / "ピアノ sound.sf2", cut = dir / "cut.sf2", text = dir / "text.sf2";
+    fs::copy_file(system, copy);
+    {
+        // The RIFF header and the start of the samples: it looks like a SoundFont, but is cut.
+        std::ifstream in(system, std::ios::binary);
+        std::vector<char> head(65536);
+        in.read(head.data(), std::streamsize(head.size()));
+        std::ofstream(cut, std::ios::binary).write(head.data(), std::streamsize(head.size()));
+        std::ofstream(text) << "not a SoundFont";
+    }
+    auto &engine = brisola::Engine::instance();
+    EXPECT_EQ(BRS4SetSoundFont(copy.c_str()), BRSERROR_NOERROR);
+    EXPECT_EQ(engine.soundFont(), copy.string());
+    const fs::path missing = dir / "missing.sf2";
+    const struct {
+        const char *path;
+        std::int32_t result;
+    } refused[] = {{missing.c_str(), BRSERROR_FILENOTFOUND},
+                   {cut.c_str(), BRSERROR_CANNOT_OPENFILE},
+                   {text.c_str(), BRSERROR_CANNOT_OPENFILE},
+                   {dir.c_str(), BRSERROR_CANNOT_OPENFILE},
+                   {nullptr, BRSERROR_ILLEGAL_POINTER}};
+    for (const auto &c : refused) {
+        EXPECT_EQ(BRS4SetSoundFont(c.path), c.result) << (c.path ? c.path : "null");
+        EXPECT_EQ(engine.soundFont(), copy.string()) << "the previous choice stays";
+    }
+    EXPECT_EQ(BRS4SetSoundFont(""), BRSERROR_NOERROR);
+    EXPECT_EQ(engine.soundFont(), system);
+    fs::remove_all(dir);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <tuple>
 
 #include "SmfBuilder.h"
 #include "SmfTimeline.h"
@@ -62,23 +63,8 @@ TEST(SmfTimeline, RefusesWhatIsNotAPlayableSong)
         {"time-code division", smf({TrackBuilder().note(0, 10, 0, 60)}, 0xE728), BRSERROR_UNMATCHED_SMF},
         {"division 0", smf({TrackBuilder().note(0, 10, 0, 60)}, 0), BRSERROR_BADSMF},
         {"format 3", smf({TrackBuilder().note(0, 10, 0, 60)}, 480, 3), BRSERROR_BADSMF},
-        {"no tracks", header(0, 1, 480), BRSERROR_BADSMF},
-        {"track longer than file", longChunk, BRSERROR_BADSMF},
+        {"a track announced, none there", header(0, 1, 480), BRSERROR_BADSMF},
         {"chunk header cut", [&] { Bytes b = header(1, 2, 480); b.insert(b.end(), {'M', 'T', 'r'}); return b; }(),
-         BRSERROR_BADSMF},
-        {"event cut", withTrackBody({0x00, 0x90, 0x3C}), BRSERROR_BADSMF},
-        {"delta of five bytes", withTrackBody({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 60, 100}), BRSERROR_BADSMF},
-        {"running status without status", withTrackBody({0x00, 0x3C, 0x40}), BRSERROR_BADSMF},
-        {"status byte as data", withTrackBody({0x00, 0x90, 0x3C, 0x90}), BRSERROR_BADSMF},
-        {"meta longer than track", withTrackBody({0x00, 0xFF, 0x01, 0x10, 'a'}), BRSERROR_BADSMF},
-        {"sysex longer than track", withTrackBody({0x00, 0xF0, 0x05, 0x7E, 0xF7}), BRSERROR_BADSMF},
-        {"system common in a file", withTrackBody({0x00, 0xF2, 0x00, 0x00}), BRSERROR_BADSMF},
-        {"tick past 2^31", [] {
-             Bytes body;
-             for (int i = 0; i < 9; ++i) // nine deltas of 2^28 - 1 ticks
-                 body.insert(body.end(), {0xFF, 0xFF, 0xFF, 0x7F, 0xB0, 0x01, 0x00});
-             return withTrackBody(body);
-         }(),
          BRSERROR_BADSMF},
     };
     for (const BadCase &c : cases)
@@ -88,6 +74,49 @@ TEST(SmfTimeline, RefusesWhatIsNotAPlayableSong)
         const Bytes prefix(good.begin(), good.begin() + std::ptrdiff_t(n));
         BrsError error;
         (void)SmfTimeline::read(prefix.data(), prefix.size(), error);
+    }
+}
+
+TEST(SmfTimeline, PlaysWhatCanBePlayedOfADamagedFile)
+{
+    const Bytes good = smf({TrackBuilder().note(0, 10, 0, 60)});
+    Bytes longChunk = good;
+    longChunk[21] += 100; // track length past the end of the file
+    Bytes strayBytes = header(0, 1, 96);
+    strayBytes.insert(strayBytes.end(), {0, 0, 0xFF});
+    strayBytes.insert(strayBytes.end(), good.begin() + 14, good.end());
+    struct Case {
+        const char *name;
+        Bytes bytes;
+        std::vector<std::uint32_t> ticks; // of the events read
+    };
+    const std::vector<Case> cases = {
+        {"zero tracks in the header", header(1, 0, 480), {}},
+        {"track longer than the file", longChunk, {0, 10}},
+        {"stray bytes before a track", strayBytes, {0, 10}},
+        {"event cut by the end", withTrackBody({0x00, 0x90, 0x3C, 0x40, 0x00, 0x90, 0x3C}), {0}},
+        {"delta of five bytes", withTrackBody({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 60, 100}), {270549121}},
+        {"data byte with no running status", withTrackBody({0x00, 0x3C, 0x00, 0x90, 60, 100}), {60}},
+        {"status byte among the data", withTrackBody({0x00, 0x90, 0x3C, 0x90, 0x05, 0x3C, 0x40}), {5}},
+        {"meta longer than the track", withTrackBody({0x00, 0xC0, 0x05, 0x00, 0xFF, 0x01, 0x10, 'a'}), {0}},
+        {"SysEx longer than the track", withTrackBody({0x00, 0xC0, 0x05, 0x00, 0xF0, 0x05, 0x7E, 0xF7}), {0}},
+        {"system common status", withTrackBody({0x00, 0xF2, 0x01, 0x05, 0x03, 0x90, 60, 100}), {3}},
+        {"tick past 2^31 - 1", [] {
+             Bytes body;
+             for (int i = 0; i < 9; ++i) // nine deltas of 2^28 - 1 ticks: the ninth is past
+                 body.insert(body.end(), {0xFF, 0xFF, 0xFF, 0x7F, 0xB0, 0x01, 0x00});
+             return withTrackBody(body);
+         }(),
+         {268435455, 536870910, 805306365, 1073741820, 1342177275, 1610612730, 1879048185, 2147483640}},
+    };
+    for (const Case &c : cases) {
+        auto t = readOk(c.bytes);
+        ASSERT_TRUE(t) << c.name;
+        std::vector<std::uint32_t> ticks;
+        for (const TimelineEvent &e : t->events())
+            ticks.push_back(e.tick);
+        EXPECT_EQ(ticks, c.ticks) << c.name;
+        EXPECT_EQ(t->facts().totalTick, ticks.empty() ? 0 : std::int32_t(ticks.back())) << c.name;
     }
 }
 
@@ -333,4 +362,16 @@ TEST(SmfTimeline, KeepsSysExBytesAndLargestVolume)
     const TimelineEvent &e = t->events()[t->sysExIndices()[0]];
     EXPECT_EQ(Bytes(t->pool() + e.value, t->pool() + e.value + e.length), (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
     EXPECT_EQ(t->facts().largestVolume, 110);
+}
+
+TEST(SmfTimeline, ListsTheInstrumentsASongUsesInTheOrderItNeedsThem)
+{
+    auto t = readOk(smf({TrackBuilder().note(100, 10, 0, 60).cc(200, 0, 0, 8).program(300, 0, 4).program(400, 0, 4),
+                         TrackBuilder().cc(0, 9, 32, 1).program(50, 9, 16).note(60, 10, 9, 36).cc(0, 1, 7, 90)}));
+    std::vector<std::tuple<int, int, int, int, std::uint32_t>> uses;
+    for (const ProgramUse &u : t->programUses())
+        uses.emplace_back(u.channel, u.bankMsb, u.bankLsb, u.program, u.firstTick);
+    const std::vector<std::tuple<int, int, int, int, std::uint32_t>> expected = {
+        {9, 0, 1, 16, 50}, {0, 0, 0, 0, 100}, {0, 8, 0, 4, 300}};
+    EXPECT_EQ(uses, expected) << "channel 1 plays no note and selects nothing";
 }

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+// The desktop's media keys, panels and playerctl reach the player through MPRIS2 on the
+// session bus. The service knows no song: it asks an MprisPlayer for a snapshot and hands
+// every command to it.
+namespace tonelark {
+
+struct MprisSnapshot {
+    enum class Status { Stopped, Playing, Paused };
+    Status status = Status::Stopped;
+    bool hasSong = false;
+    quint64 songId = 0;  // changes with every loaded song
+    qint64 positionUs = 0;
+    qint64 lengthUs = 0;
+    QString title;
+    QString artist;
+    QString url;         // file:// URL of the song
+    QString lyricLine;   // the lyric line at the playing position
+};
+
+// What MPRIS drives. Each command goes through the same gates as the window's own buttons.
+class MprisPlayer {
+public:
+    virtual ~MprisPlayer() = default;
+    virtual MprisSnapshot mprisSnapshot() const = 0;
+    virtual void mprisPlay() = 0;
+    virtual void mprisPause() = 0;
+    virtual void mprisStop() = 0;
+    // Plays from `positionUs` (within the song).
+    virtual void mprisSetPosition(qint64 positionUs) = 0;
+    // Loads a local file as an opened one would be. Called queued: a load may show a box.
+    virtual void mprisOpen(const QString &path) = 0;
+    virtual void mprisRaise() = 0;
+    virtual void mprisQuit() = 0;
+};
+
+class MprisService;
+
+class MprisRootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ canQuit)
+    Q_PROPERTY(bool CanRaise READ canRaise)
+    Q_PROPERTY(bool HasTrackList READ hasTrackList)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ supportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ supportedMimeTypes)
+public:
+    explicit MprisRootAdaptor(MprisService *service);
+    bool canQuit() const { return true; }
+    bool canRaise() const { return true; }
+    bool hasTrackList() const { return false; }
+    QString identity() const;
+    QString desktopEntry() const;
+    QStringList supportedUriSchemes() const;
+    QStringList supportedMimeTypes() const;
+public slots:
+    void Raise();
+    void Quit();
+
+private:
+    MprisService *m_service;
+};
+
+class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoNext)
+    Q_PROPERTY(bool CanPlay READ canControl)
+    Q_PROPERTY(bool CanPause READ canControl)
+    Q_PROPERTY(bool CanSeek READ canControl)
+    Q_PROPERTY(bool CanControl READ canControl)
+public:
+    explicit MprisPlayerAdaptor(MprisService *service);
+    QString playbackStatus() const;
+    double rate() const { return 1.0; }
+    void setRate(double) {}
+    double volume() const { return 1.0; }
+    void setVolume(double) {}
+    QVariantMap metadata() const;
+    qlonglong position() const;
+    bool canGoNext() const { return false; }
+    bool canControl() const { return true; }
+public slots:
+    void Next() {}
+    void Previous() {}
+    void Pause();
+    void PlayPause();
+    void Stop();
+    void Play();
+    void Seek(qlonglong offsetUs);
+    void SetPosition(const QDBusObjectPath &trackId, qlonglong positionUs);
+    void OpenUri(const QString &uri);
+signals:
+    void Seeked(qlonglong positionUs);
+
+private:
+    MprisService *m_service;
+};
+
+class MprisService : public QObject {
+    Q_OBJECT
+public:
+    static constexpr const char *kServiceName = "org.mpris.MediaPlayer2.Tonelark";
+    static constexpr const char *kObjectPath = "/org/mpris/MediaPlayer2";
+
+    explicit MprisService(MprisPlayer &player, QObject *parent = nullptr);
+    ~MprisService() override;
+
+    // Whether the session has a bus to publish on, found without starting one (libdbus
+    // would otherwise try to launch a bus of its own).
+    static bool sessionBusAvailable();
+
+    // Publishes the service on `bus`. False, quietly, when the bus is not connected or the
+    // names cannot be had; the player then simply runs without MPRIS.
+    bool registerOn(QDBusConnection bus);
+    bool isRegistered() const { return m_registered; }
+
+    // Compares the player's state with the last one published and signals what changed
+    // (status, song, lyric line). Cheap enough for every monitor tick.
+    void refresh();
+
+    MprisPlayer &player() const { return m_player; }
+    MprisSnapshot snapshot() const { return m_player.mprisSnapshot(); }
+    static QVariantMap metadataFor(const MprisSnapshot &snapshot);
+    static QString statusText(MprisSnapshot::Status status);
+    static QDBusObjectPath trackIdFor(const MprisSnapshot &snapshot);
+    void seeked(qint64 positionUs);
+
+private:
+    MprisPlayer &m_player;
+    MprisPlayerAdaptor *m_playerAdaptor = nullptr;
+    QDBusConnection m_bus;
+    QString m_serviceName;
+    bool m_registered = false;
+    MprisSnapshot m_last;
+};
+
+} // namespace tonelark

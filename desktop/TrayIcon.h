@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPoint>
+
+class QSystemTrayIcon;
+
+namespace tonelark {
+
+// The notification-area icon of a hidden window: an icon with a tip, a left click to bring
+// the window back and a right click for its menu. The menu itself is the window's to run, so
+// that its modal loop is the window's too.
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    // The tip holds at most this many characters.
+    static constexpr int kTipLength = 127;
+
+    TrayIcon(const QIcon &icon, QObject *parent);
+
+    // Shows the icon with `tip` (cut to 127 characters). False when the desktop has no
+    // notification area: the icon is not shown, and a window hidden now would be lost.
+    bool show(const QString &tip);
+    void hide();
+    bool isShown() const;
+    QString tip() const;
+
+signals:
+    void restoreRequested();
+    // Right click at `globalPos`. Connect it queued: it comes from inside the icon's own
+    // signal, and the menu runs a modal loop.
+    void menuRequested(QPoint globalPos);
+
+private:
+    QSystemTrayIcon *m_icon;
+};
+
+} // namespace tonelark

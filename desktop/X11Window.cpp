@@ -1,0 +1,109 @@
+#include "X11Window.h"
+
+#include <QGuiApplication>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tonelark {
+
+namespace {
+
+struct Connection {
+    xcb_connection_t *connection = nullptr;
+    xcb_window_t root = 0;
+    Connection()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return;
+        int screenNumber = 0;
+        connection = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(connection)) {
+            xcb_disconnect(connection);
+            connection = nullptr;
+            return;
+        }
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        for (int i = 0; i < screenNumber && screens.rem; ++i)
+            xcb_screen_next(&screens);
+        root = screens.rem ? screens.data->root : 0;
+    }
+    ~Connection()
+    {
+        if (connection) {
+            // Round trip: every request is applied before the connection goes.
+            std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+            xcb_disconnect(connection);
+        }
+    }
+    xcb_atom_t atom(const char *name) const
+    {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
+        std::free(reply);
+        return result;
+    }
+};
+
+} // namespace
+
+bool activateX11Window(quintptr window, quint32 timestamp)
+{
+    const Connection x;
+    if (!x.connection || !x.root || window == 0)
+        return false;
+    const auto id = static_cast<xcb_window_t>(window);
+    const xcb_atom_t userTime = x.atom("_NET_WM_USER_TIME");
+    const xcb_atom_t activeWindow = x.atom("_NET_ACTIVE_WINDOW");
+    if (userTime == XCB_ATOM_NONE || activeWindow == XCB_ATOM_NONE)
+        return false;
+    xcb_change_property(x.connection, XCB_PROP_MODE_REPLACE, id, userTime, XCB_ATOM_CARDINAL, 32, 1,
+                        &timestamp);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id;
+    message.type = activeWindow;
+    message.data.data32[0] = 1; // source: an application acting on a user's request
+    message.data.data32[1] = timestamp;
+    xcb_send_event(x.connection, 0, x.root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char *>(&message));
+    return true;
+}
+
+bool setX11WindowOpacity(quintptr window, std::optional<quint8> alpha)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || window == 0)
+        return false;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    static const char kName[] = "_NET_WM_WINDOW_OPACITY";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(kName), kName), nullptr);
+    bool ok = atom != nullptr;
+    if (atom) {
+        const auto id = static_cast<xcb_window_t>(window);
+        if (alpha) {
+            // The property's scale: 0xffffffff is opaque; alpha 128 is 128/255 of it.
+            const quint32 value = quint32((quint64(*alpha) * 0xffffffffull) / 255);
+            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom->atom, XCB_ATOM_CARDINAL,
+                                32, 1, &value);
+        } else {
+            xcb_delete_property(connection, id, atom->atom);
+        }
+        std::free(atom);
+        // Round trip: the change is applied before the connection goes.
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    }
+    xcb_disconnect(connection);
+    return ok;
+}
+
+} // namespace tonelark

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// The decisions behind the main window's own behaviours, kept apart from the widgets so they
+// are tested without a screen.
+namespace tonelark {
+
+// The identifier the global hot key is registered under.
+inline constexpr int HotKeyId = 12345;
+
+enum class HotKeyResponse {
+    None,              // a press for another identifier
+    BringModalForward, // a dialog or menu of ours is open: only it comes to the front
+    RestoreFromTray,   // as a left click on the tray icon
+    Activate,          // bring the window to the front
+    Minimise,          // send it to the tray (or minimise it where there is none)
+};
+
+struct HotKeyContext {
+    bool inModalLoop = false;
+    int id = HotKeyId;
+    bool taskTrayIcon = false;          // the window is hidden in the tray
+    bool hideIfWindowIsActive = true;   // the setting
+    bool windowActive = false;          // the main window has the focus
+    bool windowShown = true;            // neither minimised nor hidden
+};
+
+// What a press of the hot key does. A window minimised without a tray (where the desktop has
+// none) is always brought back, so the key never leaves it out of reach.
+HotKeyResponse hotKeyResponseFor(const HotKeyContext &context);
+
+// Whether the wheel at `point` (screen coordinates) seeks: within the seek bar's rectangle
+// `bar` including the column and row just past its far edges.
+bool wheelSeeksAt(const QRect &bar, const QPoint &point);
+
+// The page the next (step 1) or previous (step -1) tab command activates: the nearest page
+// in that direction whose tab is visible, or none (no wrap-around).
+std::optional<int> adjacentVisibleTab(const QList<bool> &tabVisible, int current, int step);
+
+// The song a drop loads: the first dropped item when it is a local file of any path length.
+// A folder, a URL that is not a local file or an empty drop give nothing (ignored quietly).
+std::optional<QString> droppedSongPath(const QList<QUrl> &urls);
+
+} // namespace tonelark

@@ -1,0 +1,327 @@
+#include "FakeEngine.h"
+#include "Gauges.h"
+#include "GlobalHotKey.h"
+#include "TrayIcon.h"
+#include "WindowTestSupport.h"
+#include "uMain.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QMenu>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace tonelark;
+using namespace tonelark::test;
+
+// The main window on the tests' real X server under a window manager: the hot key typed with
+// xdotool, the tray with a real tray host (trayer), and the window state read back with xprop
+// as the window manager and a compositor see it.
+class DesktopWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Setup {
+        FakeEngine engine;
+        FakeUi ui;
+        Convex ini;
+        std::unique_ptr<TfrmTonelark2Main> window;
+        explicit Setup(const QByteArray &iniText = {})
+        {
+            ini = Convex::fromBytes(iniText);
+            window = std::make_unique<TfrmTonelark2Main>(engine, ini, QStringList(), &ui);
+        }
+    };
+
+    static QString run(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        if (!process.waitForFinished(10000))
+            return QStringLiteral("(timed out)");
+        return QString::fromLocal8Bit(process.readAllStandardOutput());
+    }
+    static bool type(const QString &keys)
+    {
+        QProcess xdotool;
+        xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+        return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
+    }
+    static QString property(QWidget &window, const char *name)
+    {
+        return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window.winId()),
+                                             QString::fromLatin1(name)});
+    }
+    static bool showActive(QWidget &window)
+    {
+        window.show();
+        window.raise();
+        window.activateWindow();
+        return QTest::qWaitForWindowActive(&window, 10000);
+    }
+    // A tray host: trayer on the screen's top edge, ready once it owns the tray selection.
+    struct TrayHost {
+        QProcess process;
+        bool start()
+        {
+            process.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
+                                                     QStringLiteral("--align"), QStringLiteral("right"),
+                                                     QStringLiteral("--widthtype"), QStringLiteral("request")});
+            if (!process.waitForStarted(5000))
+                return false;
+            QDeadlineTimer deadline(10000);
+            while (!deadline.hasExpired()) {
+                if (QSystemTrayIcon::isSystemTrayAvailable())
+                    return true;
+                QTest::qWait(100);
+            }
+            return false;
+        }
+        ~TrayHost()
+        {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
+    };
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("no X server for the tests (DISPLAY_FOR_X11_TESTS is set by scripts/test.sh)");
+        for (const char *tool : {"xdotool", "xprop"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                QSKIP("xdotool and xprop are needed (scripts/setup.sh --tests)");
+        }
+        if (!run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                 .contains(QLatin1String("window id")))
+            QSKIP("no window manager on the test display (scripts/servers/x11wm.sh starts openbox)");
+        QCoreApplication::setApplicationName(QStringLiteral("Tonelark"));
+    }
+
+    void translucencyAndTopmostAsTheDesktopSeesThem()
+    {
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        const WId id = window.winId();
+
+        window.pmiTransparentHalf->trigger();
+        QTRY_VERIFY(property(window, "_NET_WM_WINDOW_OPACITY").contains(QString::number(quint32(128.0 / 255 * 0xffffffffu))));
+        QVERIFY(window.pmiTransparentHalf->isChecked());
+        window.pmiTransparentNone->trigger();
+        // Blending off: no opacity property at all (or a fully opaque one).
+        QTRY_VERIFY(property(window, "_NET_WM_WINDOW_OPACITY").contains(QLatin1String("not found")) ||
+                    property(window, "_NET_WM_WINDOW_OPACITY").contains(QLatin1String("4294967295")));
+        QCOMPARE(window.windowOpacity(), 1.0);
+
+        const QPoint before = window.pos();
+        window.actionPin->trigger();
+        QVERIFY(window.toolButtonOfPin->isChecked());
+        QTRY_VERIFY(property(window, "_NET_WM_STATE").contains(QLatin1String("_NET_WM_STATE_ABOVE")));
+        // In place: the same native window, at the same place, never hidden.
+        QCOMPARE(window.winId(), id);
+        QVERIFY(window.isVisible());
+        QCOMPARE(window.pos(), before);
+        window.actionPin->trigger();
+        QTRY_VERIFY(!property(window, "_NET_WM_STATE").contains(QLatin1String("_NET_WM_STATE_ABOVE")));
+        QCOMPARE(window.winId(), id);
+    }
+
+    void hotKeyHidesToTheTrayAndBringsTheWindowBack()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            QSKIP("trayer is not installed (scripts/setup.sh --tests)");
+        TrayHost tray;
+        QVERIFY2(tray.start(), "trayer did not provide a notification area");
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        window.move(200, 150);
+        // Once the window manager has framed it, where its client area is.
+        QTRY_VERIFY(window.frameGeometry() != window.geometry());
+        QTest::qWait(200);
+        const QPoint place = window.geometry().topLeft();
+
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.taskTrayIcon());
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(window.trayIcon().isShown());
+        QCOMPARE(window.trayIcon().tip(), QStringLiteral("Tonelark"));
+
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.isVisible());
+        QVERIFY(!window.taskTrayIcon());
+        QVERIFY(!window.trayIcon().isShown());
+        QTRY_VERIFY(window.isActiveWindow());
+        QTRY_COMPARE(window.geometry().topLeft(), place);
+
+        // A left click on the icon; then its menu, run as a modal loop of the window, and the
+        // restore item typed by its accelerator.
+        const auto *icon = window.findChild<QSystemTrayIcon *>(QStringLiteral("taskTrayIcon"));
+        QVERIFY(icon);
+        const auto clickIcon = [&](const char *button) {
+            // Until the tray host has embedded it, the icon sits at the screen's origin.
+            if (!QTest::qWaitFor([&] { return icon->geometry().topLeft() != QPoint(0, 0); }, 10000))
+                return false;
+            const QPoint center = icon->geometry().center();
+            QProcess xdotool;
+            xdotool.start(QStringLiteral("xdotool"), {"mousemove", QString::number(center.x()),
+                                                      QString::number(center.y()), "click", button});
+            return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
+        };
+        window.showMinimized();
+        QTRY_VERIFY(window.taskTrayIcon() && !window.isVisible());
+        QVERIFY(clickIcon("1"));
+        QTRY_VERIFY(window.isVisible() && !window.taskTrayIcon());
+
+        window.showMinimized();
+        QTRY_VERIFY(window.taskTrayIcon() && !window.isVisible());
+        bool modalDuringMenu = false;
+        connect(window.popupMenuTaskTray, &QMenu::aboutToShow, this, [&] {
+            modalDuringMenu = window.inModalLoop();
+            QTimer::singleShot(300, this, [] { type(QStringLiteral("r")); });
+        });
+        QVERIFY(clickIcon("3"));
+        QTRY_VERIFY(window.isVisible() && !window.taskTrayIcon());
+        QVERIFY(modalDuringMenu);
+        QTRY_VERIFY(!window.inModalLoop());
+    }
+
+    void withoutATrayTheWindowMinimisesAndStaysReachable()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.isMinimized());
+        QTRY_VERIFY(property(window, "WM_STATE").contains(QLatin1String("Iconic")));
+        QVERIFY(!window.taskTrayIcon());
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(!window.isMinimized());
+        QTRY_VERIFY(property(window, "WM_STATE").contains(QLatin1String("Normal")));
+        QTRY_VERIFY(window.isActiveWindow());
+    }
+
+    void hotKeyActivatesTheWindowWhenItIsBehindAnother()
+    {
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        QWidget other;
+        other.setWindowTitle(QStringLiteral("other"));
+        other.resize(300, 200);
+        QVERIFY(showActive(other));
+        QVERIFY(!window.isActiveWindow());
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.isActiveWindow());
+        QVERIFY(window.isVisible() && !window.isMinimized());
+
+    }
+
+    void underAModalLoopTheKeyOnlyBringsTheDialogForward()
+    {
+        // With HideIfWindowIsActive off the key would otherwise minimise the window.
+        Setup setup("[Tonelark]\r\nHideIfWindowIsActive=0\r\n");
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        QDialog dialog(&window);
+        dialog.resize(200, 100);
+        bool pressed = false;
+        bool windowStayed = false;
+        bool dialogActive = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            if (QTest::qWaitForWindowActive(&dialog, 10000) && type(QStringLiteral("super+ctrl+shift+a"))) {
+                QTest::qWait(500);
+                pressed = true;
+                windowStayed = window.isVisible() && !window.isMinimized() && !window.taskTrayIcon();
+                dialogActive = dialog.isActiveWindow();
+            }
+            dialog.reject();
+        });
+        {
+            const ModalLoopGuard modal(window.modalLoopState());
+            dialog.exec();
+        }
+        QVERIFY(pressed);
+        QVERIFY(windowStayed);
+        QVERIFY(dialogActive);
+        // Once the loop has ended the key acts on the window again.
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.isMinimized());
+    }
+
+    void hotKeyHidesABackWindowWhenHideIfActiveIsOff()
+    {
+        Setup setup("[Tonelark]\r\nHideIfWindowIsActive=0\r\n");
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        QWidget other;
+        other.resize(300, 200);
+        QVERIFY(showActive(other));
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.isMinimized());
+    }
+
+    void draggedByItsSurfaceThroughTheWindowManager()
+    {
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        window.move(100, 100);
+        QTRY_COMPARE(window.pos(), QPoint(100, 100));
+        // The bare surface right of the seek bar; then the mouse as a user moves it.
+        const QPoint surface(window.gaugePlayback->geometry().right() + 5, window.gaugePlayback->y() + 2);
+        QVERIFY(!window.childAt(surface));
+        const QPoint start = window.mapToGlobal(surface);
+        const auto xdotool = [](const QStringList &arguments) {
+            QProcess process;
+            process.start(QStringLiteral("xdotool"), arguments);
+            return process.waitForFinished(10000) && process.exitCode() == 0;
+        };
+        QVERIFY(xdotool({"mousemove", QString::number(start.x()), QString::number(start.y())}));
+        QVERIFY(xdotool({"mousedown", "1"}));
+        QTest::qWait(200);
+        for (int step = 1; step <= 5; ++step) {
+            QVERIFY(xdotool({"mousemove", QString::number(start.x() + 20 * step), QString::number(start.y() + 10 * step)}));
+            QTest::qWait(50);
+        }
+        QVERIFY(xdotool({"mouseup", "1"}));
+        // The window manager takes over the pointer some motion events into the drag, so
+        // the window follows the drag, not necessarily to the pixel.
+        QTRY_VERIFY(window.pos().x() >= 160 && window.pos().y() >= 120);
+        QVERIFY(window.pos().x() <= 200 && window.pos().y() <= 150);
+    }
+
+    void aKeyHeldByAnotherProgramIsRefused()
+    {
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        GlobalHotKey other(qgetenv("DISPLAY"));
+        QVERIFY(other.grab(0x4000 | 'K', true));
+        QVERIFY(!window.RegHotKey(0x4000 | 'K'));
+        QVERIFY(window.RegHotKey(0x4000 | 'J'));
+        // Once the other program lets go, the key can be had.
+        other.release();
+        QVERIFY(window.RegHotKey(0x4000 | 'K'));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // The real X server of the test run; without one every case skips.
+    const QByteArray display = qgetenv("DISPLAY_FOR_X11_TESTS");
+    if (!display.isEmpty()) {
+        qputenv("DISPLAY", display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QApplication app(argc, argv);
+    DesktopWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "DesktopWindowTest.moc"

@@ -1,0 +1,141 @@
+#include "BrisolaEngine.h"
+#include "WindowTestSupport.h"
+#include "uMain.h"
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace tonelark;
+using namespace tonelark::test;
+
+// The player driven through MPRIS2 by playerctl, the client desktops use, on a private
+// session bus (the test runs under dbus-run-session) with the real engine on its silent
+// output (a MIDI port that does not exist).
+class MprisWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    FakeUi m_ui;
+    BrisolaEngine m_engine;
+    Convex m_ini = Convex::fromBytes("[Tonelark]\r\nMidiOutDeviceId=999\r\n");
+    std::unique_ptr<TfrmTonelark2Main> m_window;
+    QTemporaryDir m_dir;
+    QString m_song;
+
+    // Runs playerctl for this player while the event loop keeps answering its calls.
+    QString playerctl(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("Tonelark")} + arguments);
+        if (!process.waitForStarted(5000))
+            return QStringLiteral("(not started)");
+        QDeadlineTimer deadline(15000);
+        while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
+            QTest::qWait(20);
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no session bus (the test runs under dbus-run-session)");
+        if (QStandardPaths::findExecutable(QStringLiteral("playerctl")).isEmpty())
+            QSKIP("playerctl is not installed (scripts/setup.sh --tests)");
+        QCoreApplication::setApplicationName(QStringLiteral("Tonelark"));
+        m_song = m_dir.filePath(QStringLiteral("春 の歌.mid"));
+        // 120 bpm, 480 ticks a beat: a lyric line at 0 s and one at 4 s, 16 s of sound.
+        QVERIFY(writeFile(m_song, SmfBuilder()
+                                      .copyright(QStringLiteral("作者です"))
+                                      .title(QStringLiteral("題名です"))
+                                      .lyric(0, QStringLiteral("さいた"))
+                                      .note(0, 60, 480 * 8)
+                                      .lyric(0, QStringLiteral("さくら"))
+                                      .note(0, 62, 480 * 24)
+                                      .bytes()));
+        m_window = std::make_unique<TfrmTonelark2Main>(m_engine, m_ini, QStringList(), &m_ui);
+        QVERIFY(m_window->enableMpris(QDBusConnection::sessionBus()));
+    }
+
+    void identityAndNoSongAtFirst()
+    {
+        QCOMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
+        // Play is gated like the button: without a song it does nothing.
+        playerctl({QStringLiteral("play")});
+        QCOMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
+        QProcess list;
+        list.start(QStringLiteral("playerctl"), {QStringLiteral("--list-all")});
+        QTRY_VERIFY(list.state() == QProcess::NotRunning);
+        QVERIFY(QString::fromUtf8(list.readAllStandardOutput()).contains(QLatin1String("Tonelark")));
+    }
+
+    void openPlaysThroughTheLoaderAndFollowsTheTransport()
+    {
+        // The status stream, as a panel sees it.
+        QProcess follow;
+        follow.start(QStringLiteral("playerctl"), {QStringLiteral("-p"), QStringLiteral("Tonelark"),
+                                                   QStringLiteral("--follow"), QStringLiteral("status")});
+        QVERIFY(follow.waitForStarted(5000));
+        QString followed;
+        connect(&follow, &QProcess::readyReadStandardOutput, this,
+                [&] { followed += QString::fromUtf8(follow.readAllStandardOutput()); });
+        QTRY_VERIFY(followed.contains(QLatin1String("Stopped")));
+
+        playerctl({QStringLiteral("open"), QUrl::fromLocalFile(m_song).toString()});
+        QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("春 の歌.mid - Tonelark"));
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+        QCOMPARE(playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
+                            QStringLiteral("{{xesam:title}}|{{xesam:artist}}|{{mpris:length}}|{{xesam:asText}}")}),
+                 QStringLiteral("題名です|作者です|16000000|さいた"));
+        QCOMPARE(playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:url")}),
+                 QUrl::fromLocalFile(m_song).toString(QUrl::FullyEncoded));
+
+        playerctl({QStringLiteral("pause")});
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Paused"));
+        QVERIFY(!m_window->toolButtonOfPause->isEnabled());
+        playerctl({QStringLiteral("play-pause")});
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+
+        // An absolute position: played from there, and the lyric line follows.
+        playerctl({QStringLiteral("position"), QStringLiteral("5")});
+        QTRY_VERIFY(playerctl({QStringLiteral("position")}).toDouble() >= 5.0);
+        QVERIFY(playerctl({QStringLiteral("position")}).toDouble() < 8.0);
+        QTRY_COMPARE(playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:asText")}), QStringLiteral("さくら"));
+        // Past the end nothing happens.
+        playerctl({QStringLiteral("position"), QStringLiteral("60")});
+        QVERIFY(playerctl({QStringLiteral("position")}).toDouble() < 10.0);
+
+        playerctl({QStringLiteral("stop")});
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
+        QTRY_VERIFY(followed.count(QLatin1String("Playing")) >= 2);
+        QVERIFY(followed.contains(QLatin1String("Paused")));
+        QTRY_VERIFY(followed.trimmed().endsWith(QLatin1String("Stopped")));
+        follow.terminate();
+        follow.waitForFinished(5000);
+
+        // Only local files: a web address is not loaded and not reported.
+        playerctl({QStringLiteral("open"), QStringLiteral("https://example.org/x.mid")});
+        QTest::qWait(200);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("春 の歌.mid - Tonelark"));
+        QVERIFY(m_ui.errors.isEmpty());
+    }
+
+    void aMissingBusIsNoError()
+    {
+        Convex ini = Convex::fromBytes({});
+        FakeUi ui;
+        BrisolaEngine engine;
+        TfrmTonelark2Main window(engine, ini, QStringList(), &ui);
+        QVERIFY(!window.enableMpris(QDBusConnection(QStringLiteral("no such bus"))));
+        QVERIFY(!window.mpris());
+        QVERIFY(ui.errors.isEmpty());
+    }
+
+    void cleanupTestCase() { m_window.reset(); }
+};
+
+QTEST_MAIN(MprisWindowTest)
+#include "MprisWindowTest.moc"
