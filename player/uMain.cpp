@@ -4,6 +4,7 @@
 #include "CstmUtils.h"
 #include "Engine.h"
 #include "FileNames.h"
+#include "FileVersionInfo.h"
 #include "FontSetup.h"
 #include "GlobalHotKey.h"
 #include "LyricsModel.h"
@@ -14,6 +15,7 @@
 #include "X11Window.h"
 #include "uConst.h"
 #include "uSeek.h"
+#include "uShortcuts.h"
 #include "WindowPlacement.h"
 
 #include <QAbstractTableModel>
@@ -707,13 +709,25 @@ void TfrmTonelark2Main::actionListItemExecute(QAction *action)
         clickIfEnabled(toolButtonOfOpen);
     else if (action == actionSettings)
         clickIfEnabled(toolButtonOfSettings);
-    else if (action == actionAbout) {
-        // Never an empty page: the program's name and version at least.
-        if (textAbout->text().isEmpty())
-            textAbout->setText(QStringLiteral("%1 Ver.%2").arg(QString::fromLatin1(kAppTitle),
-                                                             QStringLiteral(TONELARK_VERSION)));
+    else if (action == actionHelp) {
+        const ModalLoopGuard modal(m_modalLoop);
+        TfrmTonelark2Shortcuts dialog(this);
+        dialog.exec();
+    } else if (action == actionAbout) {
+        tabAboutShow();
         pagesInfo->setCurrentWidget(tabAbout);
     }
+}
+
+void TfrmTonelark2Main::tabAboutShow()
+{
+    // Built once per run from the program file's own version record; the text always holds
+    // " Ver.", so an empty label means not yet built.
+    if (!textAbout->text().isEmpty())
+        return;
+    TFileVersionInfo info;
+    info.LoadFromFile(programFileName());
+    textAbout->setText(aboutText(info));
 }
 
 void TfrmTonelark2Main::actionNextTabExecute(QAction *action)

@@ -219,6 +219,8 @@ public slots:
     void panelTimeElapsedClick();
     void timerUpdatingTimer();
     void actionListItemExecute(QAction *action);
+    // Fills textAbout the first time the About page is shown in a run.
+    void tabAboutShow();
     void actionNextTabExecute(QAction *action);
     void actionMainContextMenuExecute();
     void TransparentSelect(QAction *item);
