@@ -18,4 +18,3 @@ target_sources(tonelark_player PRIVATE
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
 target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop)
-target_compile_definitions(tonelark_player PRIVATE TONELARK_VERSION="${PROJECT_VERSION}")
