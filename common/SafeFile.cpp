@@ -125,7 +125,7 @@ FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
     const int fd = ::open(encodeFileName(path).constData(),
                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        result.missing = errno == ENOENT;
+        result.missing = errno == ENOENT || errno == ENOTDIR;
         result.error = systemErrorText(errno);
         return result;
     }

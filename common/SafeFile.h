@@ -29,7 +29,7 @@ std::optional<QString> saveFileAtomically(const QString &path, QByteArrayView by
 struct FileReadResult {
     QByteArray bytes;
     std::optional<QString> error;
-    bool missing = false;   // no file at the path (error is set too)
+    bool missing = false;   // no file at the path, or a path through a non-folder (error is set too)
 };
 FileReadResult readRegularFile(const QString &path, qint64 maxBytes);
 
