@@ -1,6 +1,7 @@
 #include "uSeek.h"
 
 #include "Brisola.h"
+#include "DialogFont.h"
 #include "EditCstm.h"
 #include "SmfTempo.h"
 
@@ -64,17 +65,7 @@ TfrmTonelark2Seek::TfrmTonelark2Seek(QWidget *owner, const TSmfEventTempoList *t
     setFixedSize(kClientWidth, kClientHeight);
 
     // 1. The owner's face and height.
-    if (owner) {
-        QFont dialogFont = font();
-        const QFont &ownerFont = owner->font();
-        dialogFont.setFamilies(ownerFont.families());
-        dialogFont.setFamily(ownerFont.family());
-        if (ownerFont.pixelSize() > 0)
-            dialogFont.setPixelSize(ownerFont.pixelSize());
-        else
-            dialogFont.setPointSizeF(ownerFont.pointSizeF());
-        setFont(dialogFont);
-    }
+    adoptOwnerFace(this, owner);
 
     groupBoxSeek = new QGroupBox(QStringLiteral(" 時間を直接指定 "), this);
     groupBoxSeek->setObjectName(QStringLiteral("groupBoxSeek"));

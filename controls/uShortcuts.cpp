@@ -1,5 +1,7 @@
 #include "uShortcuts.h"
 
+#include "DialogFont.h"
+
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -37,18 +39,8 @@ TfrmTonelark2Shortcuts::TfrmTonelark2Shortcuts(QWidget *owner)
     setWindowTitle(QStringLiteral("ショートカットキーの一覧"));
     setFixedSize(kClientWidth, kClientHeight);
 
-    // The owner's face and height; style and the rest stay the dialog's own.
-    if (owner) {
-        QFont dialogFont = font();
-        const QFont &ownerFont = owner->font();
-        dialogFont.setFamilies(ownerFont.families());
-        dialogFont.setFamily(ownerFont.family());
-        if (ownerFont.pixelSize() > 0)
-            dialogFont.setPixelSize(ownerFont.pixelSize());
-        else
-            dialogFont.setPointSizeF(ownerFont.pointSizeF());
-        setFont(dialogFont);
-    }
+    // The owner's face and height.
+    adoptOwnerFace(this, owner);
 
     // Created first: the button leads the tab order and has the focus when the list opens.
     buttonOk = new QPushButton(QStringLiteral("&OK"), this);

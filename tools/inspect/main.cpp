@@ -110,7 +110,7 @@ QString failureJson(const QString &message)
     return QStringLiteral("{\"ok\": false, \"error\": %1}").arg(jsonString(message));
 }
 
-// The song facts of data as one JSON object; refusals are part of the answer.
+// The song facts of data as one JSON object; a refusal is reported inside it.
 QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile)
 {
     TSmfParser parser;
