@@ -53,6 +53,11 @@ QString replacedFile(const QString &path)
 
 } // namespace
 
+QString notRegularFileText()
+{
+    return QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。");
+}
+
 QString systemErrorText(int errorNumber)
 {
     switch (errorNumber) {
@@ -135,7 +140,7 @@ FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
     } else if (!S_ISREG(status.st_mode)) {
         result.error = S_ISDIR(status.st_mode)
             ? QStringLiteral("フォルダーです。ファイルではありません。")
-            : QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。");
+            : notRegularFileText();
     } else if (status.st_size > maxBytes) {
         result.error = QStringLiteral("ファイルが大きすぎます (%1 バイト)。").arg(status.st_size);
     } else {

@@ -16,6 +16,9 @@ namespace tonelark {
 // a user meets (no permission, disk full, missing, in use); others keep the system's text.
 QString systemErrorText(int errorNumber);
 
+// The reason given for a FIFO, a device or a socket where a file was expected.
+QString notRegularFileText();
+
 // Replaces the file at `path` by exactly `bytes`. The bytes go to a new file in the same
 // folder, are written, flushed to the disk and checked; only then is the new file renamed
 // over the old one. On any failure the new file is removed, the old file is left as it was,

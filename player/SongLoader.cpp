@@ -195,7 +195,7 @@ LoadOutcome SongLoader::load(const QString &fileName)
     // A FIFO, a device or a socket is refused before the current song is stopped.
     if (!isRegularFile(fileName)) {
         m_ui.showError(unreadableFileMessage(
-            displayFileName(fileName), QStringLiteral("通常のファイルではありません（デバイスや名前付きパイプなど）。")));
+            displayFileName(fileName), notRegularFileText()));
         return LoadOutcome::ReadError;
     }
 
