@@ -117,6 +117,16 @@ BRS_API std::int32_t BRS4SetMasterVolume(std::int32_t volume);
 // BRSERROR_CANNOT_OPENFILE when it does not load, BRSERROR_ILLEGAL_POINTER for null; on any
 // error the previous choice stays. An open device keeps its SoundFont until the next open.
 BRS_API std::int32_t BRS4SetSoundFont(const char *path);
+// Shifts every note on the melodic channels by `semitones` (-12 … +12; 0 = the song's key);
+// channel 10 and channels the song switched to a drum kit are never shifted. Out of range:
+// BRSERROR_FAILED, the setting unchanged. A player setting: it holds across songs, device
+// changes, seeks and loops; notes sounding at a change are released.
+BRS_API std::int32_t BRS4SetKeyShift(std::int32_t semitones);
+// Plays at `percent` of the song's tempo (50 … 200; 100 = as written), changed smoothly from
+// the present position. Out of range: BRSERROR_FAILED, the setting unchanged. The status and
+// the song information keep reporting song ticks and song times. A player setting, like the
+// key shift.
+BRS_API std::int32_t BRS4SetTempoRatio(std::int32_t percent);
 // Copies min(size, 20) bytes of one consistent status snapshot; never blocks on playback.
 // BRSERROR_ILLEGAL_POINTER for null, BRSERROR_FAILED for size <= 0 (nothing written).
 BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size);

@@ -239,6 +239,22 @@ std::int32_t Engine::setSoundFont(const char *path)
     return BRSERROR_NOERROR;
 }
 
+std::int32_t Engine::setKeyShift(std::int32_t semitones)
+{
+    if (semitones < -12 || semitones > 12)
+        return BRSERROR_FAILED;
+    m_keyShift = semitones;
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::setTempoRatio(std::int32_t percent)
+{
+    if (percent < 50 || percent > 200)
+        return BRSERROR_FAILED;
+    m_tempoRatio = percent;
+    return BRSERROR_NOERROR;
+}
+
 std::string Engine::soundFont() const
 {
     std::lock_guard lock(m_deviceMutex);
@@ -333,6 +349,16 @@ std::int32_t BRS4SetMasterVolume(std::int32_t volume)
 std::int32_t BRS4SetSoundFont(const char *path)
 {
     return guarded([&] { return Engine::instance().setSoundFont(path); });
+}
+
+std::int32_t BRS4SetKeyShift(std::int32_t semitones)
+{
+    return guarded([&] { return Engine::instance().setKeyShift(semitones); });
+}
+
+std::int32_t BRS4SetTempoRatio(std::int32_t percent)
+{
+    return guarded([&] { return Engine::instance().setTempoRatio(percent); });
 }
 
 std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size)

@@ -28,6 +28,10 @@ public:
     std::int32_t stop();
     std::int32_t setMasterVolume(std::int32_t volume);
     std::int32_t setSoundFont(const char *path);
+    std::int32_t setKeyShift(std::int32_t semitones);
+    std::int32_t setTempoRatio(std::int32_t percent);
+    std::int32_t keyShift() const { return m_keyShift.load(); }
+    std::int32_t tempoRatio() const { return m_tempoRatio.load(); }
     // The SoundFont the next open of device -1100 loads.
     std::string soundFont() const;
     TBrs4PlayerStatus status() const { return m_core.board.read(); }
@@ -54,6 +58,8 @@ private:
     mutable std::mutex m_infoMutex;
     TBrs4SmfInformation m_information;
     std::atomic<std::int32_t> m_volume{0};
+    std::atomic<std::int32_t> m_keyShift{0};     // semitones
+    std::atomic<std::int32_t> m_tempoRatio{100}; // percent of the song's tempo
 };
 
 } // namespace brisola

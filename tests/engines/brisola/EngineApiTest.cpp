@@ -237,7 +237,7 @@ TEST(EngineLibrary, ExportsTheTenFunctions)
     ASSERT_TRUE(library) << dlerror();
     for (const char *name : {"BRS4OpenDevice", "BRS4CloseDevice", "BRS4ClearList", "BRS4AddListFromMemory", "BRS4Play",
                              "BRS4Pause", "BRS4Stop", "BRS4SetMasterVolume", "BRS4GetPlayerStatus", "BRS4GetSmfInformation",
-                             "BRS4SetSoundFont"})
+                             "BRS4SetSoundFont", "BRS4SetKeyShift", "BRS4SetTempoRatio"})
         EXPECT_TRUE(dlsym(library, name)) << name;
     EXPECT_FALSE(dlsym(library, "_ZN7brisola9Sequencer4playEii")) << "internals stay hidden";
     auto getInformation = reinterpret_cast<decltype(&BRS4GetSmfInformation)>(dlsym(library, "BRS4GetSmfInformation"));
@@ -284,4 +284,28 @@ TEST(EngineLibrary, AChosenSoundFontThatDoesNotLoadKeepsThePreviousOne)
     EXPECT_EQ(BRS4SetSoundFont(""), BRSERROR_NOERROR);
     EXPECT_EQ(engine.soundFont(), system);
     fs::remove_all(dir);
+}
+
+TEST(EngineLibrary, KeyShiftAndTempoRatioRefuseValuesOutOfRangeAndKeepTheSetting)
+{
+    auto &engine = brisola::Engine::instance();
+    ASSERT_EQ(BRS4SetKeyShift(-3), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4SetTempoRatio(137), BRSERROR_NOERROR);
+    const struct {
+        std::int32_t value;
+        std::int32_t keyResult, tempoResult;
+    } cases[] = {{-13, BRSERROR_FAILED, BRSERROR_FAILED}, {-12, BRSERROR_NOERROR, BRSERROR_FAILED},
+                 {12, BRSERROR_NOERROR, BRSERROR_FAILED},  {13, BRSERROR_FAILED, BRSERROR_FAILED},
+                 {49, BRSERROR_FAILED, BRSERROR_FAILED},   {50, BRSERROR_FAILED, BRSERROR_NOERROR},
+                 {200, BRSERROR_FAILED, BRSERROR_NOERROR}, {201, BRSERROR_FAILED, BRSERROR_FAILED},
+                 {INT32_MIN, BRSERROR_FAILED, BRSERROR_FAILED}};
+    for (const auto &c : cases) {
+        const std::int32_t key = engine.keyShift(), tempo = engine.tempoRatio();
+        EXPECT_EQ(BRS4SetKeyShift(c.value), c.keyResult) << c.value;
+        EXPECT_EQ(engine.keyShift(), c.keyResult == BRSERROR_NOERROR ? c.value : key) << c.value;
+        EXPECT_EQ(BRS4SetTempoRatio(c.value), c.tempoResult) << c.value;
+        EXPECT_EQ(engine.tempoRatio(), c.tempoResult == BRSERROR_NOERROR ? c.value : tempo) << c.value;
+    }
+    EXPECT_EQ(BRS4SetKeyShift(0), BRSERROR_NOERROR);
+    EXPECT_EQ(BRS4SetTempoRatio(100), BRSERROR_NOERROR);
 }
