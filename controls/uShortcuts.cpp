@@ -28,6 +28,12 @@ QStringList TfrmTonelark2Shortcuts::lines()
         QStringLiteral("  Alt + H → このヘルプを表示する"),
         QStringLiteral("  Alt + C → 設定画面を開く"),
         QStringLiteral("  Alt + V → バージョン情報"),
+        QStringLiteral("  Alt + ↑ → キー +1"),
+        QStringLiteral("  Alt + ↓ → キー −1"),
+        QStringLiteral("  Alt + K → 原曲キー"),
+        QStringLiteral("  Alt + PageUp → テンポ +5%"),
+        QStringLiteral("  Alt + PageDown → テンポ −5%"),
+        QStringLiteral("  Alt + P → 元のテンポ"),
     };
 }
 

@@ -17,7 +17,8 @@ public:
     static constexpr int kClientWidth = 312;
     static constexpr int kClientHeight = 211;
 
-    // The eleven lines of the list, in order.
+    // The lines of the list, in order: the eleven of the transport and window, then the
+    // singer's key and tempo.
     static QStringList lines();
 
     // FormCreate: the owner (the main window) gives the font's face and height and the place.

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tonelark {
 
@@ -79,6 +80,23 @@ QVariantMap MprisPlayerAdaptor::metadata() const
 qlonglong MprisPlayerAdaptor::position() const
 {
     return m_service->snapshot().positionUs;
+}
+
+double MprisPlayerAdaptor::rate() const
+{
+    return m_service->snapshot().rate;
+}
+
+void MprisPlayerAdaptor::setRate(double rate)
+{
+    if (!std::isfinite(rate))
+        return;
+    if (rate == 0.0) {
+        Pause();
+        return;
+    }
+    m_service->player().mprisSetRate(std::clamp(rate, kMinimumRate, kMaximumRate));
+    m_service->refresh();
 }
 
 void MprisPlayerAdaptor::Pause()
@@ -242,6 +260,8 @@ void MprisService::refresh()
     QVariantMap changed;
     if (now.status != m_last.status)
         changed.insert(QStringLiteral("PlaybackStatus"), statusText(now.status));
+    if (now.rate != m_last.rate)
+        changed.insert(QStringLiteral("Rate"), now.rate);
     if (now.hasSong != m_last.hasSong || now.songId != m_last.songId ||
         now.lyricLine != m_last.lyricLine || now.title != m_last.title ||
         now.artist != m_last.artist || now.lengthUs != m_last.lengthUs)

@@ -23,6 +23,7 @@ struct MprisSnapshot {
     QString artist;
     QString url;         // file:// URL of the song
     QString lyricLine;   // the lyric line at the playing position
+    double rate = 1.0;   // the tempo ratio, 1.0 the song's own tempo
 };
 
 // What MPRIS drives. Each command goes through the same gates as the window's own buttons.
@@ -35,6 +36,8 @@ public:
     virtual void mprisStop() = 0;
     // Plays from `positionUs` (within the song).
     virtual void mprisSetPosition(qint64 positionUs) = 0;
+    // Plays at `rate` times the song's tempo (within MinimumRate..MaximumRate).
+    virtual void mprisSetRate(double rate) = 0;
     // Loads a local file as an opened one would be. Called queued: a load may show a box.
     virtual void mprisOpen(const QString &path) = 0;
     virtual void mprisRaise() = 0;
@@ -75,8 +78,8 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(double Rate READ rate WRITE setRate)
-    Q_PROPERTY(double MinimumRate READ rate)
-    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(double MinimumRate READ minimumRate)
+    Q_PROPERTY(double MaximumRate READ maximumRate)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
@@ -89,8 +92,13 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
 public:
     explicit MprisPlayerAdaptor(MprisService *service);
     QString playbackStatus() const;
-    double rate() const { return 1.0; }
-    void setRate(double) {}
+    static constexpr double kMinimumRate = 0.5;
+    static constexpr double kMaximumRate = 2.0;
+    double rate() const;
+    // 0.0 pauses, as MPRIS asks; other rates are kept within the limits.
+    void setRate(double rate);
+    double minimumRate() const { return kMinimumRate; }
+    double maximumRate() const { return kMaximumRate; }
     double volume() const { return 1.0; }
     void setVolume(double) {}
     QVariantMap metadata() const;

@@ -15,6 +15,16 @@ std::int32_t BrisolaEngine::setSoundFont(const QString &path)
     return BRS4SetSoundFont(path.toUtf8().constData());
 }
 
+std::int32_t BrisolaEngine::setKeyShift(std::int32_t semitones)
+{
+    return BRS4SetKeyShift(semitones);
+}
+
+std::int32_t BrisolaEngine::setTempoRatio(std::int32_t percent)
+{
+    return BRS4SetTempoRatio(percent);
+}
+
 std::int32_t BrisolaEngine::closeDevice()
 {
     return BRS4CloseDevice();

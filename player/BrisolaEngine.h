@@ -9,6 +9,8 @@ class BrisolaEngine final : public Engine {
 public:
     std::int32_t openDevice(std::int32_t deviceId) override;
     std::int32_t setSoundFont(const QString &path) override;
+    std::int32_t setKeyShift(std::int32_t semitones) override;
+    std::int32_t setTempoRatio(std::int32_t percent) override;
     std::int32_t closeDevice() override;
     std::int32_t clearList() override;
     std::int32_t addListFromMemory(const QByteArray &smf) override;

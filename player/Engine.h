@@ -25,6 +25,19 @@ public:
         (void)path;
         return BRSERROR_NOERROR;
     }
+    // Semitones every melodic note is moved by (-12..12) and the share of the song's tempo
+    // played (50..200 per cent). Any time, on any device; the engine keeps both across songs
+    // and devices. Out of range: BRSERROR_FAILED and the value kept.
+    virtual std::int32_t setKeyShift(std::int32_t semitones)
+    {
+        (void)semitones;
+        return BRSERROR_NOERROR;
+    }
+    virtual std::int32_t setTempoRatio(std::int32_t percent)
+    {
+        (void)percent;
+        return BRSERROR_NOERROR;
+    }
     virtual std::int32_t closeDevice() = 0;
     // Afterwards no song is registered.
     virtual std::int32_t clearList() = 0;

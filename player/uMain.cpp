@@ -131,6 +131,9 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     // 2. Settings.
     m_settings = Settings::load(m_ini);
     m_muteMode = isMuteKeyword(m_settings.Keyword);
+    m_keyTempo = KeyTempo(m_settings.KeyShift, m_settings.TempoRatio);
+    m_atStart.KeyShift = m_keyTempo.key();
+    m_atStart.TempoRatio = m_keyTempo.tempo();
 
     // 3. Position: restored from the file, moved onto a screen when the stored place lies
     // (partly) outside every screen's available area, so the window is never out of reach.
@@ -199,6 +202,12 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     if (!m_settings.SoundFont.isEmpty())
         m_engine.setSoundFont(m_settings.SoundFont);
     m_engine.openDevice(m_settings.MidiOutDeviceId);
+    // The engine starts at the song's own key and tempo: only a stored change is sent.
+    if (m_keyTempo.key() != KeyTempo::kOriginalKey)
+        m_engine.setKeyShift(m_keyTempo.key());
+    if (m_keyTempo.tempo() != KeyTempo::kOriginalTempo)
+        m_engine.setTempoRatio(m_keyTempo.tempo());
+    showKeyTempo();
 
     // 18. Before the window is first shown.
     if (!arguments.isEmpty())
@@ -270,7 +279,8 @@ void TfrmTonelark2Main::buildComponents()
     for (QToolButton *button : {toolButtonOfPlay, toolButtonOfPause, toolButtonOfStop, toolButtonOfSeek})
         button->setEnabled(false);
 
-    panelTimeElapsed = new TimePanel(PlaybackMonitor::initialTimeText(), this);
+    m_timeText = PlaybackMonitor::initialTimeText();
+    panelTimeElapsed = new TimePanel(m_timeText, this);
     panelTimeElapsed->setObjectName(QStringLiteral("panelTimeElapsed"));
     panelTimeElapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     panelTimeElapsed->setGeometry(210, 74, 132, 24);
@@ -488,11 +498,93 @@ void TfrmTonelark2Main::buildActions()
         m_cancelDragShortcut->setEnabled(false);
     });
 
+    buildKeyTempoActions();
+
     connect(toolButtonOfOpen, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfOpenClick);
     connect(toolButtonOfPin, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfPinClick);
     connect(toolButtonOfInfo, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfInfoClick);
     for (QToolButton *button : {toolButtonOfPlay, toolButtonOfPause, toolButtonOfStop, toolButtonOfSeek})
         connect(button, &QToolButton::clicked, this, [this, button] { toolButtonOfPlayClick(button); });
+}
+
+void TfrmTonelark2Main::buildKeyTempoActions()
+{
+    // Alt with keys the window's other shortcuts, the tray menu and the default hot key
+    // (Super+Ctrl+Shift+A) leave free: arrows up and down for the key, page up and down
+    // for the tempo, K and P back to the song's own.
+    actionKeyUp = addAction("actionKeyUp", QStringLiteral("キー +1"), QKeySequence(Qt::ALT | Qt::Key_Up));
+    actionKeyDown = addAction("actionKeyDown", QStringLiteral("キー −1"), QKeySequence(Qt::ALT | Qt::Key_Down));
+    actionKeyOriginal = addAction("actionKeyOriginal", QStringLiteral("原曲キー"), QKeySequence(Qt::ALT | Qt::Key_K));
+    actionTempoUp = addAction("actionTempoUp", QStringLiteral("テンポ +5%"), QKeySequence(Qt::ALT | Qt::Key_PageUp));
+    actionTempoDown = addAction("actionTempoDown", QStringLiteral("テンポ −5%"), QKeySequence(Qt::ALT | Qt::Key_PageDown));
+    actionTempoOriginal = addAction("actionTempoOriginal", QStringLiteral("元のテンポ"), QKeySequence(Qt::ALT | Qt::Key_P));
+    const QList<QAction *> keyItems{actionKeyUp, actionKeyDown, actionKeyOriginal};
+    const QList<QAction *> tempoItems{actionTempoUp, actionTempoDown, actionTempoOriginal};
+    for (QMenu *menu : {popupMenuMain, popupMenuPlayback}) {
+        menu->addSeparator();
+        menu->addActions(keyItems);
+        menu->addSeparator();
+        menu->addActions(tempoItems);
+    }
+    for (QAction *action : keyItems + tempoItems)
+        connect(action, &QAction::triggered, this, [this, action] { keyTempoActionExecute(action); });
+}
+
+void TfrmTonelark2Main::keyTempoActionExecute(QAction *action)
+{
+    KeyTempo next = m_keyTempo;
+    if (action == actionKeyUp)
+        next.keyUp();
+    else if (action == actionKeyDown)
+        next.keyDown();
+    else if (action == actionKeyOriginal)
+        next.resetKey();
+    else if (action == actionTempoUp)
+        next.tempoUp();
+    else if (action == actionTempoDown)
+        next.tempoDown();
+    else if (action == actionTempoOriginal)
+        next.resetTempo();
+    setKeyTempo(next);
+}
+
+void TfrmTonelark2Main::setKeyTempo(const KeyTempo &keyTempo)
+{
+    if (keyTempo.key() != m_keyTempo.key())
+        m_engine.setKeyShift(keyTempo.key());
+    if (keyTempo.tempo() != m_keyTempo.tempo())
+        m_engine.setTempoRatio(keyTempo.tempo());
+    m_keyTempo = keyTempo;
+    showKeyTempo();
+    if (m_mpris)
+        m_mpris->refresh();
+}
+
+void TfrmTonelark2Main::outputDeviceChanged()
+{
+    m_engine.setKeyShift(m_keyTempo.key());
+    m_engine.setTempoRatio(m_keyTempo.tempo());
+}
+
+void TfrmTonelark2Main::showTimePanel()
+{
+    const QString mark = m_keyTempo.mark();
+    const QString text = mark.isEmpty() ? m_timeText : mark + QStringLiteral("  ") + m_timeText;
+    if (panelTimeElapsed->text() != text)
+        panelTimeElapsed->setText(text);
+}
+
+void TfrmTonelark2Main::showKeyTempo()
+{
+    showTimePanel();
+    panelTimeElapsed->setToolTip(m_keyTempo.toolTip());
+    // An item that would change nothing is greyed, and so is its shortcut.
+    actionKeyUp->setEnabled(m_keyTempo.canKeyUp());
+    actionKeyDown->setEnabled(m_keyTempo.canKeyDown());
+    actionKeyOriginal->setEnabled(m_keyTempo.key() != KeyTempo::kOriginalKey);
+    actionTempoUp->setEnabled(m_keyTempo.canTempoUp());
+    actionTempoDown->setEnabled(m_keyTempo.canTempoDown());
+    actionTempoOriginal->setEnabled(m_keyTempo.tempo() != KeyTempo::kOriginalTempo);
 }
 
 void TfrmTonelark2Main::applyColors()
@@ -675,8 +767,10 @@ void TfrmTonelark2Main::applyMonitorDisplay(const MonitorDisplay &display)
         toolButtonOfPause->setEnabled(display.buttons->pause);
         toolButtonOfSeek->setEnabled(display.buttons->seek);
     }
-    if (display.timeText && panelTimeElapsed->text() != *display.timeText)
-        panelTimeElapsed->setText(*display.timeText);
+    if (display.timeText && m_timeText != *display.timeText) {
+        m_timeText = *display.timeText;
+        showTimePanel();
+    }
     if (display.gaugeMaxValue)
         gaugePlayback->setMaxValue(*display.gaugeMaxValue);
     if (display.gaugeMedValue)
@@ -818,6 +912,8 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
     atClose.ShowInfo = toolButtonOfInfo->isChecked() && !m_infoShownForFailure;
     atClose.Left = pos().x();
     atClose.Top = pos().y();
+    atClose.KeyShift = m_keyTempo.key();
+    atClose.TempoRatio = m_keyTempo.tempo();
     // A failed save at close is not reported: the user is leaving.
     saveSettingsAtClose(m_ini, m_atStart, atClose, m_settings.RestoreWindowPos);
     event->accept();
@@ -1386,6 +1482,7 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     MprisSnapshot snapshot;
     snapshot.hasSong = !m_loadedFileName.isEmpty();
     snapshot.songId = m_modalLoop.songGeneration();
+    snapshot.rate = m_keyTempo.tempo() / 100.0;
     if (!snapshot.hasSong)
         return snapshot;
     switch (m_monitor->status().State) {
@@ -1432,6 +1529,13 @@ void TfrmTonelark2Main::mprisSetPosition(qint64 positionUs)
     if (!toolButtonOfSeek->isEnabled() || !tempoList)
         return;
     m_transport->playFrom(tempoList->TimeToTick(positionUs / 1000, tuMilliseconds));
+}
+
+void TfrmTonelark2Main::mprisSetRate(double rate)
+{
+    KeyTempo next = m_keyTempo;
+    next.setTempo(qRound(rate * 100));
+    setKeyTempo(next);
 }
 
 void TfrmTonelark2Main::mprisOpen(const QString &path)

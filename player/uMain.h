@@ -2,6 +2,7 @@
 
 #include "Convex.h"
 #include "InfoBox.h"
+#include "KeyTempo.h"
 #include "LyricsView.h"
 #include "ModalLoop.h"
 #include "Mpris.h"
@@ -123,6 +124,14 @@ public:
     bool enableMpris(const QDBusConnection &bus);
     MprisService *mpris() const { return m_mpris; }
 
+    // The singer's key and tempo, kept for the run and stored at close.
+    const KeyTempo &keyTempo() const { return m_keyTempo; }
+    // Takes new values: the engine gets what changed, the time panel, the menu items and
+    // MPRIS follow.
+    void setKeyTempo(const KeyTempo &keyTempo);
+    // Another output device was opened: it gets the key and tempo as well.
+    void outputDeviceChanged();
+
     // Visible components.
     QLabel *labelCopyright = nullptr;
     umain::TEdit *editCopyright = nullptr;
@@ -202,6 +211,13 @@ public:
     QAction *actionSeekForward = nullptr;
     QAction *actionRewind = nullptr;
     QAction *actionMainContextMenu = nullptr;
+    // Key and tempo: items of popupMenuMain and popupMenuPlayback, with window shortcuts.
+    QAction *actionKeyUp = nullptr;
+    QAction *actionKeyDown = nullptr;
+    QAction *actionKeyOriginal = nullptr;
+    QAction *actionTempoUp = nullptr;
+    QAction *actionTempoDown = nullptr;
+    QAction *actionTempoOriginal = nullptr;
 
 public slots:
     // Minimising sends the window to the notification area where there is one; restoring
@@ -268,6 +284,12 @@ private:
     QAction *addAction(const char *name, const QString &caption, const QKeySequence &shortcut);
     void applyColors();
     void applyMonitorDisplay(const MonitorDisplay &display);
+    // The time text with the key and tempo mark before it.
+    void showTimePanel();
+    // The mark, the time panel's tool tip and the items' enabled states.
+    void showKeyTempo();
+    void buildKeyTempoActions();
+    void keyTempoActionExecute(QAction *action);
     // The monitor timer's interval: 16 ms while something moves, slower while all stands.
     void setMonitorPace(int intervalMs);
     PlayContext playContext() const;
@@ -283,6 +305,7 @@ private:
     void mprisPause() override;
     void mprisStop() override;
     void mprisSetPosition(qint64 positionUs) override;
+    void mprisSetRate(double rate) override;
     void mprisOpen(const QString &path) override;
     void mprisRaise() override;
     void mprisQuit() override;
@@ -345,6 +368,9 @@ private:
     // The info area is open only because a failed load opened it.
     bool m_infoShownForFailure = false;
     QList<QIcon> m_imageListOfToolbar;
+    KeyTempo m_keyTempo;
+    // The monitor's last time text, shown after the key and tempo mark.
+    QString m_timeText;
     LyricsModel *m_lyricsModel = nullptr;
     LyricsDelegate *m_lyricsDelegate = nullptr;
     std::unique_ptr<Transport> m_transport;

@@ -4,6 +4,7 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.h
   ${CMAKE_CURRENT_LIST_DIR}/FontSetup.cpp ${CMAKE_CURRENT_LIST_DIR}/FontSetup.h
   ${CMAKE_CURRENT_LIST_DIR}/InfoBox.cpp ${CMAKE_CURRENT_LIST_DIR}/InfoBox.h
+  ${CMAKE_CURRENT_LIST_DIR}/KeyTempo.cpp ${CMAKE_CURRENT_LIST_DIR}/KeyTempo.h
   ${CMAKE_CURRENT_LIST_DIR}/LyricsModel.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsModel.h
   ${CMAKE_CURRENT_LIST_DIR}/LyricsView.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsView.h
   ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.h

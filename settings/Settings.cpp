@@ -41,6 +41,8 @@ Settings Settings::load(const Convex &ini)
     s.UIFontType = ini.ReadInteger(t, u"UIFontType", d.UIFontType);
     s.FontName = ini.ReadString(t, u"FontName", d.FontName);
     s.FontSize = ini.ReadInteger(t, u"FontSize", d.FontSize);
+    s.KeyShift = ini.ReadInteger(t, u"KeyShift", d.KeyShift);
+    s.TempoRatio = ini.ReadInteger(t, u"TempoRatio", d.TempoRatio);
 
     const QStringView l = kSectionLyric;
     s.Lyric.AutoLyricTab = ini.ReadBool(l, u"AutoLyricTab", d.Lyric.AutoLyricTab);
@@ -85,6 +87,14 @@ bool writeCloseTimeSettings(Convex &ini, const WindowSnapshot &atStart,
     }
     if (atClose.ShowInfo != atStart.ShowInfo) {
         ini.WriteBool(t, u"ShowInfo", atClose.ShowInfo);
+        written = true;
+    }
+    if (atClose.KeyShift != atStart.KeyShift) {
+        ini.WriteInteger(t, u"KeyShift", atClose.KeyShift);
+        written = true;
+    }
+    if (atClose.TempoRatio != atStart.TempoRatio) {
+        ini.WriteInteger(t, u"TempoRatio", atClose.TempoRatio);
         written = true;
     }
     if (restoreWindowPos) {

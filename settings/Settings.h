@@ -73,6 +73,8 @@ struct Settings {
     qint32 UIFontType = -1;             // 0..3 a system font, anything else FontName/FontSize
     QString FontName = QStringLiteral("ＭＳ ゴシック");
     qint32 FontSize = 9;                // points
+    qint32 KeyShift = 0;                // semitones, -12..12
+    qint32 TempoRatio = 100;            // per cent of the song's tempo, 50..200
 
     struct LyricKeys {
         bool AutoLyricTab = true;
@@ -115,10 +117,12 @@ struct WindowSnapshot {
     bool ShowInfo = false;
     qint32 Left = 0;
     qint32 Top = 0;
+    qint32 KeyShift = 0;
+    qint32 TempoRatio = 100;
 };
 
-// Writes the keys the window records at close: AlwaysOnTop and ShowInfo when they differ
-// from the start, and, when `restoreWindowPos` is on at close, Left and Top each when it
+// Writes the keys the window records at close: AlwaysOnTop, ShowInfo, KeyShift and
+// TempoRatio when they differ from the start, and, when `restoreWindowPos` is on at close, Left and Top each when it
 // moved. Returns whether anything was written.
 bool writeCloseTimeSettings(Convex &ini, const WindowSnapshot &atStart,
                             const WindowSnapshot &atClose, bool restoreWindowPos);

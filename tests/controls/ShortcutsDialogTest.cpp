@@ -11,7 +11,7 @@ class ShortcutsDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void listShowsTheElevenShortcutsInTheOwnersFont()
+    void listShowsTheShortcutsInTheOwnersFont()
     {
         QWidget owner;
         QFont ownerFont(QStringLiteral("Noto Sans Mono CJK JP"));
@@ -33,7 +33,13 @@ private slots:
                                 "  Alt + F → ファイルを開く\n"
                                 "  Alt + H → このヘルプを表示する\n"
                                 "  Alt + C → 設定画面を開く\n"
-                                "  Alt + V → バージョン情報"));
+                                "  Alt + V → バージョン情報\n"
+                                "  Alt + ↑ → キー +1\n"
+                                "  Alt + ↓ → キー −1\n"
+                                "  Alt + K → 原曲キー\n"
+                                "  Alt + PageUp → テンポ +5%\n"
+                                "  Alt + PageDown → テンポ −5%\n"
+                                "  Alt + P → 元のテンポ"));
         QVERIFY(dialog.memoDesc->isReadOnly());
         QCOMPARE(dialog.memoDesc->geometry(), QRect(0, 0, 312, 173));
         QCOMPARE(dialog.buttonOk->text(), QStringLiteral("&OK"));

@@ -33,6 +33,14 @@ public:
     }
 
     std::int32_t openDevice(std::int32_t deviceId) override { return record(QStringLiteral("openDevice(%1)").arg(deviceId)); }
+    std::int32_t setKeyShift(std::int32_t semitones) override
+    {
+        return record(QStringLiteral("setKeyShift(%1)").arg(semitones));
+    }
+    std::int32_t setTempoRatio(std::int32_t percent) override
+    {
+        return record(QStringLiteral("setTempoRatio(%1)").arg(percent));
+    }
     std::int32_t closeDevice() override { return record(QStringLiteral("closeDevice()")); }
     std::int32_t clearList() override
     {

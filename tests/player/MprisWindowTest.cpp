@@ -4,6 +4,7 @@
 
 #include <QDBusConnection>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -28,8 +29,31 @@ private:
     // Runs playerctl for this player while the event loop keeps answering its calls.
     QString playerctl(const QStringList &arguments)
     {
+        return run(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("Tonelark")} + arguments);
+    }
+    // playerctl has no command for the rate: gdbus reads and writes the property as any
+    // client does, over the bus.
+    QString rateProperty(const QString &method, const QStringList &value = {})
+    {
+        return run(QStringLiteral("gdbus"),
+                   QStringList{QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                               QLatin1String(MprisService::kServiceName), QStringLiteral("--object-path"),
+                               QLatin1String(MprisService::kObjectPath), QStringLiteral("--method"),
+                               QStringLiteral("org.freedesktop.DBus.Properties.") + method,
+                               QStringLiteral("org.mpris.MediaPlayer2.Player")} + value);
+    }
+    double rate(const QString &name = QStringLiteral("Rate"))
+    {
+        // "(<0.80000000000000004>,)"
+        QString reply = rateProperty(QStringLiteral("Get"), {name});
+        reply.remove(QRegularExpression(QStringLiteral("[^0-9.]")));
+        return reply.isEmpty() ? -1.0 : reply.toDouble();
+    }
+    void setRate(const QString &value) { rateProperty(QStringLiteral("Set"), {QStringLiteral("Rate"), value}); }
+    QString run(const QString &program, const QStringList &arguments)
+    {
         QProcess process;
-        process.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("Tonelark")} + arguments);
+        process.start(program, arguments);
         if (!process.waitForStarted(5000))
             return QStringLiteral("(not started)");
         QDeadlineTimer deadline(15000);
@@ -121,6 +145,33 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(m_window->windowTitle(), QStringLiteral("春 の歌.mid - Tonelark"));
         QVERIFY(m_ui.errors.isEmpty());
+    }
+
+    void rateIsTheTempo()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("gdbus")).isEmpty())
+            QSKIP("gdbus is not installed");
+        QCOMPARE(rate(QStringLiteral("MinimumRate")), 0.5);
+        QCOMPARE(rate(QStringLiteral("MaximumRate")), 2.0);
+        QCOMPARE(rate(), 1.0);
+
+        setRate(QStringLiteral("<0.8>"));
+        QCOMPARE(m_window->keyTempo().tempo(), 80);
+        QVERIFY(m_window->panelTimeElapsed->text().startsWith(QStringLiteral("80%  ")));
+        m_window->actionTempoUp->trigger();
+        QCOMPARE(rate(), 0.85);
+        setRate(QStringLiteral("<7.5>"));
+        QCOMPARE(m_window->keyTempo().tempo(), 200);
+
+        // 0.0 pauses, as MPRIS asks, and leaves the tempo as it was.
+        playerctl({QStringLiteral("play")});
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+        setRate(QStringLiteral("<0.0>"));
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Paused"));
+        QCOMPARE(m_window->keyTempo().tempo(), 200);
+        m_window->actionTempoOriginal->trigger();
+        QCOMPARE(rate(), 1.0);
+        playerctl({QStringLiteral("stop")});
     }
 
     void aMissingBusIsNoError()

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -97,7 +98,9 @@ private slots:
             {"actionInfo", "Alt+D"}, {"actionOpen", "Alt+F"}, {"actionHelp", "Alt+H"},
             {"actionSettings", "Alt+C"}, {"actionNextTab", "Alt+X"}, {"actionPrevTab", "Alt+Z"},
             {"actionAbout", "Alt+V"}, {"actionSearchStr", "Ctrl+F"}, {"actionSeekBack", "Alt+Left"},
-            {"actionSeekForward", "Alt+Right"}, {"actionRewind", "Alt+R"}};
+            {"actionSeekForward", "Alt+Right"}, {"actionRewind", "Alt+R"}, {"actionKeyUp", "Alt+Up"},
+            {"actionKeyDown", "Alt+Down"}, {"actionKeyOriginal", "Alt+K"}, {"actionTempoUp", "Alt+PgUp"},
+            {"actionTempoDown", "Alt+PgDown"}, {"actionTempoOriginal", "Alt+P"}};
         for (const auto &[name, keys] : expected) {
             auto *action = window->findChild<QAction *>(QLatin1String(name));
             QVERIFY2(action, name);
@@ -106,6 +109,114 @@ private slots:
         const QList<QKeySequence> menuKeys = window->actionMainContextMenu->shortcuts();
         QVERIFY(menuKeys.size() == 2 && menuKeys[0].isEmpty());
         QCOMPARE(menuKeys[1], QKeySequence(Qt::ALT | Qt::Key_At));
+
+        // No key does two things, and none is the default global hot key.
+        QList<QKeySequence> seen{QKeySequence(Qt::META | Qt::CTRL | Qt::SHIFT | Qt::Key_A)};
+        for (const QAction *action : window->actions()) {
+            for (const QKeySequence &keys : action->shortcuts()) {
+                if (keys.isEmpty())
+                    continue;
+                QVERIFY2(!seen.contains(keys), qPrintable(keys.toString()));
+                seen << keys;
+            }
+        }
+    }
+
+    void keyAndTempoItemsReachTheEngineAndMarkTheTime()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("a.mid"));
+        QVERIFY(writeFile(file, SmfBuilder().note(0, 60, 480).bytes()));
+        Setup setup;
+        setup.engine.setTotals(960, 1000);
+        auto window = makeWindow(setup, "[Tonelark]\nShowInfo=1\n", {file});
+        // Both menus carry the six items.
+        const QList<QAction *> items{window->actionKeyUp, window->actionKeyDown, window->actionKeyOriginal,
+                                     window->actionTempoUp, window->actionTempoDown, window->actionTempoOriginal};
+        for (QMenu *menu : {window->popupMenuMain, window->popupMenuPlayback})
+            for (QAction *item : items)
+                QVERIFY2(menu->actions().contains(item), qPrintable(item->text()));
+        QCOMPARE(window->actionKeyDown->text(), QStringLiteral("キー −1"));
+        QCOMPARE(window->actionTempoOriginal->text(), QStringLiteral("元のテンポ"));
+        QVERIFY(!window->actionKeyOriginal->isEnabled() && !window->actionTempoOriginal->isEnabled());
+        setup.engine.setStatus(BRSSTATE_PLAY, 480, 500);
+        window->timerUpdatingTimer();
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("00:00 / 00:01"));
+
+        // Keys pressed while the lyric list, which moves on plain arrows, has the focus.
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->pagesInfo->setCurrentWidget(window->tabLyrics);
+        window->lvLyrics->setFocus();
+        setup.engine.calls.clear();
+        QTest::keyClick(window->lvLyrics, Qt::Key_Up, Qt::AltModifier);
+        QTest::keyClick(window->lvLyrics, Qt::Key_Up, Qt::AltModifier);
+        QTest::keyClick(window->lvLyrics, Qt::Key_PageDown, Qt::AltModifier);
+        window->timerUpdatingTimer();
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("♯2 95%  00:00 / 00:01"));
+        QCOMPARE(window->panelTimeElapsed->toolTip(), QStringLiteral("キー: ♯2 (半音2つ上)\nテンポ: 95%"));
+        window->actionKeyDown->trigger(); // as the item of either menu
+        QTest::keyClick(window.get(), Qt::Key_K, Qt::AltModifier);
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("95%  00:00 / 00:01"));
+        QTest::keyClick(window.get(), Qt::Key_P, Qt::AltModifier);
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("00:00 / 00:01"));
+        QCOMPARE(window->panelTimeElapsed->toolTip(), QStringLiteral("キー: 原曲キー\nテンポ: 100% (元のテンポ)"));
+        const QStringList sent = setup.engine.calls.filter(QRegularExpression(QStringLiteral("^set(Key|Tempo)")));
+        QCOMPARE(sent, (QStringList{"setKeyShift(1)", "setKeyShift(2)", "setTempoRatio(95)", "setKeyShift(1)",
+                                    "setKeyShift(0)", "setTempoRatio(100)"}));
+
+        // At a limit the step is greyed and sends nothing; the next song keeps what was set.
+        for (int i = 0; i < 30; ++i)
+            window->actionTempoDown->trigger();
+        QVERIFY(!window->actionTempoDown->isEnabled());
+        setup.engine.calls.clear();
+        window->actionTempoDown->trigger();
+        QTest::keyClick(window.get(), Qt::Key_PageDown, Qt::AltModifier);
+        QVERIFY(setup.engine.calls.isEmpty());
+        QCOMPARE(window->BRSLoad(file), LoadOutcome::Success);
+        window->timerUpdatingTimer();
+        QCOMPARE(window->keyTempo().tempo(), 50);
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("50%  00:00 / 00:01"));
+        QVERIFY(setup.engine.calls.filter(QRegularExpression(QStringLiteral("^set(Key|Tempo)"))).isEmpty());
+    }
+
+    void keyAndTempoAreStoredAtCloseAndSentAtStart()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Tonelark.ini"));
+        QVERIFY(writeFile(path, "[Tonelark]\nSecondsToSkip=3\n\n"));
+        {
+            FakeEngine engine;
+            FakeUi ui;
+            Convex ini(path);
+            TfrmTonelark2Main window(engine, ini, {}, &ui);
+            window.actionKeyDown->trigger();
+            window.actionTempoDown->trigger();
+            window.actionTempoDown->trigger();
+            window.close();
+        }
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("[Tonelark]\nSecondsToSkip=3\nKeyShift=-1\nTempoRatio=90\n\n"));
+        written.close();
+
+        FakeEngine engine;
+        FakeUi ui;
+        Convex ini(path);
+        auto window = std::make_unique<TfrmTonelark2Main>(engine, ini, QStringList(), &ui);
+        QCOMPARE(engine.calls, (QStringList{"openDevice(-1100)", "setKeyShift(-1)", "setTempoRatio(90)"}));
+        QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("♭1 90%  --:-- / --:--"));
+        window->outputDeviceChanged();
+        QCOMPARE(engine.calls.mid(3), (QStringList{"setKeyShift(-1)", "setTempoRatio(90)"}));
+        window->close();
+        QVERIFY(!ini.Modified());
+
+        // A hand-edited value beyond the range plays at the limit and stays in the file as written.
+        Setup edited;
+        auto other = makeWindow(edited, "[Tonelark]\nTempoRatio=500\nKeyShift=x\n");
+        QCOMPARE(edited.engine.calls, (QStringList{"openDevice(-1100)", "setTempoRatio(200)"}));
+        other->close();
+        QVERIFY(!edited.ini.Modified());
     }
 
     void initialStates()

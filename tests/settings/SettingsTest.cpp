@@ -225,6 +225,10 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Tonelark]\nLeft=500\n\n"},
         CloseCase{"NotRestoredAtStart", {false, false, 0, 0}, {false, false, 441, 128}, true,
                   "[Tonelark]\nLeft=441\nTop=128\n\n"},
+        CloseCase{"KeyAndTempo", {false, false, 0, 0, 0, 100}, {false, false, 0, 0, -2, 90}, false,
+                  "[Tonelark]\nKeyShift=-2\nTempoRatio=90\n\n"},
+        CloseCase{"BackToTheSongsOwn", {false, false, 0, 0, 3, 80}, {false, false, 0, 0, 0, 100}, false,
+                  "[Tonelark]\nKeyShift=0\nTempoRatio=100\n\n"},
         CloseCase{"Everything", {false, true, 1, 2}, {true, false, -3, 4}, true,
                   "[Tonelark]\nAlwaysOnTop=1\nShowInfo=0\nLeft=-3\nTop=4\n\n"}),
     [](const testing::TestParamInfo<CloseCase> &info) { return std::string(info.param.name); });
