@@ -91,6 +91,23 @@ void TimePanel::mousePressEvent(QMouseEvent *event)
     emit clicked();
 }
 
+void TimePanel::setFittedText(const QString &text)
+{
+    const QFont own = parentWidget() ? parentWidget()->font() : QApplication::font();
+    QFont face = own;
+    const int room = contentsRect().width();
+    constexpr int kSmallestPixels = 7;
+    int pixels = QFontInfo(face).pixelSize();
+    while (QFontMetrics(face).horizontalAdvance(text) > room && pixels > kSmallestPixels)
+        face.setPixelSize(--pixels);
+    if (face != own) {
+        if (face != font())
+            setFont(face);
+    } else if (testAttribute(Qt::WA_SetFont))
+        setFont(QFont()); // inherited again, so a new window font reaches the panel too
+    setText(text);
+}
+
 void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
     // The second press of a quick pair reaches a widget only as this event: it is a click.
@@ -571,7 +588,7 @@ void TfrmTonelark2Main::showTimePanel()
     const QString mark = m_keyTempo.mark();
     const QString text = mark.isEmpty() ? m_timeText : mark + QStringLiteral("  ") + m_timeText;
     if (panelTimeElapsed->text() != text)
-        panelTimeElapsed->setText(text);
+        panelTimeElapsed->setFittedText(text);
 }
 
 void TfrmTonelark2Main::showKeyTempo()

@@ -49,6 +49,9 @@ class TimePanel : public QLabel {
     Q_OBJECT
 public:
     using QLabel::QLabel;
+    // Shows `text` whole: when it is wider than the panel (a key and tempo mark before a long
+    // tick count), in a face small enough to fit, otherwise in the window's own.
+    void setFittedText(const QString &text);
 signals:
     void clicked();
 

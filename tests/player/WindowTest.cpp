@@ -178,6 +178,21 @@ private slots:
         QCOMPARE(window->keyTempo().tempo(), 50);
         QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("50%  00:00 / 00:01"));
         QVERIFY(setup.engine.calls.filter(QRegularExpression(QStringLiteral("^set(Key|Tempo)"))).isEmpty());
+
+        // The widest mark before a long tick count still shows whole, in a smaller face.
+        for (int i = 0; i < 12; ++i)
+            window->actionKeyUp->trigger();
+        setup.engine.setTotals(234567, 1000);
+        setup.engine.setStatus(BRSSTATE_PLAY, 123456, 500);
+        window->actionTimeOrTick->trigger();
+        window->timerUpdatingTimer();
+        TimePanel *panel = window->panelTimeElapsed;
+        QCOMPARE(panel->text(), QStringLiteral("♯12 50%  123456 / 234567"));
+        QVERIFY(QFontMetrics(panel->font()).horizontalAdvance(panel->text()) <= panel->contentsRect().width());
+        QVERIFY(panel->font() != window->font());
+        window->actionKeyOriginal->trigger();
+        window->actionTempoOriginal->trigger();
+        QCOMPARE(panel->font(), window->font());
     }
 
     void keyAndTempoAreStoredAtCloseAndSentAtStart()
