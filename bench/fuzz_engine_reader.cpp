@@ -42,9 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     sequencer.setTimeline(timeline);
     sequencer.setSink(&sink, 44100);
     const std::int32_t option = size ? data[size - 1] : 0;
+    // Key and tempo from the input, changed again halfway while notes may sound.
+    sequencer.setKeyShift(int(data[0] % 25) - 12);
+    sequencer.setTempoRatio(50 + int(size % 151));
     sequencer.play(option | BRSPLAY_LOOP, info.TotalTick / 2);
-    for (int i = 0; i < 64 && sequencer.state() == BRSSTATE_PLAY; ++i)
+    for (int i = 0; i < 64 && sequencer.state() == BRSSTATE_PLAY; ++i) {
+        if (i == 32) {
+            sequencer.setKeyShift(int(data[size / 2] % 25) - 12);
+            sequencer.setTempoRatio(50 + int(data[size / 2] % 151));
+        }
         sequencer.advance(44100 / 4);
+    }
     sequencer.stop();
     if (sequencer.soundingNotes() != 0)
         std::abort();

@@ -243,6 +243,12 @@ std::int32_t Engine::setKeyShift(std::int32_t semitones)
 {
     if (semitones < -12 || semitones > 12)
         return BRSERROR_FAILED;
+    std::lock_guard deviceLock(m_deviceMutex);
+    std::lock_guard lock(m_core.mutex);
+    // The notes the change releases go out at the present moment.
+    if (m_output)
+        m_output->syncClock();
+    m_core.sequencer.setKeyShift(semitones);
     m_keyShift = semitones;
     return BRSERROR_NOERROR;
 }
@@ -251,7 +257,19 @@ std::int32_t Engine::setTempoRatio(std::int32_t percent)
 {
     if (percent < 50 || percent > 200)
         return BRSERROR_FAILED;
-    m_tempoRatio = percent;
+    std::lock_guard deviceLock(m_deviceMutex);
+    {
+        std::lock_guard lock(m_core.mutex);
+        // Up to now at the old ratio; what is still to come at the new one.
+        if (m_output)
+            m_output->syncClock();
+        m_core.sequencer.setTempoRatio(percent);
+        m_tempoRatio = percent;
+        m_core.publish();
+    }
+    // The timing thread re-plans its sleep until the next event.
+    if (m_output)
+        m_output->wake();
     return BRSERROR_NOERROR;
 }
 

@@ -40,6 +40,31 @@ std::uint16_t Sequencer::channelsChangingAudibly(const ChaseState &from, const C
     return mask & from.usedChannels;
 }
 
+namespace {
+
+// A GS "use for rhythm part" or XG "part mode" message: the channel it names, and whether it
+// becomes a drum part; -1 for any other message.
+int drumPartSysEx(const std::uint8_t *d, std::uint32_t size, bool &drum)
+{
+    // GS: 41 dev 42 12 40 1p 15 vv sum; block p is part 10 for 0, parts 1-9 for 1-9, 11-16 after.
+    if (size == 11 && d[0] == 0xF0 && d[1] == 0x41 && d[3] == 0x42 && d[4] == 0x12 && d[5] == 0x40
+        && (d[6] & 0xF0) == 0x10 && d[7] == 0x15 && d[10] == 0xF7
+        && ((d[5] + d[6] + d[7] + d[8] + d[9]) & 0x7F) == 0) {
+        const int block = d[6] & 0x0F;
+        drum = d[8] != 0;
+        return block == 0 ? 9 : block <= 9 ? block - 1 : block;
+    }
+    // XG: 43 1n 4C 08 pp 07 vv (part pp, mode 0 normal, others drum sets).
+    if (size == 9 && d[0] == 0xF0 && d[1] == 0x43 && (d[2] & 0xF0) == 0x10 && d[3] == 0x4C && d[4] == 0x08
+        && d[5] < 16 && d[6] == 0x07 && d[8] == 0xF7) {
+        drum = d[7] != 0;
+        return d[5];
+    }
+    return -1;
+}
+
+} // namespace
+
 bool isResetSysEx(const std::uint8_t *d, std::uint32_t size)
 {
     if (size < 6 || d[0] != 0xF0 || d[size - 1] != 0xF7)
@@ -147,10 +172,12 @@ void Sequencer::setTimeline(std::shared_ptr<const SmfTimeline> timeline)
 {
     stop();
     m_timeline = std::move(timeline);
-    m_songFrame = m_anchorFrame = m_anchorTick = 0;
+    m_position = m_anchorPosition = 0;
+    m_anchorTick = 0;
     m_next = m_segment = 0;
     m_loopCount = 0;
     m_endFrame = m_timeline ? frameOfTick(m_timeline->facts().totalTick) : 0;
+    m_endPosition = m_timeline ? positionOfTime(m_timeline->timeOfTick(m_timeline->facts().totalTick)) : 0;
 }
 
 void Sequencer::setSink(MidiSink *sink, std::uint32_t rate)
@@ -160,21 +187,23 @@ void Sequencer::setSink(MidiSink *sink, std::uint32_t rate)
         rate = 1;
     if (rate != m_rate && m_timeline) {
         // Keep the time of the position; the anchor keeps its tick exactly.
-        const std::uint64_t d = std::uint64_t(m_timeline->facts().timeBase) * 1000000;
-        const std::uint64_t time = std::uint64_t(uint128(m_songFrame) * d / m_rate);
-        const bool atAnchor = m_songFrame == m_anchorFrame;
+        const std::uint64_t time = timeOfPosition(m_position);
+        const bool atAnchor = m_position == m_anchorPosition;
         m_rate = rate;
-        m_songFrame = frameOfTime(time);
+        m_position = positionOfFrame(frameOfTime(time));
         m_endFrame = frameOfTick(m_timeline->facts().totalTick);
+        m_endPosition = positionOfTime(m_timeline->timeOfTick(m_timeline->facts().totalTick));
         m_loopFrame = frameOfTick(m_loopTick);
-        m_anchorFrame = atAnchor ? frameOfTick(m_anchorTick) : m_songFrame;
+        m_anchorPosition = atAnchor ? positionOfFrame(frameOfTick(m_anchorTick)) : m_position;
         if (!atAnchor)
             m_anchorTick = m_timeline->tickOfTime(time);
-        m_songFrame = std::max(m_songFrame, m_anchorFrame);
+        m_position = std::max(m_position, m_anchorPosition);
     }
     m_rate = rate;
     m_sink = sink;
     m_clock = 0;
+    // A new device starts with its own drum parts; the chase below tells it the song's.
+    resetDrumParts();
     if (m_state != BRSSTATE_STOP && m_timeline) {
         m_chase.collect(*m_timeline, m_next, m_option & BRSPLAY_SYSEX);
         sendChase(m_chase, m_clock);
@@ -203,19 +232,37 @@ std::int64_t Sequencer::frameOfTime(std::uint64_t time) const
 
 std::int64_t Sequencer::frameOfTick(std::int64_t tick) const { return frameOfTime(m_timeline->timeOfTick(tick)); }
 
-std::int64_t Sequencer::frameOfEvent(std::size_t index)
+SongPosition Sequencer::positionOfFrame(std::int64_t songFrame) const
+{
+    return SongPosition(std::uint64_t(songFrame)) * 100 * (std::uint64_t(m_timeline->facts().timeBase) * 1000000);
+}
+
+std::uint64_t Sequencer::timeOfPosition(SongPosition position) const
+{
+    return std::uint64_t(position / (SongPosition(100) * m_rate));
+}
+
+std::int64_t Sequencer::framesUntil(SongPosition target) const
+{
+    if (target <= m_position)
+        return 0;
+    const SongPosition step = SongPosition(std::uint64_t(m_ratio)) * (std::uint64_t(m_timeline->facts().timeBase) * 1000000);
+    return std::int64_t((target - m_position + step - 1) / step);
+}
+
+SongPosition Sequencer::positionOfEvent(std::size_t index)
 {
     const auto &tempo = m_timeline->tempoMap();
     const std::uint32_t tick = m_timeline->events()[index].tick;
     while (m_segment + 1 < tempo.size() && tempo[m_segment + 1].tick <= tick)
         ++m_segment;
     const TempoSegment &s = tempo[m_segment];
-    return frameOfTime(s.startTime + std::uint64_t(tick - s.tick) * s.usPerQuarter);
+    return positionOfTime(s.startTime + std::uint64_t(tick - s.tick) * s.usPerQuarter);
 }
 
 void Sequencer::positionAt(std::int64_t tick)
 {
-    m_songFrame = m_anchorFrame = frameOfTick(tick);
+    m_position = m_anchorPosition = positionOfFrame(frameOfTick(tick));
     m_anchorTick = tick;
     m_next = m_timeline->firstEventAtOrAfter(tick);
     m_segment = m_timeline->segmentOfTick(tick);
@@ -284,24 +331,26 @@ void Sequencer::advance(std::int64_t frames)
         return;
     const auto &events = m_timeline->events();
     while (m_state == BRSSTATE_PLAY) {
-        const std::int64_t limit = m_songFrame + remaining;
         while (m_next < events.size()) {
-            const std::int64_t f = frameOfEvent(m_next);
-            if (f >= limit)
+            const std::int64_t offset = framesUntil(positionOfEvent(m_next));
+            if (offset >= remaining)
                 break;
-            dispatch(events[m_next], clockAt + std::max<std::int64_t>(f - m_songFrame, 0));
+            dispatch(events[m_next], clockAt + offset);
             ++m_next;
         }
-        if (m_next == events.size() && m_endFrame <= limit) {
-            const std::int64_t offset = std::max<std::int64_t>(m_endFrame - m_songFrame, 0);
-            clockAt += offset;
-            remaining -= offset;
-            m_songFrame = m_endFrame;
-            if (reachEnd(clockAt))
-                continue;
-            break;
+        if (m_next == events.size()) {
+            const std::int64_t offset = framesUntil(m_endPosition);
+            if (offset <= remaining) {
+                clockAt += offset;
+                remaining -= offset;
+                m_position = m_endPosition;
+                if (reachEnd(clockAt))
+                    continue;
+                break;
+            }
         }
-        m_songFrame = limit;
+        m_position += SongPosition(std::uint64_t(remaining)) * std::uint64_t(m_ratio)
+                      * (std::uint64_t(m_timeline->facts().timeBase) * 1000000);
         break;
     }
 }
@@ -310,7 +359,7 @@ bool Sequencer::reachEnd(std::int64_t clock)
 {
     // A loop shorter than 10 ms would go round thousands of times inside one audio block, each
     // pass a chase: such a song (only a damaged or hostile file has one) stops instead.
-    if ((m_option & BRSPLAY_LOOP) && m_endFrame - m_loopFrame >= std::int64_t(m_rate / 100)) {
+    if ((m_option & BRSPLAY_LOOP) && m_endFrame - m_loopFrame >= std::max<std::int64_t>(m_rate / 100, 1)) {
         silenceAt(clock, false);
         // The chase resets the controllers of voices still releasing: where that would make
         // them louder (a faded ending) or bend them, they end at once instead.
@@ -324,7 +373,7 @@ bool Sequencer::reachEnd(std::int64_t clock)
     }
     silenceAt(clock, true);
     m_state = BRSSTATE_STOP;
-    m_songFrame = m_anchorFrame = m_endFrame;
+    m_position = m_anchorPosition = m_endPosition;
     m_anchorTick = m_timeline->facts().totalTick;
     return false;
 }
@@ -333,10 +382,10 @@ std::int64_t Sequencer::framesUntilNextEvent()
 {
     if (m_state != BRSSTATE_PLAY || !m_timeline)
         return -1;
-    std::int64_t due = m_endFrame;
+    SongPosition due = m_endPosition;
     if (m_next < m_timeline->events().size())
-        due = std::min(due, frameOfEvent(m_next));
-    return std::max<std::int64_t>(due - m_songFrame, 0);
+        due = std::min(due, positionOfEvent(m_next));
+    return framesUntil(due);
 }
 
 std::uint8_t Sequencer::scaledVolume(std::uint8_t value) const
@@ -366,6 +415,16 @@ void Sequencer::sendChannel(std::uint8_t status, std::uint8_t data1, std::uint8_
             --count;
     } else if (type == 0xB0 && (data1 == kAllNotesOff || data1 == kAllSoundOff)) {
         m_notes[channel].fill(0);
+        m_struck[channel].fill(Struck{});
+    } else if (type == 0xB0 && data1 == kBankMsb) {
+        m_bankMsb[channel] = data2;
+    } else if (type == 0xC0) {
+        // XG drum and SFX kits, GM2 rhythm bank.
+        const std::uint8_t bank = m_bankMsb[channel];
+        if (bank == 127 || bank == 126 || bank == 120)
+            m_drumByProgram |= std::uint16_t(1u << channel);
+        else
+            m_drumByProgram &= std::uint16_t(~(1u << channel));
     } else if (type == 0xB0 && data1 == kSustain) {
         if (data2 >= 64)
             m_sustained |= std::uint16_t(1u << channel);
@@ -388,15 +447,103 @@ void Sequencer::sendChannel(std::uint8_t status, std::uint8_t data1, std::uint8_
     m_sink->send(MidiMessage{m_scratch, (type == 0xC0 || type == 0xD0) ? 2u : 3u}, clock);
 }
 
+bool Sequencer::isDrumChannel(int channel) const
+{
+    return channel == 9 || ((m_drumByProgram | m_drumBySysEx) >> channel) & 1;
+}
+
+void Sequencer::resetDrumParts()
+{
+    m_bankMsb.fill(0);
+    m_drumByProgram = m_drumBySysEx = 0;
+}
+
+void Sequencer::sendSysEx(const TimelineEvent &event, std::int64_t clock)
+{
+    const std::uint8_t *data = m_timeline->pool() + event.value;
+    bool drum = false;
+    if (isResetSysEx(data, event.length)) {
+        resetDrumParts();
+    } else if (const int channel = drumPartSysEx(data, event.length, drum); channel >= 0) {
+        if (drum)
+            m_drumBySysEx |= std::uint16_t(1u << channel);
+        else
+            m_drumBySysEx &= std::uint16_t(~(1u << channel));
+    }
+    if (m_sink)
+        m_sink->send(MidiMessage{data, event.length}, clock);
+}
+
+void Sequencer::releaseStruck(int channel, int key, std::int64_t clock)
+{
+    Struck &s = m_struck[channel][key];
+    const int count = s.count;
+    s.count = 0;
+    if (s.key >= 0)
+        for (int i = 0; i < count; ++i)
+            sendChannel(std::uint8_t(0x80 | channel), std::uint8_t(s.key), 0, clock);
+}
+
+void Sequencer::sendSongNote(std::uint8_t status, std::uint8_t key, std::uint8_t value, std::int64_t clock)
+{
+    const int channel = status & 0x0F;
+    const bool shifted = !isDrumChannel(channel);
+    const int target = shifted ? key + m_keyShift : key;
+    const int mapped = target < 0 || target > 127 ? -1 : target;
+    Struck &s = m_struck[channel][key];
+    if ((status & 0xF0) == 0x90 && value > 0) {
+        // A second strike of a sounding key that lands elsewhere (its channel changed between
+        // melodic and drum) ends the first, so no note-off can miss it.
+        if (s.count > 0 && s.key != mapped)
+            releaseStruck(channel, key, clock);
+        s.key = std::int8_t(mapped);
+        s.shifted = shifted;
+        if (s.count < 255)
+            ++s.count;
+        if (mapped >= 0)
+            sendChannel(status, std::uint8_t(mapped), value, clock);
+        return;
+    }
+    // Note-off or key pressure: to where the note went. With no note sounding on the key (it
+    // began before a seek or was already released by a key change, a stop, an all-notes-off)
+    // nothing is sent: under a changed key it would land on a key that was never struck.
+    if (s.count == 0)
+        return;
+    if ((status & 0xF0) != 0xA0)
+        --s.count;
+    if (s.key >= 0)
+        sendChannel(status, std::uint8_t(s.key), value, clock);
+}
+
+void Sequencer::setKeyShift(int semitones)
+{
+    semitones = std::clamp(semitones, -12, 12);
+    if (semitones == m_keyShift)
+        return;
+    // Melodic notes sounding now would stay in the old key: release them at the change.
+    for (int ch = 0; ch < 16; ++ch)
+        for (int key = 0; key < 128; ++key)
+            if (m_struck[ch][key].count > 0 && m_struck[ch][key].shifted)
+                releaseStruck(ch, key, m_clock);
+    m_keyShift = semitones;
+}
+
+void Sequencer::setTempoRatio(int percent) { m_ratio = std::clamp(percent, 50, 200); }
+
 void Sequencer::dispatch(const TimelineEvent &event, std::int64_t clock)
 {
     switch (event.kind) {
-    case TimelineEvent::Channel:
-        sendChannel(event.bytes[0], event.bytes[1], event.bytes[2], clock);
+    case TimelineEvent::Channel: {
+        const int type = event.bytes[0] & 0xF0;
+        if (type == 0x80 || type == 0x90 || type == 0xA0)
+            sendSongNote(event.bytes[0], event.bytes[1], event.bytes[2], clock);
+        else
+            sendChannel(event.bytes[0], event.bytes[1], event.bytes[2], clock);
         break;
+    }
     case TimelineEvent::SysEx:
-        if ((m_option & BRSPLAY_SYSEX) && m_sink)
-            m_sink->send(MidiMessage{m_timeline->pool() + event.value, event.length}, clock);
+        if (m_option & BRSPLAY_SYSEX)
+            sendSysEx(event, clock);
         break;
     case TimelineEvent::Tempo:
         break;
@@ -410,9 +557,7 @@ void Sequencer::sendChase(const ChaseState &state, std::int64_t clock)
         for (std::uint32_t index : m_timeline->sysExIndices()) {
             if (index >= state.endIndex)
                 break;
-            const TimelineEvent &e = m_timeline->events()[index];
-            if (m_sink)
-                m_sink->send(MidiMessage{m_timeline->pool() + e.value, e.length}, clock);
+            sendSysEx(m_timeline->events()[index], clock);
         }
     }
     for (int ch = 0; ch < 16; ++ch) {
@@ -479,6 +624,7 @@ void Sequencer::silenceAt(std::int64_t clock, bool allNotesOff)
             sendChannel(std::uint8_t(0x80 | ch), std::uint8_t(note), 0, clock);
             m_notes[ch][note] = 0;
         }
+        m_struck[ch].fill(Struck{});
         if (m_sustained & (1u << ch))
             sendChannel(std::uint8_t(0xB0 | ch), kSustain, 0, clock);
         if (m_sostenuto & (1u << ch))
@@ -510,18 +656,18 @@ TBrs4PlayerStatus Sequencer::status() const
     }
     std::int64_t tick;
     std::uint64_t time;
-    if (m_songFrame == m_anchorFrame) {
+    if (m_position == m_anchorPosition) {
         tick = m_anchorTick;
         time = m_timeline->timeOfTick(tick);
     } else {
-        const std::uint64_t d = std::uint64_t(m_timeline->facts().timeBase) * 1000000;
-        time = std::uint64_t(uint128(m_songFrame) * d / m_rate);
+        time = timeOfPosition(m_position);
         tick = std::min<std::int64_t>(m_timeline->tickOfTime(time), m_timeline->facts().totalTick);
     }
     s.Tick = std::int32_t(tick);
     s.Time = std::int32_t(std::min<std::uint64_t>(time / (std::uint64_t(m_timeline->facts().timeBase) * 1000),
                                                   std::numeric_limits<std::int32_t>::max()));
-    s.Tempo = std::int32_t(m_timeline->tempoAtTick(tick));
+    // As played: the song's tempo at the present ratio.
+    s.Tempo = std::int32_t(std::int64_t(m_timeline->tempoAtTick(tick)) * 100 / m_ratio);
     return s;
 }
 

@@ -52,6 +52,11 @@ private:
 // On/Off, GM2 System On, GS Reset, XG System On.
 bool isResetSysEx(const std::uint8_t *data, std::uint32_t size);
 
+// A position in the song: song time × 100 × clock rate, in the tempo map's time units. A clock
+// frame at a tempo ratio of p % moves it by p × (time units per second), so a ratio change keeps
+// the position exact and rescales only what is still to come.
+__extension__ typedef unsigned __int128 SongPosition;
+
 // Plays a timeline into a sink. The sequencer has no clock of its own: the owner advances it
 // by a number of clock frames (`rate` frames per second: audio samples for the synthesizer,
 // microseconds for the real-time thread, any rate in tests). It is not thread-safe; the engine
@@ -60,7 +65,15 @@ bool isResetSysEx(const std::uint8_t *data, std::uint32_t size);
 // Timing rule: an event at tick t has the exact time T(t) by the tempo map and is sent at the
 // first clock frame at or after it, frame = ceil(T(t) × rate). The position reported for a frame
 // is the tick playing at that time (rounded down), so a tick turned into a frame and back is the
-// same tick.
+// same tick. At a tempo ratio of p %, song time runs p/100 times as fast as the clock from the
+// position where the ratio was set; positions and the status stay in song time.
+//
+// Key shift: notes, note-offs and polyphonic pressure on melodic channels move by the shift;
+// channel 10 and channels the song made drum parts (bank MSB 120/126/127 at a program change, or
+// a GS rhythm-part / XG part-mode SysEx that was sent) keep their keys. A note-off goes to the
+// key its note-on was sent to; a note-off or key pressure for a key not sounding (its note began
+// before a seek, or a key change or a silence released it) is not sent; a note pushed outside 0–127 is dropped
+// together with its note-off.
 class Sequencer {
 public:
     explicit Sequencer(std::uint32_t rate = 1000000);
@@ -89,6 +102,15 @@ public:
     // Silences all sounding notes now (note-offs, sustain and sostenuto lifted, all-notes-off on
     // used channels).
     void silence();
+    // -12 … +12 semitones (clamped). Notes sounding on melodic channels are released now; later
+    // notes use the new key. Kept across songs, sinks, seeks and loops.
+    void setKeyShift(int semitones);
+    int keyShift() const { return m_keyShift; }
+    // 50 … 200 percent of the song's tempo (clamped), from the present position on.
+    void setTempoRatio(int percent);
+    int tempoRatio() const { return m_ratio; }
+    // Whether the song has made this channel (0-based) a drum part, as far as sent messages tell.
+    bool isDrumChannel(int channel) const;
 
     // Moves the clock forward by `frames`, sending every event that falls inside.
     void advance(std::int64_t frames);
@@ -105,11 +127,20 @@ public:
 private:
     std::int64_t frameOfTime(std::uint64_t time) const;
     std::int64_t frameOfTick(std::int64_t tick) const;
-    std::int64_t frameOfEvent(std::size_t index);
+    SongPosition positionOfTime(std::uint64_t time) const { return SongPosition(time) * 100 * m_rate; }
+    SongPosition positionOfFrame(std::int64_t songFrame) const;
+    SongPosition positionOfEvent(std::size_t index);
+    // Clock frames from the position until `target` is reached at the present ratio (0 if passed).
+    std::int64_t framesUntil(SongPosition target) const;
+    std::uint64_t timeOfPosition(SongPosition position) const;
     void positionAt(std::int64_t tick);
     void dispatch(const TimelineEvent &event, std::int64_t clock);
     void sendChannel(std::uint8_t status, std::uint8_t data1, std::uint8_t data2, std::int64_t clock,
                      bool fromSong = true);
+    void sendSongNote(std::uint8_t status, std::uint8_t key, std::uint8_t value, std::int64_t clock);
+    void releaseStruck(int channel, int key, std::int64_t clock);
+    void sendSysEx(const TimelineEvent &event, std::int64_t clock);
+    void resetDrumParts();
     void sendChase(const ChaseState &state, std::int64_t clock);
     void silenceAt(std::int64_t clock, bool allNotesOff);
     std::uint8_t scaledVolume(std::uint8_t value) const;
@@ -123,16 +154,30 @@ private:
     TBrsPlayerState m_state = BRSSTATE_STOP;
     std::int32_t m_option = 0;
     std::int64_t m_clock = 0;
-    std::int64_t m_songFrame = 0;
-    std::int64_t m_endFrame = 0;
-    std::int64_t m_anchorFrame = 0; // a frame whose tick is known exactly (the last seek)
+    SongPosition m_position = 0;
+    SongPosition m_endPosition = 0;
+    std::int64_t m_endFrame = 0;       // the end in song frames (clock frames at 100 %)
+    SongPosition m_anchorPosition = 0; // a position whose tick is known exactly (the last seek)
     std::int64_t m_anchorTick = 0;
+    int m_ratio = 100;
+    int m_keyShift = 0;
     std::size_t m_next = 0;
     std::size_t m_segment = 0;
     std::int32_t m_loopCount = 0;
     std::int64_t m_loopTick = 0;
     std::int64_t m_loopFrame = 0;
-    std::array<std::array<std::uint8_t, 128>, 16> m_notes{};
+    std::array<std::array<std::uint8_t, 128>, 16> m_notes{}; // note-ons per sent key not yet ended
+    // Per channel and song key: where its sounding note-ons went (-1: dropped, outside 0-127),
+    // how many, and whether they were shifted (struck on a melodic channel).
+    struct Struck {
+        std::int8_t key = 0;
+        std::uint8_t count = 0;
+        bool shifted = false;
+    };
+    std::array<std::array<Struck, 128>, 16> m_struck{};
+    std::array<std::uint8_t, 16> m_bankMsb{}; // last bank select MSB sent per channel
+    std::uint16_t m_drumByProgram = 0;        // drum kit chosen by bank at the last program change
+    std::uint16_t m_drumBySysEx = 0;          // made a drum part by GS/XG SysEx
     std::uint16_t m_sustained = 0;
     std::uint16_t m_sostenuto = 0;
     std::uint16_t m_cutAtWrap = 0; // channels that get all-sound-off at the loop wrap

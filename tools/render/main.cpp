@@ -1,5 +1,5 @@
-// tonelark-render [--option N] [--start TICK] [--seconds S] [--soundfont SF2] [--events OUT.tsv]
-//                 IN.mid OUT.wav
+// tonelark-render [--option N] [--start TICK] [--seconds S] [--key N] [--tempo P] [--soundfont SF2]
+//                 [--events OUT.tsv] IN.mid OUT.wav
 // Renders a Standard MIDI File the way device -1100 plays it: the same sequencer and synthesizer
 // sink, driven by a sample clock instead of the audio callback. 44.1 kHz, stereo, 16-bit PCM.
 // Without --seconds the render goes on after the song's end until the notes and the reverb
@@ -45,10 +45,12 @@ int usage(const char *message)
 {
     if (message)
         std::cerr << "tonelark-render: " << message << "\n";
-    std::cerr << "usage: tonelark-render [--option N] [--start TICK] [--seconds S] [--soundfont SF2] "
-                 "[--events OUT.tsv] IN.mid OUT.wav\n"
+    std::cerr << "usage: tonelark-render [--option N] [--start TICK] [--seconds S] [--key N] [--tempo P] "
+                 "[--soundfont SF2] [--events OUT.tsv] IN.mid OUT.wav\n"
                  "  --seconds S  render exactly S seconds; without it the render lasts the song and then\n"
-                 "               until the sound has died away (below -90 dBFS for 50 ms, at most 15 s)\n";
+                 "               until the sound has died away (below -90 dBFS for 50 ms, at most 15 s)\n"
+                 "  --key N      shift the melodic channels by N semitones (-12 ... 12; drums keep their keys)\n"
+                 "  --tempo P    play at P percent of the song's tempo (50 ... 200)\n";
     return 2;
 }
 
@@ -85,7 +87,7 @@ void writeWavHeader(std::ofstream &out, std::uint32_t dataBytes)
 
 int main(int argc, char **argv)
 {
-    long long option = 0, start = 0;
+    long long option = 0, start = 0, key = 0, tempo = 100;
     double seconds = -1;
     std::string soundFont, eventsPath;
     std::vector<std::string> files;
@@ -98,6 +100,14 @@ int main(int argc, char **argv)
             if (!v || !parseInt(v, n))
                 return usage((arg + " needs a whole number").c_str());
             (arg == "--option" ? option : start) = n;
+        } else if (arg == "--key" || arg == "--tempo") {
+            const char *v = value();
+            long long n;
+            if (!v || !parseInt(v, n))
+                return usage((arg + " needs a whole number").c_str());
+            if (arg == "--key" ? (n < -12 || n > 12) : (n < 50 || n > 200))
+                return usage(arg == "--key" ? "--key takes -12 ... 12" : "--tempo takes 50 ... 200");
+            (arg == "--key" ? key : tempo) = n;
         } else if (arg == "--seconds") {
             const char *v = value();
             char *end = nullptr;
@@ -161,6 +171,8 @@ int main(int argc, char **argv)
     RecordingSink recorder;
     TeeSink tee(sink, recorder);
     Sequencer sequencer(kRate);
+    sequencer.setKeyShift(int(key));
+    sequencer.setTempoRatio(int(tempo));
     sequencer.setTimeline(timeline);
     sequencer.setSink(eventsPath.empty() ? static_cast<MidiSink *>(&sink) : &tee, kRate);
     sequencer.play(std::int32_t(option), std::int32_t(start));

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -223,4 +225,66 @@ TEST(RenderCompare, EndsOnlyWhenTheSoundHasDiedAway)
     for (std::size_t i = w.mono.size() - std::min<std::size_t>(w.mono.size(), 441); i < w.mono.size(); ++i)
         lastPeak = std::max(lastPeak, std::fabs(w.mono[i]));
     EXPECT_LT(lastPeak, 3.2e-5f) << "the last 10 ms are below -90 dBFS";
+}
+
+TEST(RenderCompare, KeyShiftOfTwelveSoundsAsTheSongWrittenAnOctaveHigher)
+{
+    const std::string soundFont = defaultSoundFont();
+    if (soundFont.empty())
+        GTEST_SKIP() << "needs a General MIDI SoundFont";
+    // A melody, a chord, drums on channel 10 and on channel 11 made a drum part by GS SysEx. By
+    // hand: every melodic key 12 higher, the drums as they are.
+    const auto song = [](int up) {
+        TrackBuilder t;
+        t.sysEx(0, {0x41, 0x10, 0x42, 0x12, 0x40, 0x1A, 0x15, 0x01, 0x10, 0xF7}).program(0, 0, 0).program(0, 1, 48);
+        for (int i = 0; i < 6; ++i) {
+            t.note(std::uint32_t(480 * i), 100, 0, 60 + (i % 4) * 3 + up, 110);
+            t.note(std::uint32_t(480 * i + 240), 30, i % 2 ? 9 : 10, 36 + i % 3, 120);
+        }
+        t.note(2880, 480, 1, 48 + up).note(2880, 480, 1, 55 + up).end(3600);
+        return smf({t});
+    };
+    const fs::path dir = fs::temp_directory_path() / ("tonelark-key-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    struct Render {
+        std::vector<char> wav;
+        std::vector<std::array<int, 3>> noteOns; // frame, channel, key
+    };
+    const auto render = [&](const Bytes &bytes, const std::string &name, const std::string &options) {
+        const fs::path mid = dir / (name + ".mid"), wav = dir / (name + ".wav"), events = dir / (name + ".tsv");
+        std::ofstream(mid, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        const std::string command = std::string("\"") + TONELARK_RENDER_PATH + "\" --option 32 " + options
+                                    + " --events \"" + events.string() + "\" \"" + mid.string() + "\" \"" + wav.string() + "\"";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        Render r;
+        std::ifstream in(wav, std::ios::binary);
+        r.wav.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::ifstream list(events);
+        long long frame;
+        std::string hex;
+        while (list >> frame && std::getline(list, hex)) {
+            unsigned status = 0, key = 0, velocity = 0;
+            if (std::sscanf(hex.c_str(), " %x %x %x", &status, &key, &velocity) == 3 && (status & 0xF0) == 0x90 && velocity)
+                r.noteOns.push_back({int(frame), int(status & 0x0F), int(key)});
+        }
+        return r;
+    };
+    const Render shifted = render(song(0), "shifted", "--key 12 --tempo 137");
+    const Render byHand = render(song(12), "byhand", "--tempo 137");
+    const Render asWritten = render(song(0), "written", "--tempo 137");
+    fs::remove_all(dir);
+    ASSERT_GT(shifted.wav.size(), 44u + 4 * 44100);
+    EXPECT_TRUE(shifted.wav == byHand.wav) << "the shifted render equals the song transposed by hand, sample for sample";
+    EXPECT_FALSE(shifted.wav == asWritten.wav);
+    // The same onsets as the song in its own key (at 137 %: tick 480, 0.5 s, is frame 16095),
+    // melodic keys an octave higher, drum keys unchanged.
+    ASSERT_EQ(shifted.noteOns.size(), 14u);
+    ASSERT_EQ(asWritten.noteOns.size(), 14u);
+    EXPECT_EQ(asWritten.noteOns[2][0], 16095);
+    for (std::size_t i = 0; i < shifted.noteOns.size(); ++i) {
+        const auto &s = shifted.noteOns[i], &w = asWritten.noteOns[i];
+        EXPECT_EQ(s[0], w[0]) << i;
+        EXPECT_EQ(s[1], w[1]) << i;
+        EXPECT_EQ(s[2], w[2] + (s[1] == 9 || s[1] == 10 ? 0 : 12)) << i << " on channel " << s[1];
+    }
 }

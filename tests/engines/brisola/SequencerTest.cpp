@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 
 #include "RecordingSink.h"
 #include "Sequencer.h"
@@ -430,4 +431,259 @@ TEST(Sequencer, ChangingTheSinkSilencesTheOldOneAndChasesTheNewOne)
     EXPECT_EQ(on, (std::vector<std::int64_t>{500000}));
     EXPECT_TRUE(std::any_of(second.entries().begin(), second.entries().end(),
                             [](const auto &e) { return e.bytes == Bytes{0xC0, 30}; }));
+}
+
+TEST(Sequencer, TempoRatioPlaysEachEventAtItsExactSampleAndReportsSongPosition)
+{
+    // tempoSong()'s note-ons at 0, 0.5, 1, 1.25 and 1.50052 s (ticks 0 … 1921), its end at 1.75 s;
+    // at p % each sounds at ceil(time × 44100 × 100 / p).
+    const std::int32_t ticks[] = {0, 480, 960, 1440, 1921}, times[] = {0, 500, 1000, 1250, 1500};
+    const struct {
+        int percent;
+        std::vector<std::int64_t> frames;
+        std::int64_t end;
+    } cases[] = {{50, {0, 44100, 88200, 110250, 132346}, 154350},
+                 {100, {0, 22050, 44100, 55125, 66173}, 77175},
+                 {137, {0, 16095, 32190, 40238, 48302}, 56333},
+                 {200, {0, 11025, 22050, 27563, 33087}, 38588}};
+    for (const auto &c : cases) {
+        Rig rig(tempoSong());
+        rig.sequencer->setTempoRatio(c.percent);
+        rig.sequencer->play(0, 0);
+        EXPECT_EQ(rig.sequencer->status().Tempo, 500000 * 100 / c.percent) << "the tempo as played";
+        rig.sink.clear();
+        std::int64_t at = 0;
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            rig.run(c.frames[i] - at);
+            at = c.frames[i];
+            // The status is the song's: at the frame a note sounds, its own tick and time.
+            EXPECT_EQ(rig.sequencer->status().Tick, ticks[i]) << c.percent << " % note " << i;
+            EXPECT_EQ(rig.sequencer->status().Time, times[i]) << c.percent << " % note " << i;
+        }
+        rig.run(c.end - 1 - at);
+        EXPECT_EQ(rig.sequencer->state(), BRSSTATE_PLAY) << c.percent;
+        rig.run(1);
+        EXPECT_EQ(rig.sequencer->state(), BRSSTATE_STOP) << c.percent;
+        EXPECT_EQ(rig.noteOnFrames(), c.frames) << c.percent;
+    }
+}
+
+TEST(Sequencer, TempoRatioChangedMidSongRescalesWhatIsStillToCome)
+{
+    Rig rig(tempoSong());
+    rig.sequencer->play(0, 0);
+    rig.sink.clear();
+    const auto changeAt = [&](std::int64_t clock, int percent) {
+        rig.run(clock - rig.sequencer->clock());
+        const TBrs4PlayerStatus before = rig.sequencer->status();
+        rig.sequencer->setTempoRatio(percent);
+        const TBrs4PlayerStatus after = rig.sequencer->status();
+        EXPECT_EQ(after.Tick, before.Tick) << "no jump at " << clock;
+        EXPECT_EQ(after.Time, before.Time) << "no jump at " << clock;
+    };
+    // At 30000 (song frame 30000) to 50 %: 1 s (song frame 44100) is 14100 × 2 frames away. At
+    // 60000 (song frame 45000) to 137 %: the rest shrinks by 100/137 from there.
+    changeAt(30000, 50);
+    changeAt(60000, 137);
+    rig.run(83485 - 60000);
+    EXPECT_EQ(rig.sequencer->state(), BRSSTATE_PLAY);
+    rig.run(1);
+    EXPECT_EQ(rig.sequencer->state(), BRSSTATE_STOP);
+    EXPECT_EQ(rig.noteOnFrames(), (std::vector<std::int64_t>{0, 22050, 58200, 67391, 75455}));
+
+    // Many changes at random moments: every event exactly once and in order, the position never
+    // going back.
+    TrackBuilder track;
+    for (int i = 0; i < 300; ++i)
+        track.note(std::uint32_t(i * 7), 5, i % 16, 20 + i % 90);
+    Rig busy(smf({track.tempo(0, 400000).tempo(1000, 700000)}));
+    busy.sequencer->play(0, 0);
+    std::mt19937 random(17);
+    std::int32_t lastTick = 0;
+    while (busy.sequencer->state() == BRSSTATE_PLAY) {
+        busy.run(std::uniform_int_distribution<std::int64_t>(1, 3000)(random), 64);
+        busy.sequencer->setTempoRatio(std::uniform_int_distribution<int>(50, 200)(random));
+        ASSERT_GE(busy.sequencer->status().Tick, lastTick);
+        lastTick = busy.sequencer->status().Tick;
+    }
+    std::vector<int> played;
+    std::int64_t lastFrame = 0;
+    for (const auto &e : busy.sink.entries())
+        if ((e.bytes[0] & 0xF0) == 0x90 && e.bytes[2] > 0) {
+            EXPECT_GE(e.frame, lastFrame);
+            lastFrame = e.frame;
+            played.push_back((e.bytes[0] & 0x0F) * 1000 + e.bytes[1]);
+        }
+    ASSERT_EQ(played.size(), 300u);
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(played[std::size_t(i)], (i % 16) * 1000 + 20 + i % 90) << i;
+}
+
+namespace {
+
+// Note messages as "on 0:62" / "off 9:36" (channel 0-based), other messages left out.
+std::vector<std::string> noteMessages(const std::vector<RecordingSink::Entry> &entries)
+{
+    std::vector<std::string> out;
+    for (const auto &e : entries) {
+        const int type = e.bytes[0] & 0xF0;
+        if (type != 0x80 && type != 0x90)
+            continue;
+        out.push_back(std::string(type == 0x90 && e.bytes[2] > 0 ? "on " : "off ") + std::to_string(e.bytes[0] & 0x0F)
+                      + ":" + std::to_string(e.bytes[1]));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Sequencer, KeyChangeWhileNotesSoundReleasesThemAtTheKeyTheyWereStruck)
+{
+    // 120 bpm, 480 ticks = 22050 frames. Melody held across both changes, a drum held too.
+    Rig rig(smf({TrackBuilder().note(0, 960, 0, 60).note(480, 960, 0, 64).raw(600, {0xA0, 64, 50}).end(1920),
+                 TrackBuilder().note(0, 1200, 9, 36)}));
+    rig.sequencer->play(0, 0);
+    rig.run(11025); // tick 240
+    rig.sequencer->setKeyShift(2);
+    rig.run(11025 + 5000); // past the second note (tick 480)
+    rig.sequencer->setKeyShift(-12);
+    rig.run(100000);
+    EXPECT_EQ(noteMessages(rig.sink.entries()),
+              (std::vector<std::string>{"on 0:60", "on 9:36", "off 0:60", "on 0:66", "off 0:66", "off 9:36"}))
+        << "the song's own note-offs for released notes are not sent again, the drum is left alone";
+    const auto pressure = rig.matching(0xA0);
+    EXPECT_TRUE(pressure.empty()) << "pressure on a released note goes nowhere";
+
+    // The shift stays for the next song and at a seek; pressure follows the struck key.
+    rig.sequencer->setTimeline(rig.timeline);
+    rig.sink.clear();
+    rig.sequencer->play(0, 470);
+    rig.run(50000);
+    EXPECT_EQ(noteMessages(rig.sink.entries()), (std::vector<std::string>{"on 0:52", "off 0:52"}));
+    ASSERT_EQ(rig.matching(0xA0).size(), 1u);
+    EXPECT_EQ(rig.matching(0xA0)[0].bytes[1], 52);
+}
+
+TEST(Sequencer, KeyChangesSeeksAndLoopsNeverLeaveANoteHanging)
+{
+    // Overlapping melody and drums up to tick 1700, silence until the end at 1920, loop at 480.
+    TrackBuilder melody, drums;
+    const int keys[] = {60, 64, 67, 72, 55};
+    for (int i = 0; i < 24; ++i) {
+        melody.note(std::uint32_t(i * 60), std::uint32_t(80 + (i % 5) * 70), 0, keys[i % 5]);
+        melody.note(std::uint32_t(i * 60 + 30), 100, 1, keys[(i + 2) % 5] - 12);
+        drums.note(std::uint32_t(i * 60), 30, 9, 36 + i % 3);
+    }
+    melody.cc(0, 0, 64, 0).cc(480, 0, 111, 0).end(1920);
+    Rig rig(smf({melody, drums}));
+    rig.sequencer->play(BRSPLAY_LOOP, 0);
+    std::mt19937 random(5);
+    int shift = 0, loops = 0;
+    std::map<std::pair<int, int>, int> sounding;
+    std::size_t replayed = 0;
+    const auto replay = [&] {
+        const auto &entries = rig.sink.entries();
+        for (; replayed < entries.size(); ++replayed) {
+            const auto &b = entries[replayed].bytes;
+            const int type = b[0] & 0xF0, ch = b[0] & 0x0F;
+            if (type == 0x90 && b[2] > 0) {
+                ++sounding[{ch, b[1]}];
+                if (ch < 9) {
+                    const int songKey = b[1] - shift + (ch == 1 ? 12 : 0);
+                    EXPECT_TRUE(std::find(std::begin(keys), std::end(keys), songKey) != std::end(keys))
+                        << "ch" << ch << " key " << int(b[1]) << " at shift " << shift;
+                } else {
+                    EXPECT_TRUE(b[1] >= 36 && b[1] <= 38) << "drums keep their keys";
+                }
+            } else if (type == 0x80 || type == 0x90) {
+                EXPECT_GT(sounding[std::make_pair(ch, int(b[1]))], 0) << "a note-off for a key not struck: ch" << ch << " " << int(b[1]);
+                --sounding[std::make_pair(ch, int(b[1]))];
+            } else if (type == 0xB0 && b[1] == 123) {
+                for (auto &[key, count] : sounding)
+                    if (key.first == ch)
+                        count = 0;
+            }
+        }
+    };
+    const auto melodicSounding = [&] {
+        int n = 0;
+        for (const auto &[key, count] : sounding)
+            n += key.first < 9 ? count : 0;
+        return n;
+    };
+    for (int step = 0; step < 600; ++step) {
+        const int action = std::uniform_int_distribution<int>(0, 9)(random);
+        if (action < 6) {
+            rig.run(std::uniform_int_distribution<std::int64_t>(1, 6000)(random), 64);
+            replay();
+            const std::int32_t tick = rig.sequencer->status().Tick;
+            if (tick >= 1700 && tick < 1920)
+                ASSERT_EQ(melodicSounding(), 0) << "in the song's rest at tick " << tick << ", step " << step;
+        } else if (action < 9) {
+            shift = std::uniform_int_distribution<int>(-12, 12)(random);
+            rig.sequencer->setKeyShift(shift);
+            replay();
+            ASSERT_EQ(melodicSounding(), 0) << "notes sounding after the change to " << shift << ", step " << step;
+        } else {
+            loops += rig.sequencer->status().LoopCount;
+            rig.sequencer->play(BRSPLAY_LOOP, std::uniform_int_distribution<std::int32_t>(0, 1919)(random));
+            replay();
+        }
+    }
+    EXPECT_GE(loops + rig.sequencer->status().LoopCount, 5);
+    rig.sequencer->stop();
+    replay();
+    for (const auto &[key, count] : sounding)
+        EXPECT_EQ(count, 0) << "ch" << key.first << " note " << key.second;
+}
+
+TEST(Sequencer, DrumPartsAndKeysOutsideTheRangeAreNotShifted)
+{
+    // GS "use for rhythm part" for block 2 (channel 2 → index 1) and its checksum; XG part mode
+    // for part 2; a GS reset.
+    const auto gsRhythm = [](TrackBuilder &t, std::uint32_t tick, int value) {
+        const std::uint8_t sum = std::uint8_t((128 - ((0x40 + 0x12 + 0x15 + value) & 0x7F)) & 0x7F);
+        t.sysEx(tick, {0x41, 0x10, 0x42, 0x12, 0x40, 0x12, 0x15, std::uint8_t(value), sum, 0xF7});
+    };
+    struct Case {
+        const char *name;
+        TrackBuilder track;
+        std::int32_t option, start;
+        int channel, key, shift;
+        int expected; // the key sent, -1 for nothing at all
+    };
+    TrackBuilder gs, gsOff, xg, reset;
+    gsRhythm(gs, 0, 2);
+    gsRhythm(gsOff, 0, 1);
+    gsRhythm(gsOff, 100, 0);
+    xg.sysEx(0, {0x43, 0x10, 0x4C, 0x08, 0x02, 0x07, 0x01, 0xF7});
+    reset.cc(0, 4, 0, 120).program(0, 4, 0).sysEx(100, {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
+    const std::vector<Case> cases = {
+        {"channel 10", TrackBuilder(), 0, 0, 9, 60, 5, 60},
+        {"a melodic channel", TrackBuilder(), 0, 0, 0, 60, 5, 65},
+        {"GS rhythm part", gs, BRSPLAY_SYSEX, 0, 1, 60, 5, 60},
+        {"GS rhythm part chased", gs, BRSPLAY_SYSEX, 300, 1, 60, 5, 60},
+        {"GS rhythm part not sent", gs, 0, 0, 1, 60, 5, 65},
+        {"GS rhythm part switched off again", gsOff, BRSPLAY_SYSEX, 0, 1, 60, 5, 65},
+        {"XG part mode drum", xg, BRSPLAY_SYSEX, 0, 2, 60, -7, 60},
+        {"XG drum bank and program", TrackBuilder().cc(0, 3, 0, 127).program(0, 3, 0), 0, 0, 3, 60, 5, 60},
+        {"XG drum bank chased", TrackBuilder().cc(0, 3, 0, 127).program(0, 3, 0), 0, 300, 3, 60, 5, 60},
+        {"a bank select waits for its program change", TrackBuilder().cc(0, 3, 0, 127), 0, 0, 3, 60, 5, 65},
+        {"GM2 rhythm bank undone by a GS reset", reset, BRSPLAY_SYSEX, 0, 4, 60, 5, 65},
+        {"pushed above 127", TrackBuilder(), 0, 0, 0, 120, 12, -1},
+        {"pushed below 0", TrackBuilder(), 0, 0, 0, 5, -12, -1},
+        {"127 exactly", TrackBuilder(), 0, 0, 0, 115, 12, 127},
+    };
+    for (Case c : cases) {
+        c.track.note(480, 240, c.channel, c.key).end(960);
+        Rig rig(smf({c.track}));
+        rig.sequencer->setKeyShift(c.shift);
+        rig.sequencer->play(c.option, c.start);
+        rig.run(60000);
+        const std::vector<std::string> expected =
+            c.expected < 0 ? std::vector<std::string>{}
+                           : std::vector<std::string>{"on " + std::to_string(c.channel) + ":" + std::to_string(c.expected),
+                                                      "off " + std::to_string(c.channel) + ":" + std::to_string(c.expected)};
+        EXPECT_EQ(noteMessages(rig.sink.entries()), expected) << c.name;
+    }
 }
