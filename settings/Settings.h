@@ -73,6 +73,8 @@ struct Settings {
     qint32 UIFontType = -1;             // 0..3 a system font, anything else FontName/FontSize
     QString FontName = QStringLiteral("ＭＳ ゴシック");
     qint32 FontSize = 9;                // points
+    // The singer's key and tempo as the run starts; the window keeps the live values and
+    // writes them back at close.
     qint32 KeyShift = 0;                // semitones, -12..12
     qint32 TempoRatio = 100;            // per cent of the song's tempo, 50..200
 
