@@ -103,8 +103,9 @@ void TimePanel::setFittedText(const QString &text)
     if (face != own) {
         if (face != font())
             setFont(face);
-    } else if (testAttribute(Qt::WA_SetFont))
+    } else if (testAttribute(Qt::WA_SetFont)) {
         setFont(QFont()); // inherited again, so a new window font reaches the panel too
+    }
     setText(text);
 }
 
