@@ -266,6 +266,8 @@ TfrmTonelark2Pref::TfrmTonelark2Pref(QWidget *owner, const QStringList &midiOutP
         item->setData(i);
         connect(item, &QAction::triggered, this, [this, item] { ColorSettingsSelected(item); });
     }
+    // A menu item under the mouse is explained like a control.
+    connect(popupMenuProgress, &QMenu::hovered, this, [this](QAction *item) { applicationHintChanged(item->statusTip()); });
     // 6.
     pageCtrl->setCurrentIndex(0);
 
@@ -701,6 +703,11 @@ void TfrmTonelark2Pref::appEventsHint(QWidget *underMouse)
             break;
         }
     }
+    applicationHintChanged(hint);
+}
+
+void TfrmTonelark2Pref::applicationHintChanged(const QString &hint)
+{
     if (hint == m_applicationHint)
         return;
     m_applicationHint = hint;

@@ -222,6 +222,8 @@ private:
     // hint becomes a line break.
     void showDescription(const QString &hint);
     void appEventsHint(QWidget *underMouse);
+    // The application's hint: shown only when it changes.
+    void applicationHintChanged(const QString &hint);
     void focusChanged(QWidget *now);
     // Lets the user pick a colour starting from `color`; the picked one as RGB.
     std::optional<TColor> chooseColor(TColor color);
