@@ -1,5 +1,6 @@
 #include "FakeEngine.h"
 #include "Gauges.h"
+#include "PrefRules.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
 #include "uPref.h"
@@ -166,8 +167,10 @@ private slots:
             } else if (step == 1 && colors && colors->isActiveWindow()) {
                 step = 2;
                 // Opened with its bottom edge at the cursor, the red box ready for typing.
-                const QPoint cursor = QCursor::pos();
-                QVERIFY(qAbs(colors->frameGeometry().bottom() + 1 - cursor.y()) <= 1 || colors->frameGeometry().top() == 0);
+                const QRect area = colors->screen()->availableGeometry();
+                QCOMPARE(colors->frameGeometry().topLeft(),
+                         colorDialogPosition(colors->frameGeometry().size(), QCursor::pos(), area.x() + area.width()));
+                QVERIFY(colors->focusWidget() && colors->focusWidget()->inherits("QSpinBox"));
                 QVERIFY(xdotool({QStringLiteral("type"), QStringLiteral("200")}));
                 QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("Return")}));
             } else if (step == 2 && dialog && dialog->isActiveWindow()) {
