@@ -22,6 +22,7 @@ add_library(brisola4_core STATIC
   brisola/PulseStream.cpp brisola/PulseStream.h
   brisola/MidiPortSink.cpp brisola/MidiPortSink.h
   brisola/Engine.cpp brisola/Engine.h
+  brisola/DeviceFacts.cpp
   Brisola.h)
 target_include_directories(brisola4_core PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/brisola")
 target_link_libraries(brisola4_core PUBLIC PkgConfig::BRISOLA_FLUIDSYNTH PkgConfig::BRISOLA_JACK

@@ -42,6 +42,11 @@ std::string defaultSoundFont()
     return {};
 }
 
+std::string fluidSynthVersion()
+{
+    return std::string("FluidSynth ") + fluid_version_str();
+}
+
 std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string &soundFont, double sampleRate,
                                                                bool dynamicSampleLoading, std::string &message,
                                                                int midiChannels)

@@ -18,6 +18,8 @@ namespace brisola {
 
 // The system's General MIDI SoundFont: the first of the usual places that exists, or empty.
 std::string defaultSoundFont();
+// "FluidSynth" and the version of the library loaded at run time.
+std::string fluidSynthVersion();
 
 // A FluidSynth settings object, synthesizer and loaded SoundFont, owned together.
 class FluidSynthInstance {
