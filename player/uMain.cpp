@@ -726,8 +726,12 @@ void TfrmTonelark2Main::toolButtonOfSettingsClick()
     // The state of the last poll, read after the dialog: a song may have been loaded meanwhile.
     const TBrsPlayerState state = m_monitor->status().State;
     MainPrefWindow target(*this);
+    const qint32 deviceBefore = m_settings.MidiOutDeviceId;
+    const QString soundFontBefore = m_settings.SoundFont;
     applyPreferences(dialog.edited(m_settings),
                      {m_ini, m_settings, m_engine, *m_ui, target, state == BRSSTATE_PLAY || state == BRSSTATE_PAUSE});
+    if (m_settings.MidiOutDeviceId != deviceBefore || m_settings.SoundFont != soundFontBefore)
+        outputDeviceChanged();
     applyLyricHighlightSettings();
     lvLyrics->viewport()->update();
 }

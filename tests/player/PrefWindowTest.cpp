@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace tonelark;
@@ -100,6 +101,9 @@ private slots:
             dialog.buttonOk->click();
         }));
         QCOMPARE(setup.engine.calls.filter(QStringLiteral("openDevice")), QStringList({"openDevice(0)"}));
+        // The new output gets the singer's key and tempo too.
+        QCOMPARE(setup.engine.calls.filter(QRegularExpression(QStringLiteral("^set(Key|Tempo)"))),
+                 QStringList({"setKeyShift(0)", "setTempoRatio(100)"}));
         const Convex saved = setup.saved();
         QCOMPARE(saved.ReadInteger(kSectionTonelark, u"MidiOutDeviceId", -1), 0);
         QCOMPARE(saved.ReadInteger(kSectionProgress, u"ForeColor", -1), 0xFFFF99);
