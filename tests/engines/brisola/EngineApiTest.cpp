@@ -158,6 +158,26 @@ TEST_F(EngineApi, PlaysToTheEndWithoutAnyAudioDevice)
     }
 }
 
+TEST_F(EngineApi, TempoRatioChangedWhilePlayingOnTheTimingThread)
+{
+    // The song runs 960 ticks a second. Lateness only slows the position, so the bounds are
+    // upper bounds on the song's pace.
+    load(shortSong());
+    ASSERT_EQ(BRS4SetTempoRatio(50), BRSERROR_NOERROR);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    std::this_thread::sleep_for(400ms);
+    const TBrs4PlayerStatus slow = status();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LE(slow.Tick, int(seconds * 480) + 1) << "at most half the song's pace";
+    ASSERT_EQ(BRS4SetTempoRatio(200), BRSERROR_NOERROR);
+    EXPECT_GE(status().Tick, slow.Tick) << "no jump back at the change";
+    EXPECT_TRUE(waitFor([] { return status().State == BRSSTATE_STOP; }, 5000ms));
+    EXPECT_EQ(status().Tick, 1152);
+    EXPECT_EQ(status().Time, 1200) << "song time, not time played";
+    BRS4SetTempoRatio(100);
+}
+
 TEST_F(EngineApi, PauseKeepsThePositionAndPlayResumesFromIt)
 {
     BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr);
