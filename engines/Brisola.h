@@ -135,6 +135,19 @@ BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t
 BRS_API std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size,
                                            std::int32_t reserved);
 
+// What the settings dialog lists and the version page names, each as UTF-8 text copied into
+// `buffer` (at most `size` bytes, always NUL-terminated when size > 0, cut only between
+// characters). Each returns the bytes the whole text needs with its NUL, so a caller whose
+// buffer was too small asks again; a negative error code for a null buffer with size > 0.
+// The MIDI output port names, one per line, in the order device ids 0..N-1 refer to them,
+// listed once per call so the order is one listing's.
+BRS_API std::int32_t BRS4GetMidiOutDevNames(char *buffer, std::int32_t size);
+// The synthesizer library behind device -1100 and its version ("FluidSynth 2.3.7").
+BRS_API std::int32_t BRS4GetSynthVersion(char *buffer, std::int32_t size);
+// The SoundFont device -1100 uses: the one chosen with BRS4SetSoundFont, else the system's
+// General MIDI SoundFont; empty when there is none.
+BRS_API std::int32_t BRS4GetSoundFont(char *buffer, std::int32_t size);
+
 } // extern "C"
 
 static_assert(sizeof(TBrs4PlayerStatus) == 20);

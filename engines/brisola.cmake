@@ -1,9 +1,11 @@
-# libbrisola4: the playback engine. Plain C++ with FluidSynth, RtMidi and JACK (for the server
-# probe); no Qt. The internals build once as a static library that the shared library exports
-# only the ten C functions from, and that tests, tools and benchmarks link directly.
+# libbrisola4: the playback engine. Plain C++ with FluidSynth, RtMidi, JACK (for the server
+# probe) and PulseAudio (its own stream, paused while quiet); no Qt. The internals build once
+# as a static library that the shared library exports only the C functions from, and that
+# tests, tools and benchmarks link directly.
 find_package(Threads REQUIRED)
 pkg_check_modules(BRISOLA_FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
 pkg_check_modules(BRISOLA_JACK REQUIRED IMPORTED_TARGET jack)
+pkg_check_modules(BRISOLA_PULSE REQUIRED IMPORTED_TARGET libpulse)
 if(WITH_RTMIDI)
   pkg_check_modules(BRISOLA_RTMIDI IMPORTED_TARGET rtmidi)
 endif()
@@ -17,11 +19,14 @@ add_library(brisola4_core STATIC
   brisola/Output.h
   brisola/RealtimeClock.cpp brisola/RealtimeClock.h
   brisola/FluidSynthSink.cpp brisola/FluidSynthSink.h
+  brisola/PulseStream.cpp brisola/PulseStream.h
   brisola/MidiPortSink.cpp brisola/MidiPortSink.h
   brisola/Engine.cpp brisola/Engine.h
+  brisola/DeviceFacts.cpp
   Brisola.h)
 target_include_directories(brisola4_core PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/brisola")
-target_link_libraries(brisola4_core PUBLIC PkgConfig::BRISOLA_FLUIDSYNTH PkgConfig::BRISOLA_JACK Threads::Threads)
+target_link_libraries(brisola4_core PUBLIC PkgConfig::BRISOLA_FLUIDSYNTH PkgConfig::BRISOLA_JACK
+                                           PkgConfig::BRISOLA_PULSE Threads::Threads)
 if(BRISOLA_RTMIDI_FOUND)
   target_link_libraries(brisola4_core PUBLIC PkgConfig::BRISOLA_RTMIDI)
   target_compile_definitions(brisola4_core PRIVATE BRISOLA_WITH_RTMIDI)

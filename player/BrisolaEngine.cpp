@@ -1,5 +1,11 @@
 #include "BrisolaEngine.h"
 
+#include "FileNames.h"
+
+#include <QByteArray>
+
+#include <dlfcn.h>
+
 #include <limits>
 
 namespace tonelark {
@@ -65,6 +71,53 @@ TBrs4SmfInformation BrisolaEngine::info()
     TBrs4SmfInformation info{};
     BRS4GetSmfInformation(&info, sizeof info, 0);
     return info;
+}
+
+namespace {
+
+// One of the engine's text answers, asked again with room enough when the first buffer was
+// too small (the text may have grown between the two calls: a port plugged in).
+template <typename F>
+QString engineText(F &&call)
+{
+    QByteArray buffer(1024, '\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::int32_t needed = call(buffer.data(), std::int32_t(buffer.size()));
+        if (needed <= 0)
+            return {};
+        if (needed <= buffer.size())
+            return QString::fromUtf8(buffer.constData());
+        buffer.resize(needed);
+    }
+    return QString::fromUtf8(buffer.constData());
+}
+
+} // namespace
+
+QStringList BrisolaEngine::midiOutputPorts()
+{
+    QStringList names = engineText(BRS4GetMidiOutDevNames).split(QLatin1Char('\n'));
+    names.removeLast(); // every name ends its line
+    return names;
+}
+
+QString BrisolaEngine::libraryFileName()
+{
+    // The file this process really loaded, wherever the library search found it.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void *>(&BRS4OpenDevice), &info) == 0 || !info.dli_fname)
+        return {};
+    return decodeFileName(QByteArray(info.dli_fname));
+}
+
+QString BrisolaEngine::synthVersion()
+{
+    return engineText(BRS4GetSynthVersion);
+}
+
+QString BrisolaEngine::soundFontInUse()
+{
+    return engineText(BRS4GetSoundFont);
 }
 
 } // namespace tonelark

@@ -18,6 +18,10 @@ public:
     std::int32_t setMasterVolume(std::int32_t volume) override;
     TBrs4PlayerStatus status() override;
     TBrs4SmfInformation info() override;
+    QStringList midiOutputPorts() override;
+    QString libraryFileName() override;
+    QString synthVersion() override;
+    QString soundFontInUse() override;
 };
 
 } // namespace tonelark

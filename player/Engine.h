@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -40,6 +41,15 @@ public:
     // The polls of the playback monitor: position and state, and the song's totals.
     virtual TBrs4PlayerStatus status() = 0;
     virtual TBrs4SmfInformation info() = 0;
+
+    // What the settings dialog shows of the engine; none of it changes playback.
+    // The MIDI output port names in the order of device ids 0..N-1, listed now.
+    virtual QStringList midiOutputPorts() { return {}; }
+    // The engine library's file as it is loaded into this process (empty when unknown).
+    virtual QString libraryFileName() { return {}; }
+    // The synthesizer of device -1100 with its version, and the SoundFont it uses.
+    virtual QString synthVersion() { return {}; }
+    virtual QString soundFontInUse() { return {}; }
 };
 
 } // namespace tonelark

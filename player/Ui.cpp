@@ -58,14 +58,12 @@ QStringList qtNameFilters(const QString &pipeFilter)
     return filters;
 }
 
-void WidgetUi::showError(const QString &text)
+int WidgetUi::showBox(int icon, const QString &title, const QString &text, int buttons)
 {
-    // An empty title, as the desktop's own error boxes of this program have; Qt would
-    // otherwise put the application name there.
     // Message texts keep the CR LF line ends of the original; a label wants bare LF.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(QMessageBox::Critical, QStringLiteral(" "), shown, QMessageBox::Ok, m_owner);
+    QMessageBox box(QMessageBox::Icon(icon), title, shown, QMessageBox::StandardButtons(buttons), m_owner);
     box.setTextFormat(Qt::PlainText);
     // Before the window is shown (a missing file named on the command line) the box would
     // open over its not yet placed frame in a corner: the screen's centre instead.
@@ -78,7 +76,30 @@ void WidgetUi::showError(const QString &text)
         }
     }
     const ModalLoopGuard modal(m_modalLoop);
-    box.exec();
+    return box.exec();
+}
+
+// An empty title (" "), as the desktop's own boxes of this program have; Qt would otherwise
+// put the application name there.
+void WidgetUi::showError(const QString &text)
+{
+    showBox(QMessageBox::Critical, QStringLiteral(" "), text, QMessageBox::Ok);
+}
+
+void WidgetUi::showWarning(const QString &text)
+{
+    showBox(QMessageBox::Warning, QStringLiteral(" "), text, QMessageBox::Ok);
+}
+
+void WidgetUi::showInformation(const QString &caption, const QString &text)
+{
+    showBox(QMessageBox::Information, caption, text, QMessageBox::Ok);
+}
+
+bool WidgetUi::askYesNo(const QString &text)
+{
+    return showBox(QMessageBox::Question, QStringLiteral(" "), text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 QString WidgetUi::getOpenFileName(const OpenFileRequest &request)

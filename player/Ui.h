@@ -36,6 +36,12 @@ public:
     virtual ~Ui() = default;
     // A modal error box with the error icon and no title of its own, owned by the window.
     virtual void showError(const QString &text) = 0;
+    // A modal box with the warning icon and no title of its own.
+    virtual void showWarning(const QString &text) = 0;
+    // A modal box with the information icon and `caption` as its title.
+    virtual void showInformation(const QString &caption, const QString &text) = 0;
+    // A modal question with Yes and No; true for Yes.
+    virtual bool askYesNo(const QString &text) = 0;
     // The full path of an existing file the user picked, or an empty string on cancel.
     virtual QString getOpenFileName(const OpenFileRequest &request) = 0;
     // The full path the user chose to save to, or an empty string on cancel.
@@ -55,11 +61,17 @@ public:
     explicit WidgetUi(QWidget *owner, ModalLoopState *modalLoop = nullptr)
         : m_owner(owner), m_modalLoop(modalLoop) {}
     void showError(const QString &text) override;
+    void showWarning(const QString &text) override;
+    void showInformation(const QString &caption, const QString &text) override;
+    bool askYesNo(const QString &text) override;
     QString getOpenFileName(const OpenFileRequest &request) override;
     QString getSaveFileName(const SaveFileRequest &request) override;
     void setClipboardText(const QString &text) override;
 
 private:
+    // QMessageBox::Icon and StandardButtons as plain ints: this header stays free of widgets.
+    int showBox(int icon, const QString &title, const QString &text, int buttons);
+
     QWidget *m_owner;
     ModalLoopState *m_modalLoop;
 };

@@ -9,11 +9,14 @@
 #include "GlobalHotKey.h"
 #include "LyricsModel.h"
 #include "LyricsViewExport.h"
+#include "PrefApply.h"
+#include "SakuraDll.h"
 #include "Gauges.h"
 #include "TColor.h"
 #include "TrayIcon.h"
 #include "X11Window.h"
 #include "uConst.h"
+#include "uPref.h"
 #include "uSeek.h"
 #include "uShortcuts.h"
 #include "WindowPlacement.h"
@@ -489,6 +492,9 @@ void TfrmTonelark2Main::buildActions()
     });
 
     connect(toolButtonOfOpen, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfOpenClick);
+    // Queued: the dialog's loop must not run inside the button's signal.
+    connect(toolButtonOfSettings, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfSettingsClick,
+            Qt::QueuedConnection);
     connect(toolButtonOfPin, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfPinClick);
     connect(toolButtonOfInfo, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfInfoClick);
     for (QToolButton *button : {toolButtonOfPlay, toolButtonOfPause, toolButtonOfStop, toolButtonOfSeek})
@@ -576,6 +582,55 @@ void TfrmTonelark2Main::toolButtonOfOpenClick()
         m_dialogFolder = QFileInfo(fileName).path();
         BRSLoad(fileName);
     }
+}
+
+namespace {
+
+// What applying the settings reaches in the main window.
+class MainPrefWindow final : public PrefWindow {
+public:
+    explicit MainPrefWindow(TfrmTonelark2Main &window) : m_window(window) {}
+    bool RegHotKey(quint16 ShortCut) override { return m_window.RegHotKey(ShortCut); }
+    void setGaugeColors(const Settings::ProgressKeys &colors) override
+    {
+        m_window.gaugePlayback->setForeColor(colors.ForeColor);
+        m_window.gaugePlayback->setBackColor(colors.BackColor);
+        m_window.gaugePlayback->setFrameColor(colors.FrameColor);
+    }
+    void ApplyInfoBoxStyle(qint32 Style) override { m_window.ApplyInfoBoxStyle(Style); }
+    void SetContextMenuMode(bool UseCompactMenu) override { m_window.SetContextMenuMode(UseCompactMenu); }
+
+private:
+    TfrmTonelark2Main &m_window;
+};
+
+} // namespace
+
+void TfrmTonelark2Main::toolButtonOfSettingsClick()
+{
+    const ModalLoopGuard modal(m_modalLoop);
+    TfrmTonelark2Pref dialog(this, m_engine.midiOutputPorts(), [this] { return settingsVersionText(); });
+    dialog.fill(m_settings);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The state of the last poll, read after the dialog: a song may have been loaded meanwhile.
+    const TBrsPlayerState state = m_monitor->status().State;
+    MainPrefWindow target(*this);
+    applyPreferences(dialog.edited(m_settings),
+                     {m_ini, m_settings, m_engine, *m_ui, target, state == BRSSTATE_PLAY || state == BRSSTATE_PAUSE});
+    applyLyricHighlightSettings();
+    lvLyrics->viewport()->update();
+}
+
+QString TfrmTonelark2Main::settingsVersionText()
+{
+    QString engineDetails = m_engine.synthVersion();
+    const QString soundFont = m_engine.soundFontInUse();
+    if (!engineDetails.isEmpty())
+        engineDetails += QStringLiteral(" / SoundFont: ") +
+                         (soundFont.isEmpty() ? QStringLiteral("なし") : QFileInfo(soundFont).fileName());
+    return versionPageText(m_appTitle, programFileName(), m_engine.libraryFileName(), SakuraGetVersion(),
+                           engineDetails);
 }
 
 void TfrmTonelark2Main::toolButtonOfPlayClick(QObject *sender)

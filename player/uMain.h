@@ -213,6 +213,8 @@ public slots:
     // A press of the global hot key registered under `id`.
     void hotKeyPressed(int id);
     void toolButtonOfOpenClick();
+    // The settings dialog: opened modally, filled from the settings, applied on OK.
+    void toolButtonOfSettingsClick();
     void toolButtonOfPlayClick(QObject *sender);
     void toolButtonOfPinClick();
     void toolButtonOfInfoClick();
@@ -221,6 +223,8 @@ public slots:
     void actionListItemExecute(QAction *action);
     // Fills textAbout the first time the About page is shown in a run.
     void tabAboutShow();
+    // The settings dialog's version page text, built anew each time it is asked for.
+    QString settingsVersionText();
     void actionNextTabExecute(QAction *action);
     void actionMainContextMenuExecute();
     void TransparentSelect(QAction *item);

@@ -5,6 +5,9 @@
 # window with ImageMagick's import. Uses build/bin/tonelark unless TONELARK_BIN is set;
 # TONELARK_INI names a settings file to start with (e.g. one with ShowInfo=1), otherwise
 # the defaults apply. SCREENSHOT_DELAY is the playing time before the grab (3 s).
+# To picture a dialog: SCREENSHOT_KEYS are keys typed into the window after the delay
+# (xdotool names, e.g. "alt+s"), and SCREENSHOT_WINDOW the title of the window then grabbed.
+# Windows are managed by openbox when it is installed, as on a desktop.
 set -euo pipefail
 if [[ $# -ne 2 ]]; then
   echo "usage: $0 FILE OUT.png" >&2
@@ -18,10 +21,13 @@ bin=${TONELARK_BIN:-$top/build/bin/tonelark}
 [[ -f "$song" ]] || { echo "$0: no such file: $1" >&2; exit 1; }
 
 source "$top/scripts/servers/x11.sh"
+source "$top/scripts/servers/x11wm.sh"
 start_x11
+start_x11wm
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  stop_x11wm
   stop_x11
 }
 trap cleanup EXIT
@@ -57,6 +63,21 @@ if [[ -z "$window" ]]; then
 fi
 # Let the song play a little, so the seek bar and the time have moved.
 sleep "${SCREENSHOT_DELAY:-3}"
+if [[ -n "${SCREENSHOT_KEYS:-}" ]]; then
+  xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+  # shellcheck disable=SC2086 # a list of keys
+  xdotool key --delay 100 $SCREENSHOT_KEYS
+fi
+if [[ -n "${SCREENSHOT_WINDOW:-}" ]]; then
+  window=
+  for _ in $(seq 1 100); do
+    window=$(xdotool search --onlyvisible --name "^${SCREENSHOT_WINDOW}\$" 2>/dev/null | head -n1 || true)
+    [[ -n "$window" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$window" ]] || { echo "$0: no window \"$SCREENSHOT_WINDOW\" appeared" >&2; exit 1; }
+  sleep 0.5 # let it paint
+fi
 import -window "$window" "$out"
 rm -rf "$work"
 echo "$out"

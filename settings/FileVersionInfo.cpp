@@ -348,12 +348,13 @@ QString aboutText(const TFileVersionInfo &info)
 }
 
 QString versionPageText(const QString &appTitle, const QString &programFileName, const QString &engineFileName,
-                        const QString &compilerVersionText)
+                        const QString &compilerVersionText, const QString &engineDetails)
 {
     return appTitle + QStringLiteral(" Ver.") + GetFileVersionText(programFileName) + QStringLiteral("\n\n") +
            GetCopyrightText(programFileName) + QStringLiteral("\n\nBrisola DLL: Ver.") +
-           GetFileVersionText(engineFileName) + QStringLiteral("\n\nMML Compiler (dSakura.dll): ") +
-           compilerVersionText;
+           GetFileVersionText(engineFileName) +
+           (engineDetails.isEmpty() ? QString() : QLatin1Char('\n') + engineDetails) +
+           QStringLiteral("\n\nMML Compiler (dSakura.dll): ") + compilerVersionText;
 }
 
 } // namespace tonelark

@@ -112,8 +112,9 @@ QString aboutText(const TFileVersionInfo &info);
 // The settings dialog's version page text, rebuilt on every showing: the application title
 // with the program's version, its copyright line, the engine library's version and the MML
 // compiler's version text (SakuraGetVersion), separated by empty lines. `engineFileName` is
-// the path of the loaded engine library.
+// the path of the loaded engine library; `engineDetails` (the synthesizer and its SoundFont),
+// when given, follows the engine's version on a line of its own.
 QString versionPageText(const QString &appTitle, const QString &programFileName, const QString &engineFileName,
-                        const QString &compilerVersionText);
+                        const QString &compilerVersionText, const QString &engineDetails = QString());
 
 } // namespace tonelark

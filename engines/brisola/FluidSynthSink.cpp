@@ -1,5 +1,7 @@
 #include "FluidSynthSink.h"
 
+#include "PulseStream.h"
+
 #include <jack/jack.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -38,6 +40,11 @@ std::string defaultSoundFont()
             return path;
     }
     return {};
+}
+
+std::string fluidSynthVersion()
+{
+    return std::string("FluidSynth ") + fluid_version_str();
 }
 
 std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string &soundFont, double sampleRate,
@@ -307,6 +314,21 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
         message = "no audio server or sound device";
         return nullptr;
     }
+    if (driver == "pulseaudio") {
+        // Our own stream rather than FluidSynth's driver: it can pause while the player is quiet.
+        FluidSynthOutput *self = output.get();
+        output->m_pulse = PulseStream::open(
+            output->m_rate,
+            [self](int frames, float *left, float *right) {
+                float *out[2] = {left, right};
+                audioCallback(self, frames, 0, nullptr, 2, out);
+            },
+            [self] { return self->quiet(); }, message);
+        if (!output->m_pulse)
+            return nullptr;
+        output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
+        return output;
+    }
     fluid_settings_setstr(output->m_instance->settings(), "audio.driver", driver.c_str());
     if (driver == "jack")
         fluid_settings_setint(output->m_instance->settings(), "audio.jack.autoconnect", 1);
@@ -341,10 +363,24 @@ void FluidSynthOutput::start() { m_active = true; }
 void FluidSynthOutput::stop()
 {
     m_active = false;
+    m_pulse.reset();
     if (m_driver) {
         delete_fluid_audio_driver(m_driver);
         m_driver = nullptr;
     }
+}
+
+void FluidSynthOutput::wake()
+{
+    if (m_pulse)
+        m_pulse->wake();
+}
+
+bool FluidSynthOutput::quiet() const
+{
+    // Read on the audio thread between blocks: the published state is the sequencer's after the
+    // block just rendered, and the voice count includes notes still releasing.
+    return m_core.board.read().State != BRSSTATE_PLAY && fluid_synth_get_active_voice_count(m_instance->synth()) == 0;
 }
 
 void FluidSynthOutput::Gate::send(const MidiMessage &message, std::int64_t frame)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Output.h"
+#include "PulseStream.h"
 
 #include <fluidsynth.h>
 
@@ -17,6 +18,8 @@ namespace brisola {
 
 // The system's General MIDI SoundFont: the first of the usual places that exists, or empty.
 std::string defaultSoundFont();
+// "FluidSynth" and the version of the library loaded at run time.
+std::string fluidSynthVersion();
 
 // A FluidSynth settings object, synthesizer and loaded SoundFont, owned together.
 class FluidSynthInstance {
@@ -124,6 +127,10 @@ public:
     void deactivate() override { m_active = false; }
     void stop() override;
     void preparePrograms(std::vector<ProgramUse> uses, std::size_t early) override;
+    // Resumes a PulseAudio stream that paused while the player was quiet.
+    void wake() override;
+    // The PulseAudio stream, when the output plays through one (for tests and benchmarks).
+    const PulseStream *pulseStream() const { return m_pulse.get(); }
 
     // Waits until the SoundFont has loaded (true) or failed (false, with the reason).
     bool waitUntilLoaded(std::string &message);
@@ -143,13 +150,16 @@ private:
     FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthInstance> instance, std::uint32_t rate);
     static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
     void runLoader(std::string soundFont);
+    // Not playing and no voice sounding: the PulseAudio stream may pause.
+    bool quiet() const;
 
     EngineCore &m_core;
     std::unique_ptr<FluidSynthInstance> m_instance;
     FluidSynthSink m_sink;
     Gate m_gate{*this};
     std::uint32_t m_rate;
-    fluid_audio_driver_t *m_driver = nullptr;
+    fluid_audio_driver_t *m_driver = nullptr; // JACK or ALSA
+    std::unique_ptr<PulseStream> m_pulse;     // or this, on a PulseAudio server
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_synthReady{false}; // the SoundFont has loaded (set under the core lock)
     std::atomic<bool> m_songReady{true};   // the song's first instruments are held

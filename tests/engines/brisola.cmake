@@ -12,6 +12,7 @@ tonelark_add_gtest(brisola_api_test
   SOURCES
     brisola/SmfBuilder.h
     brisola/EngineApiTest.cpp
+    brisola/DeviceFactsTest.cpp
     brisola/RealOutputTest.cpp
   LIBS brisola4_core ${CMAKE_DL_LIBS})
 target_compile_definitions(brisola_api_test PRIVATE BRISOLA_LIBRARY_PATH="$<TARGET_FILE:brisola4>")

@@ -16,6 +16,8 @@ public:
     TBrs4SmfInformation nextInfo{};
     QByteArray registered;
     std::int32_t addListResult = BRSERROR_NOERROR; // what addListFromMemory answers
+    std::int32_t soundFontResult = BRSERROR_NOERROR; // what setSoundFont answers
+    QStringList ports;                               // midiOutputPorts()
 
     void setStatus(TBrsPlayerState state, std::int32_t tick, std::int32_t timeMs)
     {
@@ -33,6 +35,12 @@ public:
     }
 
     std::int32_t openDevice(std::int32_t deviceId) override { return record(QStringLiteral("openDevice(%1)").arg(deviceId)); }
+    std::int32_t setSoundFont(const QString &path) override
+    {
+        calls << QStringLiteral("setSoundFont(%1)").arg(path);
+        return soundFontResult;
+    }
+    QStringList midiOutputPorts() override { return ports; }
     std::int32_t closeDevice() override { return record(QStringLiteral("closeDevice()")); }
     std::int32_t clearList() override
     {

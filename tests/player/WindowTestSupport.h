@@ -93,6 +93,10 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 class FakeUi : public Ui {
 public:
     QStringList errors;
+    QStringList warnings;
+    QStringList informations; // "caption|text"
+    QStringList questions;
+    bool nextAnswer = true;
     QList<OpenFileRequest> openRequests;
     QString nextOpenFileName;
     QString clipboard;
@@ -101,6 +105,16 @@ public:
     std::function<void()> duringSaveDialog; // runs while the save dialog would be open
 
     void showError(const QString &text) override { errors << text; }
+    void showWarning(const QString &text) override { warnings << text; }
+    void showInformation(const QString &caption, const QString &text) override
+    {
+        informations << caption + QLatin1Char('|') + text;
+    }
+    bool askYesNo(const QString &text) override
+    {
+        questions << text;
+        return nextAnswer;
+    }
     QString getOpenFileName(const OpenFileRequest &request) override
     {
         openRequests << request;

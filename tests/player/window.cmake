@@ -5,6 +5,7 @@ tonelark_add_gtest(test_player_window
     ${CMAKE_CURRENT_LIST_DIR}/TransportTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowBehaviourTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PrefApplyTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.h
     ${CMAKE_CURRENT_LIST_DIR}/FakeEngine.h
   LIBS tonelark_player)
@@ -47,4 +48,16 @@ if(TARGET Qt6::Test AND TARGET brisola4)
     add_test(NAME test_mpris_window COMMAND test_mpris_window)
   endif()
   set_tests_properties(test_mpris_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
+
+# The settings dialog on the real window and a real settings file; on the tests' X server
+# (when there is one) also driven by real input.
+if(TARGET Qt6::Test)
+  add_executable(test_pref_window ${CMAKE_CURRENT_LIST_DIR}/PrefWindowTest.cpp)
+  set_target_properties(test_pref_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_pref_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_pref_window PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+  tonelark_target_defaults(test_pref_window)
+  add_test(NAME test_pref_window COMMAND test_pref_window)
+  set_tests_properties(test_pref_window PROPERTIES RUN_SERIAL TRUE ENVIRONMENT "${TONELARK_TEST_ENV}")
 endif()

@@ -30,7 +30,41 @@
 using namespace brisola::test;
 using namespace std::chrono_literals;
 
-TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSink)
+namespace {
+
+// Whether the server holds a paused (corked) playback stream, as `pactl` reports it.
+bool serverHasPausedStream()
+{
+    FILE *pipe = popen("pactl list sink-inputs 2>/dev/null", "r");
+    if (!pipe)
+        return false;
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        text.append(buffer, n);
+    pclose(pipe);
+    return text.find("Corked: yes") != std::string::npos;
+}
+
+// Plays the registered song to its end on the audio clock; the state and tick at the end.
+TBrs4PlayerStatus playToTheEnd()
+{
+    EXPECT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    TBrs4PlayerStatus status{};
+    // Generous: the song lasts seconds, but a loaded machine may starve the sound server.
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    do {
+        std::this_thread::sleep_for(20ms);
+        BRS4GetPlayerStatus(&status, sizeof status);
+    } while (status.State == BRSSTATE_PLAY && std::chrono::steady_clock::now() < end);
+    return status;
+}
+
+} // namespace
+
+// The synthesizer sounds on the server; while the player is quiet its stream pauses (an idle
+// player costs no CPU), and Play resumes it with sound and a running clock.
+TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSinkAndPausesWhenQuiet)
 {
     const char *runtime = std::getenv("TONELARK_PULSE_RUNTIME");
     const char *sinkName = std::getenv("TONELARK_PULSE_SINK");
@@ -52,18 +86,23 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSink)
 
     ASSERT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_NOERROR);
     BRS4SetMasterVolume(0); // the volume outlives devices; an earlier test may have lowered it
-    const Bytes song = smf({TrackBuilder().program(0, 0, 0).note(0, 400, 0, 60, 120).note(480, 400, 0, 67, 120)});
+    // Two notes 2.6 s apart: the rest is longer than the quiet that pauses a stopped player,
+    // and the clock must run through it.
+    const Bytes song = smf({TrackBuilder().program(0, 0, 0).note(0, 400, 0, 60, 120).note(2880, 400, 0, 67, 120)});
     ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
-    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
-    TBrs4PlayerStatus status{};
-    // Generous: the song lasts under a second, but a loaded machine may starve the sound server.
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    do {
-        std::this_thread::sleep_for(20ms);
-        BRS4GetPlayerStatus(&status, sizeof status);
-    } while (status.State == BRSSTATE_PLAY && std::chrono::steady_clock::now() < end);
+    TBrs4PlayerStatus status = playToTheEnd();
     EXPECT_EQ(status.State, BRSSTATE_STOP) << "the song ends on the audio clock";
-    EXPECT_EQ(status.Tick, 880);
+    EXPECT_EQ(status.Tick, 3280);
+
+    bool paused = false;
+    for (const auto end = std::chrono::steady_clock::now() + 15s; !paused && std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(100ms);
+        paused = serverHasPausedStream();
+    }
+    EXPECT_TRUE(paused) << "the stream of a stopped, silent player keeps running";
+    status = playToTheEnd();
+    EXPECT_EQ(status.State, BRSSTATE_STOP) << "after the pause, the song ends on the audio clock";
+    EXPECT_EQ(status.Tick, 3280);
     std::this_thread::sleep_for(300ms);
     BRS4CloseDevice();
     kill(recorder, SIGINT);
@@ -73,11 +112,24 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSink)
     std::ifstream in(raw, std::ios::binary);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::remove(raw.c_str());
-    ASSERT_GT(bytes.size(), 44100u * 4 / 2) << "parecord recorded too little";
-    int peak = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        peak = std::max(peak, std::abs(int(std::int16_t((std::uint8_t(bytes[i + 1]) << 8) | std::uint8_t(bytes[i])))));
-    EXPECT_GT(peak, 1000) << "the monitor of the null sink heard nothing";
+    ASSERT_GT(bytes.size(), 44100u * 4 * 2) << "parecord recorded too little";
+    // Count the notes heard: runs of loud 10 ms windows, apart by at least half a second.
+    constexpr std::size_t kWindowBytes = 441 * 4;
+    int notes = 0;
+    std::size_t quietWindows = 1000;
+    for (std::size_t at = 0; at + kWindowBytes <= bytes.size(); at += kWindowBytes) {
+        int peak = 0;
+        for (std::size_t i = at; i < at + kWindowBytes; i += 2)
+            peak = std::max(peak, std::abs(int(std::int16_t((std::uint8_t(bytes[i + 1]) << 8) | std::uint8_t(bytes[i])))));
+        if (peak > 1000) {
+            if (quietWindows >= 50)
+                ++notes;
+            quietWindows = 0;
+        } else {
+            ++quietWindows;
+        }
+    }
+    EXPECT_EQ(notes, 4) << "each play sounds both notes on the monitor of the null sink";
 }
 
 #ifdef BRISOLA_TEST_HAS_RTMIDI
