@@ -258,6 +258,7 @@ std::int32_t Engine::setTempoRatio(std::int32_t percent)
     if (percent < 50 || percent > 200)
         return BRSERROR_FAILED;
     std::lock_guard deviceLock(m_deviceMutex);
+    bool playing;
     {
         std::lock_guard lock(m_core.mutex);
         // Up to now at the old ratio; what is still to come at the new one.
@@ -266,9 +267,11 @@ std::int32_t Engine::setTempoRatio(std::int32_t percent)
         m_core.sequencer.setTempoRatio(percent);
         m_tempoRatio = percent;
         m_core.publish();
+        playing = m_core.sequencer.state() == BRSSTATE_PLAY;
     }
-    // The timing thread re-plans its sleep until the next event.
-    if (m_output)
+    // The timing thread re-plans its sleep until the next event (a stopped song has none, and
+    // a paused audio stream stays paused).
+    if (m_output && playing)
         m_output->wake();
     return BRSERROR_NOERROR;
 }

@@ -71,9 +71,9 @@ __extension__ typedef unsigned __int128 SongPosition;
 // Key shift: notes, note-offs and polyphonic pressure on melodic channels move by the shift;
 // channel 10 and channels the song made drum parts (bank MSB 120/126/127 at a program change, or
 // a GS rhythm-part / XG part-mode SysEx that was sent) keep their keys. A note-off goes to the
-// key its note-on was sent to; a note-off or key pressure for a key not sounding (its note began
-// before a seek, or a key change or a silence released it) is not sent; a note pushed outside 0–127 is dropped
-// together with its note-off.
+// key its note-on was sent to; a note-off or key pressure for a key not sounding (its note
+// began before a seek, or a key change or a silence released it) is not sent; a note pushed
+// outside 0–127 is dropped together with its note-off.
 class Sequencer {
 public:
     explicit Sequencer(std::uint32_t rate = 1000000);

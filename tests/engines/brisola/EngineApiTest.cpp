@@ -158,6 +158,26 @@ TEST_F(EngineApi, PlaysToTheEndWithoutAnyAudioDevice)
     }
 }
 
+TEST_F(EngineApi, TempoRatioChangedWhilePlayingOnTheTimingThread)
+{
+    // The song runs 960 ticks a second. Lateness only slows the position, so the bounds are
+    // upper bounds on the song's pace.
+    load(shortSong());
+    ASSERT_EQ(BRS4SetTempoRatio(50), BRSERROR_NOERROR);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    std::this_thread::sleep_for(400ms);
+    const TBrs4PlayerStatus slow = status();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LE(slow.Tick, int(seconds * 480) + 1) << "at most half the song's pace";
+    ASSERT_EQ(BRS4SetTempoRatio(200), BRSERROR_NOERROR);
+    EXPECT_GE(status().Tick, slow.Tick) << "no jump back at the change";
+    EXPECT_TRUE(waitFor([] { return status().State == BRSSTATE_STOP; }, 5000ms));
+    EXPECT_EQ(status().Tick, 1152);
+    EXPECT_EQ(status().Time, 1200) << "song time, not time played";
+    BRS4SetTempoRatio(100);
+}
+
 TEST_F(EngineApi, PauseKeepsThePositionAndPlayResumesFromIt)
 {
     BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr);
@@ -289,23 +309,16 @@ TEST(EngineLibrary, AChosenSoundFontThatDoesNotLoadKeepsThePreviousOne)
 TEST(EngineLibrary, KeyShiftAndTempoRatioRefuseValuesOutOfRangeAndKeepTheSetting)
 {
     auto &engine = brisola::Engine::instance();
-    ASSERT_EQ(BRS4SetKeyShift(-3), BRSERROR_NOERROR);
-    ASSERT_EQ(BRS4SetTempoRatio(137), BRSERROR_NOERROR);
-    const struct {
-        std::int32_t value;
-        std::int32_t keyResult, tempoResult;
-    } cases[] = {{-13, BRSERROR_FAILED, BRSERROR_FAILED}, {-12, BRSERROR_NOERROR, BRSERROR_FAILED},
-                 {12, BRSERROR_NOERROR, BRSERROR_FAILED},  {13, BRSERROR_FAILED, BRSERROR_FAILED},
-                 {49, BRSERROR_FAILED, BRSERROR_FAILED},   {50, BRSERROR_FAILED, BRSERROR_NOERROR},
-                 {200, BRSERROR_FAILED, BRSERROR_NOERROR}, {201, BRSERROR_FAILED, BRSERROR_FAILED},
-                 {INT32_MIN, BRSERROR_FAILED, BRSERROR_FAILED}};
-    for (const auto &c : cases) {
-        const std::int32_t key = engine.keyShift(), tempo = engine.tempoRatio();
-        EXPECT_EQ(BRS4SetKeyShift(c.value), c.keyResult) << c.value;
-        EXPECT_EQ(engine.keyShift(), c.keyResult == BRSERROR_NOERROR ? c.value : key) << c.value;
-        EXPECT_EQ(BRS4SetTempoRatio(c.value), c.tempoResult) << c.value;
-        EXPECT_EQ(engine.tempoRatio(), c.tempoResult == BRSERROR_NOERROR ? c.value : tempo) << c.value;
-    }
-    EXPECT_EQ(BRS4SetKeyShift(0), BRSERROR_NOERROR);
-    EXPECT_EQ(BRS4SetTempoRatio(100), BRSERROR_NOERROR);
+    for (std::int32_t key : {-12, 12, -3})
+        EXPECT_EQ(BRS4SetKeyShift(key), BRSERROR_NOERROR) << key;
+    for (std::int32_t percent : {50, 200, 137})
+        EXPECT_EQ(BRS4SetTempoRatio(percent), BRSERROR_NOERROR) << percent;
+    for (std::int32_t key : {-13, 13, INT32_MIN, INT32_MAX})
+        EXPECT_EQ(BRS4SetKeyShift(key), BRSERROR_FAILED) << key;
+    for (std::int32_t percent : {49, 201, 0, -100, INT32_MAX})
+        EXPECT_EQ(BRS4SetTempoRatio(percent), BRSERROR_FAILED) << percent;
+    EXPECT_EQ(engine.keyShift(), -3);
+    EXPECT_EQ(engine.tempoRatio(), 137);
+    BRS4SetKeyShift(0);
+    BRS4SetTempoRatio(100);
 }

@@ -198,6 +198,9 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
                                 .note(480, 120, 0, 64, 90)
                                 .note(720, 120, 0, 67, 80)});
     BRS4SetMasterVolume(0); // the volume outlives devices; an earlier test may have lowered it
+    // Two semitones up at 150 %, set before the device opens: the melody moves, the drum stays.
+    BRS4SetKeyShift(2);
+    BRS4SetTempoRatio(150);
     ASSERT_EQ(BRS4OpenDevice(index, nullptr), BRSERROR_NOERROR);
     ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
     ASSERT_EQ(BRS4Play(BRSPLAY_SYSEX, 0, 0, 0, 0), BRSERROR_NOERROR);
@@ -210,6 +213,8 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     EXPECT_EQ(status.State, BRSSTATE_STOP);
     EXPECT_EQ(status.Tick, 840);
     BRS4CloseDevice();
+    BRS4SetKeyShift(0);
+    BRS4SetTempoRatio(100);
     // JACK hands messages over once per period; give the last ones time to cross.
     std::this_thread::sleep_for(300ms);
     input.cancelCallback();
@@ -223,6 +228,8 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
         BrsError error;
         brisola::RecordingSink reference;
         brisola::Sequencer sequencer;
+        sequencer.setKeyShift(2);
+        sequencer.setTempoRatio(150);
         sequencer.setTimeline(brisola::SmfTimeline::read(song.data(), song.size(), error));
         sequencer.setSink(&reference, 1000000);
         sequencer.play(BRSPLAY_SYSEX, 0);
@@ -236,11 +243,11 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(hex(capture.messages[i]), hex(expected[i])) << "message " << i;
 
-    // The song's own messages, as written, in this order.
+    // The song's own messages, in this order, the melody two semitones up.
     const std::vector<std::vector<std::uint8_t>> notes{{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
-                                                       {0x90, 60, 100}, {0x80, 60, 0}, {0x99, 38, 110},
-                                                       {0xE0, 0x00, 0x60}, {0x89, 38, 0}, {0x90, 64, 90},
-                                                       {0x80, 64, 0}, {0x90, 67, 80}, {0x80, 67, 0}};
+                                                       {0x90, 62, 100}, {0x80, 62, 0}, {0x99, 38, 110},
+                                                       {0xE0, 0x00, 0x60}, {0x89, 38, 0}, {0x90, 66, 90},
+                                                       {0x80, 66, 0}, {0x90, 69, 80}, {0x80, 69, 0}};
     std::vector<std::vector<std::uint8_t>> heard;
     double firstOn = -1, lastOn = -1;
     for (std::size_t i = 0; i < capture.messages.size(); ++i) {
@@ -254,7 +261,8 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
         }
     }
     EXPECT_EQ(heard, notes);
-    // Dispatched in real time, not all at once: the notes span 750 ms of song time. Only a lower
+    // Dispatched in real time, not all at once: the notes span 750 ms of song time, 500 ms at
+    // 150 %. Only a lower
     // bound, and a loose one: a loaded machine may delay the first note or stall the server.
     EXPECT_GT(lastOn - firstOn, 0.25) << "notes arrived " << (lastOn - firstOn) << " s apart";
 }

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -246,45 +244,21 @@ TEST(RenderCompare, KeyShiftOfTwelveSoundsAsTheSongWrittenAnOctaveHigher)
     };
     const fs::path dir = fs::temp_directory_path() / ("tonelark-key-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    struct Render {
-        std::vector<char> wav;
-        std::vector<std::array<int, 3>> noteOns; // frame, channel, key
-    };
     const auto render = [&](const Bytes &bytes, const std::string &name, const std::string &options) {
-        const fs::path mid = dir / (name + ".mid"), wav = dir / (name + ".wav"), events = dir / (name + ".tsv");
+        const fs::path mid = dir / (name + ".mid"), wav = dir / (name + ".wav");
         std::ofstream(mid, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-        const std::string command = std::string("\"") + TONELARK_RENDER_PATH + "\" --option 32 " + options
-                                    + " --events \"" + events.string() + "\" \"" + mid.string() + "\" \"" + wav.string() + "\"";
+        const std::string command = std::string("\"") + TONELARK_RENDER_PATH + "\" --option 32 " + options + " \""
+                                    + mid.string() + "\" \"" + wav.string() + "\"";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        Render r;
         std::ifstream in(wav, std::ios::binary);
-        r.wav.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        std::ifstream list(events);
-        long long frame;
-        std::string hex;
-        while (list >> frame && std::getline(list, hex)) {
-            unsigned status = 0, key = 0, velocity = 0;
-            if (std::sscanf(hex.c_str(), " %x %x %x", &status, &key, &velocity) == 3 && (status & 0xF0) == 0x90 && velocity)
-                r.noteOns.push_back({int(frame), int(status & 0x0F), int(key)});
-        }
-        return r;
+        return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     };
-    const Render shifted = render(song(0), "shifted", "--key 12 --tempo 137");
-    const Render byHand = render(song(12), "byhand", "--tempo 137");
-    const Render asWritten = render(song(0), "written", "--tempo 137");
+    // Equal to the transposed song sample for sample: the same onsets, the melody an octave up,
+    // the drums as they were.
+    const auto shifted = render(song(0), "shifted", "--key 12 --tempo 137");
+    EXPECT_TRUE(shifted == render(song(12), "byhand", "--tempo 137"));
+    EXPECT_FALSE(shifted == render(song(0), "written", "--tempo 137"));
+    EXPECT_FALSE(shifted == render(song(12), "byhand100", "")) << "the tempo option is taken";
     fs::remove_all(dir);
-    ASSERT_GT(shifted.wav.size(), 44u + 4 * 44100);
-    EXPECT_TRUE(shifted.wav == byHand.wav) << "the shifted render equals the song transposed by hand, sample for sample";
-    EXPECT_FALSE(shifted.wav == asWritten.wav);
-    // The same onsets as the song in its own key (at 137 %: tick 480, 0.5 s, is frame 16095),
-    // melodic keys an octave higher, drum keys unchanged.
-    ASSERT_EQ(shifted.noteOns.size(), 14u);
-    ASSERT_EQ(asWritten.noteOns.size(), 14u);
-    EXPECT_EQ(asWritten.noteOns[2][0], 16095);
-    for (std::size_t i = 0; i < shifted.noteOns.size(); ++i) {
-        const auto &s = shifted.noteOns[i], &w = asWritten.noteOns[i];
-        EXPECT_EQ(s[0], w[0]) << i;
-        EXPECT_EQ(s[1], w[1]) << i;
-        EXPECT_EQ(s[2], w[2] + (s[1] == 9 || s[1] == 10 ? 0 : 12)) << i << " on channel " << s[1];
-    }
+    ASSERT_GT(shifted.size(), 44u + 4 * 44100);
 }
