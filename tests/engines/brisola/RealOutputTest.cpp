@@ -207,4 +207,54 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     EXPECT_GT(lastOn - firstOn, 0.25) << "notes arrived " << (lastOn - firstOn) << " s apart";
 }
 
+// A burst sent the moment the port opens (as the master volume and a chase are) arrives whole
+// and in order, however large: before, the first messages vanished now and then (the port was
+// emptied before its connection took effect), and a burst beyond one cycle's port buffer or
+// RtMidi's 16 KB queue lost its end.
+TEST(RealOutput, PortSinkDeliversABurstSentRightAfterOpening)
+{
+    const char *server = std::getenv("TONELARK_JACK_SERVER");
+    if (!server)
+        GTEST_SKIP() << "TONELARK_JACK_SERVER is not set: no JACK test server (scripts/test.sh starts one)";
+    setenv("JACK_DEFAULT_SERVER", server, 1);
+    Capture capture;
+    const std::string client = "TonelarkBurst" + std::to_string(getpid());
+    RtMidiIn input(RtMidi::UNIX_JACK, client, 4096);
+    input.setCallback(
+        [](double, std::vector<unsigned char> *message, void *data) {
+            auto *c = static_cast<Capture *>(data);
+            std::lock_guard lock(c->mutex);
+            c->messages.emplace_back(message->begin(), message->end());
+        },
+        &capture);
+    input.openVirtualPort("in");
+    const std::vector<std::string> ports = brisola::midiOutputPorts();
+    int index = -1;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (ports[i].rfind(client + ":", 0) == 0)
+            index = int(i);
+    ASSERT_GE(index, 0);
+
+    constexpr int kRounds = 4, kBurst = 6000; // 6000 events: more than one cycle's port buffer
+    std::vector<std::vector<std::uint8_t>> sent;
+    for (int round = 0; round < kRounds; ++round) {
+        std::string message;
+        auto sink = brisola::MidiPortSink::open(index, message);
+        ASSERT_TRUE(sink) << message;
+        for (int i = 0; i < kBurst; ++i) {
+            const std::uint8_t bytes[] = {std::uint8_t(0xB0 | (i % 16)), std::uint8_t(i % 120), std::uint8_t(i / 120 % 128)};
+            sink->send(brisola::MidiMessage{bytes, 3}, 0);
+            sent.emplace_back(bytes, bytes + 3);
+        }
+    } // closing waits until the queue has left
+    std::this_thread::sleep_for(300ms);
+    input.cancelCallback();
+    input.closePort();
+    unsetenv("JACK_DEFAULT_SERVER");
+    std::lock_guard lock(capture.mutex);
+    ASSERT_EQ(capture.messages.size(), sent.size());
+    EXPECT_TRUE(capture.messages == sent);
+}
+
 #endif
+
