@@ -261,6 +261,27 @@ TEST(SmfTimeline, MergesTracksTakingTurnsAndOneDenseTrack)
     expectMergedLikeStableSort(written, smf(tracks));
 }
 
+// A list above 8 MB lives in storage of whole huge pages: every event is there, in order.
+TEST(SmfTimeline, MergesASongOfMoreThanHalfAMillionEvents)
+{
+    constexpr int kTracks = 3, kPerTrack = 200000; // 600 000 events of 16 bytes
+    std::vector<TrackBuilder> tracks(kTracks);
+    for (int t = 0; t < kTracks; ++t)
+        for (int i = 0; i < kPerTrack; ++i) // the index in channel, number and value: 18 bits
+            tracks[t].cc(std::uint32_t(i * 2 + (t == 2)), i >> 14, (i >> 7) & 0x7F, i & 0x7F);
+    auto timeline = readOk(smf(tracks));
+    ASSERT_TRUE(timeline);
+    const EventList &events = timeline->events();
+    ASSERT_EQ(events.size(), std::size_t(kTracks * kPerTrack));
+    for (std::size_t n = 0; n < events.size(); ++n) {
+        // Ticks 2i: track 0's event i, then track 1's; tick 2i + 1: track 2's.
+        const int i = int(n / 3), t = int(n % 3);
+        const TimelineEvent &e = events[n];
+        ASSERT_EQ(e.tick, std::uint32_t(i * 2 + (t == 2))) << n;
+        ASSERT_EQ((e.bytes[0] & 0x0F) << 14 | e.bytes[1] << 7 | e.bytes[2], i) << n;
+    }
+}
+
 // SysEx indices and the tempo map follow the merged order, not the order the tracks were read.
 TEST(SmfTimeline, SysExIndicesAndTempoMapFollowTheMergedOrder)
 {
