@@ -160,9 +160,6 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     BRS4CloseDevice();
     // JACK hands messages over once per period; give the last ones time to cross.
     std::this_thread::sleep_for(300ms);
-    input.cancelCallback();
-    input.closePort();
-    unsetenv("JACK_DEFAULT_SERVER");
 
     // What should arrive: the master volume the device was opened with, then exactly what the
     // sequencer sends for this song offline (chase, song, end), then what closing sends.
@@ -179,7 +176,7 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
         for (const auto &e : reference.entries())
             expected.push_back(e.bytes);
     }
-    std::lock_guard lock(capture.mutex);
+    std::unique_lock lock(capture.mutex);
     ASSERT_EQ(capture.messages.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(hex(capture.messages[i]), hex(expected[i])) << "message " << i;
@@ -205,36 +202,14 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     // Dispatched in real time, not all at once: the notes span 750 ms of song time. Only a lower
     // bound, and a loose one: a loaded machine may delay the first note or stall the server.
     EXPECT_GT(lastOn - firstOn, 0.25) << "notes arrived " << (lastOn - firstOn) << " s apart";
-}
+    capture.messages.clear();
+    lock.unlock();
 
-// A burst sent the moment the port opens (as the master volume and a chase are) arrives whole
-// and in order, however large: before, the first messages vanished now and then (the port was
-// emptied before its connection took effect), and a burst beyond one cycle's port buffer or
-// RtMidi's 16 KB queue lost its end.
-TEST(RealOutput, PortSinkDeliversABurstSentRightAfterOpening)
-{
-    const char *server = std::getenv("TONELARK_JACK_SERVER");
-    if (!server)
-        GTEST_SKIP() << "TONELARK_JACK_SERVER is not set: no JACK test server (scripts/test.sh starts one)";
-    setenv("JACK_DEFAULT_SERVER", server, 1);
-    Capture capture;
-    const std::string client = "TonelarkBurst" + std::to_string(getpid());
-    RtMidiIn input(RtMidi::UNIX_JACK, client, 4096);
-    input.setCallback(
-        [](double, std::vector<unsigned char> *message, void *data) {
-            auto *c = static_cast<Capture *>(data);
-            std::lock_guard lock(c->mutex);
-            c->messages.emplace_back(message->begin(), message->end());
-        },
-        &capture);
-    input.openVirtualPort("in");
-    const std::vector<std::string> ports = brisola::midiOutputPorts();
-    int index = -1;
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        if (ports[i].rfind(client + ":", 0) == 0)
-            index = int(i);
-    ASSERT_GE(index, 0);
-
+    // A burst sent the moment the port opens (as the master volume and a chase are) arrives
+    // whole and in order, however large. Before, its first messages vanished now and then (the
+    // port was emptied before its connection took effect), and a burst beyond one cycle's port
+    // buffer or RtMidi's 16 KB queue lost its end. (Here, in the same test: a second capture port
+    // on the server would shift the port indices under a test running alongside.)
     constexpr int kRounds = 4, kBurst = 6000; // 6000 events: more than one cycle's port buffer
     std::vector<std::vector<std::uint8_t>> sent;
     for (int round = 0; round < kRounds; ++round) {
@@ -251,7 +226,7 @@ TEST(RealOutput, PortSinkDeliversABurstSentRightAfterOpening)
     input.cancelCallback();
     input.closePort();
     unsetenv("JACK_DEFAULT_SERVER");
-    std::lock_guard lock(capture.mutex);
+    lock.lock();
     ASSERT_EQ(capture.messages.size(), sent.size());
     EXPECT_TRUE(capture.messages == sent);
 }
