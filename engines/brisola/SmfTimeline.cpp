@@ -200,6 +200,10 @@ BrsError walkTracks(const std::uint8_t *data, std::size_t size, std::size_t pos,
 // song information, which does not depend on the merged order.
 struct Survey {
     std::vector<std::size_t> spans; // events per span of 2^kSpanBits ticks
+    // Per span: whether it holds an event the fold over the merged order needs (tempo, SysEx,
+    // bank select, program change); and the channels that play notes or change program.
+    std::vector<std::uint8_t> folded;
+    std::uint16_t noteChannels = 0;
     std::size_t events = 0;
     std::size_t sysExCount = 0;
     std::size_t poolBytes = 0;
@@ -214,6 +218,7 @@ struct Survey {
     // register and added to the table when the span changes (the table grows only then).
     std::size_t runSpan = 0;
     std::size_t runLength = 0;
+    bool runFolded = false;
 
     void count(std::uint32_t tick)
     {
@@ -225,18 +230,27 @@ struct Survey {
     void endRun(std::size_t nextSpan)
     {
         if (runLength > 0) {
-            if (runSpan >= spans.size())
+            if (runSpan >= spans.size()) {
                 spans.resize(runSpan + 1);
+                folded.resize(runSpan + 1);
+            }
             spans[runSpan] += runLength;
+            folded[runSpan] |= std::uint8_t(runFolded);
             events += runLength;
         }
         runSpan = nextSpan;
         runLength = 0;
+        runFolded = false;
     }
-    void tempo(std::uint32_t tick, std::uint32_t) { count(tick); }
+    void tempo(std::uint32_t tick, std::uint32_t)
+    {
+        count(tick);
+        runFolded = true;
+    }
     void sysEx(std::uint32_t tick, bool withStatus, const std::uint8_t *, std::uint32_t length)
     {
         count(tick);
+        runFolded = true;
         ++sysExCount;
         poolBytes += std::size_t(withStatus) + length;
     }
@@ -245,6 +259,10 @@ struct Survey {
         count(tick);
         facts.usedChannels |= std::uint16_t(1u << (status & 0x0F));
         const std::uint8_t type = status & 0xF0;
+        if (type == 0x90 || type == 0xC0)
+            noteChannels |= std::uint16_t(1u << (status & 0x0F));
+        if (type == 0xC0 || (type == 0xB0 && (data1 == 0 || data1 == 32)))
+            runFolded = true;
         if (type == 0x90 && data2 > 0) {
             anyNote = true;
             firstNote = std::min<std::uint64_t>(firstNote, tick);
@@ -381,6 +399,7 @@ struct ProgramUseCollector {
         if (type == 0xC0 || type == 0x90)
             started |= std::uint16_t(1u << channel);
     }
+    bool allStarted(std::uint16_t channels) const { return (started & channels) == channels; }
     void use(int channel, int msb, int lsb, int program, std::uint32_t tick)
     {
         const std::uint32_t key = std::uint32_t(channel) << 21 | std::uint32_t(msb) << 14 | std::uint32_t(lsb) << 7
@@ -444,8 +463,10 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
 
     // Where each span starts; the fill advances these to where each span ends.
     std::vector<std::size_t> &spanEnd = survey.spans;
-    if (spanEnd.empty())
+    if (spanEnd.empty()) {
         spanEnd.push_back(0); // a song without events still has one (empty) span
+        survey.folded.push_back(0);
+    }
     std::size_t largestSpan = 0;
     std::size_t offset = 0;
     for (std::size_t &c : spanEnd) {
@@ -464,8 +485,16 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
     timeline->m_sysEx.reserve(survey.sysExCount);
     ProgramUseCollector programs(timeline->m_programUses);
     std::size_t begin = 0;
-    for (const std::size_t end : spanEnd) {
+    for (std::size_t span = 0; span < spanEnd.size(); ++span) {
+        const std::size_t end = spanEnd[span];
         sortSpan(events + begin, end - begin, scratch.get());
+        // The fold needs tempo changes, SysEx, bank selects and program changes, and note-ons
+        // until every channel that plays has started: a span with none of these is passed over
+        // (most of a large song).
+        if (!survey.folded[span] && programs.allStarted(survey.noteChannels)) {
+            begin = end;
+            continue;
+        }
         for (std::size_t i = begin; i < end; ++i) {
             const TimelineEvent &event = events[i];
             if (event.kind == TimelineEvent::Channel) {

@@ -396,3 +396,25 @@ TEST(SmfTimeline, ListsTheInstrumentsASongUsesInTheOrderItNeedsThem)
         {9, 0, 1, 16, 50}, {0, 0, 0, 0, 100}, {0, 8, 0, 4, 300}};
     EXPECT_EQ(uses, expected) << "channel 1 plays no note and selects nothing";
 }
+
+// Once every channel has started, the reader folds only the stretches of the song that hold a
+// tempo change, SysEx, bank select or program change: those far into the song are all found.
+TEST(SmfTimeline, FindsLateTemposSysExAndInstrumentsAcrossQuietStretches)
+{
+    TrackBuilder notes, changes;
+    for (std::uint32_t tick = 0; tick < 500000; tick += 1000)
+        notes.note(tick, 500, 0, 60).note(tick, 500, 2, 64);
+    changes.cc(100000, 0, 0, 5).program(200000, 0, 7).tempo(300000, 400000).sysEx(400000, {0x43, 0xF7});
+    auto t = readOk(smf({notes, changes}));
+    ASSERT_TRUE(t);
+    std::vector<std::tuple<int, int, int, int, std::uint32_t>> uses;
+    for (const ProgramUse &u : t->programUses())
+        uses.emplace_back(u.channel, u.bankMsb, u.bankLsb, u.program, u.firstTick);
+    const std::vector<std::tuple<int, int, int, int, std::uint32_t>> expected = {
+        {0, 0, 0, 0, 0}, {2, 0, 0, 0, 0}, {0, 5, 0, 7, 200000}};
+    EXPECT_EQ(uses, expected);
+    EXPECT_EQ(t->tempoAtTick(299999), 500000u);
+    EXPECT_EQ(t->tempoAtTick(300000), 400000u);
+    ASSERT_EQ(t->sysExIndices().size(), 1u);
+    EXPECT_EQ(t->events()[t->sysExIndices()[0]].tick, 400000u);
+}
