@@ -3,7 +3,7 @@
 # callback during whole songs and the resident memory while one plays, through the JACK
 # test server (dummy backend) that scripts/servers/engine.sh starts. PulseAudio is kept out of
 # reach (its null sink's 2 s blocks would dominate every figure).
-#   bench/engine_first_sound.sh BUILD_DIR [ROUNDS]
+#   bench/engine_first_sound.sh BUILD_DIR [ROUNDS]   (default 11 pairs)
 set -euo pipefail
 build=${1:?build directory}
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +16,7 @@ run() {
     "$build/bench/engine_first_sound_bench" "$@" 2> >(grep -v "Instrument not found" >&2)
 }
 uptime
-run "${2:-7}"
+run "${2:-11}"
 run memory
 run memory whole
+uptime

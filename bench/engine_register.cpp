@@ -1,16 +1,21 @@
 // Registration of a 10 MB SMF: BRS4AddListFromMemory reads the whole file into the engine's
 // merged event list and tempo map (and computes the song information). Google Benchmark. When
 // the song parser is built, the same file through TSmfParser::Execute in the same run, for the
-// ratio between the two (the window runs both on every load).
+// ratio between the two (the window runs both on every load), and the cost of the fresh memory
+// that holding the song's events takes, whatever reads them.
 
 #include <benchmark/benchmark.h>
+#include <sys/mman.h>
 
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <random>
 #include <vector>
 
 #include "SmfBytes.h"
 #include "Brisola.h"
+#include "SmfTimeline.h"
 #ifdef TONELARK_WITH_PARSER
 #include "SmfParser.h"
 #endif
@@ -81,6 +86,27 @@ void BM_RegisterSmf10MB(benchmark::State &state)
     BRS4ClearList();
 }
 BENCHMARK(BM_RegisterSmf10MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The floor for any reader that keeps the song's events: fresh memory for them (as the event
+// list takes it: aligned huge pages), zeroed by the kernel and written once, nothing read.
+void BM_FreshEventStorage(benchmark::State &state)
+{
+    const std::vector<std::uint8_t> song = bigSong(10u << 20);
+    BrsError error;
+    const std::size_t bytes = brisola::SmfTimeline::read(song.data(), song.size(), error)->events().size()
+                              * sizeof(brisola::TimelineEvent);
+    constexpr std::size_t kHuge = std::size_t(2) << 20;
+    const std::size_t whole = (bytes + kHuge - 1) & ~(kHuge - 1);
+    for (auto _ : state) {
+        void *storage = ::operator new(whole, std::align_val_t(kHuge));
+        madvise(storage, whole, MADV_HUGEPAGE);
+        std::memset(storage, 1, bytes);
+        benchmark::DoNotOptimize(storage);
+        ::operator delete(storage, std::align_val_t(kHuge));
+    }
+    state.counters["MB"] = double(bytes) / 1e6;
+}
+BENCHMARK(BM_FreshEventStorage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #ifdef TONELARK_WITH_PARSER
 void BM_ParseSmf10MB(benchmark::State &state)

@@ -10,6 +10,8 @@ class RtMidiOut;
 
 namespace brisola {
 
+class JackMidiOut;
+
 // The MIDI output ports in the order device ids 0..N-1 refer to them. The ALSA sequencer is
 // used where /dev/snd/seq exists, else JACK when a server answers; otherwise there are none.
 // (Both checks come first: RtMidi throws when it cannot reach the ALSA sequencer, and its JACK
@@ -17,6 +19,7 @@ namespace brisola {
 std::vector<std::string> midiOutputPorts();
 
 // A MIDI output port. Messages leave at once; the real-time clock decides when to send them.
+// ALSA ports go through RtMidi; JACK ports through a client of our own (see JackMidiOut).
 class MidiPortSink final : public MidiSink {
 public:
     // Null with `message` set when port `index` does not exist or cannot be opened.
@@ -29,7 +32,9 @@ public:
 
 private:
     explicit MidiPortSink(std::unique_ptr<RtMidiOut> out);
+    explicit MidiPortSink(std::unique_ptr<JackMidiOut> out);
     std::unique_ptr<RtMidiOut> m_out;
+    std::unique_ptr<JackMidiOut> m_jack;
 };
 
 } // namespace brisola

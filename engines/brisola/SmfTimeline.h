@@ -38,15 +38,18 @@ public:
 private:
     friend class SmfTimeline;
     struct Release {
-        void operator()(TimelineEvent *events) const { ::operator delete(events); }
+        std::size_t alignment; // non-zero: the storage was allocated with this alignment (0 when value-initialised)
+        void operator()(TimelineEvent *events) const
+        {
+            if (alignment)
+                ::operator delete(events, std::align_val_t(alignment));
+            else
+                ::operator delete(events);
+        }
     };
     // Raw storage for `size` events: TimelineEvent is an aggregate, so the events exist as soon
     // as the storage does and each is assigned before anything reads it.
-    explicit EventList(std::size_t size)
-        : m_data(static_cast<TimelineEvent *>(::operator new(std::max<std::size_t>(size, 1) * sizeof(TimelineEvent)))),
-          m_size(size)
-    {
-    }
+    explicit EventList(std::size_t size);
     EventList() = default;
 
     std::unique_ptr<TimelineEvent[], Release> m_data;

@@ -217,9 +217,6 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     BRS4SetTempoRatio(100);
     // JACK hands messages over once per period; give the last ones time to cross.
     std::this_thread::sleep_for(300ms);
-    input.cancelCallback();
-    input.closePort();
-    unsetenv("JACK_DEFAULT_SERVER");
 
     // What should arrive: the master volume the device was opened with, then exactly what the
     // sequencer sends for this song offline (chase, song, end), then what closing sends.
@@ -238,7 +235,7 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
         for (const auto &e : reference.entries())
             expected.push_back(e.bytes);
     }
-    std::lock_guard lock(capture.mutex);
+    std::unique_lock lock(capture.mutex);
     ASSERT_EQ(capture.messages.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(hex(capture.messages[i]), hex(expected[i])) << "message " << i;
@@ -265,6 +262,34 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     // 150 %. Only a lower
     // bound, and a loose one: a loaded machine may delay the first note or stall the server.
     EXPECT_GT(lastOn - firstOn, 0.25) << "notes arrived " << (lastOn - firstOn) << " s apart";
+    capture.messages.clear();
+    lock.unlock();
+
+    // A burst sent the moment the port opens (as the master volume and a chase are) arrives
+    // whole and in order, however large. Before, its first messages vanished now and then (the
+    // port was emptied before its connection took effect), and a burst beyond one cycle's port
+    // buffer or RtMidi's 16 KB queue lost its end. (Here, in the same test: a second capture port
+    // on the server would shift the port indices under a test running alongside.)
+    constexpr int kRounds = 4, kBurst = 6000; // 6000 events: more than one cycle's port buffer
+    std::vector<std::vector<std::uint8_t>> sent;
+    for (int round = 0; round < kRounds; ++round) {
+        std::string message;
+        auto sink = brisola::MidiPortSink::open(index, message);
+        ASSERT_TRUE(sink) << message;
+        for (int i = 0; i < kBurst; ++i) {
+            const std::uint8_t bytes[] = {std::uint8_t(0xB0 | (i % 16)), std::uint8_t(i % 120), std::uint8_t(i / 120 % 128)};
+            sink->send(brisola::MidiMessage{bytes, 3}, 0);
+            sent.emplace_back(bytes, bytes + 3);
+        }
+    } // closing waits until the queue has left
+    std::this_thread::sleep_for(300ms);
+    input.cancelCallback();
+    input.closePort();
+    unsetenv("JACK_DEFAULT_SERVER");
+    lock.lock();
+    ASSERT_EQ(capture.messages.size(), sent.size());
+    EXPECT_TRUE(capture.messages == sent);
 }
 
 #endif
+

@@ -261,6 +261,27 @@ TEST(SmfTimeline, MergesTracksTakingTurnsAndOneDenseTrack)
     expectMergedLikeStableSort(written, smf(tracks));
 }
 
+// A list above 8 MB lives in storage of whole huge pages: every event is there, in order.
+TEST(SmfTimeline, MergesASongOfMoreThanHalfAMillionEvents)
+{
+    constexpr int kTracks = 3, kPerTrack = 200000; // 600 000 events of 16 bytes
+    std::vector<TrackBuilder> tracks(kTracks);
+    for (int t = 0; t < kTracks; ++t)
+        for (int i = 0; i < kPerTrack; ++i) // the index in channel, number and value: 18 bits
+            tracks[t].cc(std::uint32_t(i * 2 + (t == 2)), i >> 14, (i >> 7) & 0x7F, i & 0x7F);
+    auto timeline = readOk(smf(tracks));
+    ASSERT_TRUE(timeline);
+    const EventList &events = timeline->events();
+    ASSERT_EQ(events.size(), std::size_t(kTracks * kPerTrack));
+    for (std::size_t n = 0; n < events.size(); ++n) {
+        // Ticks 2i: track 0's event i, then track 1's; tick 2i + 1: track 2's.
+        const int i = int(n / 3), t = int(n % 3);
+        const TimelineEvent &e = events[n];
+        ASSERT_EQ(e.tick, std::uint32_t(i * 2 + (t == 2))) << n;
+        ASSERT_EQ((e.bytes[0] & 0x0F) << 14 | e.bytes[1] << 7 | e.bytes[2], i) << n;
+    }
+}
+
 // SysEx indices and the tempo map follow the merged order, not the order the tracks were read.
 TEST(SmfTimeline, SysExIndicesAndTempoMapFollowTheMergedOrder)
 {
@@ -374,4 +395,26 @@ TEST(SmfTimeline, ListsTheInstrumentsASongUsesInTheOrderItNeedsThem)
     const std::vector<std::tuple<int, int, int, int, std::uint32_t>> expected = {
         {9, 0, 1, 16, 50}, {0, 0, 0, 0, 100}, {0, 8, 0, 4, 300}};
     EXPECT_EQ(uses, expected) << "channel 1 plays no note and selects nothing";
+}
+
+// Once every channel has started, the reader folds only the stretches of the song that hold a
+// tempo change, SysEx, bank select or program change: those far into the song are all found.
+TEST(SmfTimeline, FindsLateTemposSysExAndInstrumentsAcrossQuietStretches)
+{
+    TrackBuilder notes, changes;
+    for (std::uint32_t tick = 0; tick < 500000; tick += 1000)
+        notes.note(tick, 500, 0, 60).note(tick, 500, 2, 64);
+    changes.cc(100000, 0, 0, 5).program(200000, 0, 7).tempo(300000, 400000).sysEx(400000, {0x43, 0xF7});
+    auto t = readOk(smf({notes, changes}));
+    ASSERT_TRUE(t);
+    std::vector<std::tuple<int, int, int, int, std::uint32_t>> uses;
+    for (const ProgramUse &u : t->programUses())
+        uses.emplace_back(u.channel, u.bankMsb, u.bankLsb, u.program, u.firstTick);
+    const std::vector<std::tuple<int, int, int, int, std::uint32_t>> expected = {
+        {0, 0, 0, 0, 0}, {2, 0, 0, 0, 0}, {0, 5, 0, 7, 200000}};
+    EXPECT_EQ(uses, expected);
+    EXPECT_EQ(t->tempoAtTick(299999), 500000u);
+    EXPECT_EQ(t->tempoAtTick(300000), 400000u);
+    ASSERT_EQ(t->sysExIndices().size(), 1u);
+    EXPECT_EQ(t->events()[t->sysExIndices()[0]].tick, 400000u);
 }
