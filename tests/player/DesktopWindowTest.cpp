@@ -334,17 +334,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // The real X server of the test run; without one every case skips.
-    const QByteArray display = qgetenv("DISPLAY_FOR_X11_TESTS");
-    if (!display.isEmpty()) {
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
-    QApplication app(argc, argv);
-    DesktopWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+TONELARK_X11_TEST_MAIN(DesktopWindowTest)
 
 #include "DesktopWindowTest.moc"

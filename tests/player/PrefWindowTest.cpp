@@ -214,17 +214,6 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // The real X server of the test run when there is one; the other cases run there too.
-    const QByteArray display = qgetenv("DISPLAY_FOR_X11_TESTS");
-    if (!display.isEmpty()) {
-        qputenv("DISPLAY", display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    }
-    QApplication app(argc, argv);
-    PrefWindowTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+TONELARK_X11_TEST_MAIN(PrefWindowTest)
 
 #include "PrefWindowTest.moc"

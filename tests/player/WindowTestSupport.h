@@ -131,3 +131,18 @@ public:
 };
 
 } // namespace tonelark::test
+
+// main() of a window test that runs on the tests' real X server when scripts/test.sh started
+// one (DISPLAY_FOR_X11_TESTS), and on the platform the environment names otherwise.
+#define TONELARK_X11_TEST_MAIN(TestClass)                                                         \
+    int main(int argc, char *argv[])                                                              \
+    {                                                                                             \
+        const QByteArray display = qgetenv("DISPLAY_FOR_X11_TESTS");                              \
+        if (!display.isEmpty()) {                                                                 \
+            qputenv("DISPLAY", display);                                                          \
+            qputenv("QT_QPA_PLATFORM", "xcb");                                                    \
+        }                                                                                         \
+        QApplication app(argc, argv);                                                             \
+        TestClass test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                   \
+    }
