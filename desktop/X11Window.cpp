@@ -4,6 +4,7 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -72,6 +73,32 @@ bool activateX11Window(quintptr window, quint32 timestamp)
     xcb_send_event(x.connection, 0, x.root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char *>(&message));
+    return true;
+}
+
+bool clearX11IconicStart(quintptr window)
+{
+    const Connection x;
+    if (!x.connection || window == 0)
+        return false;
+    const auto id = static_cast<xcb_window_t>(window);
+    // WM_HINTS: flags, input, initial_state, then six fields this leaves as they are.
+    constexpr std::uint32_t kStateHint = 1u << 1;
+    constexpr std::uint32_t kNormalState = 1, kIconicState = 3;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        x.connection, xcb_get_property(x.connection, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, 9), nullptr);
+    if (!reply)
+        return false;
+    if (reply->format == 32 && xcb_get_property_value_length(reply) >= int(3 * sizeof(std::uint32_t))) {
+        const int count = xcb_get_property_value_length(reply) / int(sizeof(std::uint32_t));
+        auto *hints = static_cast<std::uint32_t *>(xcb_get_property_value(reply));
+        if ((hints[0] & kStateHint) && hints[2] == kIconicState) {
+            hints[2] = kNormalState;
+            xcb_change_property(x.connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32,
+                                std::uint32_t(count), hints);
+        }
+    }
+    std::free(reply);
     return true;
 }
 

@@ -18,4 +18,10 @@ bool setX11WindowOpacity(quintptr window, std::optional<quint8> alpha);
 // refuse it. False where the application is not on X11.
 bool activateX11Window(quintptr window, quint32 timestamp);
 
+// Makes the window's next mapping a normal one. Qt marks a window minimised by the program as
+// starting iconic (WM_HINTS) and never takes that back, so a window hidden from the iconic
+// state and shown again was iconified again by the window manager the moment it was mapped.
+// False where the application is not on X11.
+bool clearX11IconicStart(quintptr window);
+
 } // namespace tonelark

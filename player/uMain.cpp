@@ -1406,6 +1406,10 @@ void TfrmTonelark2Main::OnRestore()
     }
     m_trayIcon->hide();
     m_taskTrayIcon = false;
+    // Before anything maps the window: a window that went to the tray minimised would
+    // otherwise be iconified again by the window manager as it appears, and go back to the tray.
+    if (testAttribute(Qt::WA_WState_Created))
+        clearX11IconicStart(winId());
     setWindowState(windowState() & ~Qt::WindowMinimized);
     setGeometry(QRect(m_trayPosition, size()));
     show();

@@ -183,6 +183,11 @@ private slots:
         QVERIFY(settledInTray());
         QVERIFY(clickIcon("1"));
         QTRY_VERIFY(window.isVisible() && !window.taskTrayIcon());
+        // And it stays: the window manager shows it as a normal window (a window minimised by
+        // the program came back marked to start iconic, was iconified again and went back to
+        // the tray).
+        QTRY_VERIFY_WITH_TIMEOUT(property(window, "WM_STATE").contains(QLatin1String("Normal")), 10000);
+        QVERIFY(window.isVisible() && !window.taskTrayIcon());
 
         window.showMinimized();
         QVERIFY(settledInTray());
