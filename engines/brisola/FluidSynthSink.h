@@ -129,8 +129,6 @@ public:
     void preparePrograms(std::vector<ProgramUse> uses, std::size_t early) override;
     // Resumes a PulseAudio stream that paused while the player was quiet.
     void wake() override;
-    // The PulseAudio stream, when the output plays through one (for tests and benchmarks).
-    const PulseStream *pulseStream() const { return m_pulse.get(); }
 
     // Waits until the SoundFont has loaded (true) or failed (false, with the reason).
     bool waitUntilLoaded(std::string &message);

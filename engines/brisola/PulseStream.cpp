@@ -182,12 +182,4 @@ void PulseStream::wake()
     pa_threaded_mainloop_unlock(m_loop);
 }
 
-bool PulseStream::paused() const
-{
-    pa_threaded_mainloop_lock(m_loop);
-    const bool paused = m_paused;
-    pa_threaded_mainloop_unlock(m_loop);
-    return paused;
-}
-
 } // namespace brisola

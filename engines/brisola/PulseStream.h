@@ -30,8 +30,6 @@ public:
 
     // Resumes a paused stream. Any thread but the stream's own; never with a lock the renderer takes.
     void wake();
-    // Whether the stream is paused now (for tests and benchmarks).
-    bool paused() const;
 
     // Frames of quiet after which the stream pauses: long enough that a quick Stop-Play or a
     // seek never waits for a resume, short enough that an idle player is idle at once.
