@@ -5,5 +5,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
 # Configuring every time is quick and picks up packages installed since the last run (the
 # test command adds GoogleTest to a tree the run command configured).
-cmake -S "$top" -B "$dir" -G Ninja "$@" > /dev/null
+# A compiler cache, where one is installed, makes rebuilds in several checkouts cheap.
+launcher=()
+if command -v ccache > /dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$top" -B "$dir" -G Ninja "${launcher[@]}" "$@" > /dev/null
 cmake --build "$dir" -j "$(nproc)"
