@@ -188,15 +188,9 @@ LoadOutcome SongLoader::load(const QString &fileName)
 {
     // 1. A missing file leaves everything as it is: the current song goes on playing.
     const QFileInfo info(fileName);
-    if (!pathExists(fileName) || isFolder(fileName)) {
-        m_ui.showError(missingFileMessage(displayFileName(fileName)));
-        return LoadOutcome::MissingFile;
-    }
-    // A FIFO, a device or a socket is refused before the current song is stopped.
-    if (!isRegularFile(fileName)) {
-        m_ui.showError(unreadableFileMessage(
-            displayFileName(fileName), notRegularFileText()));
-        return LoadOutcome::ReadError;
+    if (const std::optional<LoadRefusal> refusal = refusalBeforeLoad(fileName)) {
+        m_ui.showError(refusal->message);
+        return refusal->outcome;
     }
 
     // Whatever holds the current song's state across a modal loop learns here that it goes.
@@ -300,6 +294,17 @@ LoadOutcome SongLoader::load(const QString &fileName)
         m_view.setActivePage(InfoPage::Lyrics);
     m_view.resetCarets();
     return LoadOutcome::Success;
+}
+
+std::optional<LoadRefusal> refusalBeforeLoad(const QString &fileName)
+{
+    if (!pathExists(fileName) || isFolder(fileName))
+        return LoadRefusal{LoadOutcome::MissingFile, missingFileMessage(displayFileName(fileName))};
+    // A FIFO, a device or a socket is refused before the current song is stopped.
+    if (!isRegularFile(fileName))
+        return LoadRefusal{LoadOutcome::ReadError,
+                           unreadableFileMessage(displayFileName(fileName), notRegularFileText())};
+    return std::nullopt;
 }
 
 QString compiledMidiPath(const QString &programDir, bool programDirWritable, const QString &cacheDir)

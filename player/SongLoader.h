@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // BRSLoad: the one way a song enters the player. The loader stops the engine, compiles MML,
 // reads and parses the MIDI bytes, registers them and starts playback; the window shows
@@ -61,7 +62,16 @@ public:
 };
 
 // How a call of load() ended. EngineError: the engine refused a song the parser accepted.
-enum class LoadOutcome { MissingFile, ReadError, CompileError, ParseError, EngineError, Success };
+// Deferred: another load (or its message box) was running; the request waits for it.
+enum class LoadOutcome { MissingFile, ReadError, CompileError, ParseError, EngineError, Success, Deferred };
+
+// What load() refuses before it touches the current song (a missing file, a FIFO or a
+// device): the outcome and the text of its box.
+struct LoadRefusal {
+    LoadOutcome outcome;
+    QString message;
+};
+std::optional<LoadRefusal> refusalBeforeLoad(const QString &fileName);
 
 // The MML compiler: MML source and output path (file system encoding), the 1024-byte
 // zero-filled message buffer. Returns 0..3 as SakuraMMLtoMIDI does.

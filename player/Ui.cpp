@@ -58,12 +58,21 @@ QStringList qtNameFilters(const QString &pipeFilter)
     return filters;
 }
 
-int WidgetUi::showBox(int icon, const QString &title, const QString &text, int buttons)
+namespace {
+
+// Message texts keep the CR LF line ends of the original; a label wants bare LF.
+QString labelText(const QString &text)
 {
-    // Message texts keep the CR LF line ends of the original; a label wants bare LF.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(QMessageBox::Icon(icon), title, shown, QMessageBox::StandardButtons(buttons), m_owner);
+    return shown;
+}
+
+} // namespace
+
+int WidgetUi::showBox(int icon, const QString &title, const QString &text, int buttons)
+{
+    QMessageBox box(QMessageBox::Icon(icon), title, labelText(text), QMessageBox::StandardButtons(buttons), m_owner);
     box.setTextFormat(Qt::PlainText);
     // Before the window is shown (a missing file named on the command line) the box would
     // open over its not yet placed frame in a corner: the screen's centre instead.
@@ -76,7 +85,21 @@ int WidgetUi::showBox(int icon, const QString &title, const QString &text, int b
         }
     }
     const ModalLoopGuard modal(m_modalLoop);
-    return box.exec();
+    const QPointer<QMessageBox> outer = m_openError;
+    if (icon == QMessageBox::Critical)
+        m_openError = &box;
+    const int result = box.exec();
+    if (icon == QMessageBox::Critical)
+        m_openError = outer;
+    return result;
+}
+
+bool WidgetUi::replaceOpenErrorText(const QString &text)
+{
+    if (!m_openError)
+        return false;
+    m_openError->setText(labelText(text));
+    return true;
 }
 
 // An empty title (" "), as the desktop's own boxes of this program have; Qt would otherwise

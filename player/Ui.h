@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+class QMessageBox;
 class QWidget;
 
 // What the window asks of the user or the desktop outside its own widgets: message boxes,
@@ -47,6 +49,9 @@ public:
     // The full path the user chose to save to, or an empty string on cancel.
     virtual QString getSaveFileName(const SaveFileRequest &request) = 0;
     virtual void setClipboardText(const QString &text) = 0;
+    // Replaces the text of the error box open now (from showError) and returns true; false
+    // when none is open or the Ui cannot change an open box.
+    virtual bool replaceOpenErrorText(const QString &) { return false; }
 };
 
 // Filter text in the "description|patterns|description|patterns" form of the settings and
@@ -67,6 +72,7 @@ public:
     QString getOpenFileName(const OpenFileRequest &request) override;
     QString getSaveFileName(const SaveFileRequest &request) override;
     void setClipboardText(const QString &text) override;
+    bool replaceOpenErrorText(const QString &text) override;
 
 private:
     // QMessageBox::Icon and StandardButtons as plain ints: this header stays free of widgets.
@@ -74,6 +80,8 @@ private:
 
     QWidget *m_owner;
     ModalLoopState *m_modalLoop;
+    // The innermost error box while it is open.
+    QPointer<QMessageBox> m_openError;
 };
 
 } // namespace tonelark

@@ -200,7 +200,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
     m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
-    m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), *m_ui,
+    m_gate = std::make_unique<SongGate>(*m_ui, [this](const QString &fileName) { return loadSong(fileName); });
+    m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), m_gate->loaderUi(),
                                             m_settings, m_infoFontPitch, m_appTitle);
     wireLyricsAndInfoBoxes();
 
@@ -232,7 +233,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
 
     // 18. Before the window is first shown.
     if (!arguments.isEmpty())
-        BRSLoad(arguments.first());
+        BRSLoad(arguments.first(), SongSource::CommandLine);
 
     // 21.
     m_lastLyricIndex = -1;
@@ -631,7 +632,12 @@ void TfrmTonelark2Main::applyColors()
     gaugePlayback->setFrameColor(m_settings.Progress.FrameColor);
 }
 
-LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
+LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName, SongSource source)
+{
+    return m_gate->request({fileName, source});
+}
+
+LoadOutcome TfrmTonelark2Main::loadSong(const QString &fileName)
 {
     const quint64 generation = m_modalLoop.songGeneration();
     const LoadOutcome outcome = m_loader->load(fileName);
@@ -650,6 +656,9 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     }
     if (m_mpris)
         m_mpris->refresh();
+    // In the notification area the icon's tip names the new song.
+    if (m_taskTrayIcon)
+        m_trayIcon->show(m_applicationTitle);
     return outcome;
 }
 
@@ -993,6 +1002,9 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
     atClose.TempoRatio = m_keyTempo.tempo();
     // A failed save at close is not reported: the user is leaving.
     saveSettingsAtClose(m_ini, m_atStart, atClose, m_settings.RestoreWindowPos);
+    // A box of a load may still be open (closed by MPRIS or a signal): once it returns,
+    // nothing waiting is loaded any more.
+    m_gate->dropWaiting();
     event->accept();
 }
 
@@ -1010,7 +1022,8 @@ void TfrmTonelark2Main::dropEvent(QDropEvent *event)
         return;
     event->acceptProposedAction();
     // The drag source waits for the drop to end: the load (and any box it shows) runs after.
-    QMetaObject::invokeMethod(this, [this, file = *path] { BRSLoad(file); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, file = *path] { BRSLoad(file, SongSource::Drop); },
+                              Qt::QueuedConnection);
 }
 
 void TfrmTonelark2Main::showEvent(QShowEvent *event)
@@ -1105,6 +1118,12 @@ void TfrmTonelark2Main::showFailure(InfoPage page)
         m_infoShownForFailure = true;
     }
     pagesInfo->setCurrentIndex(static_cast<int>(page));
+}
+
+void TfrmTonelark2Main::showInfoNotice(const QString &text)
+{
+    memoComments->appendPlainText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    showFailure(InfoPage::Info);
 }
 
 ModalLoopState &TfrmTonelark2Main::modalLoop()
@@ -1621,9 +1640,7 @@ void TfrmTonelark2Main::mprisSetRate(double rate)
 
 void TfrmTonelark2Main::mprisOpen(const QString &path)
 {
-    BRSLoad(path);
-    if (m_taskTrayIcon)
-        m_trayIcon->show(m_applicationTitle);
+    BRSLoad(path, SongSource::Mpris);
 }
 
 void TfrmTonelark2Main::mprisRaise()

@@ -8,6 +8,7 @@
 #include "Mpris.h"
 #include "PlaybackMonitor.h"
 #include "Settings.h"
+#include "SongGate.h"
 #include "SongLoader.h"
 #include "Transport.h"
 #include "Ui.h"
@@ -81,8 +82,14 @@ public:
     // FormDestroy: stops the engine and closes the device.
     ~TfrmTonelark2Main() override;
 
-    // Loads a song (open button, dropped file, command line, hand-over).
-    LoadOutcome BRSLoad(const QString &fileName);
+    // Loads a song (open button, dropped file, command line, hand-over, MPRIS) through the
+    // one gate: while another load or its box runs the request waits (Deferred) or, for a
+    // missing file, is added to the box on screen.
+    LoadOutcome BRSLoad(const QString &fileName, SongSource source = SongSource::OpenDialog);
+    SongGate &songGate() { return *m_gate; }
+    // A notice about the program itself, added to the info memo; the info area opens for it
+    // as it does for a failed load.
+    void showInfoNotice(const QString &text);
     // A second start: back from minimised, raised and activated (through the window
     // manager's activation request, which focus-stealing prevention honours).
     void bringToFront();
@@ -283,6 +290,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // One load, run by the gate.
+    LoadOutcome loadSong(const QString &fileName);
     void buildComponents();
     void buildMenus();
     void buildActions();
@@ -382,6 +391,7 @@ private:
     LyricsDelegate *m_lyricsDelegate = nullptr;
     std::unique_ptr<Transport> m_transport;
     std::unique_ptr<PlaybackMonitor> m_monitor;
+    std::unique_ptr<SongGate> m_gate;
     std::unique_ptr<SongLoader> m_loader;
 };
 

@@ -10,6 +10,7 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.h
   ${CMAKE_CURRENT_LIST_DIR}/ModalLoop.h
   ${CMAKE_CURRENT_LIST_DIR}/PrefApply.cpp ${CMAKE_CURRENT_LIST_DIR}/PrefApply.h
+  ${CMAKE_CURRENT_LIST_DIR}/SongGate.cpp ${CMAKE_CURRENT_LIST_DIR}/SongGate.h
   ${CMAKE_CURRENT_LIST_DIR}/SongLoader.cpp ${CMAKE_CURRENT_LIST_DIR}/SongLoader.h
   ${CMAKE_CURRENT_LIST_DIR}/Transport.cpp ${CMAKE_CURRENT_LIST_DIR}/Transport.h
   ${CMAKE_CURRENT_LIST_DIR}/Ui.cpp ${CMAKE_CURRENT_LIST_DIR}/Ui.h

@@ -3,6 +3,9 @@
 #include "uMain.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QMessageBox>
+#include <QTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -183,6 +186,63 @@ private slots:
         QVERIFY(!window.enableMpris(QDBusConnection(QStringLiteral("no such bus"))));
         QVERIFY(!window.mpris());
         QVERIFY(ui.errors.isEmpty());
+    }
+
+    void aFloodOfMissingSongsKeepsOneBox()
+    {
+        // 5000 OpenUri calls for missing files while a song plays, as a script may send them:
+        // each used to run its load inside the previous one's box, until the stack ran out.
+        m_window.reset();
+        Convex ini = Convex::fromBytes("[Tonelark]\r\nMidiOutDeviceId=999\r\n");
+        TfrmTonelark2Main window(m_engine, ini, QStringList());   // real message boxes
+        QVERIFY(window.enableMpris(QDBusConnection::sessionBus()));
+        QCOMPARE(window.BRSLoad(m_song), LoadOutcome::Success);
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+
+        QDBusConnection sender = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("flood"));
+        QVERIFY(sender.isConnected());
+        constexpr int kCalls = 5000;
+        for (int i = 0; i < kCalls; ++i) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QLatin1String(MprisService::kServiceName), QLatin1String(MprisService::kObjectPath),
+                QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("OpenUri"));
+            call << QStringLiteral("file:///x/none-%1.mid").arg(i);
+            QVERIFY(sender.send(call));   // no reply awaited
+        }
+        const QString complete = QStringLiteral("続けて届いた %1 件の曲も開けませんでした").arg(kCalls - 1);
+        int mostBoxes = 0;
+        QString boxText;
+        QString statusInBox;
+        bool busy = false;
+        QTimer watch;
+        watch.setInterval(20);
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (busy)
+                return;
+            QList<QMessageBox *> boxes;
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+                    boxes << box;
+            mostBoxes = std::max(mostBoxes, int(boxes.size()));
+            if (boxes.size() != 1 || !boxes.first()->text().contains(complete))
+                return;
+            // Every call has been handled; the player still answers from inside the box.
+            busy = true;
+            boxText = boxes.first()->text();
+            statusInBox = playerctl({QStringLiteral("status")});
+            watch.stop();
+            boxes.first()->accept();
+        });
+        watch.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!boxText.isEmpty(), 120000);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(mostBoxes, 1);
+        QVERIFY(boxText.startsWith(QStringLiteral("\"/x/none-0.mid\"")));
+        QVERIFY(boxText.endsWith(QStringLiteral("\"/x/none-%1.mid\" が見つかりません。").arg(kCalls - 1)));
+        QCOMPARE(statusInBox, QStringLiteral("Playing"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("春 の歌.mid - Tonelark"));
+        QCOMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("flood"));
     }
 
     void cleanupTestCase() { m_window.reset(); }

@@ -294,6 +294,20 @@ private slots:
         QVERIFY(other->toolButtonOfInfo->isChecked());
     }
 
+    void aloneStartIsSaidInTheInfoArea()
+    {
+        // The program entry's notice when no instance lock could be had: in the info memo,
+        // whose area opens for it without changing the stored ShowInfo.
+        Setup setup;
+        auto window = makeWindow(setup);
+        window->showInfoNotice(QStringLiteral("[起動]\r\n単独で起動しました。"));
+        QVERIFY(window->pagesInfo->isVisibleTo(window.get()));
+        QCOMPARE(window->pagesInfo->currentWidget(), window->tabInfo);
+        QCOMPARE(window->memoComments->toPlainText(), QStringLiteral("[起動]\n単独で起動しました。"));
+        window->close();
+        QVERIFY(!setup.ini.Modified());
+    }
+
     void aboutPageIsReachableWithoutATab()
     {
         Setup setup;

@@ -1,6 +1,7 @@
 # Tests of the main window's logic (GoogleTest) and of the real window's wiring (Qt Test).
 tonelark_add_gtest(test_player_window
   SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/SongGateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SongLoaderTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TransportTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp
