@@ -1,7 +1,6 @@
 #include "HandOver.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
 #include <QLocalSocket>
@@ -9,8 +8,12 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+
+#include <poll.h>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -39,38 +42,101 @@ bool hasDotSegments(const QString &path)
     return parts.contains(QStringLiteral(".")) || parts.contains(QStringLiteral(".."));
 }
 
-bool isOwnServer(const QLocalSocket &socket)
+using Clock = std::chrono::steady_clock;
+
+int millisecondsLeft(Clock::time_point deadline)
 {
-    const std::optional<unsigned> peer = peerUserId(socket.socketDescriptor());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// One connection attempt to the server at `path`, not waiting: the descriptor, or -1 with
+// errno set (ENOENT or ECONNREFUSED while the server is not yet listening, EAGAIN while its
+// queue of connections is full).
+int connectOnce(const QByteArray &path)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= qsizetype(sizeof(address.sun_path))) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+// Connects, trying again while the server is not there yet or busy, until `deadline`.
+int connectUntil(const QByteArray &path, Clock::time_point deadline)
+{
+    for (int pauseMs = 10;; pauseMs = std::min(pauseMs * 2, 100)) {
+        const int fd = connectOnce(path);
+        if (fd >= 0)
+            return fd;
+        const bool worthRetry = errno == ENOENT || errno == ECONNREFUSED || errno == EAGAIN || errno == EINTR;
+        if (!worthRetry || Clock::now() >= deadline)
+            return -1;
+        ::usleep(useconds_t(std::min(pauseMs, millisecondsLeft(deadline))) * 1000);
+    }
+}
+
+bool isOwnServer(int fd)
+{
+    const std::optional<unsigned> peer = peerUserId(fd);
     return peer && *peer == static_cast<unsigned>(::geteuid());
 }
 
-// Reads until the server closes the connection or the time runs out.
-HandOverResult exchange(QLocalSocket &socket, const QByteArray &message, int replyTimeoutMs)
+// Writes `message`, then reads until the server closes the connection or the time runs out.
+HandOverResult exchange(int fd, const QByteArray &message, int replyTimeoutMs)
 {
     HandOverResult result;
     result.outcome = HandOverResult::NoReply;
-    socket.write(message);
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray received;
-    while (socket.state() == QLocalSocket::ConnectedState) {
-        const qint64 left = replyTimeoutMs - clock.elapsed();
-        if (left <= 0)
-            break;
-        if (socket.bytesToWrite() > 0)
-            socket.waitForBytesWritten(int(left));
-        else
-            socket.waitForReadyRead(int(left));
-        received += socket.readAll();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs);
+    qsizetype written = 0;
+    while (written < message.size()) {
+        pollfd wait {fd, POLLOUT, 0};
+        if (::poll(&wait, 1, millisecondsLeft(deadline)) <= 0)
+            return result;
+        const ssize_t sent = ::send(fd, message.constData() + written, size_t(message.size() - written),
+                                    MSG_NOSIGNAL);
+        if (sent < 0 && errno != EAGAIN && errno != EINTR)
+            return result;
+        written += std::max<ssize_t>(sent, 0);
     }
-    received += socket.readAll();
+    QByteArray received;
+    char buffer[4096];
+    for (;;) {
+        pollfd wait {fd, POLLIN, 0};
+        const int ready = ::poll(&wait, 1, millisecondsLeft(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (got <= 0)
+            break;
+        received.append(buffer, got);
+    }
     if (received.size() >= 4) {
         result.outcome = HandOverResult::Replied;
         result.reply = static_cast<qint32>(readLittleEndian32(received, 0));
         result.extra = received.mid(4);
     }
     return result;
+}
+
+void writeError(std::FILE *err, const QString &text)
+{
+    std::fputs((QStringLiteral("Tonelark: ") + text + QLatin1Char('\n')).toLocal8Bit().constData(), err);
 }
 
 } // namespace
@@ -139,12 +205,15 @@ HandOverServer::HandOverServer(QObject *parent)
 HandOverServer::~HandOverServer()
 {
     // The sockets are our children; their last signals must not reach a half-gone object.
-    for (QLocalSocket *socket : m_connections.keys())
+    for (QLocalSocket *socket : children<QLocalSocket>())
         socket->disconnect(this);
-    for (const Pending &pending : m_pending)
-        if (pending.socket)
-            pending.socket->disconnect(this);
     close();
+}
+
+template <typename T>
+QList<T *> HandOverServer::children() const
+{
+    return findChildren<T *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 void HandOverServer::close()
@@ -180,7 +249,8 @@ bool HandOverServer::listen(const QString &serverPath)
     const mode_t mask = ::umask(077);
     const bool bound = ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
     ::umask(mask);
-    if (!bound || ::listen(fd, kMaxConnections) != 0) {
+    // The kernel's longest queue: a burst of second starts waits there for its turn.
+    if (!bound || ::listen(fd, SOMAXCONN) != 0) {
         m_error = QString::fromLocal8Bit(std::strerror(errno));
         ::close(fd);
         return false;
@@ -207,6 +277,11 @@ void HandOverServer::setCaptionProvider(CaptionProvider provider)
 void HandOverServer::onNewConnection()
 {
     while (m_listenFd >= 0) {
+        // Enough being read at once: the rest wait in the kernel's queue, not refused.
+        if (m_connections.size() >= kMaxConnections) {
+            m_notifier->setEnabled(false);
+            return;
+        }
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
             accept(fd);
@@ -228,8 +303,7 @@ void HandOverServer::onNewConnection()
 void HandOverServer::accept(int fd)
 {
     const std::optional<unsigned> peer = peerUserId(fd);
-    if (!peer || *peer != static_cast<unsigned>(::geteuid())
-        || m_connections.size() + qsizetype(m_pending.size()) >= kMaxConnections) {
+    if (!peer || *peer != static_cast<unsigned>(::geteuid())) {
         ::close(fd);
         return;
     }
@@ -248,7 +322,7 @@ void HandOverServer::accept(int fd)
     connect(connection.timer, &QTimer::timeout, this, [this, socket] { onTimeout(socket); });
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
-        m_connections.remove(socket);
+        forget(socket);
         socket->deleteLater();
     });
     connection.timer->start(m_readTimeoutMs);
@@ -296,14 +370,28 @@ void HandOverServer::onReadyRead(QLocalSocket *socket)
         finish(socket, hrOldBuildStamp);
         return;
     }
-    // Complete: no read timeout while it waits for the receiver, and nothing more is read.
-    it->timer->stop();
-    m_connections.erase(it);
+    // Complete: the sender is answered now and may end; the name waits for the receiver.
+    // Answering only after the load would keep every sender waiting behind a message box.
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-    m_pending.push_back({socket, record.FileName});
+    finish(socket, hrLoaded);
+    m_pending.push_back(record.FileName);
     // Not from here: the receiver may run a nested event loop, and this is the socket's own
     // readyRead emission, which must not find its socket deleted when it resumes.
     QMetaObject::invokeMethod(this, &HandOverServer::processPending, Qt::QueuedConnection);
+}
+
+void HandOverServer::forget(QLocalSocket *socket)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    it->timer->stop();
+    m_connections.erase(it);
+    // A place is free again for a connection waiting in the kernel's queue.
+    if (m_notifier && !m_notifier->isEnabled() && !m_acceptRetry->isActive()) {
+        m_notifier->setEnabled(true);
+        QMetaObject::invokeMethod(this, &HandOverServer::onNewConnection, Qt::QueuedConnection);
+    }
 }
 
 void HandOverServer::onTimeout(QLocalSocket *socket)
@@ -319,10 +407,7 @@ void HandOverServer::onTimeout(QLocalSocket *socket)
 void HandOverServer::finish(QLocalSocket *socket, std::optional<qint32> reply,
                             const QByteArray &extra)
 {
-    if (auto it = m_connections.find(socket); it != m_connections.end()) {
-        it->timer->stop();
-        m_connections.erase(it);
-    }
+    forget(socket);
     if (socket->state() != QLocalSocket::ConnectedState) {
         socket->deleteLater();
         return;
@@ -335,18 +420,14 @@ void HandOverServer::finish(QLocalSocket *socket, std::optional<qint32> reply,
 
 void HandOverServer::processPending()
 {
-    if (m_busy || !m_receiver)
-        return;
-    m_busy = true;
-    while (!m_pending.empty()) {
-        const Pending next = m_pending.front();
+    // A receiver that opens a box gets the records arriving meanwhile from inside it, one
+    // call each, and decides itself what runs when: the window's song gate keeps them.
+    while (m_receiver && !m_pending.empty()) {
+        const QString next = m_pending.front();
         m_pending.pop_front();
-        m_receiver(next.fileName);
-        if (next.socket)
-            finish(next.socket, hrLoaded);
-        emit handedOver(next.fileName);
+        m_receiver(next);
+        emit handedOver(next);
     }
-    m_busy = false;
 }
 
 std::optional<unsigned> peerUserId(qintptr socketDescriptor)
@@ -361,11 +442,16 @@ std::optional<unsigned> peerUserId(qintptr socketDescriptor)
 HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &message,
                                    int replyTimeoutMs, int connectTimeoutMs)
 {
-    QLocalSocket socket;
-    socket.connectToServer(serverPath);
-    if (!socket.waitForConnected(connectTimeoutMs) || !isOwnServer(socket))
+    const int fd = connectUntil(QFile::encodeName(serverPath),
+                                Clock::now() + std::chrono::milliseconds(connectTimeoutMs));
+    if (fd < 0)
         return {};
-    return exchange(socket, message, replyTimeoutMs);
+    HandOverResult result;
+    result.outcome = HandOverResult::ForeignServer;
+    if (isOwnServer(fd))
+        result = exchange(fd, message, replyTimeoutMs);
+    ::close(fd);
+    return result;
 }
 
 std::optional<QString> queryRunningCaption(const QString &serverPath, int timeoutMs)
@@ -382,39 +468,61 @@ std::optional<QString> queryRunningCaption(const QString &serverPath, int timeou
 }
 
 int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
-                              const QString &workingFolder, std::FILE *err)
+                              const QString &workingFolder, std::FILE *err,
+                              const std::function<bool()> &instanceStillRuns)
 {
     // Without a file the record carries an empty name: the running window only comes to the
     // front. An empty argument would name the working folder once made absolute.
     const bool noFile = arguments.isEmpty() || arguments.first().isEmpty();
-    QLocalSocket socket;
-    socket.connectToServer(serverPath);
-    if (!socket.waitForConnected(2000))
-        return 0;
-    if (!isOwnServer(socket)) {
-        // The paths a user opens are nobody else's business.
-        std::fputs(QStringLiteral("Tonelark: %1 は別のユーザーのソケットです。ファイルのパスは渡しません。\n")
-                       .arg(serverPath)
-                       .toLocal8Bit()
-                       .constData(),
-                   err);
-        return 2;
-    }
     THandOverRecord record;
     record.FileName = noFile ? QString() : handOverPath(arguments.first(), workingFolder);
     if (record.FileName.size() > kHandOverFileNameUnits) {
         // A cut path would name another file, or none; say so instead of losing it quietly.
-        const QString message =
-            QStringLiteral("Tonelark: パスが長すぎるため、起動中の Tonelark に渡せません"
-                           "（%1 文字、上限 %2 文字）: %3\n")
-                .arg(record.FileName.size())
-                .arg(kHandOverFileNameUnits)
-                .arg(record.FileName);
-        std::fputs(message.toLocal8Bit().constData(), err);
+        writeError(err, QStringLiteral("パスが長すぎるため、起動中の Tonelark に渡せません"
+                                       "（%1 文字、上限 %2 文字）: %3")
+                            .arg(record.FileName.size())
+                            .arg(kHandOverFileNameUnits)
+                            .arg(record.FileName));
         return 2;
     }
-    exchange(socket, encodeHandOverMessage(record), kHandOverReplyTimeoutMs);
-    return 0;
+    // The first instance takes its lock before it listens: a start in between finds nobody
+    // yet and tries again. Without a file nothing is lost, so one try is enough.
+    const QByteArray path = QFile::encodeName(serverPath);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(noFile ? 0 : kHandOverConnectWaitMs);
+    int fd = -1;
+    for (;;) {
+        fd = connectUntil(path, std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
+        if (fd >= 0 || Clock::now() >= deadline)
+            break;
+        if (instanceStillRuns && !instanceStillRuns())
+            return kHandOverNoInstance;
+    }
+    if (fd < 0) {
+        if (noFile)
+            return 0;
+        writeError(err, QStringLiteral("起動中の Tonelark に接続できないため、ファイルを渡せませんでした: %1")
+                            .arg(record.FileName));
+        return 1;
+    }
+    if (!isOwnServer(fd)) {
+        ::close(fd);
+        // The paths a user opens are nobody else's business.
+        writeError(err, QStringLiteral("%1 は別のユーザーのソケットです。ファイルのパスは渡しません。").arg(serverPath));
+        return 2;
+    }
+    const HandOverResult result = exchange(fd, encodeHandOverMessage(record), kHandOverReplyTimeoutMs);
+    ::close(fd);
+    if (result.outcome == HandOverResult::Replied && result.reply == hrLoaded)
+        return 0;
+    if (result.outcome == HandOverResult::Replied)
+        writeError(err, QStringLiteral("起動中の Tonelark がファイルを受け取りませんでした（応答 %1）: %2")
+                            .arg(result.reply)
+                            .arg(record.FileName));
+    else
+        writeError(err, QStringLiteral("起動中の Tonelark から応答がないため、ファイルを渡せたか分かりません: %1")
+                            .arg(record.FileName));
+    return 1;
 }
 
 } // namespace tonelark

@@ -36,7 +36,7 @@ inline constexpr int kHandOverHeaderSize = 8;
 inline constexpr quint32 kCaptionQuerySignature = 0xC0D4DAFB;
 
 enum HandOverReply : qint32 {
-    hrLoaded = 0,           // accepted and loaded
+    hrLoaded = 0,           // accepted: the running window has the name
     hrOldBuildStamp = 1,    // BuildStamp below ours
     hrWrongSignature = 2,   // not a hand-over message
     hrShortRecord = 3,      // fewer than 526 record bytes announced or delivered
@@ -65,11 +65,12 @@ QString handOverPath(const QString &argument, const QString &workingFolder);
 
 // The receiving end: a listening local socket whose records are loaded on the thread that
 // owns it. Its notifications come from whichever event loop runs, so a hand-over is also
-// handled while a modal dialog or a menu is open. The receiver never runs inside a socket's
-// own signal (it may open a message box whose event loop deletes that socket): it is queued.
-// Records are handled one at a time: one that arrives while the receiver runs waits for it.
-// Only connections of the same user are served, at most kMaxConnections at once; a failed
-// accept (no descriptors left) pauses listening briefly instead of ending it.
+// handled while a modal dialog, a menu or a message box is open. A complete record is
+// answered at once (hrLoaded: received) and its name handed to the receiver, queued, never
+// inside a socket's own signal. The receiver may be called again from a nested event loop
+// it opened; keeping one load at a time is its business. Only connections of the same user
+// are served; beyond kMaxConnections being read at once, further ones wait in the kernel's
+// queue; a failed accept (no descriptors left) pauses listening briefly instead of ending it.
 class HandOverServer : public QObject {
     Q_OBJECT
 public:
@@ -77,8 +78,8 @@ public:
     using CaptionProvider = std::function<QString()>;
     // A connection that has not delivered its message by then is refused and closed.
     static constexpr int kReadTimeoutMs = 2000;
-    // Connections being read or waiting for the receiver; further ones are closed at once.
-    static constexpr int kMaxConnections = 32;
+    // Connections being read at once; further ones wait to be accepted.
+    static constexpr int kMaxConnections = 64;
     // How long listening pauses after an accept failed for want of resources.
     static constexpr int kAcceptRetryMs = 200;
 
@@ -91,14 +92,15 @@ public:
     bool isListening() const { return m_listenFd >= 0; }
     QString errorString() const { return m_error; }
 
-    // Until a receiver is set, complete records wait; their senders wait for the reply.
+    // Until a receiver is set, the names of complete records wait (their senders have their
+    // reply already).
     void setReceiver(Receiver receiver);
     // Answers caption queries; without it they get hrWrongSignature like any unknown message.
     void setCaptionProvider(CaptionProvider provider);
     void setReadTimeout(int milliseconds) { m_readTimeoutMs = milliseconds; }
 
 signals:
-    // After the receiver returned for `fileName` and the reply went out.
+    // After the receiver returned for `fileName`.
     void handedOver(const QString &fileName);
 
 private:
@@ -112,7 +114,11 @@ private:
     void onReadyRead(QLocalSocket *socket);
     void onTimeout(QLocalSocket *socket);
     void finish(QLocalSocket *socket, std::optional<qint32> reply, const QByteArray &extra = {});
+    // Drops `socket` from the connections being read.
+    void forget(QLocalSocket *socket);
     void processPending();
+    template <typename T>
+    QList<T *> children() const;
 
     int m_listenFd = -1;
     QString m_path;
@@ -122,18 +128,13 @@ private:
     Receiver m_receiver;
     CaptionProvider m_captionProvider;
     int m_readTimeoutMs = kReadTimeoutMs;
-    struct Pending {
-        QPointer<QLocalSocket> socket;
-        QString fileName;
-    };
     QHash<QLocalSocket *, Connection> m_connections;
-    std::deque<Pending> m_pending;
-    bool m_busy = false;
+    std::deque<QString> m_pending;
 };
 
 // What a sender learnt from the running instance.
 struct HandOverResult {
-    enum Outcome { NoServer, Replied, NoReply } outcome = NoServer;
+    enum Outcome { NoServer, Replied, NoReply, ForeignServer } outcome = NoServer;
     qint32 reply = -1;
     QByteArray extra;   // bytes after the reply code (the caption query's answer)
 };
@@ -141,26 +142,38 @@ struct HandOverResult {
 // The user id of the process at the other end of a connected local socket, when known.
 std::optional<unsigned> peerUserId(qintptr socketDescriptor);
 
-// Connects, writes `message` and waits up to `replyTimeoutMs` for the reply code and for
-// the server to close the connection, blocking; what follows the code lands in `extra`.
-// A server that runs as another user is not written to (outcome NoServer).
+// Connects (trying again for up to `connectTimeoutMs` while nobody listens yet or the
+// server's queue is full), writes `message` and waits up to `replyTimeoutMs` for the reply
+// code and for the server to close the connection, blocking; what follows the code lands
+// in `extra`. A server that runs as another user is not written to (ForeignServer). Plain
+// system calls: it needs no application object and no event loop.
 HandOverResult sendHandOverMessage(const QString &serverPath, const QByteArray &message,
                                    int replyTimeoutMs, int connectTimeoutMs = 2000);
 
 // The caption of the running instance's window when it runs in debug mode.
 std::optional<QString> queryRunningCaption(const QString &serverPath, int timeoutMs = 2000);
 
+// How long a second start tries to reach the running instance: it may hold its lock and
+// not listen yet.
+inline constexpr int kHandOverConnectWaitMs = 8000;
+// How long a sender waits for the reply. The server answers on receipt, so only a window
+// busy without an event loop (a long MML compile) delays it.
+inline constexpr int kHandOverReplyTimeoutMs = 30000;
+// handOverToRunningInstance's result when `instanceStillRuns` said no: the caller may
+// start as the first instance.
+inline constexpr int kHandOverNoInstance = -1;
+
 // The second instance's whole path: hands the first of `arguments` (the program's arguments
 // without the program name) to the instance at `serverPath`, or an empty name when there is
-// none (the running window comes to the front), and returns the exit code: 0 when no
-// instance answers or it replied; 2 when the path does not fit
-// the record or the listening socket belongs to another user, with a message on `err`.
+// none (the running window comes to the front). While nobody listens it tries again for
+// kHandOverConnectWaitMs, asking `instanceStillRuns` (when given) between tries. Returns the
+// exit code: 0 when the running instance received the record (or, without a file, when no
+// instance answers); 1 when the file could not be delivered (no instance answered in time,
+// it refused the record or gave no reply); 2 when the path does not fit the record or the
+// listening socket belongs to another user; kHandOverNoInstance when `instanceStillRuns`
+// returned false first. Every failure with a file is said on `err`.
 int handOverToRunningInstance(const QString &serverPath, const QStringList &arguments,
-                              const QString &workingFolder, std::FILE *err);
-
-// How long a second instance waits for the running one to load the song it handed over. A
-// missing file keeps the receiver in a message box, so this is generous; the reply itself is
-// not used.
-inline constexpr int kHandOverReplyTimeoutMs = 60000;
+                              const QString &workingFolder, std::FILE *err,
+                              const std::function<bool()> &instanceStillRuns = {});
 
 } // namespace tonelark

@@ -46,11 +46,11 @@ std::optional<QString> privateFolderProblem(const QString &folder, bool create)
     if (::lstat(path.constData(), &st) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     if (!S_ISDIR(st.st_mode))
-        return QStringLiteral("%1 is no folder").arg(folder);
+        return QStringLiteral("%1 はフォルダーではありません").arg(folder);
     if (st.st_uid != ::geteuid())
-        return QStringLiteral("%1 belongs to another user").arg(folder);
+        return QStringLiteral("%1 は別のユーザーのものです").arg(folder);
     if ((st.st_mode & 077) != 0)
-        return QStringLiteral("%1 is open to other users (mode %2)")
+        return QStringLiteral("%1 はほかのユーザーにも開かれています（モード %2）")
             .arg(folder)
             .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
     return std::nullopt;
@@ -88,7 +88,7 @@ InstanceLock::InstanceLock(const QString &lockFile)
     }
     struct stat st {};
     if (::fstat(m_fd, &st) != 0 || st.st_uid != ::geteuid() || !S_ISREG(st.st_mode)) {
-        m_error = QStringLiteral("the lock file belongs to another user or is no regular file");
+        m_error = QStringLiteral("ロックファイルが別のユーザーのものか、通常のファイルではありません");
         ::close(m_fd);
         m_fd = -1;
         return;

@@ -5,7 +5,7 @@
 #include "InstanceLock.h"
 #include "Mpris.h"
 #include "Settings.h"
-#include "TrayTip.h"
+#include "TerminationSignals.h"
 #include "uConst.h"
 #include "uMain.h"
 
@@ -33,22 +33,33 @@ int main(int argc, char *argv[])
     if (names.isValid())
         lock.emplace(names.lockFile);
     if (lock && lock->state() == InstanceLock::State::HeldElsewhere) {
-        QCoreApplication app(argc, argv);
-        // By their bytes: Qt's own decoding loses names that are no UTF-8.
-        return handOverToRunningInstance(names.server, commandLineArguments(argc, argv),
-                                         QDir::currentPath(), stderr);
+        // By their bytes: Qt's own decoding loses names that are no UTF-8. While the first
+        // instance is not listening yet the sender tries again; should that instance end
+        // meanwhile, this start takes the lock and plays the song itself.
+        const int exitCode = handOverToRunningInstance(
+            names.server, commandLineArguments(argc, argv), QDir::currentPath(), stderr,
+            [&lock, &names] {
+                lock.emplace(names.lockFile);
+                return lock->state() == InstanceLock::State::HeldElsewhere;
+            });
+        if (exitCode != kHandOverNoInstance)
+            return exitCode;
     }
     // Without our own lock nothing proves that a listener is ours: the song is played here
     // rather than sent to whoever holds the names.
     const bool single = lock && lock->state() == InstanceLock::State::Acquired;
+    QString aloneNotice;
     if (!single) {
         const QString reason = names.isValid() ? lock->errorString() : namesError;
-        std::fprintf(stderr, "Tonelark: %s\n",
-                     qPrintable(QStringLiteral("起動中の Tonelark を確認できないため、単独で起動します（%1）。")
-                                    .arg(reason)));
+        aloneNotice = QStringLiteral("[起動]\r\n起動中の Tonelark を確認できないため、単独で起動しました（%1）。"
+                                     "ほかの起動から曲を受け取れません。")
+                          .arg(reason);
+        std::fprintf(stderr, "Tonelark: %s\n", aloneNotice.toLocal8Bit().constData());
     }
 
     QApplication app(argc, argv);
+    // From here on a SIGTERM, SIGINT or SIGHUP ends the program as its Exit item does.
+    TerminationSignals terminationSignals;
     // Qt's own dialogs and buttons speak the program's language.
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
@@ -69,29 +80,49 @@ int main(int argc, char *argv[])
 
     BrisolaEngine engine;
     int exitCode = 0;
+    // A signal ends the program as its Exit item does: the window's close saves what changed;
+    // quit() also ends the loop of a box or a dialog, the command-line load's box included.
+    TfrmTonelark2Main *closing = nullptr;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [&closing] {
+        if (closing)
+            closing->close();
+        QApplication::quit();
+    });
     {
         TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
+        closing = &window;
         window.setDebugMode(debugMode);
+        // Once, where the user looks: two players may now run side by side.
+        if (!aloneNotice.isEmpty())
+            window.showInfoNotice(aloneNotice);
         server.setReceiver([&window](const QString &fileName) {
             // A second start means the user wants this window, with or without a file; it
             // comes forward first, so a message box of the load is seen.
             window.bringToFront();
             if (fileName.isEmpty())
                 return;
-            window.BRSLoad(pathFromArgument(fileName));
-            refreshTrayTip(window, window.applicationTitle());
+            // Returns at once while another load's box is open: the song waits for it.
+            window.BRSLoad(pathFromArgument(fileName), SongSource::HandOver);
         });
         if (debugMode)
             server.setCaptionProvider([&window] { return window.windowTitle(); });
         // Media keys and panels; without a session bus the player runs without them, silently.
         if (MprisService::sessionBusAvailable())
             window.enableMpris(QDBusConnection::sessionBus());
-        window.show();
-        exitCode = QApplication::exec();
+        // A signal during the window's creation has ended its box already; the window,
+        // never shown, has nothing to save.
+        if (terminationSignals.firstSignal() == 0) {
+            window.show();
+            exitCode = QApplication::exec();
+        }
         server.setReceiver({});
         server.setCaptionProvider({});
+        closing = nullptr;
     }
     // Freed without saving: the window's close already saved what changed.
     FreeIniFile();
+    // Ended by a signal, cleanly: the shell's code for it.
+    if (terminationSignals.firstSignal() != 0)
+        return 128 + terminationSignals.firstSignal();
     return exitCode;
 }

@@ -13,10 +13,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <future>
+#include <QEventLoop>
+#include <QSet>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <unistd.h>
 
 using namespace tonelark;
@@ -36,12 +45,18 @@ private slots:
     void overLongPathIsRefusedWithExitCode2();
     void secondStartWithoutArgumentEndsSilently();
     void refusedRecordsLeaveTheInstanceWorking();
+    void songStartedDuringTheFirstStartIsKept();
+    void burstOfSecondStartsLosesNoSong();
+    void secondStartsReturnWhileABoxIsOpen();
+    void terminationSignalSavesAndEnds_data();
+    void terminationSignalSavesAndEnds();
+    void plantedTempFolderMakesAnAloneStartThatSaysSo();
     void killedInstanceLeavesNoBlockingLock();
-    void lockWithoutServerEndsAtOnce();
+    void lockWithoutServerFailsLoudly();
 
 private:
     QProcessEnvironment environment() const;
-    bool startFirst();
+    bool startFirst(const QStringList &arguments = {});
     void stopFirst();
     std::optional<QString> caption() const;
     // Runs a second instance to its end; returns false when it did not end in time.
@@ -77,12 +92,12 @@ std::optional<QString> ProgramTest::caption() const
     return answer.get();
 }
 
-bool ProgramTest::startFirst()
+bool ProgramTest::startFirst(const QStringList &arguments)
 {
     m_first.setProcessEnvironment(environment());
     m_first.setWorkingDirectory(m_root.path());
     m_first.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_first.start(m_program, {});
+    m_first.start(m_program, arguments);
     if (!m_first.waitForStarted())
         return false;
     QElapsedTimer clock;
@@ -314,6 +329,31 @@ void ProgramTest::refusedRecordsLeaveTheInstanceWorking()
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("refused.mid - Tonelark")));
 }
 
+void ProgramTest::plantedTempFolderMakesAnAloneStartThatSaysSo()
+{
+    // No runtime folder, and the temp folder's tonelark-<uid> open to everyone (as one
+    // planted by another user would be): the start runs on its own and says why.
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString planted = temp.filePath(QStringLiteral("tonelark-%1").arg(::geteuid()));
+    QVERIFY(QDir().mkpath(planted));
+    QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
+    QProcessEnvironment env = environment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.insert(QStringLiteral("TMPDIR"), temp.path());
+    QProcess alone;
+    alone.setProcessEnvironment(env);
+    alone.start(m_program, {});
+    QVERIFY(alone.waitForStarted());
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += alone.readAllStandardError()).contains("単独で起動しました"), 20000);
+    QVERIFY2(err.contains(QFile::encodeName(planted)), err.constData());
+    QCOMPARE(alone.state(), QProcess::Running);
+    alone.terminate();
+    QVERIFY(alone.waitForFinished(10000));
+    QCOMPARE(alone.exitCode(), 128 + SIGTERM);
+}
+
 void ProgramTest::killedInstanceLeavesNoBlockingLock()
 {
     stopFirst();
@@ -329,21 +369,207 @@ void ProgramTest::killedInstanceLeavesNoBlockingLock()
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("after crash.mid - Tonelark")));
 }
 
-void ProgramTest::lockWithoutServerEndsAtOnce()
+void ProgramTest::songStartedDuringTheFirstStartIsKept()
 {
-    // Another holder of the lock but no one listening: the second start finds no instance
-    // to talk to and ends silently instead of opening a window.
+    // The first instance holds its lock well before it listens; a second start in between
+    // waits for it instead of ending with its song lost.
     stopFirst();
-    const InstanceLock holder(m_names.lockFile);
-    QCOMPARE(holder.state(), InstanceLock::State::Acquired);
+    const QString a = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                               m_root.filePath(QStringLiteral("songs/race A.mid")));
+    const QString b = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                               m_root.filePath(QStringLiteral("songs/race B.kar")));
+    m_first.setProcessEnvironment(environment());
+    m_first.setWorkingDirectory(m_root.path());
+    m_first.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_first.start(m_program, {a});
+    QVERIFY(m_first.waitForStarted());
+    // The moment the first instance has opened its lock file (the lock follows at once):
+    // it is not listening yet.
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(m_first.processId());
+    const QString lockFile = QFileInfo(m_names.lockFile).canonicalFilePath();
+    QElapsedTimer clock;
+    clock.start();
+    bool opened = false;
+    while (!opened && clock.elapsed() < 20000) {
+        for (const QFileInfo &fd :
+             QDir(fds).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            opened = opened || fd.symLinkTarget() == lockFile;
+        if (!opened)
+            ::usleep(500);
+    }
+    QVERIFY(opened);
+    int exitCode = -1;
+    QByteArray err;
+    QVERIFY(runSecond({b}, m_root.path(), exitCode, &err));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(err, QByteArray());
+    QTRY_COMPARE_WITH_TIMEOUT(caption(), std::optional<QString>(QStringLiteral("race B.kar - Tonelark")), 30000);
+}
+
+void ProgramTest::burstOfSecondStartsLosesNoSong()
+{
+    // 200 second starts at once, each with its own file, while the receiving window sits in
+    // a message box for the first of them. The receiving end is the real server in this
+    // process, so the test counts what the window would have received.
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    const InstanceNames names = InstanceNames::inFolder(runtime.path(), ::geteuid());
+    const InstanceLock lock(names.lockFile);
+    QCOMPARE(lock.state(), InstanceLock::State::Acquired);
+    HandOverServer server;
+    QVERIFY(server.listen(names.server));
+    QSet<QString> received;
+    server.setReceiver([&](const QString &fileName) {
+        const bool first = received.isEmpty();
+        received << fileName;
+        if (first) {
+            QEventLoop box;
+            QTimer::singleShot(1500, &box, &QEventLoop::quit);
+            box.exec();
+        }
+    });
+
+    rlimit limit {};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    constexpr int kSenders = 200;
+    std::vector<std::unique_ptr<QProcess>> senders;
+    for (int i = 0; i < kSenders; ++i) {
+        auto sender = std::make_unique<QProcess>();
+        sender->setProcessEnvironment(env);
+        sender->setStandardInputFile(QProcess::nullDevice());
+        sender->setStandardOutputFile(QProcess::nullDevice());
+        sender->start(m_program, {m_root.filePath(QStringLiteral("burst/song %1.mid").arg(i))});
+        senders.push_back(std::move(sender));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const auto running = [&] {
+        return std::count_if(senders.begin(), senders.end(),
+                             [](const auto &p) { return p->state() != QProcess::NotRunning; });
+    };
+    while (running() > 0 && clock.elapsed() < 120000)
+        QTest::qWait(20);
+    QCOMPARE(running(), 0);
+
+    int delivered = 0;
+    int loud = 0;
+    QStringList silent;
+    for (int i = 0; i < kSenders; ++i) {
+        QProcess &sender = *senders[i];
+        const QString path = m_root.filePath(QStringLiteral("burst/song %1.mid").arg(i));
+        const bool ok = sender.exitStatus() == QProcess::NormalExit && sender.exitCode() == 0;
+        const QByteArray err = sender.readAllStandardError();
+        if (ok && received.contains(path))
+            ++delivered;
+        else if (!ok && err.contains(QFile::encodeName(path)))
+            ++loud;
+        else
+            silent << path;
+    }
+    QTRY_COMPARE(received.size(), delivered);
+    QVERIFY2(silent.isEmpty(), qPrintable(silent.join(QLatin1Char('\n'))));
+    // A healthy receiver takes every one of them.
+    QCOMPARE(delivered, kSenders);
+    QCOMPARE(loud, 0);
+}
+
+void ProgramTest::secondStartsReturnWhileABoxIsOpen()
+{
+    // A missing file keeps the running window in its message box. Further starts are
+    // answered at once all the same; a song among them waits for the box; the box, the
+    // instance and its answers stay.
+    const QString before = caption().value_or(QString());
+    const QString song = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                                  m_root.filePath(QStringLiteral("songs/after the box.mid")));
+    QStringList starts;
+    for (int i = 0; i < 20; ++i)
+        starts << m_root.filePath(QStringLiteral("songs/none-%1.mid").arg(i));
+    starts << song;
+    for (const QString &start : starts) {
+        int exitCode = -1;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(runSecond({start}, m_root.path(), exitCode));
+        QCOMPARE(exitCode, 0);
+        QVERIFY2(clock.elapsed() < 5000, QByteArray::number(clock.elapsed()));
+    }
+    QCOMPARE(caption(), std::optional<QString>(before));
+    QCOMPARE(m_first.state(), QProcess::Running);
+    // A signal ends the program from inside the box; the waiting song is not loaded then.
+    ::kill(pid_t(m_first.processId()), SIGTERM);
+    QVERIFY(m_first.waitForFinished(10000));
+    QCOMPARE(m_first.exitCode(), 128 + SIGTERM);
+    QVERIFY(startFirst());
+}
+
+void ProgramTest::terminationSignalSavesAndEnds_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void ProgramTest::terminationSignalSavesAndEnds()
+{
+    // A stored place off every screen: the window starts on a screen, and a normal close
+    // writes the place it had.
+    QFETCH(int, signalNumber);
+    stopFirst();
+    const QString iniPath = m_prefix + QStringLiteral("/lib/tonelark/tonelark.ini");
+    {
+        Convex ini(iniPath);
+        ini.WriteBool(kSectionTonelark, u"RestoreWindowPos", true);
+        ini.WriteInteger(kSectionTonelark, u"Left", -30000);
+        ini.WriteInteger(kSectionTonelark, u"Top", -30000);
+        QVERIFY(ini.UpdateFile().ok);
+    }
+    QVERIFY(startFirst());
+    ::kill(pid_t(m_first.processId()), signalNumber);
+    QVERIFY(m_first.waitForFinished(10000));
+    QCOMPARE(m_first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_first.exitCode(), 128 + signalNumber);
+    Convex ini(iniPath);
+    QVERIFY(ini.ReadInteger(kSectionTonelark, u"Left", -30000) != -30000);
+    QVERIFY(ini.ReadInteger(kSectionTonelark, u"Top", -30000) != -30000);
+    ini.WriteBool(kSectionTonelark, u"RestoreWindowPos", false);
+    QVERIFY(ini.UpdateFile().ok);
+    QVERIFY(startFirst());
+}
+
+void ProgramTest::lockWithoutServerFailsLoudly()
+{
+    // Another holder of the lock but no one listening: the second start tries for a while,
+    // then says that its song was not delivered, with a failing exit code.
+    stopFirst();
+    std::optional<InstanceLock> holder(std::in_place, m_names.lockFile);
+    QCOMPARE(holder->state(), InstanceLock::State::Acquired);
     int exitCode = -1;
     QByteArray err;
     QElapsedTimer clock;
     clock.start();
     QVERIFY(runSecond({QStringLiteral("/nowhere/song.mid")}, m_root.path(), exitCode, &err));
-    QCOMPARE(exitCode, 0);
-    QCOMPARE(err, QByteArray());
-    QVERIFY2(clock.elapsed() < 5000, QByteArray::number(clock.elapsed()));
+    QCOMPARE(exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(err).contains(QStringLiteral("/nowhere/song.mid")), err.constData());
+    QVERIFY2(clock.elapsed() >= kHandOverConnectWaitMs - 500 && clock.elapsed() < 20000,
+             QByteArray::number(clock.elapsed()));
+
+    // When the holder ends while a second start waits, that start becomes the instance and
+    // plays its song itself.
+    const QString song = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                                  m_root.filePath(QStringLiteral("songs/took over.mid")));
+    m_first.setProcessEnvironment(environment());
+    m_first.setWorkingDirectory(m_root.path());
+    m_first.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_first.start(m_program, {song});
+    QVERIFY(m_first.waitForStarted());
+    QTest::qWait(1000);
+    holder.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(caption(), std::optional<QString>(QStringLiteral("took over.mid - Tonelark")), 30000);
 }
 
 QTEST_GUILESS_MAIN(ProgramTest)
