@@ -54,12 +54,13 @@ int main(int argc, char *argv[])
         aloneNotice = QStringLiteral("[起動]\r\n起動中の Tonelark を確認できないため、単独で起動しました（%1）。"
                                      "ほかの起動から曲を受け取れません。")
                           .arg(reason);
-        std::fprintf(stderr, "Tonelark: %s\n", aloneNotice.toLocal8Bit().constData());
     }
 
     QApplication app(argc, argv);
     // From here on a SIGTERM, SIGINT or SIGHUP ends the program as its Exit item does.
     TerminationSignals terminationSignals;
+    if (!aloneNotice.isEmpty())
+        std::fprintf(stderr, "Tonelark: %s\n", aloneNotice.toLocal8Bit().constData());
     // Qt's own dialogs and buttons speak the program's language.
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
