@@ -40,6 +40,17 @@ QString SongGate::boxTextWithLateFailures(const QString &boxText, int lateCount,
            lastLines.join(QStringLiteral("\r\n"));
 }
 
+QString SongGate::replacedNotice(int count, const QStringList &lastNames)
+{
+    const QString heading = count > lastNames.size()
+        ? QStringLiteral("読み込み中に届いた %1 曲は、後から届いた曲に替わったため開いていません（最後の %2 曲）:")
+              .arg(count)
+              .arg(lastNames.size())
+        : QStringLiteral("読み込み中に届いた %1 曲は、後から届いた曲に替わったため開いていません:").arg(count);
+    return QStringLiteral("[曲の受け取り]\r\n") + heading + QStringLiteral("\r\n") +
+           lastNames.join(QStringLiteral("\r\n"));
+}
+
 LoadOutcome SongGate::request(const SongRequest &request)
 {
     if (m_running) {
@@ -49,7 +60,10 @@ LoadOutcome SongGate::request(const SongRequest &request)
             addLateFailure(refusal->message);
             return refusal->outcome;
         }
-        m_pending->add(request);
+        if (const std::optional<SongRequest> replaced = m_pending->add(request)) {
+            ++m_replacedCount;
+            keepLast(m_replaced, QStringLiteral("\"%1\"").arg(replaced->fileName));
+        }
         return LoadOutcome::Deferred;
     }
     m_running = true;
@@ -64,6 +78,13 @@ LoadOutcome SongGate::request(const SongRequest &request)
         if (!next)
             break;
         m_load(next->fileName);
+        // After the load, whose own texts replace the memo's.
+        if (m_replacedCount > 0) {
+            if (m_notice)
+                m_notice(replacedNotice(m_replacedCount, m_replaced));
+            m_replacedCount = 0;
+            m_replaced.clear();
+        }
     }
     m_running = false;
     return outcome;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 // The one way in for songs. Command line, open dialog, drop, hand-over and MPRIS all ask the
 // gate; it runs one load at a time. A load's message box runs a nested event loop in which
@@ -31,7 +32,11 @@ struct SongRequest {
 class PendingSongRequests {
 public:
     virtual ~PendingSongRequests() = default;
-    virtual void add(const SongRequest &request) { m_latest = request; }
+    // Keeps `request`; returns the one it replaced, if any, so the user can be told.
+    virtual std::optional<SongRequest> add(const SongRequest &request)
+    {
+        return std::exchange(m_latest, request);
+    }
     // The request to load next, removed from the waiting ones; nothing when none waits.
     virtual std::optional<SongRequest> takeNext()
     {
@@ -58,6 +63,10 @@ public:
     // one waits; the result is then Deferred.
     LoadOutcome request(const SongRequest &request);
 
+    // Where the gate says which waiting songs a later one replaced (the info memo).
+    using Notice = std::function<void(const QString &text)>;
+    void setNotice(Notice notice) { m_notice = std::move(notice); }
+
     // A load or one of its boxes is running.
     bool isBusy() const { return m_running; }
     // The Ui the loader shows its boxes through, so the gate knows when one is open.
@@ -69,6 +78,8 @@ public:
         while (m_pending->takeNext()) {
         }
         m_unshown = {};
+        m_replacedCount = 0;
+        m_replaced.clear();
     }
 
     PendingSongRequests &pending() { return *m_pending; }
@@ -78,6 +89,9 @@ public:
     static constexpr int kListedLateFailures = 5;
     // The text of a box that opened with `boxText` and has since had `lateCount` failures
     // added, of which `lastLines` are the most recent (at most kListedLateFailures).
+    // The info memo's lines for `count` waiting songs that later ones replaced, of which
+    // `lastNames` (quoted) are the most recent.
+    static QString replacedNotice(int count, const QStringList &lastNames);
     static QString boxTextWithLateFailures(const QString &boxText, int lateCount,
                                            const QStringList &lastLines);
 
@@ -132,6 +146,10 @@ private:
     std::optional<Failures> m_open;
     // Late failures that arrived while no box was open (count 0: none).
     Failures m_unshown;
+    Notice m_notice;
+    // Waiting songs a later request replaced since the last notice: how many, the last names.
+    int m_replacedCount = 0;
+    QStringList m_replaced;
 };
 
 } // namespace tonelark

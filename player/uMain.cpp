@@ -201,6 +201,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
     m_gate = std::make_unique<SongGate>(*m_ui, [this](const QString &fileName) { return loadSong(fileName); });
+    m_gate->setNotice([this](const QString &text) { showInfoNotice(text); });
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), m_gate->loaderUi(),
                                             m_settings, m_infoFontPitch, m_appTitle);
     wireLyricsAndInfoBoxes();

@@ -112,6 +112,8 @@ TEST_F(SongGateTest, SongsArrivingDuringABoxWaitAndTheLatestRunsAfterIt)
         EXPECT_TRUE(gate.isBusy());
         EXPECT_TRUE(loads.size() == 1);
     };
+    QStringList notices;
+    gate.setNotice([&](const QString &text) { notices << text; });
     gate.request({missing(0), SongSource::CommandLine});
     // b's load runs after the box, from the gate's own level: no load inside another.
     EXPECT_EQ(loads, (QStringList{QStringLiteral("none-0.mid"), QStringLiteral("b.mid")}));
@@ -120,6 +122,9 @@ TEST_F(SongGateTest, SongsArrivingDuringABoxWaitAndTheLatestRunsAfterIt)
     // The failure that arrived in the box was shown in it, not in a box of its own.
     EXPECT_EQ(ui.errors.size(), 2);   // none-0's box, then b's (it fails here as well)
     EXPECT_TRUE(ui.shownTexts.value(0).contains(QStringLiteral("続けて届いた 1 件の曲も開けませんでした:")));
+    // The song b replaced is named, not dropped without a word.
+    EXPECT_EQ(notices, QStringList{SongGate::replacedNotice(1, {QStringLiteral("\"%1\"").arg(a)})});
+    EXPECT_TRUE(notices.value(0).startsWith(QStringLiteral("[曲の受け取り]\r\n読み込み中に届いた 1 曲は")));
 }
 
 TEST_F(SongGateTest, FailuresNoBoxCouldTakeAreShownInOneBoxAfterTheLoad)
