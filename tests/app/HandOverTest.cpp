@@ -99,6 +99,7 @@ private slots:
     void captionQueryOnlyWithAProvider();
     void secondStartWithoutAFileCallsTheWindowForward();
     void messageBoxOutlivesTheSenderThatOpenedIt();
+    void connectionsBeyondTheLimitWaitTheirTurn();
     void descriptorExhaustionPausesListeningOnly();
     void clientSendingWithoutEndIsNotBuffered();
     void socketIsPrivateToTheUser();
@@ -606,6 +607,31 @@ void HandOverTest::messageBoxOutlivesTheSenderThatOpenedIt()
     QTRY_VERIFY(isReady(next));
     QCOMPARE(next.get().reply, qint32(hrLoaded));
     QCOMPARE(m_loaded.last(), QStringLiteral("/next.mid"));
+}
+
+void HandOverTest::connectionsBeyondTheLimitWaitTheirTurn()
+{
+    // More silent connections than are read at once: the record behind them waits in the
+    // kernel's queue until places free up, instead of being closed unread.
+    m_server->setReadTimeout(300);
+    const QByteArray name = QFile::encodeName(m_path);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    std::vector<int> silent;
+    for (int i = 0; i < HandOverServer::kMaxConnections + 40; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        silent.push_back(fd);
+    }
+    auto reply = sendAsync(m_path, recordMessage(QStringLiteral("/behind.mid")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(isReady(reply), 10000);
+    const HandOverResult result = reply.get();
+    for (int fd : silent)
+        ::close(fd);
+    QCOMPARE(result.outcome, HandOverResult::Replied);
+    QCOMPARE(result.reply, qint32(hrLoaded));
+    QCOMPARE(m_loaded, QStringList{QStringLiteral("/behind.mid")});
 }
 
 void HandOverTest::descriptorExhaustionPausesListeningOnly()
