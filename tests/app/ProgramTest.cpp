@@ -15,6 +15,7 @@
 
 #include <QEventLoop>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
@@ -50,6 +51,7 @@ private slots:
     void secondStartsReturnWhileABoxIsOpen();
     void terminationSignalSavesAndEnds_data();
     void terminationSignalSavesAndEnds();
+    void terminationLeavesTheJackServerFree();
     void plantedTempFolderMakesAnAloneStartThatSaysSo();
     void killedInstanceLeavesNoBlockingLock();
     void lockWithoutServerFailsLoudly();
@@ -327,6 +329,51 @@ void ProgramTest::refusedRecordsLeaveTheInstanceWorking()
     int exitCode = -1;
     QVERIFY(runSecond({song}, m_root.path(), exitCode));
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("refused.mid - Tonelark")));
+}
+
+void ProgramTest::terminationLeavesTheJackServerFree()
+{
+    // The built-in synthesizer on a synchronous JACK server: a player that vanished without
+    // closing its client held the server up for seconds, and the next client with it.
+    const QString jack = qEnvironmentVariable("TONELARK_JACK_SERVER");
+    if (jack.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("jack_lsp")).isEmpty())
+        QSKIP("no JACK test server (scripts/test.sh starts one)");
+    const auto ports = [&jack](qint64 *elapsedMs = nullptr) {
+        QProcess lsp;
+        QElapsedTimer clock;
+        clock.start();
+        lsp.start(QStringLiteral("jack_lsp"), {QStringLiteral("-s"), jack});
+        lsp.waitForFinished(30000);
+        if (elapsedMs)
+            *elapsedMs = clock.elapsed();
+        return QString::fromUtf8(lsp.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    const QStringList before = ports();
+    stopFirst();
+    const QString iniPath = m_prefix + QStringLiteral("/lib/tonelark/tonelark.ini");
+    const auto setDevice = [&](int device) {
+        Convex ini(iniPath);
+        ini.WriteInteger(kSectionTonelark, u"MidiOutDeviceId", device);
+        return ini.UpdateFile().ok;
+    };
+    QVERIFY(setDevice(-1100));
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("JACK_DEFAULT_SERVER"), jack);
+    env.remove(QStringLiteral("PULSE_SERVER"));
+    m_first.setProcessEnvironment(env);
+    m_first.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_first.start(m_program, {copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                                       m_root.filePath(QStringLiteral("songs/jack.mid")))});
+    QVERIFY(m_first.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(ports().size() > before.size(), 30000);
+    ::kill(pid_t(m_first.processId()), SIGTERM);
+    QVERIFY(m_first.waitForFinished(10000));
+    QCOMPARE(m_first.exitCode(), 128 + SIGTERM);
+    qint64 elapsedMs = 0;
+    QCOMPARE(ports(&elapsedMs), before);
+    QVERIFY2(elapsedMs < 2000, QByteArray::number(elapsedMs));
+    QVERIFY(setDevice(9999));
+    QVERIFY(startFirst());
 }
 
 void ProgramTest::plantedTempFolderMakesAnAloneStartThatSaysSo()
