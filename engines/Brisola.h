@@ -49,10 +49,28 @@ enum BrsError : std::int32_t {
     BRSERROR_NOTREADY,
     BRSERROR_UNDEFINED_ID,
     BRSERROR_API_NULL,
+    BRSERROR_DAMAGED_SOUNDFONT, // a SoundFont that loads but whose instruments cannot sound
 };
 
 // Device id of the built-in synthesizer; 0..N-1 are MIDI output ports.
 enum : std::int32_t { BRSDEVICE_BUILTIN_SYNTH = -1100 };
+
+// The built-in synthesizer's link to the sound server (TBrs4OutputStatus.Server).
+enum : std::int32_t {
+    BRSSERVER_NOTUSED = 0,   // device -1100 is not open on a PulseAudio server (a port, JACK, ALSA)
+    BRSSERVER_CONNECTED = 1, // it sounds through the server
+    BRSSERVER_WAITING = 2,   // no server: gone away, or none since the open. The song plays on
+                             // in real time without sound; the engine connects again by itself
+};
+
+// What became of the output since the library was loaded, for the window's messages. The
+// counters only grow, so that a poll sees a loss and a return that both fell between two polls.
+struct TBrs4OutputStatus {
+    std::int32_t Server;            // BRSSERVER_*
+    std::int32_t ServerChanges;     // changes of Server
+    std::int32_t SoundFontRefusals; // SoundFonts refused as damaged by an open of device -1100
+    std::int32_t Reserved;
+};
 
 struct TBrs4PlayerStatus {
     TBrsPlayerState State;
@@ -134,6 +152,8 @@ BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t
 // a song); same pointer and size rules as the status.
 BRS_API std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size,
                                            std::int32_t reserved);
+// Copies min(size, 16) bytes of the output's status; same pointer and size rules.
+BRS_API std::int32_t BRS4GetOutputStatus(TBrs4OutputStatus *status, std::int32_t size);
 
 // What the settings dialog lists and the version page names, each as UTF-8 text copied into
 // `buffer` (at most `size` bytes, always NUL-terminated when size > 0, cut only between
@@ -147,6 +167,8 @@ BRS_API std::int32_t BRS4GetSynthVersion(char *buffer, std::int32_t size);
 // The SoundFont device -1100 uses: the one chosen with BRS4SetSoundFont, else the system's
 // General MIDI SoundFont; empty when there is none.
 BRS_API std::int32_t BRS4GetSoundFont(char *buffer, std::int32_t size);
+// The SoundFont last refused as damaged (see TBrs4OutputStatus.SoundFontRefusals); empty when none.
+BRS_API std::int32_t BRS4GetRefusedSoundFont(char *buffer, std::int32_t size);
 
 } // extern "C"
 
@@ -166,3 +188,8 @@ static_assert(offsetof(TBrs4SmfInformation, LastNoteTick) == 20);
 static_assert(offsetof(TBrs4SmfInformation, LastNoteTime) == 24);
 static_assert(offsetof(TBrs4SmfInformation, LoopTick) == 28);
 static_assert(offsetof(TBrs4SmfInformation, LoopTime) == 32);
+static_assert(sizeof(TBrs4OutputStatus) == 16);
+static_assert(offsetof(TBrs4OutputStatus, Server) == 0);
+static_assert(offsetof(TBrs4OutputStatus, ServerChanges) == 4);
+static_assert(offsetof(TBrs4OutputStatus, SoundFontRefusals) == 8);
+static_assert(offsetof(TBrs4OutputStatus, Reserved) == 12);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include "Brisola.h"
+#include "FluidSynthSink.h"
 #include "MidiPortSink.h"
 #include "RecordingSink.h"
 #include "Sequencer.h"
@@ -130,6 +132,221 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSinkAndPausesWhenQui
         }
     }
     EXPECT_EQ(notes, 4) << "each play sounds both notes on the monitor of the null sink";
+}
+
+namespace {
+
+template <typename Predicate>
+bool waitUntil(Predicate predicate, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+TBrs4OutputStatus outputStatus()
+{
+    TBrs4OutputStatus status{};
+    BRS4GetOutputStatus(&status, sizeof status);
+    return status;
+}
+
+TBrs4PlayerStatus playerStatus()
+{
+    TBrs4PlayerStatus status{};
+    BRS4GetPlayerStatus(&status, sizeof status);
+    return status;
+}
+
+bool onPath(const char *program)
+{
+    return std::system((std::string("command -v ") + program + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// A PulseAudio server of this test's own, in a runtime folder of its own, with a null sink: it
+// can be killed and started again without disturbing tests that run alongside.
+class PrivatePulse {
+public:
+    PrivatePulse()
+    {
+        char folder[] = "/tmp/tonelark-pulse-XXXXXX";
+        m_dir = mkdtemp(folder) ? folder : "";
+    }
+    ~PrivatePulse()
+    {
+        kill9();
+        if (!m_dir.empty())
+            std::filesystem::remove_all(m_dir);
+    }
+    const std::string &dir() const { return m_dir; }
+    bool start()
+    {
+        std::error_code ec;
+        std::filesystem::remove(m_dir + "/pulse/native", ec);
+        m_pid = fork();
+        if (m_pid == 0) {
+            setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
+            const std::string log = m_dir + "/pulseaudio.log";
+            freopen(log.c_str(), "a", stdout);
+            freopen(log.c_str(), "a", stderr);
+            // As root PulseAudio warns that it is meant for a user session; --system=false keeps it one.
+            execlp("pulseaudio", "pulseaudio", "-n", "--system=false", "--exit-idle-time=-1", "--disallow-exit",
+                   "--use-pid-file=no", "--load=module-null-sink sink_name=tonelark_null",
+                   "--load=module-native-protocol-unix", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        return m_pid > 0 && waitUntil([&] { return std::filesystem::exists(m_dir + "/pulse/native"); }, 15s);
+    }
+    void kill9()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    std::string m_dir;
+    pid_t m_pid = -1;
+};
+
+// parecord on the null sink's monitor for as long as it lives; loud() then says how many 10 ms
+// windows of what it heard were loud.
+class MonitorRecording {
+public:
+    explicit MonitorRecording(const std::string &dir) : m_raw(dir + "/monitor-" + std::to_string(m_serial++) + ".raw")
+    {
+        m_pid = fork();
+        if (m_pid == 0) {
+            execlp("parecord", "parecord", "--device=tonelark_null.monitor", "--raw", "--format=s16le", "--rate=44100",
+                   "--channels=2", "--latency-msec=20", m_raw.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+    }
+    ~MonitorRecording() { finish(); }
+    void finish()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGINT);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    // The loud 10 ms windows, in the order heard.
+    std::vector<bool> windows()
+    {
+        finish();
+        std::ifstream in(m_raw, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<bool> loud;
+        constexpr std::size_t kWindowBytes = 441 * 4;
+        for (std::size_t at = 0; at + kWindowBytes <= bytes.size(); at += kWindowBytes) {
+            int peak = 0;
+            for (std::size_t i = at; i < at + kWindowBytes; i += 2)
+                peak = std::max(peak, std::abs(int(std::int16_t((std::uint8_t(bytes[i + 1]) << 8) | std::uint8_t(bytes[i])))));
+            loud.push_back(peak > 1000);
+        }
+        return loud;
+    }
+
+private:
+    static inline int m_serial = 0;
+    std::string m_raw;
+    pid_t m_pid = -1;
+};
+
+int countLoud(const std::vector<bool> &windows) { return int(std::count(windows.begin(), windows.end(), true)); }
+
+} // namespace
+
+// The sound server goes away while a song plays and comes back: the song keeps its place and
+// plays on in real time without sound meanwhile, the output says it waits, and within 5 s of
+// the server's return the song is heard again with nothing left sounding after a stop. The same
+// for a first server that appears only after the synthesizer was opened without one.
+TEST(RealOutput, SoundServerKilledAndStartedAgainIsUsedAgainFromThePositionReached)
+{
+    if (!onPath("pulseaudio") || !onPath("parecord"))
+        GTEST_SKIP() << "pulseaudio or parecord is not installed";
+    if (brisola::defaultSoundFont().empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    PrivatePulse server;
+    ASSERT_TRUE(server.start()) << "the private PulseAudio server did not start";
+    setenv("XDG_RUNTIME_DIR", server.dir().c_str(), 1);
+    unsetenv("PULSE_SERVER");
+
+    // A note every 250 ms for a minute.
+    TrackBuilder track;
+    track.program(0, 0, 0);
+    for (std::uint32_t i = 0; i < 240; ++i)
+        track.note(i * 240, 120, 0, 60 + int(i % 12), 110);
+    const Bytes song = smf({track});
+    BRS4SetSoundFont("");
+    ASSERT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_NOERROR);
+    EXPECT_EQ(outputStatus().Server, BRSSERVER_CONNECTED);
+    BRS4SetMasterVolume(0);
+    ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    ASSERT_TRUE(waitUntil([] { return playerStatus().Tick > 480; }, 20s)) << "the song does not start";
+
+    const std::int32_t changes = outputStatus().ServerChanges;
+    server.kill9();
+    ASSERT_TRUE(waitUntil([] { return outputStatus().Server == BRSSERVER_WAITING; }, 3s))
+        << "the output does not notice that the server is gone";
+    EXPECT_EQ(outputStatus().ServerChanges, changes + 1);
+    const std::int32_t tickAtLoss = playerStatus().Tick;
+    EXPECT_TRUE(waitUntil([&] { return playerStatus().Tick > tickAtLoss + 480; }, 3s))
+        << "without the server the song stands still";
+    EXPECT_EQ(playerStatus().State, BRSSTATE_PLAY);
+
+    ASSERT_TRUE(server.start());
+    const auto restarted = std::chrono::steady_clock::now();
+    {
+        MonitorRecording recording(server.dir());
+        EXPECT_TRUE(waitUntil([] { return outputStatus().Server == BRSSERVER_CONNECTED; }, 5s))
+            << "the output does not connect to the server that came back";
+        const std::int32_t tickAtReturn = playerStatus().Tick;
+        EXPECT_GT(tickAtReturn, tickAtLoss + 480) << "the song went on from where the clock had got to";
+        std::this_thread::sleep_until(restarted + 5s);
+        const std::vector<bool> heard = recording.windows();
+        EXPECT_GT(countLoud(heard), 50) << "within 5 s of the server's return the song is not heard ("
+                                        << heard.size() << " windows recorded)";
+    }
+    EXPECT_GT(playerStatus().Tick, tickAtLoss + 960);
+    EXPECT_EQ(playerStatus().State, BRSSTATE_PLAY);
+    {
+        // After a stop nothing keeps sounding: no note was left hanging by the loss.
+        BRS4Stop(0);
+        std::this_thread::sleep_for(1500ms);
+        MonitorRecording recording(server.dir());
+        std::this_thread::sleep_for(2500ms);
+        const std::vector<bool> heard = recording.windows();
+        EXPECT_GT(heard.size(), 100u) << "parecord recorded too little";
+        EXPECT_EQ(countLoud(heard), 0) << "a note sounds on after the stop";
+    }
+
+    // No server at the open: a silent output that keeps time, and sound once a server starts.
+    BRS4CloseDevice();
+    server.kill9();
+    EXPECT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_CANNOT_OPENDEVICE);
+    EXPECT_EQ(outputStatus().Server, BRSSERVER_WAITING);
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    EXPECT_TRUE(waitUntil([] { return playerStatus().Tick > 480; }, 3s)) << "the silent output keeps time";
+    ASSERT_TRUE(server.start());
+    const auto started = std::chrono::steady_clock::now();
+    {
+        MonitorRecording recording(server.dir());
+        EXPECT_TRUE(waitUntil([] { return outputStatus().Server == BRSSERVER_CONNECTED; }, 5s))
+            << "the output does not connect to a server that appears after the open";
+        std::this_thread::sleep_until(started + 5s);
+        EXPECT_GT(countLoud(recording.windows()), 50) << "within 5 s of the server's start the song is not heard";
+    }
+    BRS4CloseDevice();
+    EXPECT_EQ(outputStatus().Server, BRSSERVER_NOTUSED);
 }
 
 #ifdef BRISOLA_TEST_HAS_RTMIDI
