@@ -68,7 +68,7 @@ enum : std::int32_t {
 struct TBrs4OutputStatus {
     std::int32_t Server;            // BRSSERVER_*
     std::int32_t ServerChanges;     // changes of Server
-    std::int32_t SoundFontRefusals; // SoundFonts refused as damaged by an open of device -1100
+    std::int32_t SoundFontRefusals; // SoundFonts device -1100 refused as damaged for a song
     std::int32_t Reserved;
 };
 
@@ -132,8 +132,9 @@ BRS_API std::int32_t BRS4SetMasterVolume(std::int32_t volume);
 // Chooses the SoundFont (.sf2, or .sf3 where FluidSynth reads it) that the next
 // BRS4OpenDevice(-1100) loads: a UTF-8 path, or "" for the system's General MIDI SoundFont.
 // The file is loaded once to check it: BRSERROR_FILENOTFOUND when it does not exist,
-// BRSERROR_CANNOT_OPENFILE when it does not load, BRSERROR_ILLEGAL_POINTER for null; on any
-// error the previous choice stays. An open device keeps its SoundFont until the next open.
+// BRSERROR_CANNOT_OPENFILE when it does not load, BRSERROR_DAMAGED_SOUNDFONT when it loads but
+// none of its presets can sound, BRSERROR_ILLEGAL_POINTER for null; on any error the previous
+// choice stays. An open device keeps its SoundFont until the next open.
 BRS_API std::int32_t BRS4SetSoundFont(const char *path);
 // Shifts every note on the melodic channels by `semitones` (-12 … +12; 0 = the song's key);
 // channel 10 and channels the song switched to a drum kit are never shifted. Out of range:
@@ -167,7 +168,9 @@ BRS_API std::int32_t BRS4GetSynthVersion(char *buffer, std::int32_t size);
 // The SoundFont device -1100 uses: the one chosen with BRS4SetSoundFont, else the system's
 // General MIDI SoundFont; empty when there is none.
 BRS_API std::int32_t BRS4GetSoundFont(char *buffer, std::int32_t size);
-// The SoundFont last refused as damaged (see TBrs4OutputStatus.SoundFontRefusals); empty when none.
+// The SoundFont an open of device -1100 last refused as damaged (none of the song's first
+// instruments starts a voice) and the one used in its place (the system's General MIDI
+// SoundFont; an empty line when there is none), one per line; empty when none was refused.
 BRS_API std::int32_t BRS4GetRefusedSoundFont(char *buffer, std::int32_t size);
 
 } // extern "C"

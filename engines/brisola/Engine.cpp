@@ -237,12 +237,9 @@ std::int32_t Engine::setSoundFont(const char *path)
     if (!chosen.empty()) {
         // Checked now, outside every lock (a load takes a while): a file that does not load
         // leaves the previous choice in place.
-        std::error_code ec;
         std::string message;
-        if (!std::filesystem::exists(chosen, ec))
-            return BRSERROR_FILENOTFOUND;
-        if (!soundFontLoads(chosen, message))
-            return BRSERROR_CANNOT_OPENFILE;
+        if (const BrsError error = checkSoundFont(chosen, message); error != BRSERROR_NOERROR)
+            return error;
     }
     std::lock_guard deviceLock(m_deviceMutex);
     m_soundFont = chosen;

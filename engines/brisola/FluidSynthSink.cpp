@@ -85,19 +85,50 @@ bool FluidSynthInstance::loadSoundFont(const std::string &soundFont, std::string
     return true;
 }
 
-bool soundFontLoads(const std::string &path, std::string &message)
+BrsError checkSoundFont(const std::string &path, std::string &message)
 {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
+    if (!std::filesystem::exists(path, ec)) {
         message = "no such file: \"" + path + "\"";
-        return false;
+        return BRSERROR_FILENOTFOUND;
     }
-    if (!fluid_is_soundfont(path.c_str())) {
+    if (!std::filesystem::is_regular_file(path, ec) || !fluid_is_soundfont(path.c_str())) {
         message = "not a SoundFont: \"" + path + "\"";
-        return false;
+        return BRSERROR_CANNOT_OPENFILE;
     }
     // A real load (headers and the start-up instruments) finds damage the header check cannot.
-    return FluidSynthInstance::create(path, 44100.0, true, message) != nullptr;
+    const auto instance = FluidSynthInstance::create(path, 44100.0, true, message);
+    if (!instance)
+        return BRSERROR_CANNOT_OPENFILE;
+    // Presets are tried until one sounds: a sound font's first one does, a damaged font's
+    // samples are each refused at once, so this stays short either way.
+    fluid_synth_t *synth = instance->synth();
+    fluid_sfont_t *font = fluid_synth_get_sfont(synth, 0);
+    if (!font)
+        return BRSERROR_CANNOT_OPENFILE;
+    fluid_sfont_iteration_start(font);
+    while (fluid_preset_t *preset = fluid_sfont_iteration_next(font)) {
+        if (fluid_synth_program_select(synth, 0, fluid_sfont_get_id(font), fluid_preset_get_banknum(preset),
+                                       fluid_preset_get_num(preset))
+                == FLUID_OK
+            && channelSounds(synth, 0))
+            return BRSERROR_NOERROR;
+    }
+    message = "no instrument of the SoundFont \"" + path + "\" can sound (damaged sample headers?)";
+    return BRSERROR_DAMAGED_SOUNDFONT;
+}
+
+bool channelSounds(fluid_synth_t *synth, int channel)
+{
+    for (int key : {60, 36, 38, 42, 48, 72, 84, 24, 96}) {
+        const int before = fluid_synth_get_active_voice_count(synth);
+        fluid_synth_noteon(synth, channel, key, 100);
+        const bool started = fluid_synth_get_active_voice_count(synth) > before;
+        fluid_synth_all_sounds_off(synth, channel);
+        if (started)
+            return true;
+    }
+    return false;
 }
 
 FluidSynthInstance::~FluidSynthInstance()
@@ -609,10 +640,57 @@ bool ProgramHolds::hold(const ProgramUse &use)
     const int channel = m_free.back();
     m_free.pop_back();
     fluid_synth_set_channel_type(m_synth, channel, std::get<0>(key) ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+    // Silent, so that a check may strike a note there while the synthesizer plays.
+    fluid_synth_cc(m_synth, channel, 7, 0);
     fluid_synth_cc(m_synth, channel, 0, use.bankMsb);
     fluid_synth_cc(m_synth, channel, 32, use.bankLsb);
     fluid_synth_program_change(m_synth, channel, use.program);
     m_channels[key] = channel;
+    return true;
+}
+
+int ProgramHolds::channelOf(const ProgramUse &use) const
+{
+    const auto it = m_channels.find(keyOf(use));
+    return it == m_channels.end() ? -1 : it->second;
+}
+
+bool FluidSynthOutput::songCanSound(const ProgramHolds &spare, const std::vector<ProgramUse> &uses, std::size_t early)
+{
+    bool checked = false;
+    for (std::size_t i = 0; i < early; ++i) {
+        const int channel = spare.channelOf(uses[i]);
+        if (channel < 0)
+            continue;
+        checked = true;
+        if (channelSounds(m_instance->synth(), channel))
+            return true;
+    }
+    return !checked; // nothing held to check (more instruments than channels): no verdict
+}
+
+bool FluidSynthOutput::replaceSoundFont(const std::string &soundFont, ProgramHolds &spare)
+{
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_synthReady.store(false, std::memory_order_release);
+    }
+    fluid_synth_t *synth = m_instance->synth();
+    spare.keepOnly({});
+    fluid_synth_all_sounds_off(synth, -1);
+    while (fluid_sfont_t *font = fluid_synth_get_sfont(synth, 0))
+        if (fluid_synth_sfunload(synth, fluid_sfont_get_id(font), 1) != FLUID_OK)
+            break;
+    std::string message;
+    if (!m_instance->loadSoundFont(soundFont, message)) {
+        m_loadFailed = true; // silent from now on, keeping time, as after a failed open
+        return false;
+    }
+    std::lock_guard lock(m_core.mutex);
+    m_synthReady.store(true, std::memory_order_release);
+    m_sink.setMasterGain(m_gain);
+    if (m_core.sequencer.sink() == &m_gate)
+        m_core.sequencer.chaseAgain();
     return true;
 }
 
@@ -711,6 +789,23 @@ void FluidSynthOutput::runLoader(std::string soundFont)
             std::lock_guard lock(m_loadMutex);
             if (m_request == request)
                 m_songReady = true;
+        }
+        // A SoundFont that loads but cannot sound one of the song's instruments (its sample
+        // headers damaged) is refused: the system's one takes its place where there is another.
+        if (!songCanSound(spare, uses, early)) {
+            const std::string fallback = defaultSoundFont();
+            const bool replace = !fallback.empty() && fallback != soundFont
+                                 && checkSoundFont(fallback, message) == BRSERROR_NOERROR;
+            m_core.report.refuseSoundFont(soundFont, replace ? fallback : std::string());
+            if (replace) {
+                if (!replaceSoundFont(fallback, spare))
+                    return;
+                soundFont = fallback;
+                readerHolds.reset();
+                reader.reset();
+                done = request - 1; // the same song again, on the new SoundFont
+                continue;
+            }
         }
         if (early == uses.size())
             continue;

@@ -78,8 +78,15 @@ private:
     float **m_out = nullptr;
 };
 
-// Whether `path` loads as a SoundFont (the whole file is checked, not only its header).
-bool soundFontLoads(const std::string &path, std::string &message);
+// Whether `path` loads as a SoundFont (the whole file is checked, not only its header) and can
+// sound: BRSERROR_NOERROR, _FILENOTFOUND, _CANNOT_OPENFILE, or _DAMAGED_SOUNDFONT for a file that
+// loads but of whose presets not one starts a voice (FluidSynth takes a file whose sample
+// headers point outside its sample data and then plays nothing).
+BrsError checkSoundFont(const std::string &path, std::string &message);
+// Whether a note with the instrument selected on `channel` starts a voice, trying a few keys (a
+// drum kit maps only some). Leaves the channel silent; the synthesizer must not be rendering
+// the channel meanwhile, or it must be inaudible (volume 0).
+bool channelSounds(fluid_synth_t *synth, int channel);
 
 // Instruments kept selected on channels that play nothing, so that FluidSynth's dynamic sample
 // loading keeps their samples in memory. Channels [first, last) of one synthesizer.
@@ -90,6 +97,8 @@ public:
     bool hold(const ProgramUse &use);
     // Lets go of every instrument not in `uses`.
     void keepOnly(const std::vector<ProgramUse> &uses);
+    // The channel holding the instrument, or -1.
+    int channelOf(const ProgramUse &use) const;
 
 private:
     using Key = std::tuple<bool, int, int, int>; // drum kit?, bank MSB, bank LSB, program
@@ -173,6 +182,10 @@ private:
     // With the core lock held and no stream: advance the song to now on the silent clock.
     void advanceSilently();
     void runLoader(std::string soundFont);
+    // Whether one of the song's first instruments, held on spare channels, starts a voice.
+    bool songCanSound(const ProgramHolds &spare, const std::vector<ProgramUse> &uses, std::size_t early);
+    // Replaces the playing synthesizer's SoundFont; the song's clock stands still meanwhile.
+    bool replaceSoundFont(const std::string &soundFont, ProgramHolds &spare);
     // Not playing and no voice sounding: the PulseAudio stream may pause.
     bool quiet() const;
 

@@ -24,10 +24,11 @@ public:
         m_status.Server = server;
         ++m_status.ServerChanges;
     }
-    void refuseSoundFont(const std::string &path)
+    // `instead`: the SoundFont used in its place (empty: none).
+    void refuseSoundFont(const std::string &path, const std::string &instead)
     {
         std::lock_guard lock(m_mutex);
-        m_refused = path;
+        m_refused = path + '\n' + instead;
         ++m_status.SoundFontRefusals;
     }
     TBrs4OutputStatus status() const
@@ -35,6 +36,7 @@ public:
         std::lock_guard lock(m_mutex);
         return m_status;
     }
+    // The refused SoundFont and the one used instead, one per line.
     std::string refusedSoundFont() const
     {
         std::lock_guard lock(m_mutex);

@@ -22,6 +22,7 @@
 #include "MidiPortSink.h"
 #include "RecordingSink.h"
 #include "Sequencer.h"
+#include "ServerTestSupport.h"
 #include "SmfBuilder.h"
 
 #if __has_include(<RtMidi.h>)
@@ -136,18 +137,6 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSinkAndPausesWhenQui
 
 namespace {
 
-template <typename Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 TBrs4OutputStatus outputStatus()
 {
     TBrs4OutputStatus status{};
@@ -162,105 +151,6 @@ TBrs4PlayerStatus playerStatus()
     return status;
 }
 
-bool onPath(const char *program)
-{
-    return std::system((std::string("command -v ") + program + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-// A PulseAudio server of this test's own, in a runtime folder of its own, with a null sink: it
-// can be killed and started again without disturbing tests that run alongside.
-class PrivatePulse {
-public:
-    PrivatePulse()
-    {
-        char folder[] = "/tmp/tonelark-pulse-XXXXXX";
-        m_dir = mkdtemp(folder) ? folder : "";
-    }
-    ~PrivatePulse()
-    {
-        kill9();
-        if (!m_dir.empty())
-            std::filesystem::remove_all(m_dir);
-    }
-    const std::string &dir() const { return m_dir; }
-    bool start()
-    {
-        std::error_code ec;
-        std::filesystem::remove(m_dir + "/pulse/native", ec);
-        m_pid = fork();
-        if (m_pid == 0) {
-            setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-            const std::string log = m_dir + "/pulseaudio.log";
-            freopen(log.c_str(), "a", stdout);
-            freopen(log.c_str(), "a", stderr);
-            // As root PulseAudio warns that it is meant for a user session; --system=false keeps it one.
-            execlp("pulseaudio", "pulseaudio", "-n", "--system=false", "--exit-idle-time=-1", "--disallow-exit",
-                   "--use-pid-file=no", "--load=module-null-sink sink_name=tonelark_null",
-                   "--load=module-native-protocol-unix", static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        return m_pid > 0 && waitUntil([&] { return std::filesystem::exists(m_dir + "/pulse/native"); }, 15s);
-    }
-    void kill9()
-    {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-
-private:
-    std::string m_dir;
-    pid_t m_pid = -1;
-};
-
-// parecord on the null sink's monitor for as long as it lives; loud() then says how many 10 ms
-// windows of what it heard were loud.
-class MonitorRecording {
-public:
-    explicit MonitorRecording(const std::string &dir) : m_raw(dir + "/monitor-" + std::to_string(m_serial++) + ".raw")
-    {
-        m_pid = fork();
-        if (m_pid == 0) {
-            execlp("parecord", "parecord", "--device=tonelark_null.monitor", "--raw", "--format=s16le", "--rate=44100",
-                   "--channels=2", "--latency-msec=20", m_raw.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-    }
-    ~MonitorRecording() { finish(); }
-    void finish()
-    {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGINT);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-    // The loud 10 ms windows, in the order heard.
-    std::vector<bool> windows()
-    {
-        finish();
-        std::ifstream in(m_raw, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::vector<bool> loud;
-        constexpr std::size_t kWindowBytes = 441 * 4;
-        for (std::size_t at = 0; at + kWindowBytes <= bytes.size(); at += kWindowBytes) {
-            int peak = 0;
-            for (std::size_t i = at; i < at + kWindowBytes; i += 2)
-                peak = std::max(peak, std::abs(int(std::int16_t((std::uint8_t(bytes[i + 1]) << 8) | std::uint8_t(bytes[i])))));
-            loud.push_back(peak > 1000);
-        }
-        return loud;
-    }
-
-private:
-    static inline int m_serial = 0;
-    std::string m_raw;
-    pid_t m_pid = -1;
-};
-
-int countLoud(const std::vector<bool> &windows) { return int(std::count(windows.begin(), windows.end(), true)); }
 
 } // namespace
 
@@ -286,6 +176,7 @@ TEST(RealOutput, SoundServerKilledAndStartedAgainIsUsedAgainFromThePositionReach
         track.note(i * 240, 120, 0, 60 + int(i % 12), 110);
     const Bytes song = smf({track});
     BRS4SetSoundFont("");
+    const std::int32_t refusals = outputStatus().SoundFontRefusals;
     ASSERT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_NOERROR);
     EXPECT_EQ(outputStatus().Server, BRSSERVER_CONNECTED);
     BRS4SetMasterVolume(0);
@@ -347,6 +238,68 @@ TEST(RealOutput, SoundServerKilledAndStartedAgainIsUsedAgainFromThePositionReach
     }
     BRS4CloseDevice();
     EXPECT_EQ(outputStatus().Server, BRSSERVER_NOTUSED);
+    EXPECT_EQ(outputStatus().SoundFontRefusals, refusals) << "the system's SoundFont was taken for damaged";
+}
+
+// A SoundFont whose sample headers point past its sample data (made from the system's own by
+// cutting the data short) loads in FluidSynth and plays nothing. Where none of its presets can
+// sound, it is refused when chosen; where some can but none of the song's instruments, the open
+// synthesizer refuses it for that song and plays on with the system's SoundFont: the song is
+// heard.
+TEST(RealOutput, DamagedSoundFontIsRefusedAndTheSystemOneSoundsInstead)
+{
+    if (!onPath("pulseaudio") || !onPath("parecord"))
+        GTEST_SKIP() << "pulseaudio or parecord is not installed";
+    const std::string system = brisola::defaultSoundFont();
+    if (system.empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    PrivatePulse server;
+    const std::string none = server.dir() + "/samples-cut-to-4k.sf2";
+    const std::string some = server.dir() + "/samples-cut-to-1m.sf2";
+    ASSERT_TRUE(writeSoundFontWithSamplesCut(system, none, 4096));
+    ASSERT_TRUE(writeSoundFontWithSamplesCut(system, some, 1 << 20));
+    const auto text = [](std::int32_t (*call)(char *, std::int32_t)) {
+        std::vector<char> buffer(8192, '\0');
+        call(buffer.data(), std::int32_t(buffer.size()));
+        return std::string(buffer.data());
+    };
+
+    BRS4SetSoundFont("");
+    EXPECT_EQ(BRS4SetSoundFont(none.c_str()), BRSERROR_DAMAGED_SOUNDFONT);
+    EXPECT_EQ(text(BRS4GetSoundFont), system) << "the previous choice stays";
+    ASSERT_EQ(BRS4SetSoundFont(some.c_str()), BRSERROR_NOERROR) << "some of its presets sound";
+    {
+        std::string message;
+        auto probe = brisola::FluidSynthInstance::create(some, 44100.0, true, message);
+        ASSERT_TRUE(probe) << message;
+        fluid_synth_program_select(probe->synth(), 0, fluid_sfont_get_id(fluid_synth_get_sfont(probe->synth(), 0)), 0, 0);
+        if (brisola::channelSounds(probe->synth(), 0))
+            GTEST_SKIP() << "the piano of the cut SoundFont still sounds: this SoundFont keeps it in its first MB";
+    }
+
+    ASSERT_TRUE(server.start());
+    setenv("XDG_RUNTIME_DIR", server.dir().c_str(), 1);
+    unsetenv("PULSE_SERVER");
+    const std::int32_t refusals = outputStatus().SoundFontRefusals;
+    ASSERT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_NOERROR);
+    BRS4SetMasterVolume(0);
+    TrackBuilder track;
+    track.program(0, 0, 0);
+    for (std::uint32_t i = 0; i < 40; ++i)
+        track.note(i * 240, 120, 0, 60 + int(i % 12), 110);
+    const Bytes song = smf({track});
+    ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    EXPECT_TRUE(waitUntil([&] { return outputStatus().SoundFontRefusals == refusals + 1; }, 10s))
+        << "a SoundFont that cannot sound the song's piano is not refused";
+    EXPECT_EQ(text(BRS4GetRefusedSoundFont), some + "\n" + system);
+    {
+        MonitorRecording recording(server.dir());
+        std::this_thread::sleep_for(4s);
+        EXPECT_GT(countLoud(recording.windows()), 50) << "the song is not heard with the system's SoundFont";
+    }
+    BRS4CloseDevice();
+    BRS4SetSoundFont("");
 }
 
 #ifdef BRISOLA_TEST_HAS_RTMIDI
