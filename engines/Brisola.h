@@ -103,8 +103,9 @@ struct TBrs4SmfInformation {
 // starts sounding when its first instruments are in) or MIDI output port 0..N-1, replacing the
 // current output; a playing song goes on from its position with a chase on the new device.
 // When the device cannot be opened, returns BRSERROR_CANNOT_OPENDEVICE (BRSERROR_UNDEFINED_ID
-// for an unknown negative id) and plays on a silent output that keeps real time. `window` is
-// not used.
+// for an unknown negative id) and plays on a silent output that keeps real time. Device -1100
+// without a sound server, or whose server goes away, plays on that way and connects by itself
+// to the server that comes (BRS4GetOutputStatus tells). `window` is not used.
 BRS_API std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *window);
 // Stops (silencing every note) and releases the output; a later play uses the silent output.
 BRS_API std::int32_t BRS4CloseDevice(void);
