@@ -49,10 +49,28 @@ enum BrsError : std::int32_t {
     BRSERROR_NOTREADY,
     BRSERROR_UNDEFINED_ID,
     BRSERROR_API_NULL,
+    BRSERROR_DAMAGED_SOUNDFONT, // a SoundFont that loads but whose instruments cannot sound
 };
 
 // Device id of the built-in synthesizer; 0..N-1 are MIDI output ports.
 enum : std::int32_t { BRSDEVICE_BUILTIN_SYNTH = -1100 };
+
+// The built-in synthesizer's link to the sound server (TBrs4OutputStatus.Server).
+enum : std::int32_t {
+    BRSSERVER_NOTUSED = 0,   // device -1100 is not open on a PulseAudio server (a port, JACK, ALSA)
+    BRSSERVER_CONNECTED = 1, // it sounds through the server
+    BRSSERVER_WAITING = 2,   // no server: gone away, or none since the open. The song plays on
+                             // in real time without sound; the engine connects again by itself
+};
+
+// What became of the output since the library was loaded, for the window's messages. The
+// counters only grow, so that a poll sees a loss and a return that both fell between two polls.
+struct TBrs4OutputStatus {
+    std::int32_t Server;            // BRSSERVER_*
+    std::int32_t ServerChanges;     // changes of Server
+    std::int32_t SoundFontRefusals; // SoundFonts device -1100 refused as damaged for a song
+    std::int32_t Reserved;
+};
 
 struct TBrs4PlayerStatus {
     TBrsPlayerState State;
@@ -85,8 +103,9 @@ struct TBrs4SmfInformation {
 // starts sounding when its first instruments are in) or MIDI output port 0..N-1, replacing the
 // current output; a playing song goes on from its position with a chase on the new device.
 // When the device cannot be opened, returns BRSERROR_CANNOT_OPENDEVICE (BRSERROR_UNDEFINED_ID
-// for an unknown negative id) and plays on a silent output that keeps real time. `window` is
-// not used.
+// for an unknown negative id) and plays on a silent output that keeps real time. Device -1100
+// without a sound server, or whose server goes away, plays on that way and connects by itself
+// to the server that comes (BRS4GetOutputStatus tells). `window` is not used.
 BRS_API std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *window);
 // Stops (silencing every note) and releases the output; a later play uses the silent output.
 BRS_API std::int32_t BRS4CloseDevice(void);
@@ -114,8 +133,9 @@ BRS_API std::int32_t BRS4SetMasterVolume(std::int32_t volume);
 // Chooses the SoundFont (.sf2, or .sf3 where FluidSynth reads it) that the next
 // BRS4OpenDevice(-1100) loads: a UTF-8 path, or "" for the system's General MIDI SoundFont.
 // The file is loaded once to check it: BRSERROR_FILENOTFOUND when it does not exist,
-// BRSERROR_CANNOT_OPENFILE when it does not load, BRSERROR_ILLEGAL_POINTER for null; on any
-// error the previous choice stays. An open device keeps its SoundFont until the next open.
+// BRSERROR_CANNOT_OPENFILE when it does not load, BRSERROR_DAMAGED_SOUNDFONT when it loads but
+// none of its presets can sound, BRSERROR_ILLEGAL_POINTER for null; on any error the previous
+// choice stays. An open device keeps its SoundFont until the next open.
 BRS_API std::int32_t BRS4SetSoundFont(const char *path);
 // Shifts every note on the melodic channels by `semitones` (-12 … +12; 0 = the song's key);
 // channel 10 and channels the song switched to a drum kit are never shifted. Out of range:
@@ -134,6 +154,8 @@ BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t
 // a song); same pointer and size rules as the status.
 BRS_API std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size,
                                            std::int32_t reserved);
+// Copies min(size, 16) bytes of the output's status; same pointer and size rules.
+BRS_API std::int32_t BRS4GetOutputStatus(TBrs4OutputStatus *status, std::int32_t size);
 
 // What the settings dialog lists and the version page names, each as UTF-8 text copied into
 // `buffer` (at most `size` bytes, always NUL-terminated when size > 0, cut only between
@@ -147,6 +169,10 @@ BRS_API std::int32_t BRS4GetSynthVersion(char *buffer, std::int32_t size);
 // The SoundFont device -1100 uses: the one chosen with BRS4SetSoundFont, else the system's
 // General MIDI SoundFont; empty when there is none.
 BRS_API std::int32_t BRS4GetSoundFont(char *buffer, std::int32_t size);
+// The SoundFont an open of device -1100 last refused as damaged (none of the song's first
+// instruments starts a voice) and the one used in its place (the system's General MIDI
+// SoundFont; an empty line when there is none), one per line; empty when none was refused.
+BRS_API std::int32_t BRS4GetRefusedSoundFont(char *buffer, std::int32_t size);
 
 } // extern "C"
 
@@ -166,3 +192,8 @@ static_assert(offsetof(TBrs4SmfInformation, LastNoteTick) == 20);
 static_assert(offsetof(TBrs4SmfInformation, LastNoteTime) == 24);
 static_assert(offsetof(TBrs4SmfInformation, LoopTick) == 28);
 static_assert(offsetof(TBrs4SmfInformation, LoopTime) == 32);
+static_assert(sizeof(TBrs4OutputStatus) == 16);
+static_assert(offsetof(TBrs4OutputStatus, Server) == 0);
+static_assert(offsetof(TBrs4OutputStatus, ServerChanges) == 4);
+static_assert(offsetof(TBrs4OutputStatus, SoundFontRefusals) == 8);
+static_assert(offsetof(TBrs4OutputStatus, Reserved) == 12);

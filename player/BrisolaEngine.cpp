@@ -130,4 +130,16 @@ QString BrisolaEngine::soundFontInUse()
     return engineText(BRS4GetSoundFont);
 }
 
+TBrs4OutputStatus BrisolaEngine::outputStatus()
+{
+    TBrs4OutputStatus status{};
+    BRS4GetOutputStatus(&status, sizeof status);
+    return status;
+}
+
+QString BrisolaEngine::refusedSoundFont()
+{
+    return engineText(BRS4GetRefusedSoundFont);
+}
+
 } // namespace tonelark

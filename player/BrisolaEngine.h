@@ -24,6 +24,8 @@ public:
     QString libraryFileName() override;
     QString synthVersion() override;
     QString soundFontInUse() override;
+    TBrs4OutputStatus outputStatus() override;
+    QString refusedSoundFont() override;
 };
 
 } // namespace tonelark

@@ -63,6 +63,11 @@ public:
     // The synthesizer of device -1100 with its version, and the SoundFont it uses.
     virtual QString synthVersion() { return {}; }
     virtual QString soundFontInUse() { return {}; }
+    // What the output went through (the sound server gone and back, SoundFonts refused), and
+    // the SoundFont last refused as damaged with the one used instead, one per line; polled
+    // for the info area's notices.
+    virtual TBrs4OutputStatus outputStatus() { return {BRSSERVER_NOTUSED, 0, 0, 0}; }
+    virtual QString refusedSoundFont() { return {}; }
 };
 
 } // namespace tonelark

@@ -3,6 +3,7 @@
 #include "CopyFormats.h"
 #include "CstmUtils.h"
 #include "Engine.h"
+#include "EngineNotices.h"
 #include "FileNames.h"
 #include "FileVersionInfo.h"
 #include "FontSetup.h"
@@ -221,9 +222,16 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     // 16. The monitor stays off until the first successful load.
     timerUpdating->setInterval(kMonitorIntervalMs);
 
-    // 17. A device that cannot be opened is not reported at start.
-    if (!m_settings.SoundFont.isEmpty())
-        m_engine.setSoundFont(m_settings.SoundFont);
+    // 17. A device that cannot be opened is not reported at start; a SoundFont from the
+    // settings that is not used, and the sound server going and coming, are (info area).
+    m_engineNotices = new EngineNotices(m_engine, this);
+    connect(m_engineNotices, &EngineNotices::notice, memoComments, &QPlainTextEdit::appendPlainText);
+    if (!m_settings.SoundFont.isEmpty()) {
+        const std::int32_t soundFont = m_engine.setSoundFont(m_settings.SoundFont);
+        if (soundFont != BRSERROR_NOERROR && m_settings.MidiOutDeviceId == BRSDEVICE_BUILTIN_SYNTH)
+            m_engineNotices->addStandingNotice(
+                soundFontAtStartNotice(m_settings.SoundFont, soundFont, m_engine.soundFontInUse()));
+    }
     m_engine.openDevice(m_settings.MidiOutDeviceId);
     // The engine starts at the song's own key and tempo: only a stored change is sent.
     if (m_keyTempo.key() != KeyTempo::kOriginalKey)
@@ -1079,6 +1087,9 @@ void TfrmTonelark2Main::clearSongDisplay()
     editTitle->clear();
     for (QPlainTextEdit *memo : {memoComments, memoMetaComments, memoLyrics, memoCompileMsg})
         memo->clear();
+    // What still holds of the output is said again above the new song's information.
+    for (const QString &line : m_engineNotices ? m_engineNotices->standingNotices() : QStringList())
+        memoComments->appendPlainText(line);
 }
 
 void TfrmTonelark2Main::setCaption(const QString &caption)

@@ -39,6 +39,7 @@ class QTreeView;
 namespace tonelark {
 
 class Engine;
+class EngineNotices;
 class GlobalHotKey;
 class TGauge;
 class TrayIcon;
@@ -385,6 +386,8 @@ private:
     bool m_infoShownForFailure = false;
     QList<QIcon> m_imageListOfToolbar;
     KeyTempo m_keyTempo;
+    // The output's notices (sound server, SoundFont) for the info area.
+    EngineNotices *m_engineNotices = nullptr;
     // The monitor's last time text, shown after the key and tempo mark.
     QString m_timeText;
     LyricsModel *m_lyricsModel = nullptr;

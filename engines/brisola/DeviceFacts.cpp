@@ -74,4 +74,9 @@ std::int32_t BRS4GetSoundFont(char *buffer, std::int32_t size)
     return guardedText(buffer, size, [] { return brisola::Engine::instance().soundFont(); });
 }
 
+std::int32_t BRS4GetRefusedSoundFont(char *buffer, std::int32_t size)
+{
+    return guardedText(buffer, size, [] { return brisola::Engine::instance().refusedSoundFont(); });
+}
+
 } // extern "C"

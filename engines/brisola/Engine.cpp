@@ -83,8 +83,15 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
     std::unique_ptr<Output> output;
     std::int32_t result = BRSERROR_NOERROR;
     std::string message;
+    bool synthesizer = false;
     if (deviceId == BRSDEVICE_BUILTIN_SYNTH) {
-        output = FluidSynthOutput::open(m_core, m_soundFont.empty() ? defaultSoundFont() : m_soundFont, message);
+        // Without a sound server the synthesizer plays silently and connects once one answers.
+        bool waiting = false;
+        output = FluidSynthOutput::open(m_core, m_soundFont.empty() ? defaultSoundFont() : m_soundFont, message,
+                                        waiting);
+        synthesizer = output != nullptr;
+        if (waiting)
+            result = BRSERROR_CANNOT_OPENDEVICE;
     } else if (deviceId >= 0) {
         if (auto sink = MidiPortSink::open(deviceId, message))
             output = std::make_unique<RealtimeClock>(m_core, std::move(sink));
@@ -98,6 +105,8 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
             result = BRSERROR_CANNOT_OPENDEVICE;
         output = std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>(), false);
     }
+    if (!synthesizer)
+        m_core.report.setServer(BRSSERVER_NOTUSED);
     m_deviceMessage = message;
     attachOutput(std::move(output));
     return result;
@@ -113,6 +122,7 @@ std::int32_t Engine::closeDevice()
         m_core.publish();
     }
     detachOutput(deviceLock);
+    m_core.report.setServer(BRSSERVER_NOTUSED);
     return BRSERROR_NOERROR;
 }
 
@@ -227,12 +237,9 @@ std::int32_t Engine::setSoundFont(const char *path)
     if (!chosen.empty()) {
         // Checked now, outside every lock (a load takes a while): a file that does not load
         // leaves the previous choice in place.
-        std::error_code ec;
         std::string message;
-        if (!std::filesystem::exists(chosen, ec))
-            return BRSERROR_FILENOTFOUND;
-        if (!soundFontLoads(chosen, message))
-            return BRSERROR_CANNOT_OPENFILE;
+        if (const BrsError error = checkSoundFont(chosen, message); error != BRSERROR_NOERROR)
+            return error;
     }
     std::lock_guard deviceLock(m_deviceMutex);
     m_soundFont = chosen;
@@ -390,6 +397,11 @@ std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size)
 std::int32_t BRS4GetSmfInformation(TBrs4SmfInformation *info, std::int32_t size, std::int32_t)
 {
     return guarded([&] { return copyRecord(Engine::instance().information(), info, size); });
+}
+
+std::int32_t BRS4GetOutputStatus(TBrs4OutputStatus *status, std::int32_t size)
+{
+    return guarded([&] { return copyRecord(Engine::instance().outputStatus(), status, size); });
 }
 
 } // extern "C"

@@ -36,6 +36,9 @@ public:
     std::string soundFont() const;
     TBrs4PlayerStatus status() const { return m_core.board.read(); }
     TBrs4SmfInformation information() const;
+    TBrs4OutputStatus outputStatus() const { return m_core.report.status(); }
+    // The SoundFont last refused as damaged.
+    std::string refusedSoundFont() const { return m_core.report.refusedSoundFont(); }
 
     // Why the last device open failed (empty after a success).
     std::string lastDeviceMessage() const;

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <utility>
 
 namespace brisola {
 
@@ -83,19 +85,50 @@ bool FluidSynthInstance::loadSoundFont(const std::string &soundFont, std::string
     return true;
 }
 
-bool soundFontLoads(const std::string &path, std::string &message)
+BrsError checkSoundFont(const std::string &path, std::string &message)
 {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
+    if (!std::filesystem::exists(path, ec)) {
         message = "no such file: \"" + path + "\"";
-        return false;
+        return BRSERROR_FILENOTFOUND;
     }
-    if (!fluid_is_soundfont(path.c_str())) {
+    if (!std::filesystem::is_regular_file(path, ec) || !fluid_is_soundfont(path.c_str())) {
         message = "not a SoundFont: \"" + path + "\"";
-        return false;
+        return BRSERROR_CANNOT_OPENFILE;
     }
     // A real load (headers and the start-up instruments) finds damage the header check cannot.
-    return FluidSynthInstance::create(path, 44100.0, true, message) != nullptr;
+    const auto instance = FluidSynthInstance::create(path, 44100.0, true, message);
+    if (!instance)
+        return BRSERROR_CANNOT_OPENFILE;
+    // Presets are tried until one sounds: a sound font's first one does, a damaged font's
+    // samples are each refused at once, so this stays short either way.
+    fluid_synth_t *synth = instance->synth();
+    fluid_sfont_t *font = fluid_synth_get_sfont(synth, 0);
+    if (!font)
+        return BRSERROR_CANNOT_OPENFILE;
+    fluid_sfont_iteration_start(font);
+    while (fluid_preset_t *preset = fluid_sfont_iteration_next(font)) {
+        if (fluid_synth_program_select(synth, 0, fluid_sfont_get_id(font), fluid_preset_get_banknum(preset),
+                                       fluid_preset_get_num(preset))
+                == FLUID_OK
+            && channelSounds(synth, 0))
+            return BRSERROR_NOERROR;
+    }
+    message = "no instrument of the SoundFont \"" + path + "\" can sound (damaged sample headers?)";
+    return BRSERROR_DAMAGED_SOUNDFONT;
+}
+
+bool channelSounds(fluid_synth_t *synth, int channel)
+{
+    for (int key : {60, 36, 38, 42, 48, 72, 84, 24, 96}) {
+        const int before = fluid_synth_get_active_voice_count(synth);
+        fluid_synth_noteon(synth, channel, key, 100);
+        const bool started = fluid_synth_get_active_voice_count(synth) > before;
+        fluid_synth_all_sounds_off(synth, channel);
+        if (started)
+            return true;
+    }
+    return false;
 }
 
 FluidSynthInstance::~FluidSynthInstance()
@@ -297,8 +330,9 @@ FluidSynthOutput::FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthI
 }
 
 std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const std::string &soundFont,
-                                                         std::string &message)
+                                                         std::string &message, bool &waiting)
 {
+    waiting = false;
     if (soundFont.empty()) {
         message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
         return nullptr;
@@ -310,25 +344,23 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
     fluid_settings_getnum(instance->settings(), "synth.sample-rate", &rate);
     std::unique_ptr<FluidSynthOutput> output(new FluidSynthOutput(core, std::move(instance), std::uint32_t(rate)));
     const std::string driver = availableAudioDriver();
-    if (driver.empty()) {
-        message = "no audio server or sound device";
-        return nullptr;
-    }
-    if (driver == "pulseaudio") {
-        // Our own stream rather than FluidSynth's driver: it can pause while the player is quiet.
-        FluidSynthOutput *self = output.get();
-        output->m_pulse = PulseStream::open(
-            output->m_rate,
-            [self](int frames, float *left, float *right) {
-                float *out[2] = {left, right};
-                audioCallback(self, frames, 0, nullptr, 2, out);
-            },
-            [self] { return self->quiet(); }, message);
-        if (!output->m_pulse)
-            return nullptr;
+    if (driver.empty() || driver == "pulseaudio") {
+        // Our own stream rather than FluidSynth's driver: it can pause while the player is quiet,
+        // and it can be made again when the server comes (back).
+        output->m_usesPulse = true;
+        if (driver.empty())
+            message = "no audio server or sound device";
+        else
+            output->m_pulse = output->openStream(message);
+        waiting = !output->m_pulse;
+        output->m_streamUp = !waiting;
+        core.report.setServer(waiting ? BRSSERVER_WAITING : BRSSERVER_CONNECTED);
         output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
+        output->m_watcher = std::thread(&FluidSynthOutput::runWatcher, output.get());
         return output;
     }
+    core.report.setServer(BRSSERVER_NOTUSED);
+    output->m_streamUp = true;
     fluid_settings_setstr(output->m_instance->settings(), "audio.driver", driver.c_str());
     if (driver == "jack")
         fluid_settings_setint(output->m_instance->settings(), "audio.jack.autoconnect", 1);
@@ -346,6 +378,137 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
     return output;
 }
 
+std::unique_ptr<PulseStream> FluidSynthOutput::openStream(std::string &message)
+{
+    return PulseStream::open(
+        m_rate,
+        [this](int frames, float *left, float *right) {
+            float *out[2] = {left, right};
+            audioCallback(this, frames, 0, nullptr, 2, out);
+        },
+        [this] { return quiet(); },
+        [this] {
+            {
+                std::lock_guard lock(m_watchMutex);
+                m_watchLost = true;
+            }
+            m_watchChanged.notify_all();
+        },
+        message);
+}
+
+void FluidSynthOutput::advanceSilently()
+{
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now()
+                                                                               - m_silentSince);
+    const std::int64_t due = m_silentClockAtStart + elapsed.count() * std::int64_t(m_rate) / 1000000;
+    const std::int64_t behind = due - m_core.sequencer.clock();
+    if (behind > 0)
+        m_core.sequencer.advance(behind);
+}
+
+void FluidSynthOutput::syncClock()
+{
+    if (!m_streamUp.load() && m_active.load())
+        advanceSilently();
+}
+
+void FluidSynthOutput::streamLost()
+{
+    {
+        std::lock_guard lock(m_core.mutex);
+        // From the last block the stream rendered on, the song goes on in real time.
+        m_silentSince = std::chrono::steady_clock::now();
+        m_silentClockAtStart = m_core.sequencer.clock();
+        m_streamUp = false;
+        m_core.publish();
+    }
+    m_core.report.setServer(BRSSERVER_WAITING);
+    std::unique_ptr<PulseStream> dead;
+    {
+        std::lock_guard lock(m_pulseMutex);
+        dead = std::move(m_pulse);
+    }
+    dead.reset(); // joins the dead stream's thread
+    fluid_synth_all_sounds_off(m_instance->synth(), -1);
+}
+
+bool FluidSynthOutput::reconnect()
+{
+    std::string message;
+    std::unique_ptr<PulseStream> stream = openStream(message);
+    if (!stream)
+        return false;
+    // Voices the loss froze would sound on; what the song struck meanwhile never reached the
+    // synthesizer. Its callbacks render the synthesizer alone until m_streamUp is set.
+    fluid_synth_all_sounds_off(m_instance->synth(), -1);
+    {
+        std::lock_guard lock(m_core.mutex);
+        if (m_active.load())
+            advanceSilently();
+        m_streamUp = true;
+        if (m_active.load() && m_synthReady.load() && m_core.sequencer.sink() == &m_gate) {
+            m_core.sequencer.silence();
+            m_core.sequencer.chaseAgain();
+        }
+        m_core.publish();
+    }
+    {
+        std::lock_guard lock(m_pulseMutex);
+        m_pulse = std::move(stream);
+    }
+    m_core.report.setServer(BRSSERVER_CONNECTED);
+    return true;
+}
+
+void FluidSynthOutput::runWatcher()
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kSilentTick = std::chrono::milliseconds(5); // as the silent output publishes
+    constexpr std::size_t kPauses = std::size(kRetryPauses);
+    std::size_t tries = 0;
+    Clock::time_point nextTry = Clock::now();
+    for (;;) {
+        bool waitForever = m_streamUp.load();
+        Clock::time_point until = nextTry;
+        if (!waitForever) {
+            bool playing = false;
+            {
+                std::lock_guard lock(m_core.mutex);
+                if (m_active.load()) {
+                    advanceSilently();
+                    m_core.publish();
+                    playing = m_core.sequencer.state() == BRSSTATE_PLAY;
+                }
+            }
+            if (Clock::now() >= nextTry) {
+                if (PulseStream::serverMayBeThere() && reconnect()) {
+                    tries = 0;
+                    continue;
+                }
+                nextTry = Clock::now() + kRetryPauses[std::min(tries, kPauses - 1)];
+                ++tries;
+            }
+            until = playing ? std::min(nextTry, Clock::now() + kSilentTick) : nextTry;
+        }
+        std::unique_lock lock(m_watchMutex);
+        const auto woken = [this] { return m_watchQuit || m_watchLost || m_watchWake; };
+        if (waitForever)
+            m_watchChanged.wait(lock, woken);
+        else
+            m_watchChanged.wait_until(lock, until, woken);
+        if (m_watchQuit)
+            return;
+        m_watchWake = false;
+        if (std::exchange(m_watchLost, false)) {
+            lock.unlock();
+            streamLost();
+            tries = 0;
+            nextTry = Clock::now() + kRetryPauses[0];
+        }
+    }
+}
+
 FluidSynthOutput::~FluidSynthOutput()
 {
     stop();
@@ -358,12 +521,34 @@ FluidSynthOutput::~FluidSynthOutput()
         m_loader.join();
 }
 
-void FluidSynthOutput::start() { m_active = true; }
+void FluidSynthOutput::start()
+{
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_silentSince = std::chrono::steady_clock::now();
+        m_silentClockAtStart = m_core.sequencer.clock();
+        m_active = true;
+    }
+    wake();
+}
 
 void FluidSynthOutput::stop()
 {
     m_active = false;
-    m_pulse.reset();
+    if (m_watcher.joinable()) {
+        {
+            std::lock_guard lock(m_watchMutex);
+            m_watchQuit = true;
+        }
+        m_watchChanged.notify_all();
+        m_watcher.join();
+    }
+    std::unique_ptr<PulseStream> stream;
+    {
+        std::lock_guard lock(m_pulseMutex);
+        stream = std::move(m_pulse);
+    }
+    stream.reset();
     if (m_driver) {
         delete_fluid_audio_driver(m_driver);
         m_driver = nullptr;
@@ -372,8 +557,19 @@ void FluidSynthOutput::stop()
 
 void FluidSynthOutput::wake()
 {
-    if (m_pulse)
-        m_pulse->wake();
+    {
+        std::lock_guard lock(m_pulseMutex);
+        if (m_pulse)
+            m_pulse->wake();
+    }
+    if (m_usesPulse) {
+        // Without a stream the silent clock re-plans its next step (a play after a stop).
+        {
+            std::lock_guard lock(m_watchMutex);
+            m_watchWake = true;
+        }
+        m_watchChanged.notify_all();
+    }
 }
 
 bool FluidSynthOutput::quiet() const
@@ -385,7 +581,8 @@ bool FluidSynthOutput::quiet() const
 
 void FluidSynthOutput::Gate::send(const MidiMessage &message, std::int64_t frame)
 {
-    if (m_owner.m_synthReady.load(std::memory_order_acquire))
+    // Without a stream nothing is heard: the state is chased again when one runs.
+    if (m_owner.m_synthReady.load(std::memory_order_acquire) && m_owner.m_streamUp.load(std::memory_order_acquire))
         m_owner.m_sink.send(message, frame);
 }
 
@@ -443,10 +640,57 @@ bool ProgramHolds::hold(const ProgramUse &use)
     const int channel = m_free.back();
     m_free.pop_back();
     fluid_synth_set_channel_type(m_synth, channel, std::get<0>(key) ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+    // Silent, so that a check may strike a note there while the synthesizer plays.
+    fluid_synth_cc(m_synth, channel, 7, 0);
     fluid_synth_cc(m_synth, channel, 0, use.bankMsb);
     fluid_synth_cc(m_synth, channel, 32, use.bankLsb);
     fluid_synth_program_change(m_synth, channel, use.program);
     m_channels[key] = channel;
+    return true;
+}
+
+int ProgramHolds::channelOf(const ProgramUse &use) const
+{
+    const auto it = m_channels.find(keyOf(use));
+    return it == m_channels.end() ? -1 : it->second;
+}
+
+bool FluidSynthOutput::songCanSound(const ProgramHolds &spare, const std::vector<ProgramUse> &uses, std::size_t early)
+{
+    bool checked = false;
+    for (std::size_t i = 0; i < early; ++i) {
+        const int channel = spare.channelOf(uses[i]);
+        if (channel < 0)
+            continue;
+        checked = true;
+        if (channelSounds(m_instance->synth(), channel))
+            return true;
+    }
+    return !checked; // nothing held to check (more instruments than channels): no verdict
+}
+
+bool FluidSynthOutput::replaceSoundFont(const std::string &soundFont, ProgramHolds &spare)
+{
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_synthReady.store(false, std::memory_order_release);
+    }
+    fluid_synth_t *synth = m_instance->synth();
+    spare.keepOnly({});
+    fluid_synth_all_sounds_off(synth, -1);
+    while (fluid_sfont_t *font = fluid_synth_get_sfont(synth, 0))
+        if (fluid_synth_sfunload(synth, fluid_sfont_get_id(font), 1) != FLUID_OK)
+            break;
+    std::string message;
+    if (!m_instance->loadSoundFont(soundFont, message)) {
+        m_loadFailed = true; // silent from now on, keeping time, as after a failed open
+        return false;
+    }
+    std::lock_guard lock(m_core.mutex);
+    m_synthReady.store(true, std::memory_order_release);
+    m_sink.setMasterGain(m_gain);
+    if (m_core.sequencer.sink() == &m_gate)
+        m_core.sequencer.chaseAgain();
     return true;
 }
 
@@ -546,6 +790,23 @@ void FluidSynthOutput::runLoader(std::string soundFont)
             if (m_request == request)
                 m_songReady = true;
         }
+        // A SoundFont that loads but cannot sound one of the song's instruments (its sample
+        // headers damaged) is refused: the system's one takes its place where there is another.
+        if (!songCanSound(spare, uses, early)) {
+            const std::string fallback = defaultSoundFont();
+            const bool replace = !fallback.empty() && fallback != soundFont
+                                 && checkSoundFont(fallback, message) == BRSERROR_NOERROR;
+            m_core.report.refuseSoundFont(soundFont, replace ? fallback : std::string());
+            if (replace) {
+                if (!replaceSoundFont(fallback, spare))
+                    return;
+                soundFont = fallback;
+                readerHolds.reset();
+                reader.reset();
+                done = request - 1; // the same song again, on the new SoundFont
+                continue;
+            }
+        }
         if (early == uses.size())
             continue;
         if (!reader) {
@@ -574,8 +835,8 @@ int FluidSynthOutput::audioCallback(void *data, int len, int nfx, float *fx[], i
             std::fill(out[i], out[i] + len, 0.0f);
         // A SoundFont that failed to load leaves a silent output that still keeps time.
         if (self->m_loadFailed.load(std::memory_order_acquire) && self->m_active.load(std::memory_order_acquire)
-            && self->m_core.mutex.try_lock()) {
-            if (self->m_active.load(std::memory_order_acquire)) {
+            && self->m_streamUp.load(std::memory_order_acquire) && self->m_core.mutex.try_lock()) {
+            if (self->m_active.load(std::memory_order_acquire) && self->m_streamUp.load(std::memory_order_acquire)) {
                 self->m_core.sequencer.advance(len);
                 self->m_core.publish();
             }
@@ -587,9 +848,10 @@ int FluidSynthOutput::audioCallback(void *data, int len, int nfx, float *fx[], i
     // while waiting would make the audio drop out. Until the song's first instruments are held
     // the synthesizer renders alone and the song waits.
     if (self->m_songReady.load(std::memory_order_acquire) && self->m_active.load(std::memory_order_acquire)
-        && self->m_core.mutex.try_lock()) {
-        // Checked again under the lock: the engine deactivates an output while holding it.
-        if (self->m_active.load(std::memory_order_acquire)) {
+        && self->m_streamUp.load(std::memory_order_acquire) && self->m_core.mutex.try_lock()) {
+        // Checked again under the lock: the engine deactivates an output, and the watcher hands
+        // the clock over, while holding it.
+        if (self->m_active.load(std::memory_order_acquire) && self->m_streamUp.load(std::memory_order_acquire)) {
             self->m_sink.beginBlock(self->m_core.sequencer.clock(), len, nout, out);
             self->m_core.sequencer.advance(len);
             self->m_sink.finishBlock();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -77,8 +78,15 @@ private:
     float **m_out = nullptr;
 };
 
-// Whether `path` loads as a SoundFont (the whole file is checked, not only its header).
-bool soundFontLoads(const std::string &path, std::string &message);
+// Whether `path` loads as a SoundFont (the whole file is checked, not only its header) and can
+// sound: BRSERROR_NOERROR, _FILENOTFOUND, _CANNOT_OPENFILE, or _DAMAGED_SOUNDFONT for a file that
+// loads but of whose presets not one starts a voice (FluidSynth takes a file whose sample
+// headers point outside its sample data and then plays nothing).
+BrsError checkSoundFont(const std::string &path, std::string &message);
+// Whether a note with the instrument selected on `channel` starts a voice, trying a few keys (a
+// drum kit maps only some). Leaves the channel silent; the synthesizer must not be rendering
+// the channel meanwhile, or it must be inaudible (volume 0).
+bool channelSounds(fluid_synth_t *synth, int channel);
 
 // Instruments kept selected on channels that play nothing, so that FluidSynth's dynamic sample
 // loading keeps their samples in memory. Channels [first, last) of one synthesizer.
@@ -89,6 +97,8 @@ public:
     bool hold(const ProgramUse &use);
     // Lets go of every instrument not in `uses`.
     void keepOnly(const std::vector<ProgramUse> &uses);
+    // The channel holding the instrument, or -1.
+    int channelOf(const ProgramUse &use) const;
 
 private:
     using Key = std::tuple<bool, int, int, int>; // drum kit?, bank MSB, bank LSB, program
@@ -116,9 +126,18 @@ private:
 // the rest are read by a second, silent synthesizer (its own lock, so the playing one is never
 // held up by file reads; the sample cache is shared) and then selected on a spare channel.
 // Resets (GM/GS/XG SysEx) reset only the 16 song channels, so the spare ones keep their hold.
+//
+// On a PulseAudio server the output outlives the server. When the server goes away (killed,
+// restarted by the desktop) or is not there at the open, the song goes on in real time on a
+// silent clock of the output's own, with messages to the synthesizer dropped; a watcher thread
+// tries to connect again, with a growing pause between tries. Once a new stream runs, every
+// voice is cut, the state at the present position is chased and the audio callback takes the
+// clock over again: the song sounds on from where it has got to, with no note left hanging.
 class FluidSynthOutput final : public Output {
 public:
-    static std::unique_ptr<FluidSynthOutput> open(EngineCore &core, const std::string &soundFont, std::string &message);
+    // `waiting` is set when no server answers now: the output plays silently until one does.
+    static std::unique_ptr<FluidSynthOutput> open(EngineCore &core, const std::string &soundFont, std::string &message,
+                                                  bool &waiting);
     ~FluidSynthOutput() override;
 
     MidiSink &sink() override { return m_gate; }
@@ -129,6 +148,15 @@ public:
     void preparePrograms(std::vector<ProgramUse> uses, std::size_t early) override;
     // Resumes a PulseAudio stream that paused while the player was quiet.
     void wake() override;
+    // Without a stream: the silent clock up to now.
+    void syncClock() override;
+
+    // Pauses between two tries to reach a server that went away: the first try at once, then
+    // doubling up to the last, so a server back within seconds is found within a second.
+    static constexpr std::chrono::milliseconds kRetryPauses[] = {std::chrono::milliseconds(100),
+                                                                 std::chrono::milliseconds(250),
+                                                                 std::chrono::milliseconds(500),
+                                                                 std::chrono::milliseconds(1000)};
 
     // Waits until the SoundFont has loaded (true) or failed (false, with the reason).
     bool waitUntilLoaded(std::string &message);
@@ -147,7 +175,17 @@ private:
 
     FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthInstance> instance, std::uint32_t rate);
     static int audioCallback(void *data, int len, int nfx, float *fx[], int nout, float *out[]);
+    std::unique_ptr<PulseStream> openStream(std::string &message);
+    void runWatcher();
+    void streamLost();
+    bool reconnect();
+    // With the core lock held and no stream: advance the song to now on the silent clock.
+    void advanceSilently();
     void runLoader(std::string soundFont);
+    // Whether one of the song's first instruments, held on spare channels, starts a voice.
+    bool songCanSound(const ProgramHolds &spare, const std::vector<ProgramUse> &uses, std::size_t early);
+    // Replaces the playing synthesizer's SoundFont; the song's clock stands still meanwhile.
+    bool replaceSoundFont(const std::string &soundFont, ProgramHolds &spare);
     // Not playing and no voice sounding: the PulseAudio stream may pause.
     bool quiet() const;
 
@@ -157,7 +195,20 @@ private:
     Gate m_gate{*this};
     std::uint32_t m_rate;
     fluid_audio_driver_t *m_driver = nullptr; // JACK or ALSA
+    std::mutex m_pulseMutex;                  // guards m_pulse (replaced by the watcher)
     std::unique_ptr<PulseStream> m_pulse;     // or this, on a PulseAudio server
+    // The stream's audio callback drives the song; otherwise (PulseAudio only) the silent clock
+    // does, and the synthesizer gets nothing. Changed under the core lock.
+    std::atomic<bool> m_streamUp{false};
+    bool m_usesPulse = false;
+    std::chrono::steady_clock::time_point m_silentSince; // core lock: the silent clock's origin
+    std::int64_t m_silentClockAtStart = 0;               // and the song clock then
+    std::thread m_watcher;
+    std::mutex m_watchMutex; // guards the three below
+    std::condition_variable m_watchChanged;
+    bool m_watchQuit = false;
+    bool m_watchLost = false;
+    bool m_watchWake = false;
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_synthReady{false}; // the SoundFont has loaded (set under the core lock)
     std::atomic<bool> m_songReady{true};   // the song's first instruments are held

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "MidiSink.h"
@@ -10,12 +12,50 @@
 
 namespace brisola {
 
+// What the outputs tell the window about themselves (TBrs4OutputStatus); any thread, no lock
+// but its own.
+class OutputReport {
+public:
+    void setServer(std::int32_t server)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_status.Server == server)
+            return;
+        m_status.Server = server;
+        ++m_status.ServerChanges;
+    }
+    // `instead`: the SoundFont used in its place (empty: none).
+    void refuseSoundFont(const std::string &path, const std::string &instead)
+    {
+        std::lock_guard lock(m_mutex);
+        m_refused = path + '\n' + instead;
+        ++m_status.SoundFontRefusals;
+    }
+    TBrs4OutputStatus status() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_status;
+    }
+    // The refused SoundFont and the one used instead, one per line.
+    std::string refusedSoundFont() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_refused;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    TBrs4OutputStatus m_status{BRSSERVER_NOTUSED, 0, 0, 0};
+    std::string m_refused;
+};
+
 // What every thread of the engine shares. `mutex` guards `sequencer` (and the sink it drives);
 // the status board is read without it.
 struct EngineCore {
     std::mutex mutex;
     Sequencer sequencer;
     StatusBoard board;
+    OutputReport report;
 
     void publish() { board.publish(sequencer.status()); }
 };

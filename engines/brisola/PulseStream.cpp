@@ -1,8 +1,11 @@
 #include "PulseStream.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
 
 namespace brisola {
 
@@ -16,18 +19,32 @@ constexpr std::uint32_t kTargetFrames = 1024;
 constexpr std::uint32_t kRequestFrames = 256;
 // Largest piece rendered at once; a request for more is rendered in pieces.
 constexpr int kMaxRenderFrames = 1024;
+// A server that takes the connection but does not get the stream going within this is taken
+// for none (it may be starting, stopped or wedged); the caller tries again later.
+constexpr pa_usec_t kOpenTimeoutUsec = 5 * PA_USEC_PER_SEC;
 
 } // namespace
 
-PulseStream::PulseStream(std::uint32_t rate, Render render, Quiet quiet)
-    : m_rate(rate), m_render(std::move(render)), m_quiet(std::move(quiet)), m_left(kMaxRenderFrames),
-      m_right(kMaxRenderFrames)
+PulseStream::PulseStream(std::uint32_t rate, Render render, Quiet quiet, Lost lost)
+    : m_rate(rate), m_render(std::move(render)), m_quiet(std::move(quiet)), m_lost(std::move(lost)),
+      m_left(kMaxRenderFrames), m_right(kMaxRenderFrames)
 {
 }
 
-std::unique_ptr<PulseStream> PulseStream::open(std::uint32_t rate, Render render, Quiet quiet, std::string &message)
+bool PulseStream::serverMayBeThere()
 {
-    std::unique_ptr<PulseStream> self(new PulseStream(rate, std::move(render), std::move(quiet)));
+    const char *server = std::getenv("PULSE_SERVER");
+    if (server && *server)
+        return true;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::error_code ec;
+    return runtime && *runtime && std::filesystem::exists(std::filesystem::path(runtime) / "pulse" / "native", ec);
+}
+
+std::unique_ptr<PulseStream> PulseStream::open(std::uint32_t rate, Render render, Quiet quiet, Lost lost,
+                                               std::string &message)
+{
+    std::unique_ptr<PulseStream> self(new PulseStream(rate, std::move(render), std::move(quiet), std::move(lost)));
     self->m_loop = pa_threaded_mainloop_new();
     if (!self->m_loop) {
         message = "cannot create the PulseAudio main loop";
@@ -50,26 +67,38 @@ std::unique_ptr<PulseStream> PulseStream::open(std::uint32_t rate, Render render
         message = "cannot start the PulseAudio main loop";
         return nullptr;
     }
+    pa_time_event *timeout = pa_context_rttime_new(
+        self->m_context, pa_rtclock_now() + kOpenTimeoutUsec,
+        [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *data) {
+            auto *stream = static_cast<PulseStream *>(data);
+            stream->m_timedOut = true;
+            pa_threaded_mainloop_signal(stream->m_loop, 0);
+        },
+        self.get());
+    const auto fail = [&](const std::string &text) {
+        message = text;
+        if (timeout)
+            pa_threaded_mainloop_get_api(self->m_loop)->time_free(timeout);
+        pa_threaded_mainloop_unlock(self->m_loop);
+        return nullptr;
+    };
     for (;;) {
         const pa_context_state_t state = pa_context_get_state(self->m_context);
         if (state == PA_CONTEXT_READY)
             break;
+        if (self->m_timedOut)
+            return fail("the PulseAudio server does not answer");
         if (!PA_CONTEXT_IS_GOOD(state)) {
-            message = std::string("cannot connect to the PulseAudio server: ")
-                      + pa_strerror(pa_context_errno(self->m_context));
-            pa_threaded_mainloop_unlock(self->m_loop);
-            return nullptr;
+            return fail(std::string("cannot connect to the PulseAudio server: ")
+                        + pa_strerror(pa_context_errno(self->m_context)));
         }
         pa_threaded_mainloop_wait(self->m_loop);
     }
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, rate, std::uint8_t(kChannels)};
     self->m_stream = pa_stream_new(self->m_context, "Tonelark", &spec, nullptr);
-    if (!self->m_stream) {
-        message = std::string("cannot create a PulseAudio stream: ") + pa_strerror(pa_context_errno(self->m_context));
-        pa_threaded_mainloop_unlock(self->m_loop);
-        return nullptr;
-    }
+    if (!self->m_stream)
+        return fail(std::string("cannot create a PulseAudio stream: ") + pa_strerror(pa_context_errno(self->m_context)));
     pa_stream_set_state_callback(self->m_stream, &PulseStream::streamState, self.get());
     pa_stream_set_write_callback(self->m_stream, &PulseStream::writeRequest, self.get());
     pa_buffer_attr attr;
@@ -79,22 +108,24 @@ std::unique_ptr<PulseStream> PulseStream::open(std::uint32_t rate, Render render
     attr.minreq = kRequestFrames * kFrameBytes;
     attr.fragsize = std::uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY);
-    if (pa_stream_connect_playback(self->m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
-        message = std::string("cannot start a PulseAudio stream: ") + pa_strerror(pa_context_errno(self->m_context));
-        pa_threaded_mainloop_unlock(self->m_loop);
-        return nullptr;
-    }
+    if (pa_stream_connect_playback(self->m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+        return fail(std::string("cannot start a PulseAudio stream: ") + pa_strerror(pa_context_errno(self->m_context)));
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(self->m_stream);
         if (state == PA_STREAM_READY)
             break;
-        if (!PA_STREAM_IS_GOOD(state)) {
-            message = std::string("cannot start a PulseAudio stream: ") + pa_strerror(pa_context_errno(self->m_context));
-            pa_threaded_mainloop_unlock(self->m_loop);
-            return nullptr;
-        }
+        if (self->m_timedOut)
+            return fail("the PulseAudio server does not start the stream");
+        if (!PA_STREAM_IS_GOOD(state))
+            return fail(std::string("cannot start a PulseAudio stream: ") + pa_strerror(pa_context_errno(self->m_context)));
         pa_threaded_mainloop_wait(self->m_loop);
     }
+    if (timeout)
+        pa_threaded_mainloop_get_api(self->m_loop)->time_free(timeout);
+    self->m_opened = true;
+    // A loss between the last state change and now is seen here, not missed.
+    self->checkAlive(PA_CONTEXT_IS_GOOD(pa_context_get_state(self->m_context))
+                     && PA_STREAM_IS_GOOD(pa_stream_get_state(self->m_stream)));
     pa_threaded_mainloop_unlock(self->m_loop);
     return self;
 }
@@ -124,14 +155,27 @@ void PulseStream::close()
     }
 }
 
-void PulseStream::contextState(pa_context *, void *data)
+void PulseStream::checkAlive(bool good)
 {
-    pa_threaded_mainloop_signal(static_cast<PulseStream *>(data)->m_loop, 0);
+    if (good || !m_opened || m_reportedLost)
+        return;
+    m_reportedLost = true;
+    if (m_lost)
+        m_lost();
 }
 
-void PulseStream::streamState(pa_stream *, void *data)
+void PulseStream::contextState(pa_context *context, void *data)
 {
-    pa_threaded_mainloop_signal(static_cast<PulseStream *>(data)->m_loop, 0);
+    auto *self = static_cast<PulseStream *>(data);
+    self->checkAlive(PA_CONTEXT_IS_GOOD(pa_context_get_state(context)));
+    pa_threaded_mainloop_signal(self->m_loop, 0);
+}
+
+void PulseStream::streamState(pa_stream *stream, void *data)
+{
+    auto *self = static_cast<PulseStream *>(data);
+    self->checkAlive(PA_STREAM_IS_GOOD(pa_stream_get_state(stream)));
+    pa_threaded_mainloop_signal(self->m_loop, 0);
 }
 
 void PulseStream::writeRequest(pa_stream *, std::size_t bytes, void *data)

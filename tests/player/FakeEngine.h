@@ -18,6 +18,10 @@ public:
     std::int32_t addListResult = BRSERROR_NOERROR; // what addListFromMemory answers
     std::int32_t soundFontResult = BRSERROR_NOERROR; // what setSoundFont answers
     QStringList ports;                               // midiOutputPorts()
+    // What the output polls answer (not recorded in `calls`: they run on a timer).
+    TBrs4OutputStatus output{BRSSERVER_NOTUSED, 0, 0, 0};
+    QString refused;     // refusedSoundFont()
+    QString inUse;       // soundFontInUse()
 
     void setStatus(TBrsPlayerState state, std::int32_t tick, std::int32_t timeMs)
     {
@@ -82,6 +86,14 @@ public:
     {
         calls << QStringLiteral("info()");
         return nextInfo;
+    }
+    TBrs4OutputStatus outputStatus() override { return output; }
+    QString refusedSoundFont() override { return refused; }
+    QString soundFontInUse() override { return inUse; }
+    void setServer(std::int32_t server)
+    {
+        output.Server = server;
+        ++output.ServerChanges;
     }
 
 private:

@@ -3,6 +3,7 @@ tonelark_add_gtest(test_player_window
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/SongGateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SongLoaderTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/EngineNoticesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TransportTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowBehaviourTest.cpp
@@ -50,6 +51,18 @@ if(TARGET Qt6::Test AND TARGET brisola4)
     add_test(NAME test_mpris_window COMMAND test_mpris_window)
   endif()
   set_tests_properties(test_mpris_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+endif()
+
+# The info area's notices with the real engine and a PulseAudio server of the test's own.
+if(TARGET Qt6::Test AND TARGET brisola4)
+  add_executable(test_engine_notices_window ${CMAKE_CURRENT_LIST_DIR}/EngineNoticesWindowTest.cpp)
+  set_target_properties(test_engine_notices_window PROPERTIES AUTOMOC ON)
+  target_link_libraries(test_engine_notices_window PRIVATE tonelark_player Qt6::Test)
+  target_include_directories(test_engine_notices_window PRIVATE ${CMAKE_CURRENT_LIST_DIR}
+                                                                ${PROJECT_SOURCE_DIR}/tests/engines/brisola)
+  tonelark_target_defaults(test_engine_notices_window)
+  add_test(NAME test_engine_notices_window COMMAND test_engine_notices_window)
+  set_tests_properties(test_engine_notices_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
 endif()
 
 # The settings dialog on the real window and a real settings file; on the tests' X server

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,9 +18,11 @@
 #include <unistd.h>
 
 #include "Brisola.h"
+#include "FluidSynthSink.h"
 #include "MidiPortSink.h"
 #include "RecordingSink.h"
 #include "Sequencer.h"
+#include "ServerTestSupport.h"
 #include "SmfBuilder.h"
 
 #if __has_include(<RtMidi.h>)
@@ -130,6 +133,173 @@ TEST(RealOutput, BuiltInSynthesizerSoundsOnThePulseAudioNullSinkAndPausesWhenQui
         }
     }
     EXPECT_EQ(notes, 4) << "each play sounds both notes on the monitor of the null sink";
+}
+
+namespace {
+
+TBrs4OutputStatus outputStatus()
+{
+    TBrs4OutputStatus status{};
+    BRS4GetOutputStatus(&status, sizeof status);
+    return status;
+}
+
+TBrs4PlayerStatus playerStatus()
+{
+    TBrs4PlayerStatus status{};
+    BRS4GetPlayerStatus(&status, sizeof status);
+    return status;
+}
+
+
+} // namespace
+
+// The sound server goes away while a song plays and comes back: the song keeps its place and
+// plays on in real time without sound meanwhile, the output says it waits, and within 5 s of
+// the server's return the song is heard again with nothing left sounding after a stop. The same
+// for a first server that appears only after the synthesizer was opened without one.
+TEST(RealOutput, SoundServerKilledAndStartedAgainIsUsedAgainFromThePositionReached)
+{
+    if (!onPath("pulseaudio") || !onPath("parecord"))
+        GTEST_SKIP() << "pulseaudio or parecord is not installed";
+    if (brisola::defaultSoundFont().empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    PrivatePulse server;
+    ASSERT_TRUE(server.start()) << "the private PulseAudio server did not start";
+    setenv("XDG_RUNTIME_DIR", server.dir().c_str(), 1);
+    unsetenv("PULSE_SERVER");
+
+    // A note every 250 ms for a minute.
+    TrackBuilder track;
+    track.program(0, 0, 0);
+    for (std::uint32_t i = 0; i < 240; ++i)
+        track.note(i * 240, 120, 0, 60 + int(i % 12), 110);
+    const Bytes song = smf({track});
+    BRS4SetSoundFont("");
+    const std::int32_t refusals = outputStatus().SoundFontRefusals;
+    ASSERT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_NOERROR);
+    EXPECT_EQ(outputStatus().Server, BRSSERVER_CONNECTED);
+    BRS4SetMasterVolume(0);
+    ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    ASSERT_TRUE(waitUntil([] { return playerStatus().Tick > 480; }, 20s)) << "the song does not start";
+
+    const std::int32_t changes = outputStatus().ServerChanges;
+    server.kill9();
+    ASSERT_TRUE(waitUntil([] { return outputStatus().Server == BRSSERVER_WAITING; }, 3s))
+        << "the output does not notice that the server is gone";
+    EXPECT_EQ(outputStatus().ServerChanges, changes + 1);
+    const std::int32_t tickAtLoss = playerStatus().Tick;
+    EXPECT_TRUE(waitUntil([&] { return playerStatus().Tick > tickAtLoss + 480; }, 3s))
+        << "without the server the song stands still";
+    EXPECT_EQ(playerStatus().State, BRSSTATE_PLAY);
+
+    ASSERT_TRUE(server.start());
+    const auto restarted = std::chrono::steady_clock::now();
+    {
+        MonitorRecording recording(server.dir());
+        EXPECT_TRUE(waitUntil([] { return outputStatus().Server == BRSSERVER_CONNECTED; }, 5s))
+            << "the output does not connect to the server that came back";
+        const std::int32_t tickAtReturn = playerStatus().Tick;
+        EXPECT_GT(tickAtReturn, tickAtLoss + 480) << "the song went on from where the clock had got to";
+        std::this_thread::sleep_until(restarted + 5s);
+        const std::vector<bool> heard = recording.windows();
+        EXPECT_GT(countLoud(heard), 50) << "within 5 s of the server's return the song is not heard ("
+                                        << heard.size() << " windows recorded)";
+    }
+    EXPECT_GT(playerStatus().Tick, tickAtLoss + 960);
+    EXPECT_EQ(playerStatus().State, BRSSTATE_PLAY);
+    {
+        // After a stop nothing keeps sounding: no note was left hanging by the loss.
+        BRS4Stop(0);
+        std::this_thread::sleep_for(1500ms);
+        MonitorRecording recording(server.dir());
+        std::this_thread::sleep_for(2500ms);
+        const std::vector<bool> heard = recording.windows();
+        EXPECT_GT(heard.size(), 100u) << "parecord recorded too little";
+        EXPECT_EQ(countLoud(heard), 0) << "a note sounds on after the stop";
+    }
+
+    // No server at the open: a silent output that keeps time, and sound once a server starts.
+    BRS4CloseDevice();
+    server.kill9();
+    EXPECT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_CANNOT_OPENDEVICE);
+    EXPECT_EQ(outputStatus().Server, BRSSERVER_WAITING);
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    EXPECT_TRUE(waitUntil([] { return playerStatus().Tick > 480; }, 3s)) << "the silent output keeps time";
+    ASSERT_TRUE(server.start());
+    const auto started = std::chrono::steady_clock::now();
+    {
+        MonitorRecording recording(server.dir());
+        EXPECT_TRUE(waitUntil([] { return outputStatus().Server == BRSSERVER_CONNECTED; }, 5s))
+            << "the output does not connect to a server that appears after the open";
+        std::this_thread::sleep_until(started + 5s);
+        EXPECT_GT(countLoud(recording.windows()), 50) << "within 5 s of the server's start the song is not heard";
+    }
+    BRS4CloseDevice();
+    EXPECT_EQ(outputStatus().Server, BRSSERVER_NOTUSED);
+    EXPECT_EQ(outputStatus().SoundFontRefusals, refusals) << "the system's SoundFont was taken for damaged";
+}
+
+// A SoundFont whose sample headers point past its sample data (made from the system's own by
+// cutting the data short) loads in FluidSynth and plays nothing. Where none of its presets can
+// sound, it is refused when chosen; where some can but none of the song's instruments, the open
+// synthesizer refuses it for that song and plays on with the system's SoundFont: the song is
+// heard.
+TEST(RealOutput, DamagedSoundFontIsRefusedAndTheSystemOneSoundsInstead)
+{
+    if (!onPath("pulseaudio") || !onPath("parecord"))
+        GTEST_SKIP() << "pulseaudio or parecord is not installed";
+    const std::string system = brisola::defaultSoundFont();
+    if (system.empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    PrivatePulse server;
+    const std::string none = server.dir() + "/samples-cut-to-4k.sf2";
+    const std::string some = server.dir() + "/samples-cut-to-1m.sf2";
+    ASSERT_TRUE(writeSoundFontWithSamplesCut(system, none, 4096));
+    ASSERT_TRUE(writeSoundFontWithSamplesCut(system, some, 1 << 20));
+    const auto text = [](std::int32_t (*call)(char *, std::int32_t)) {
+        std::vector<char> buffer(8192, '\0');
+        call(buffer.data(), std::int32_t(buffer.size()));
+        return std::string(buffer.data());
+    };
+
+    BRS4SetSoundFont("");
+    EXPECT_EQ(BRS4SetSoundFont(none.c_str()), BRSERROR_DAMAGED_SOUNDFONT);
+    EXPECT_EQ(text(BRS4GetSoundFont), system) << "the previous choice stays";
+    ASSERT_EQ(BRS4SetSoundFont(some.c_str()), BRSERROR_NOERROR) << "some of its presets sound";
+    {
+        std::string message;
+        auto probe = brisola::FluidSynthInstance::create(some, 44100.0, true, message);
+        ASSERT_TRUE(probe) << message;
+        fluid_synth_program_select(probe->synth(), 0, fluid_sfont_get_id(fluid_synth_get_sfont(probe->synth(), 0)), 0, 0);
+        if (brisola::channelSounds(probe->synth(), 0))
+            GTEST_SKIP() << "the piano of the cut SoundFont still sounds: this SoundFont keeps it in its first MB";
+    }
+
+    ASSERT_TRUE(server.start());
+    setenv("XDG_RUNTIME_DIR", server.dir().c_str(), 1);
+    unsetenv("PULSE_SERVER");
+    const std::int32_t refusals = outputStatus().SoundFontRefusals;
+    ASSERT_EQ(BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr), BRSERROR_NOERROR);
+    BRS4SetMasterVolume(0);
+    TrackBuilder track;
+    track.program(0, 0, 0);
+    for (std::uint32_t i = 0; i < 40; ++i)
+        track.note(i * 240, 120, 0, 60 + int(i % 12), 110);
+    const Bytes song = smf({track});
+    ASSERT_EQ(BRS4AddListFromMemory(song.data(), std::int32_t(song.size()), 0, 0), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    EXPECT_TRUE(waitUntil([&] { return outputStatus().SoundFontRefusals == refusals + 1; }, 10s))
+        << "a SoundFont that cannot sound the song's piano is not refused";
+    EXPECT_EQ(text(BRS4GetRefusedSoundFont), some + "\n" + system);
+    {
+        MonitorRecording recording(server.dir());
+        std::this_thread::sleep_for(4s);
+        EXPECT_GT(countLoud(recording.windows()), 50) << "the song is not heard with the system's SoundFont";
+    }
+    BRS4CloseDevice();
+    BRS4SetSoundFont("");
 }
 
 #ifdef BRISOLA_TEST_HAS_RTMIDI
