@@ -1,4 +1,5 @@
 #include "BrisolaEngine.h"
+#include "CommandLine.h"
 #include "Convex.h"
 #include "FileNames.h"
 #include "HandOver.h"
@@ -27,6 +28,11 @@ using namespace tonelark;
 // (which reads the settings, opens the device and loads the first argument), the event loop.
 int main(int argc, char *argv[])
 {
+    // --help, --version and a mistaken option are answered before any instance or display.
+    const CommandLine commandLine = parseCommandLine(commandLineArguments(argc, argv));
+    if (commandLine.action != CommandLine::Action::Run)
+        return runCommandLineAnswer(commandLine, commandLineInJapanese(), stdout, stderr);
+
     QString namesError;
     const InstanceNames names = InstanceNames::forCurrentUser(&namesError);
     std::optional<InstanceLock> lock;
@@ -35,7 +41,7 @@ int main(int argc, char *argv[])
     if (lock && lock->state() == InstanceLock::State::HeldElsewhere) {
         QCoreApplication app(argc, argv);
         // By their bytes: Qt's own decoding loses names that are no UTF-8.
-        return handOverToRunningInstance(names.server, commandLineArguments(argc, argv),
+        return handOverToRunningInstance(names.server, commandLine.files,
                                          QDir::currentPath(), stderr);
     }
     // Without our own lock nothing proves that a listener is ours: the song is played here
@@ -66,11 +72,12 @@ int main(int argc, char *argv[])
     const bool debugMode = isDebugKeyword(ini.ReadString(kSectionTonelark, u"Keyword", QString()));
 
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     BrisolaEngine engine;
     int exitCode = 0;
     {
-        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
+        TfrmTonelark2Main window(engine, ini, commandLine.files);
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
             // A second start means the user wants this window, with or without a file; it
