@@ -1,4 +1,5 @@
 #include "BrisolaEngine.h"
+#include "CommandLine.h"
 #include "Convex.h"
 #include "FileNames.h"
 #include "HandOver.h"
@@ -27,6 +28,11 @@ using namespace tonelark;
 // (which reads the settings, opens the device and loads the first argument), the event loop.
 int main(int argc, char *argv[])
 {
+    // --help, --version and a mistaken option are answered before any instance or display.
+    const CommandLine commandLine = parseCommandLine(commandLineArguments(argc, argv));
+    if (commandLine.action != CommandLine::Action::Run)
+        return runCommandLineAnswer(commandLine, commandLineInJapanese(), stdout, stderr);
+
     QString namesError;
     const InstanceNames names = InstanceNames::forCurrentUser(&namesError);
     std::optional<InstanceLock> lock;
@@ -37,7 +43,7 @@ int main(int argc, char *argv[])
         // instance is not listening yet the sender tries again; should that instance end
         // meanwhile, this start takes the lock and plays the song itself.
         const int exitCode = handOverToRunningInstance(
-            names.server, commandLineArguments(argc, argv), QDir::currentPath(), stderr,
+            names.server, commandLine.files, QDir::currentPath(), stderr,
             [&lock, &names] {
                 lock.emplace(names.lockFile);
                 return lock->state() == InstanceLock::State::HeldElsewhere;
@@ -78,6 +84,7 @@ int main(int argc, char *argv[])
     const bool debugMode = isDebugKeyword(ini.ReadString(kSectionTonelark, u"Keyword", QString()));
 
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     BrisolaEngine engine;
     int exitCode = 0;
@@ -90,7 +97,7 @@ int main(int argc, char *argv[])
         QApplication::quit();
     });
     {
-        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
+        TfrmTonelark2Main window(engine, ini, commandLine.files);
         closing = &window;
         window.setDebugMode(debugMode);
         // Once, where the user looks: two players may now run side by side.

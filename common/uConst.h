@@ -6,6 +6,9 @@
 namespace tonelark {
 
 inline constexpr const char kAppTitle[] = "Tonelark";
+// The application id: the desktop entry's, the icon's and the AppStream metadata's name, so
+// docks, Wayland compositors and software centres find the right entry.
+inline constexpr const char kAppId[] = "io.github.tonelark.Tonelark";
 
 // Output device id of the built-in synthesizer (the engine's default device).
 inline constexpr int kBuiltInSynthDeviceId = -1100;

@@ -1,4 +1,5 @@
 #include "Mpris.h"
+#include "uConst.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -33,7 +34,7 @@ QString MprisRootAdaptor::identity() const
 
 QString MprisRootAdaptor::desktopEntry() const
 {
-    return QStringLiteral("tonelark");
+    return QString::fromLatin1(kAppId);
 }
 
 QStringList MprisRootAdaptor::supportedUriSchemes() const

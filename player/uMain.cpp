@@ -7,7 +7,7 @@
 #include "FileNames.h"
 #include "FileVersionInfo.h"
 #include "FontSetup.h"
-#include "GlobalHotKey.h"
+#include "DesktopHotKey.h"
 #include "LyricsModel.h"
 #include "LyricsViewExport.h"
 #include "PrefApply.h"
@@ -190,8 +190,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     connect(m_trayIcon, &TrayIcon::restoreRequested, this, &TfrmTonelark2Main::OnRestore);
     connect(m_trayIcon, &TrayIcon::menuRequested, this, &TfrmTonelark2Main::popupMenuTaskTrayAt,
             Qt::QueuedConnection);
-    m_hotKey = new GlobalHotKey({}, this);
-    connect(m_hotKey, &GlobalHotKey::activated, this, [this](quint32 timestamp) {
+    m_hotKey = new DesktopHotKey(this);
+    connect(m_hotKey, &DesktopHotKey::activated, this, [this](quint32 timestamp) {
         m_hotKeyTime = timestamp;
         hotKeyPressed(HotKeyId);
         m_hotKeyTime = 0;
@@ -478,6 +478,16 @@ void TfrmTonelark2Main::buildMenus()
     pmiTransparentNone = radio("pmiTransparentNone", QStringLiteral("透過しない(&N)"), kTagNone);
     pmiTransparentNone->setChecked(true);
     connect(transparentGroup, &QActionGroup::triggered, this, &TfrmTonelark2Main::TransparentSelect);
+
+    // Where the window system gives a client neither (Wayland), the controls say so greyed out
+    // rather than doing nothing; the stored pin state is kept for the next X11 session.
+    if (const WindowStacking stacking = windowStackingFor(QGuiApplication::platformName()); !stacking.available) {
+        toolButtonOfPin->setEnabled(false);
+        toolButtonOfPin->setToolTip(stacking.reason);
+        pmiTransparent->menuAction()->setEnabled(false);
+        pmiTransparent->menuAction()->setToolTip(stacking.reason);
+        popupMenuMain->setToolTipsVisible(true);
+    }
 }
 
 void TfrmTonelark2Main::buildActions()

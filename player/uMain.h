@@ -40,7 +40,7 @@ namespace tonelark {
 
 class Engine;
 class EngineNotices;
-class GlobalHotKey;
+class DesktopHotKey;
 class TGauge;
 class TrayIcon;
 class LyricsModel;
@@ -364,7 +364,7 @@ private:
     bool m_taskTrayIcon = false;
     TrayIcon *m_trayIcon = nullptr;
     QPoint m_trayPosition;
-    GlobalHotKey *m_hotKey = nullptr;
+    DesktopHotKey *m_hotKey = nullptr;
     // X server time of the hot key press being handled (0 outside one).
     quint32 m_hotKeyTime = 0;
     MprisService *m_mpris = nullptr;

@@ -21,6 +21,7 @@ test_packages=(
   pulseaudio pulseaudio-utils jackd2
   xvfb xauth xdotool imagemagick xcompmgr x11-utils
   openbox trayer playerctl dbus
+  lintian appstream xdg-utils libglib2.0-bin
 )
 
 wanted=("${run_packages[@]}")

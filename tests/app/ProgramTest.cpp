@@ -53,6 +53,7 @@ private slots:
     void terminationSignalSavesAndEnds();
     void terminationLeavesTheJackServerFree();
     void plantedTempFolderMakesAnAloneStartThatSaysSo();
+    void optionsAreAnsweredWithoutTheRunningInstance();
     void killedInstanceLeavesNoBlockingLock();
     void lockWithoutServerFailsLoudly();
 
@@ -161,7 +162,7 @@ void ProgramTest::initTestCase()
 
     // Debug mode for the caption query; an output port that does not exist, so nothing sounds.
     // The settings file lies next to the real program file, not next to the link in bin/.
-    Convex ini(m_prefix + QStringLiteral("/lib/tonelark/tonelark.ini"));
+    Convex ini(m_prefix + QStringLiteral("/" TONELARK_PROGRAM_DIR "/tonelark.ini"));
     ini.WriteString(kSectionTonelark, u"Keyword", kDebugKeyword.toString());
     ini.WriteInteger(kSectionTonelark, u"MidiOutDeviceId", 9999);
     QVERIFY(ini.UpdateFile().ok);
@@ -188,12 +189,14 @@ void ProgramTest::installPutsEverythingInPlace()
     QVERIFY2(libraries.contains(QStringLiteral("libbrisola4.so.4")), qPrintable(libraries.join(' ')));
     QVERIFY2(libraries.contains(QStringLiteral("libdSakura.so")), qPrintable(libraries.join(' ')));
 
-    QFile desktop(m_prefix + QStringLiteral("/share/applications/tonelark.desktop"));
+    // Desktop entry, icon and metadata are named by the application id.
+    QFile desktop(m_prefix + QStringLiteral("/share/applications/io.github.tonelark.Tonelark.desktop"));
     QVERIFY(desktop.open(QIODevice::ReadOnly));
     const QString entry = QString::fromUtf8(desktop.readAll());
-    QVERIFY(entry.contains(QStringLiteral("\nExec=tonelark %f\n")));
+    QVERIFY(entry.contains(QStringLiteral("\nExec=tonelark %U\n")));
     QVERIFY(entry.contains(QStringLiteral("\nMimeType=audio/midi;audio/x-midi;text/x-mml;\n")));
-    QVERIFY(entry.contains(QStringLiteral("\nIcon=tonelark\n")));
+    QVERIFY(entry.contains(QStringLiteral("\nIcon=io.github.tonelark.Tonelark\n")));
+    QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/share/metainfo/io.github.tonelark.Tonelark.metainfo.xml")));
 
     QFile mime(m_prefix + QStringLiteral("/share/mime/packages/tonelark-mml.xml"));
     QVERIFY(mime.open(QIODevice::ReadOnly));
@@ -201,7 +204,8 @@ void ProgramTest::installPutsEverythingInPlace()
     QVERIFY(types.contains("type=\"text/x-mml\""));
     QVERIFY(types.contains("pattern=\"*.mml\""));
     QVERIFY(types.contains("<mime-type type=\"audio/midi\">\n    <glob pattern=\"*.kar\"/>"));
-    QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/share/icons/hicolor/scalable/apps/tonelark.svg")));
+    QVERIFY(QFileInfo::exists(
+        m_prefix + QStringLiteral("/share/icons/hicolor/scalable/apps/io.github.tonelark.Tonelark.svg")));
 }
 
 void ProgramTest::secondStartHandsOverTheSongAndEnds()
@@ -241,7 +245,7 @@ void ProgramTest::mmlSongCompilesThroughTheInstalledCompiler()
     QCOMPARE(caption(), std::optional<QString>(QStringLiteral("さくら.mml - Tonelark")));
     // Only the compiler writes this file; a compiler the installed program cannot find
     // writes nothing.
-    QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/lib/tonelark/Compile.mid")));
+    QVERIFY(QFileInfo::exists(m_prefix + QStringLiteral("/" TONELARK_PROGRAM_DIR "/Compile.mid")));
 }
 
 void ProgramTest::relativePathIsMadeAbsoluteBySender()
@@ -620,4 +624,64 @@ void ProgramTest::lockWithoutServerFailsLoudly()
 }
 
 QTEST_GUILESS_MAIN(ProgramTest)
+void ProgramTest::optionsAreAnsweredWithoutTheRunningInstance()
+{
+    if (m_first.state() != QProcess::Running)
+        QVERIFY(startFirst());
+    copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"), m_root.filePath(QStringLiteral("songs/plain.mid")));
+    int exitCode = -1;
+    QVERIFY(runSecond({m_root.filePath(QStringLiteral("songs/plain.mid"))}, m_root.path(), exitCode));
+    const auto before = caption();
+    QCOMPARE(before, std::optional<QString>(QStringLiteral("plain.mid - Tonelark")));
+
+    struct Case {
+        QStringList arguments;
+        const char *lang;
+        int exitCode;
+        QByteArray out;  // the start of what it prints on stdout
+        QByteArray err;  // a part of what it prints on stderr
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--version")}, "C", 0, "Tonelark " TONELARK_PROJECT_VERSION "\n", ""},
+        {{QStringLiteral("-V")}, "ja_JP.UTF-8", 0, "Tonelark " TONELARK_PROJECT_VERSION "\n", ""},
+        // Qt's own options and their values are neither songs nor unknown options.
+        {{QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--version")}, "C", 0,
+         "Tonelark " TONELARK_PROJECT_VERSION "\n", ""},
+        {{QStringLiteral("--help")}, "C", 0, "Usage: tonelark", ""},
+        {{QStringLiteral("-h"), QStringLiteral("song.mid")}, "ja_JP.UTF-8", 0, "使い方: tonelark", ""},
+        {{QStringLiteral("--bogus")}, "C", 2, "", "unknown option: --bogus"},
+        {{QStringLiteral("song.mid"), QStringLiteral("-x")}, "ja_JP.UTF-8", 2, "", "不明なオプションです: -x"},
+    };
+    for (const Case &c : cases) {
+        QProcess process;
+        QProcessEnvironment env = environment();
+        env.remove(QStringLiteral("LC_ALL"));
+        env.remove(QStringLiteral("LC_MESSAGES"));
+        env.insert(QStringLiteral("LANG"), QString::fromLatin1(c.lang));
+        process.setProcessEnvironment(env);
+        process.start(m_program, c.arguments);
+        QVERIFY(process.waitForFinished(20000));
+        const QByteArray out = process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        const QByteArray what = c.arguments.join(u' ').toUtf8();
+        QVERIFY2(process.exitCode() == c.exitCode, what + " exit " + QByteArray::number(process.exitCode()));
+        QVERIFY2(out.startsWith(c.out), what + ": " + out);
+        QVERIFY2(err.contains(c.err), what + ": " + err);
+        if (c.exitCode == 2)
+            QVERIFY2(err.count('\n') == 1, what + ": " + err);
+        // Nothing reached the running window.
+        QCOMPARE(caption(), before);
+    }
+
+    // A song named like an option is still a song after "--" or as ./--help.
+    copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"), m_root.filePath(QStringLiteral("songs/--help")));
+    QVERIFY(runSecond({QStringLiteral("--"), QStringLiteral("--help")}, m_root.filePath(QStringLiteral("songs")),
+                      exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("--help - Tonelark")));
+    QVERIFY(runSecond({m_root.filePath(QStringLiteral("songs/plain.mid"))}, m_root.path(), exitCode));
+    QVERIFY(runSecond({QStringLiteral("./--help")}, m_root.filePath(QStringLiteral("songs")), exitCode));
+    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("--help - Tonelark")));
+}
+
 #include "ProgramTest.moc"
