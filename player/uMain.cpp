@@ -91,7 +91,8 @@ constexpr int kLyricsTextColumnWidth = 270;
 void TimePanel::mousePressEvent(QMouseEvent *event)
 {
     QLabel::mousePressEvent(event);
-    emit clicked();
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
 }
 
 void TimePanel::setFittedText(const QString &text)
@@ -116,7 +117,8 @@ void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
     // The second press of a quick pair reaches a widget only as this event: it is a click.
     event->accept();
-    emit clicked();
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
@@ -536,12 +538,12 @@ void TfrmTonelark2Main::buildKeyTempoActions()
     // Alt with keys the window's other shortcuts, the tray menu and the default hot key
     // (Super+Ctrl+Shift+A) leave free: arrows up and down for the key, page up and down
     // for the tempo, K and P back to the song's own.
-    actionKeyUp = addAction("actionKeyUp", QStringLiteral("キー +1"), QKeySequence(Qt::ALT | Qt::Key_Up));
-    actionKeyDown = addAction("actionKeyDown", QStringLiteral("キー −1"), QKeySequence(Qt::ALT | Qt::Key_Down));
-    actionKeyOriginal = addAction("actionKeyOriginal", QStringLiteral("原曲キー"), QKeySequence(Qt::ALT | Qt::Key_K));
-    actionTempoUp = addAction("actionTempoUp", QStringLiteral("テンポ +5%"), QKeySequence(Qt::ALT | Qt::Key_PageUp));
-    actionTempoDown = addAction("actionTempoDown", QStringLiteral("テンポ −5%"), QKeySequence(Qt::ALT | Qt::Key_PageDown));
-    actionTempoOriginal = addAction("actionTempoOriginal", QStringLiteral("元のテンポ"), QKeySequence(Qt::ALT | Qt::Key_P));
+    actionKeyUp = addAction("actionKeyUp", QStringLiteral("キー +1(&U)"), QKeySequence(Qt::ALT | Qt::Key_Up));
+    actionKeyDown = addAction("actionKeyDown", QStringLiteral("キー −1(&D)"), QKeySequence(Qt::ALT | Qt::Key_Down));
+    actionKeyOriginal = addAction("actionKeyOriginal", QStringLiteral("原曲キー(&K)"), QKeySequence(Qt::ALT | Qt::Key_K));
+    actionTempoUp = addAction("actionTempoUp", QStringLiteral("テンポ +5%(&F)"), QKeySequence(Qt::ALT | Qt::Key_PageUp));
+    actionTempoDown = addAction("actionTempoDown", QStringLiteral("テンポ −5%(&W)"), QKeySequence(Qt::ALT | Qt::Key_PageDown));
+    actionTempoOriginal = addAction("actionTempoOriginal", QStringLiteral("元のテンポ(&P)"), QKeySequence(Qt::ALT | Qt::Key_P));
     const QList<QAction *> keyItems{actionKeyUp, actionKeyDown, actionKeyOriginal};
     const QList<QAction *> tempoItems{actionTempoUp, actionTempoDown, actionTempoOriginal};
     for (QMenu *menu : {popupMenuMain, popupMenuPlayback}) {
@@ -723,13 +725,16 @@ void TfrmTonelark2Main::toolButtonOfSettingsClick()
     dialog.fill(m_settings);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // The state of the last poll, read after the dialog: a song may have been loaded meanwhile.
-    const TBrsPlayerState state = m_monitor->status().State;
     MainPrefWindow target(*this);
     const qint32 deviceBefore = m_settings.MidiOutDeviceId;
     const QString soundFontBefore = m_settings.SoundFont;
-    applyPreferences(dialog.edited(m_settings),
-                     {m_ini, m_settings, m_engine, *m_ui, target, state == BRSSTATE_PLAY || state == BRSSTATE_PAUSE});
+    // The state of the last poll, read when the notice is due: a song may be handed over
+    // while the dialog or one of the applying's boxes is open.
+    const auto playingOrPaused = [this] {
+        const TBrsPlayerState state = m_monitor->status().State;
+        return state == BRSSTATE_PLAY || state == BRSSTATE_PAUSE;
+    };
+    applyPreferences(dialog.edited(m_settings), {m_ini, m_settings, m_engine, *m_ui, target, playingOrPaused});
     if (m_settings.MidiOutDeviceId != deviceBefore || m_settings.SoundFont != soundFontBefore)
         outputDeviceChanged();
     applyLyricHighlightSettings();

@@ -43,8 +43,8 @@ class TGauge;
 class TrayIcon;
 class LyricsModel;
 
-// The time display: a label that reports every press as a click, so two quick clicks
-// toggle the display twice instead of becoming one double click.
+// The time display: a label that reports every left-button press as a click, so two quick
+// clicks toggle the display twice instead of becoming one double click.
 class TimePanel : public QLabel {
     Q_OBJECT
 public:
