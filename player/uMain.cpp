@@ -189,6 +189,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     // 11. A hot key that cannot be had is not reported at start.
     m_trayIcon = new TrayIcon(windowIcon(), this);
     connect(m_trayIcon, &TrayIcon::restoreRequested, this, &TfrmTonelark2Main::OnRestore);
+    // The panel restarted or quit: the window comes back rather than stay out of reach.
+    connect(m_trayIcon, &TrayIcon::trayLost, this, &TfrmTonelark2Main::OnRestore);
     connect(m_trayIcon, &TrayIcon::menuRequested, this, &TfrmTonelark2Main::popupMenuTaskTrayAt,
             Qt::QueuedConnection);
     m_hotKey = new GlobalHotKey({}, this);
@@ -671,7 +673,7 @@ void TfrmTonelark2Main::bringToFront()
     // A press of the hot key was seen by our key grab only; the window manager weighs the
     // activation by that press's time.
     if (m_hotKeyTime != 0)
-        activateX11Window(winId(), m_hotKeyTime);
+        activateX11Window(currentNativeWindow(*this), m_hotKeyTime);
 }
 
 PlayContext TfrmTonelark2Main::playContext() const
@@ -927,7 +929,7 @@ void TfrmTonelark2Main::TransparentSelect(QAction *item)
     const int tag = item->data().toInt();
     setWindowOpacity(tag == kTagNone ? 1.0 : (tag & 0xFF) / 255.0);
     if (testAttribute(Qt::WA_WState_Created))
-        setX11WindowOpacity(winId(), tag == kTagNone ? std::nullopt : std::optional<quint8>(tag & 0xFF));
+        setX11WindowOpacity(currentNativeWindow(*this), tag == kTagNone ? std::nullopt : std::optional<quint8>(tag & 0xFF));
 }
 
 void TfrmTonelark2Main::menuItemPlayFromBeginningClick()
@@ -1414,10 +1416,13 @@ void TfrmTonelark2Main::OnRestore()
     // Before anything maps the window: a window that went to the tray minimised would
     // otherwise be iconified again by the window manager as it appears, and go back to the tray.
     if (testAttribute(Qt::WA_WState_Created))
-        clearX11IconicStart(winId());
+        clearX11IconicStart(currentNativeWindow(*this));
     setWindowState(windowState() & ~Qt::WindowMinimized);
     setGeometry(QRect(m_trayPosition, size()));
     show();
+    // The window manager dropped the window's stay-on-top state when it left the screen.
+    if (toolButtonOfPin->isChecked())
+        setX11WindowAbove(currentNativeWindow(*this), true);
     bringToFront();
 }
 
@@ -1463,20 +1468,34 @@ void TfrmTonelark2Main::hotKeyPressed(int id)
             front->raise();
             front->activateWindow();
             if (m_hotKeyTime != 0 && front->isWindow() && front->testAttribute(Qt::WA_WState_Created))
-                activateX11Window(front->winId(), m_hotKeyTime);
+                activateX11Window(currentNativeWindow(*front), m_hotKeyTime);
         }
         return;
     }
+    if (!m_hotKeyClock.isValid())
+        m_hotKeyClock.start();
+    const auto minimisedByTheWindowManager = [this] {
+        return x11WindowIconic(currentNativeWindow(*this)).value_or(isMinimized());
+    };
+    // At rest: hidden in the tray, iconified, or shown and active (the title bar or the tray
+    // icon may have ended a transition the other way).
+    const bool hiddenOrMinimised = m_taskTrayIcon ? !isVisible() : minimisedByTheWindowManager();
+    const bool settled = hiddenOrMinimised || (context.windowShown && context.windowActive);
+    if (!m_hotKeyTransition.pressMayAct(m_hotKeyClock.elapsed(), settled))
+        return;
     if (QWidget *grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
     switch (response) {
     case HotKeyResponse::RestoreFromTray:
+        m_hotKeyTransition.begin(m_hotKeyClock.elapsed());
         OnRestore();
         break;
     case HotKeyResponse::Activate:
+        m_hotKeyTransition.begin(m_hotKeyClock.elapsed());
         bringToFront();
         break;
     case HotKeyResponse::Minimise:
+        m_hotKeyTransition.begin(m_hotKeyClock.elapsed());
         showMinimized();
         break;
     default:

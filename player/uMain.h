@@ -13,6 +13,8 @@
 #include "Ui.h"
 #include "WindowBehaviour.h"
 
+#include <QElapsedTimer>
+
 #include <QIcon>
 #include <QLabel>
 #include <QList>
@@ -357,6 +359,8 @@ private:
     GlobalHotKey *m_hotKey = nullptr;
     // X server time of the hot key press being handled (0 outside one).
     quint32 m_hotKeyTime = 0;
+    HotKeyTransition m_hotKeyTransition;
+    QElapsedTimer m_hotKeyClock;
     MprisService *m_mpris = nullptr;
     // The file of the song loaded now (empty when there is none).
     QString m_loadedFileName;
