@@ -160,6 +160,7 @@ private slots:
             QCOMPARE(dialog->hotKey->shortcutValue(), quint16(0x6041));
             if (key == Qt::Key_Space) {
                 QVERIFY(dialog->isVisible());
+                dialog->reject();
             } else {
                 QVERIFY(!dialog->isVisible());
                 QCOMPARE(dialog->result(), key == Qt::Key_Escape ? int(QDialog::Rejected) : int(QDialog::Accepted));
@@ -216,6 +217,7 @@ private slots:
                 QVERIFY2(dialog->labelDesc->heightForWidth(dialog->labelDesc->width()) <= dialog->labelDesc->height(),
                          qPrintable(QStringLiteral("%1 pt: %2").arg(points).arg(hint)));
             }
+            dialog->hide();
         }
     }
 
