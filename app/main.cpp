@@ -104,9 +104,12 @@ int main(int argc, char *argv[])
         if (!aloneNotice.isEmpty())
             window.showInfoNotice(aloneNotice);
         server.setReceiver([&window](const QString &fileName) {
-            // A second start means the user wants this window, with or without a file; it
-            // comes forward first, so a message box of the load is seen.
-            window.bringToFront();
+            // A second start without a file means the user wants this window: it comes
+            // forward. One with a file comes forward too (a message box of the load is seen
+            // on top), except from the tray: there the song loads and plays and the tray tip
+            // names it, the window stays hidden.
+            if (fileName.isEmpty() || !window.taskTrayIcon())
+                window.bringToFront();
             if (fileName.isEmpty())
                 return;
             // Returns at once while another load's box is open: the song waits for it.

@@ -35,6 +35,8 @@ namespace {
 
 constexpr int kMaxSecondsToSkip = 60;
 constexpr int kDescHeight = 45;
+constexpr int kDescMarginX = 6;
+constexpr int kDescMarginY = 2;
 // The colour dialog has sixteen custom colours; unset ones are white, as they start.
 constexpr int kCustomColorCount = 16;
 
@@ -170,6 +172,21 @@ void THotKey::keyPressEvent(QKeyEvent *event)
         focusNextPrevChild(key == Qt::Key_Tab);
         return;
     }
+    const Qt::KeyboardModifiers held =
+        modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    // Plain Esc, Enter and Space keep their meaning in the dialog (cancel, OK, press).
+    if (!held && (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
+        event->ignore();
+        return;
+    }
+    // A key alone would be taken from every program on the desktop; function keys are the
+    // exception, as their own programs seldom use them.
+    if (!held && !(key >= Qt::Key_F1 && key <= Qt::Key_F24)) {
+        emit refused(QStringLiteral("ホットキーには Ctrl、Alt、Shift、Win のいずれかと組み合わせたキーを押してください。"
+                                    "\\n単独で使えるのはファンクション キー (F1～F24) だけです。"));
+        event->accept();
+        return;
+    }
     const bool super = modifiers.testFlag(Qt::MetaModifier);
     const Qt::KeyboardModifiers kept = modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier |
                                                    Qt::KeypadModifier);
@@ -209,7 +226,7 @@ TfrmTonelark2Pref::TfrmTonelark2Pref(QWidget *owner, const QStringList &midiOutP
     panelDesc->setObjectName(QStringLiteral("panelDesc"));
     panelDesc->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panelDesc->setLineWidth(2);
-    panelDesc->setFixedHeight(kDescHeight);
+    panelDesc->setFixedHeight(kDescHeight); // grown to the hints below, once the dialog is built
     setHint(panelDesc, QStringLiteral("マウスカーソルを合わせた項目の説明がここに表示されます。"));
     labelDesc = new QLabel(panelDesc);
     labelDesc->setObjectName(QStringLiteral("labelDesc"));
@@ -217,7 +234,7 @@ TfrmTonelark2Pref::TfrmTonelark2Pref(QWidget *owner, const QStringList &midiOutP
     labelDesc->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     labelDesc->setTextFormat(Qt::PlainText);
     auto *descLayout = new QVBoxLayout(panelDesc);
-    descLayout->setContentsMargins(6, 2, 6, 2);
+    descLayout->setContentsMargins(kDescMarginX, kDescMarginY, kDescMarginX, kDescMarginY);
     descLayout->addWidget(labelDesc);
 
     pageCtrl = new QTabWidget(this);
@@ -278,8 +295,9 @@ TfrmTonelark2Pref::TfrmTonelark2Pref(QWidget *owner, const QStringList &midiOutP
     qApp->installEventFilter(this);
 
     // The designed client size, larger only where this desktop's font needs more room.
-    const QSize needed = sizeHint();
-    setFixedSize(std::max(kClientWidth, needed.width()), std::max(kClientHeight, needed.height()));
+    const int width = std::max(kClientWidth, sizeHint().width());
+    fitDescriptionPanel(width);
+    setFixedSize(width, std::max(kClientHeight, sizeHint().height()));
     if (owner) {
         const QRect ownerFrame = owner->frameGeometry();
         const QSize margins = ownerFrame.size() - owner->size();
@@ -384,6 +402,7 @@ void TfrmTonelark2Pref::buildSystem()
                                          QStringLiteral("非表示はアクティブ時のみ行う(&A)"),
                                          QStringLiteral("ウィンドウがアクティブでなければ、非表示ではなくアクティブ化を行います。"));
     connect(hotKey, &THotKey::superKeyUsed, checkCombinationWithWinKey, [this] { checkCombinationWithWinKey->setChecked(true); });
+    connect(hotKey, &THotKey::refused, this, &TfrmTonelark2Pref::showDescription);
     auto *group = new QVBoxLayout(groupHotKey);
     group->addWidget(hotKey);
     group->addWidget(checkCombinationWithWinKey);
@@ -697,6 +716,28 @@ Settings TfrmTonelark2Pref::edited(const Settings &current) const
     s.SeparatorType = rgSeparator->itemIndex();
     s.UseSystemContextMenu = checkUseSystemContextMenu->isChecked();
     return s;
+}
+
+void TfrmTonelark2Pref::fitDescriptionPanel(int dialogWidth)
+{
+    // Every hint whole, in the dialog's font (the owner's face and size, which may be large),
+    // at the width the dialog gives the panel; never lower than designed.
+    const QMargins outer = layout()->contentsMargins();
+    const int labelWidth = dialogWidth - outer.left() - outer.right() - 2 * panelDesc->frameWidth() - 2 * kDescMarginX;
+    QStringList hints;
+    for (const QWidget *widget : findChildren<QWidget *>())
+        hints << widget->statusTip();
+    for (const QAction *item : popupMenuProgress->actions())
+        hints << item->statusTip();
+    int textHeight = 0;
+    for (QString hint : std::as_const(hints)) {
+        if (hint.isEmpty())
+            continue;
+        labelDesc->setText(hint.replace(QLatin1String("\\n"), QLatin1String("\n")));
+        textHeight = std::max(textHeight, labelDesc->heightForWidth(labelWidth));
+    }
+    labelDesc->clear();
+    panelDesc->setFixedHeight(std::max(kDescHeight, textHeight + 2 * (kDescMarginY + panelDesc->frameWidth())));
 }
 
 void TfrmTonelark2Pref::showEvent(QShowEvent *event)

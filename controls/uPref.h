@@ -68,8 +68,9 @@ private:
 };
 
 // The hot key input: one key combination, kept only when it has a 16-bit shortcut value (a
-// key a global hot key can use). The Super key is not part of the value: pressing it along
-// asks for the "Win" check box instead.
+// key a global hot key can use) and a modifier (function keys may stand alone). The Super key
+// is not part of the value: pressing it along asks for the "Win" check box instead. Plain Esc,
+// Enter, Space and Tab keep their dialog meaning.
 class THotKey : public QKeySequenceEdit {
     Q_OBJECT
 public:
@@ -79,6 +80,8 @@ public:
 signals:
     // The combination was pressed with the Super key.
     void superKeyUsed();
+    // A press was not taken as the hot key; `reason` says why (a hint text: "\\n" breaks).
+    void refused(const QString &reason);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -223,6 +226,7 @@ private:
     // appEventsHint and the focus handler end here: "\n" written as two characters in a
     // hint becomes a line break.
     void showDescription(const QString &hint);
+    void fitDescriptionPanel(int dialogWidth);
     void appEventsHint(QWidget *underMouse);
     // The application's hint: shown only when it changes.
     void applicationHintChanged(const QString &hint);

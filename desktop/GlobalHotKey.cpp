@@ -8,6 +8,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -156,22 +157,45 @@ bool GlobalHotKey::applyGrabs(bool grab)
     return ok;
 }
 
+bool GlobalHotKey::isRepeat(std::uint32_t time)
+{
+    // The server's auto-repeat sends each repeat as a release and a press with one timestamp.
+    // A client that asked for detectable auto-repeat gets presses alone: a press while the key
+    // is down is one too, unless the last press is long past (a release that never came must
+    // not silence the key for good).
+    constexpr std::uint32_t kLongestRepeatGapMs = 1000;
+    const bool repeat = (m_hasRelease && time == m_releaseTime) ||
+                        (m_down && std::uint32_t(time - m_pressTime) < kLongestRepeatGapMs);
+    m_down = true;
+    m_pressTime = time;
+    return repeat;
+}
+
 void GlobalHotKey::readEvents()
 {
     const std::uint16_t ignored = lockVariant(3, m_numLockMask);
     while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(m_connection)}) {
-        if ((event->response_type & 0x7f) != XCB_KEY_PRESS)
+        const int type = event->response_type & 0x7f;
+        if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
             continue;
-        const auto *press = reinterpret_cast<const xcb_key_press_event_t *>(event.get());
-        const std::uint16_t state = press->state & 0xff & ~ignored;
+        // Press and release share one layout.
+        const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event.get());
+        if (std::find(m_keycodes.begin(), m_keycodes.end(), key->detail) == m_keycodes.end())
+            continue;
+        // The grab holds the keyboard until the key goes up, so its release comes here, with
+        // whatever modifiers are still down.
+        if (type == XCB_KEY_RELEASE) {
+            m_down = false;
+            m_hasRelease = true;
+            m_releaseTime = key->time;
+            continue;
+        }
+        const std::uint16_t state = key->state & 0xff & ~ignored;
         if (state != m_modifiers)
             continue;
-        for (std::uint8_t keycode : m_keycodes) {
-            if (keycode == press->detail) {
-                emit activated(press->time);
-                break;
-            }
-        }
+        if (isRepeat(key->time))
+            continue;
+        emit activated(key->time);
     }
     if (xcb_connection_has_error(m_connection)) {
         // The display went away: no more presses can come.

@@ -34,6 +34,7 @@ public:
 
 signals:
     // The grabbed combination was pressed; `timestamp` is the X server time of the press.
+    // A key held down fires once: the server's auto-repeat is not a press.
     void activated(quint32 timestamp);
 
 private:
@@ -42,6 +43,8 @@ private:
     std::uint16_t numLockMask() const;
     // Issues the grabs (or ungrabs) for every keycode and lock variant; true when none failed.
     bool applyGrabs(bool grab);
+    // Whether a press at X server time `time` is the key's auto-repeat; records the press.
+    bool isRepeat(std::uint32_t time);
 
     QByteArray m_displayName;
     xcb_connection_t *m_connection = nullptr;
@@ -50,6 +53,10 @@ private:
     std::vector<std::uint8_t> m_keycodes;
     std::uint16_t m_modifiers = 0;
     std::uint16_t m_numLockMask = 0;
+    bool m_down = false;       // pressed, and no release seen since
+    bool m_hasRelease = false; // a release was seen
+    std::uint32_t m_pressTime = 0;
+    std::uint32_t m_releaseTime = 0;
 };
 
 } // namespace tonelark

@@ -2,12 +2,21 @@
 
 #include <QCursor>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace tonelark {
 
+namespace {
+
+constexpr int kTrayWatchMs = 500;
+
+} // namespace
+
 TrayIcon::TrayIcon(const QIcon &icon, QObject *parent)
-    : QObject(parent), m_icon(new QSystemTrayIcon(icon, this))
+    : QObject(parent), m_icon(new QSystemTrayIcon(icon, this)), m_watch(new QTimer(this))
 {
+    m_watch->setInterval(kTrayWatchMs);
+    connect(m_watch, &QTimer::timeout, this, &TrayIcon::checkTray);
     m_icon->setObjectName(QStringLiteral("taskTrayIcon"));
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         switch (reason) {
@@ -30,12 +39,24 @@ bool TrayIcon::show(const QString &tip)
         return false;
     m_icon->setToolTip(tip.left(kTipLength));
     m_icon->show();
-    return m_icon->isVisible();
+    if (!m_icon->isVisible())
+        return false;
+    m_watch->start();
+    return true;
 }
 
 void TrayIcon::hide()
 {
+    m_watch->stop();
     m_icon->hide();
+}
+
+void TrayIcon::checkTray()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    hide();
+    emit trayLost();
 }
 
 bool TrayIcon::isShown() const

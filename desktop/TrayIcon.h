@@ -5,6 +5,7 @@
 #include <QPoint>
 
 class QSystemTrayIcon;
+class QTimer;
 
 namespace tonelark {
 
@@ -28,12 +29,19 @@ public:
 
 signals:
     void restoreRequested();
+    // The notification area went away while the icon was shown (the panel quit or restarted):
+    // the icon is gone with it, and a window hidden there must come back.
+    void trayLost();
     // Right click at `globalPos`. Connect it queued: it comes from inside the icon's own
     // signal, and the menu runs a modal loop.
     void menuRequested(QPoint globalPos);
 
 private:
+    void checkTray();
+
     QSystemTrayIcon *m_icon;
+    // Qt tells no one when the notification area goes; while the icon is shown it is asked.
+    QTimer *m_watch;
 };
 
 } // namespace tonelark

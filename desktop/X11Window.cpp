@@ -1,6 +1,9 @@
 #include "X11Window.h"
 
 #include <QGuiApplication>
+#include <QWidget>
+#include <QWindow>
+#include <qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
@@ -99,6 +102,68 @@ bool clearX11IconicStart(quintptr window)
         }
     }
     std::free(reply);
+    return true;
+}
+
+quintptr currentNativeWindow(QWidget &widget)
+{
+    if (QWindow *handle = widget.windowHandle())
+        return handle->winId();
+    return widget.winId();
+}
+
+std::optional<bool> x11WindowIconic(quintptr window)
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection || window == 0)
+        return std::nullopt;
+    static const char kName[] = "WM_STATE";
+    xcb_intern_atom_reply_t *atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, std::strlen(kName), kName), nullptr);
+    const xcb_atom_t wmState = atom ? atom->atom : XCB_ATOM_NONE;
+    std::free(atom);
+    if (wmState == XCB_ATOM_NONE)
+        return false;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, static_cast<xcb_window_t>(window), wmState, wmState, 0, 1), nullptr);
+    constexpr std::uint32_t kIconicState = 3;
+    const bool iconic = reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4 &&
+                        *static_cast<const std::uint32_t *>(xcb_get_property_value(reply)) == kIconicState;
+    std::free(reply);
+    return iconic;
+}
+
+bool setX11WindowAbove(quintptr window, bool above)
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection || window == 0)
+        return false;
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
+        std::free(reply);
+        return result;
+    };
+    const xcb_atom_t state = atom("_NET_WM_STATE");
+    const xcb_atom_t stateAbove = atom("_NET_WM_STATE_ABOVE");
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (state == XCB_ATOM_NONE || stateAbove == XCB_ATOM_NONE || !screen)
+        return false;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = static_cast<xcb_window_t>(window);
+    message.type = state;
+    message.data.data32[0] = above ? 1 : 0; // _NET_WM_STATE_ADD, _NET_WM_STATE_REMOVE
+    message.data.data32[1] = stateAbove;
+    message.data.data32[3] = 1; // source: an application acting on a user's request
+    xcb_send_event(connection, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char *>(&message));
+    xcb_flush(connection);
     return true;
 }
 

@@ -140,7 +140,8 @@ BRS_API std::int32_t BRS4SetSoundFont(const char *path);
 // Shifts every note on the melodic channels by `semitones` (-12 … +12; 0 = the song's key);
 // channel 10 and channels the song switched to a drum kit are never shifted. Out of range:
 // BRSERROR_FAILED, the setting unchanged. A player setting: it holds across songs, device
-// changes, seeks and loops; notes sounding at a change are released.
+// changes, seeks and loops; melodic notes sounding at a change go on at the new key (each is
+// struck again with its velocity).
 BRS_API std::int32_t BRS4SetKeyShift(std::int32_t semitones);
 // Plays at `percent` of the song's tempo (50 … 200; 100 = as written), changed smoothly from
 // the present position. Out of range: BRSERROR_FAILED, the setting unchanged. The status and

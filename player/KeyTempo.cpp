@@ -60,7 +60,7 @@ QString KeyTempo::toolTip() const
 {
     const QString key = m_key == kOriginalKey
                             ? QStringLiteral("キー: 原曲キー")
-                            : QStringLiteral("キー: %1 (半音%2つ%3)")
+                            : QStringLiteral("キー: %1 (%2 半音%3)")
                                   .arg(keyMark(m_key))
                                   .arg(std::abs(m_key))
                                   .arg(m_key > 0 ? QStringLiteral("上") : QStringLiteral("下"));

@@ -11,6 +11,9 @@ namespace tonelark {
 
 namespace {
 
+// The virtual-key part of a shortcut value; 0 is no key.
+constexpr quint16 kHotKeyCodeMask = 0x1FFF;
+
 // The check box captions the changed-options list names.
 const QString kCaptionNormalize = QStringLiteral("ボリューム バランスを自動的に調整(&N)");
 const QString kCaptionDisableLoop = QStringLiteral("繰り返しを行わない(&D)");
@@ -41,6 +44,8 @@ QString applyPreferences(const Settings &edited, const PrefApplyContext &context
     Settings &s = context.settings;
     const QStringView t = kSectionTonelark;
     QString changedPlayOptions;
+    bool refusedHotKey = false;
+    QString refusedSoundFont;
     ini.SetModified(false);
 
     // 1. Mode.
@@ -56,8 +61,9 @@ QString applyPreferences(const Settings &edited, const PrefApplyContext &context
         ini.WriteInteger(t, u"HotKey", s.HotKey);
         s.CombinationWithWinKey = edited.CombinationWithWinKey;
         ini.WriteBool(t, u"CombinationWithWinKey", s.CombinationWithWinKey);
-        if (!context.window.RegHotKey(s.HotKey))
-            context.ui.showWarning(hotKeyRefusedMessage());
+        // No key (the field cleared) only lets go of the grab.
+        if (!context.window.RegHotKey(s.HotKey) && (s.HotKey & kHotKeyCodeMask) != 0)
+            refusedHotKey = true;
     }
 
     // 3., 8. Play options, each remembered for the notice.
@@ -95,10 +101,10 @@ QString applyPreferences(const Settings &edited, const PrefApplyContext &context
         const std::int32_t result = context.engine.setSoundFont(edited.SoundFont);
         if (result == BRSERROR_NOERROR) {
             s.SoundFont = edited.SoundFont;
-            ini.WriteString(t, u"SoundFont", s.SoundFont);
+            ini.WriteString(t, u"SoundFont", soundFontIniValue(s.SoundFont));
             reopen = reopen || s.MidiOutDeviceId == BRSDEVICE_BUILTIN_SYNTH;
         } else {
-            context.ui.showError(soundFontRefusedMessage(edited.SoundFont, result));
+            refusedSoundFont = soundFontRefusedMessage(edited.SoundFont, result);
         }
     }
     if (reopen)
@@ -153,6 +159,11 @@ QString applyPreferences(const Settings &edited, const PrefApplyContext &context
     s.UseSystemContextMenu = edited.UseSystemContextMenu;
     context.window.SetContextMenuMode(!s.UseSystemContextMenu);
 
+    if (refusedHotKey)
+        context.ui.showWarning(hotKeyRefusedMessage());
+    if (!refusedSoundFont.isEmpty())
+        context.ui.showError(refusedSoundFont);
+
     // 13. A file that could not be read at start is replaced only when the user agrees: the
     // store holds nothing of it but what this run wrote.
     if (ini.Modified()) {
@@ -176,7 +187,8 @@ QString applyPreferences(const Settings &edited, const PrefApplyContext &context
 
     // 14.
     if (const std::optional<QString> notice =
-            playOptionsNotice(modeChanged, changedPlayOptions, s.SettingMode, context.playingOrPaused))
+            playOptionsNotice(modeChanged, changedPlayOptions, s.SettingMode,
+                              context.playingOrPaused && context.playingOrPaused()))
         context.ui.showInformation(QStringLiteral("設定"), *notice);
     return changedPlayOptions;
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Applying the settings dialog's values when the user confirms it: the order of the writes,
 // which keys are written only when changed and which always, and what the user is told.
 namespace tonelark {
@@ -29,7 +31,9 @@ struct PrefApplyContext {
     Engine &engine;
     Ui &ui;
     PrefWindow &window;
-    bool playingOrPaused; // the engine state of the last poll
+    // Whether the engine state of the last poll is play or pause; asked only after every
+    // box of the applying, since a song may be handed over while one is open.
+    std::function<bool()> playingOrPaused;
 };
 
 // The warning when the new hot key cannot be grabbed.
@@ -41,7 +45,9 @@ QString soundFontRefusedMessage(const QString &fileName, qint32 engineResult);
 // mode, hot key, play options, window options, device and SoundFont, seek bar unit, file
 // dialog, SysEx, seek bar colours, then the keys written on every OK, the save and the
 // notice about options that take effect at the next play. A failed save shows its message
-// and ends the applying; what was stored before stays in effect for the run.
+// and ends the applying; what was stored before stays in effect for the run. The hot key
+// warning and the SoundFont error wait until every value is stored: a song handed over
+// while a box is open then plays with the options being applied.
 // Returns ChangedPlayOptions.
 QString applyPreferences(const Settings &edited, const PrefApplyContext &context);
 

@@ -23,6 +23,11 @@ HotKeyResponse hotKeyResponseFor(const HotKeyContext &context)
     return HotKeyResponse::Minimise;
 }
 
+bool HotKeyTransition::pressMayAct(qint64 nowMs, bool settled) const
+{
+    return settled || !m_since || nowMs - *m_since >= kLongestMs;
+}
+
 bool wheelSeeksAt(const QRect &bar, const QPoint &point)
 {
     const int left = bar.x();

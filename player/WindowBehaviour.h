@@ -36,6 +36,28 @@ struct HotKeyContext {
 // none) is always brought back, so the key never leaves it out of reach.
 HotKeyResponse hotKeyResponseFor(const HotKeyContext &context);
 
+// Keeps a hot key press from acting while the window system still carries out the hide or
+// restore an earlier press asked for: acted on then, a press sees a state about to change
+// (a window half-way to the tray, a restore not yet activated) and the two end disagreeing
+// (the window stayed hidden, or came back and the key's sense was inverted). Such a press is
+// dropped; the next one acts on the settled state.
+class HotKeyTransition {
+public:
+    // Never held longer than this, whatever the window did: a refused activation must not
+    // silence the key.
+    static constexpr qint64 kLongestMs = 2000;
+
+    // A press at `nowMs` (any monotonic clock); `settled` tells whether the window is in a
+    // state at rest as the window manager sees it: hidden in the tray, iconified, or shown
+    // and active.
+    bool pressMayAct(qint64 nowMs, bool settled) const;
+    // A press at `nowMs` began a hide, a restore or an activation.
+    void begin(qint64 nowMs) { m_since = nowMs; }
+
+private:
+    std::optional<qint64> m_since;
+};
+
 // Whether the wheel at `point` (screen coordinates) seeks: within the seek bar's rectangle
 // `bar` including the column and row just past its far edges.
 bool wheelSeeksAt(const QRect &bar, const QPoint &point);

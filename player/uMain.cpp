@@ -92,7 +92,8 @@ constexpr int kLyricsTextColumnWidth = 270;
 void TimePanel::mousePressEvent(QMouseEvent *event)
 {
     QLabel::mousePressEvent(event);
-    emit clicked();
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
 }
 
 void TimePanel::setFittedText(const QString &text)
@@ -117,7 +118,8 @@ void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 {
     // The second press of a quick pair reaches a widget only as this event: it is a click.
     event->accept();
-    emit clicked();
+    if (event->button() == Qt::LeftButton)
+        emit clicked();
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
@@ -188,6 +190,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     // 11. A hot key that cannot be had is not reported at start.
     m_trayIcon = new TrayIcon(windowIcon(), this);
     connect(m_trayIcon, &TrayIcon::restoreRequested, this, &TfrmTonelark2Main::OnRestore);
+    // The panel restarted or quit: the window comes back rather than stay out of reach.
+    connect(m_trayIcon, &TrayIcon::trayLost, this, &TfrmTonelark2Main::OnRestore);
     connect(m_trayIcon, &TrayIcon::menuRequested, this, &TfrmTonelark2Main::popupMenuTaskTrayAt,
             Qt::QueuedConnection);
     m_hotKey = new DesktopHotKey(this);
@@ -556,12 +560,12 @@ void TfrmTonelark2Main::buildKeyTempoActions()
     // Alt with keys the window's other shortcuts, the tray menu and the default hot key
     // (Super+Ctrl+Shift+A) leave free: arrows up and down for the key, page up and down
     // for the tempo, K and P back to the song's own.
-    actionKeyUp = addAction("actionKeyUp", QStringLiteral("キー +1"), QKeySequence(Qt::ALT | Qt::Key_Up));
-    actionKeyDown = addAction("actionKeyDown", QStringLiteral("キー −1"), QKeySequence(Qt::ALT | Qt::Key_Down));
-    actionKeyOriginal = addAction("actionKeyOriginal", QStringLiteral("原曲キー"), QKeySequence(Qt::ALT | Qt::Key_K));
-    actionTempoUp = addAction("actionTempoUp", QStringLiteral("テンポ +5%"), QKeySequence(Qt::ALT | Qt::Key_PageUp));
-    actionTempoDown = addAction("actionTempoDown", QStringLiteral("テンポ −5%"), QKeySequence(Qt::ALT | Qt::Key_PageDown));
-    actionTempoOriginal = addAction("actionTempoOriginal", QStringLiteral("元のテンポ"), QKeySequence(Qt::ALT | Qt::Key_P));
+    actionKeyUp = addAction("actionKeyUp", QStringLiteral("キー +1(&U)"), QKeySequence(Qt::ALT | Qt::Key_Up));
+    actionKeyDown = addAction("actionKeyDown", QStringLiteral("キー −1(&D)"), QKeySequence(Qt::ALT | Qt::Key_Down));
+    actionKeyOriginal = addAction("actionKeyOriginal", QStringLiteral("原曲キー(&K)"), QKeySequence(Qt::ALT | Qt::Key_K));
+    actionTempoUp = addAction("actionTempoUp", QStringLiteral("テンポ +5%(&F)"), QKeySequence(Qt::ALT | Qt::Key_PageUp));
+    actionTempoDown = addAction("actionTempoDown", QStringLiteral("テンポ −5%(&W)"), QKeySequence(Qt::ALT | Qt::Key_PageDown));
+    actionTempoOriginal = addAction("actionTempoOriginal", QStringLiteral("元のテンポ(&P)"), QKeySequence(Qt::ALT | Qt::Key_P));
     const QList<QAction *> keyItems{actionKeyUp, actionKeyDown, actionKeyOriginal};
     const QList<QAction *> tempoItems{actionTempoUp, actionTempoDown, actionTempoOriginal};
     for (QMenu *menu : {popupMenuMain, popupMenuPlayback}) {
@@ -697,7 +701,7 @@ void TfrmTonelark2Main::bringToFront()
     // A press of the hot key was seen by our key grab only; the window manager weighs the
     // activation by that press's time.
     if (m_hotKeyTime != 0)
-        activateX11Window(winId(), m_hotKeyTime);
+        activateX11Window(currentNativeWindow(*this), m_hotKeyTime);
 }
 
 PlayContext TfrmTonelark2Main::playContext() const
@@ -751,13 +755,16 @@ void TfrmTonelark2Main::toolButtonOfSettingsClick()
     dialog.fill(m_settings);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    // The state of the last poll, read after the dialog: a song may have been loaded meanwhile.
-    const TBrsPlayerState state = m_monitor->status().State;
     MainPrefWindow target(*this);
     const qint32 deviceBefore = m_settings.MidiOutDeviceId;
     const QString soundFontBefore = m_settings.SoundFont;
-    applyPreferences(dialog.edited(m_settings),
-                     {m_ini, m_settings, m_engine, *m_ui, target, state == BRSSTATE_PLAY || state == BRSSTATE_PAUSE});
+    // The state of the last poll, read when the notice is due: a song may be handed over
+    // while the dialog or one of the applying's boxes is open.
+    const auto playingOrPaused = [this] {
+        const TBrsPlayerState state = m_monitor->status().State;
+        return state == BRSSTATE_PLAY || state == BRSSTATE_PAUSE;
+    };
+    applyPreferences(dialog.edited(m_settings), {m_ini, m_settings, m_engine, *m_ui, target, playingOrPaused});
     if (m_settings.MidiOutDeviceId != deviceBefore || m_settings.SoundFont != soundFontBefore)
         outputDeviceChanged();
     applyLyricHighlightSettings();
@@ -950,7 +957,7 @@ void TfrmTonelark2Main::TransparentSelect(QAction *item)
     const int tag = item->data().toInt();
     setWindowOpacity(tag == kTagNone ? 1.0 : (tag & 0xFF) / 255.0);
     if (testAttribute(Qt::WA_WState_Created))
-        setX11WindowOpacity(winId(), tag == kTagNone ? std::nullopt : std::optional<quint8>(tag & 0xFF));
+        setX11WindowOpacity(currentNativeWindow(*this), tag == kTagNone ? std::nullopt : std::optional<quint8>(tag & 0xFF));
 }
 
 void TfrmTonelark2Main::menuItemPlayFromBeginningClick()
@@ -1451,10 +1458,13 @@ void TfrmTonelark2Main::OnRestore()
     // Before anything maps the window: a window that went to the tray minimised would
     // otherwise be iconified again by the window manager as it appears, and go back to the tray.
     if (testAttribute(Qt::WA_WState_Created))
-        clearX11IconicStart(winId());
+        clearX11IconicStart(currentNativeWindow(*this));
     setWindowState(windowState() & ~Qt::WindowMinimized);
     setGeometry(QRect(m_trayPosition, size()));
     show();
+    // The window manager dropped the window's stay-on-top state when it left the screen.
+    if (toolButtonOfPin->isChecked())
+        setX11WindowAbove(currentNativeWindow(*this), true);
     bringToFront();
 }
 
@@ -1500,20 +1510,34 @@ void TfrmTonelark2Main::hotKeyPressed(int id)
             front->raise();
             front->activateWindow();
             if (m_hotKeyTime != 0 && front->isWindow() && front->testAttribute(Qt::WA_WState_Created))
-                activateX11Window(front->winId(), m_hotKeyTime);
+                activateX11Window(currentNativeWindow(*front), m_hotKeyTime);
         }
         return;
     }
+    if (!m_hotKeyClock.isValid())
+        m_hotKeyClock.start();
+    const auto minimisedByTheWindowManager = [this] {
+        return x11WindowIconic(currentNativeWindow(*this)).value_or(isMinimized());
+    };
+    // At rest: hidden in the tray, iconified, or shown and active (the title bar or the tray
+    // icon may have ended a transition the other way).
+    const bool hiddenOrMinimised = m_taskTrayIcon ? !isVisible() : minimisedByTheWindowManager();
+    const bool settled = hiddenOrMinimised || (context.windowShown && context.windowActive);
+    if (!m_hotKeyTransition.pressMayAct(m_hotKeyClock.elapsed(), settled))
+        return;
     if (QWidget *grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
     switch (response) {
     case HotKeyResponse::RestoreFromTray:
+        m_hotKeyTransition.begin(m_hotKeyClock.elapsed());
         OnRestore();
         break;
     case HotKeyResponse::Activate:
+        m_hotKeyTransition.begin(m_hotKeyClock.elapsed());
         bringToFront();
         break;
     case HotKeyResponse::Minimise:
+        m_hotKeyTransition.begin(m_hotKeyClock.elapsed());
         showMinimized();
         break;
     default:

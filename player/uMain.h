@@ -14,6 +14,8 @@
 #include "Ui.h"
 #include "WindowBehaviour.h"
 
+#include <QElapsedTimer>
+
 #include <QIcon>
 #include <QLabel>
 #include <QList>
@@ -45,8 +47,8 @@ class TGauge;
 class TrayIcon;
 class LyricsModel;
 
-// The time display: a label that reports every press as a click, so two quick clicks
-// toggle the display twice instead of becoming one double click.
+// The time display: a label that reports every left-button press as a click, so two quick
+// clicks toggle the display twice instead of becoming one double click.
 class TimePanel : public QLabel {
     Q_OBJECT
 public:
@@ -367,6 +369,8 @@ private:
     DesktopHotKey *m_hotKey = nullptr;
     // X server time of the hot key press being handled (0 outside one).
     quint32 m_hotKeyTime = 0;
+    HotKeyTransition m_hotKeyTransition;
+    QElapsedTimer m_hotKeyClock;
     MprisService *m_mpris = nullptr;
     // The file of the song loaded now (empty when there is none).
     QString m_loadedFileName;

@@ -1,6 +1,39 @@
 #include "Settings.h"
 
+#include "CstmUtils.h"
+
+#include <QUrl>
+
 namespace tonelark {
+
+namespace {
+
+const QLatin1String kFileScheme("file:");
+
+} // namespace
+
+QString soundFontIniValue(const QString &path)
+{
+    const auto intact = [&] {
+        if (path.startsWith(kFileScheme, Qt::CaseInsensitive) || firstNonAnsiCharacter(path) >= 0)
+            return false;
+        for (const QChar c : path)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                return false;
+        return path.isEmpty() || (path.front() != QLatin1Char(' ') && path.back() != QLatin1Char(' '));
+    };
+    if (intact())
+        return path;
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+}
+
+QString soundFontFromIniValue(const QString &value)
+{
+    if (!value.startsWith(kFileScheme, Qt::CaseInsensitive))
+        return value;
+    const QUrl url(value, QUrl::StrictMode);
+    return url.isValid() && url.isLocalFile() ? url.toLocalFile() : value;
+}
 
 Settings Settings::load(const Convex &ini)
 {
@@ -14,7 +47,7 @@ Settings Settings::load(const Convex &ini)
     s.IgnoreSysEx = ini.ReadBool(t, u"IgnoreSysEx", d.IgnoreSysEx);
     s.SettingMode = ini.ReadInteger(t, u"SettingMode", d.SettingMode);
     s.MidiOutDeviceId = ini.ReadInteger(t, u"MidiOutDeviceId", d.MidiOutDeviceId);
-    s.SoundFont = ini.ReadString(t, u"SoundFont", d.SoundFont);
+    s.SoundFont = soundFontFromIniValue(ini.ReadString(t, u"SoundFont", d.SoundFont));
     s.PlaybackBaseMode = ini.ReadInteger(t, u"PlaybackBaseMode", d.PlaybackBaseMode);
     s.ReloadWhenModified = ini.ReadBool(t, u"ReloadWhenModified", d.ReloadWhenModified);
     // A shortcut uses only the low 16 bits of the stored integer.

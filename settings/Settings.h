@@ -106,6 +106,13 @@ struct Settings {
     bool operator==(const Settings &) const = default;
 };
 
+// The SoundFont key holds any path losslessly in the ini file's code page: a path CP932 holds
+// as it is (and the ini keeps intact: no control characters, no blank at either end) is
+// stored as it is, any other as a file: URL with its UTF-8 bytes percent-encoded. Both forms
+// are read.
+QString soundFontIniValue(const QString &path);
+QString soundFontFromIniValue(const QString &value);
+
 // The settings the main window starts with: every key of the program-wide store.
 Settings loadSettingsAtStart();
 

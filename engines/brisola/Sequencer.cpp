@@ -498,6 +498,7 @@ void Sequencer::sendSongNote(std::uint8_t status, std::uint8_t key, std::uint8_t
             releaseStruck(channel, key, clock);
         s.key = std::int8_t(mapped);
         s.shifted = shifted;
+        s.velocity = value;
         if (s.count < 255)
             ++s.count;
         if (mapped >= 0)
@@ -520,12 +521,32 @@ void Sequencer::setKeyShift(int semitones)
     semitones = std::clamp(semitones, -12, 12);
     if (semitones == m_keyShift)
         return;
-    // Melodic notes sounding now would stay in the old key: release them at the change.
-    for (int ch = 0; ch < 16; ++ch)
-        for (int key = 0; key < 128; ++key)
-            if (m_struck[ch][key].count > 0 && m_struck[ch][key].shifted)
-                releaseStruck(ch, key, m_clock);
+    // Melodic notes sounding now go on at the new key: each ends where it was struck and is
+    // struck again, with its velocity, where the new key puts it (a singer's held chord must not
+    // fall silent). All note-offs go first: a new key may land where another note sounded, and a
+    // note-off after the new strike would end it.
     m_keyShift = semitones;
+    for (int ch = 0; ch < 16; ++ch)
+        for (int key = 0; key < 128; ++key) {
+            Struck &s = m_struck[ch][key];
+            if (s.count == 0 || !s.shifted || s.key < 0)
+                continue;
+            for (int i = 0; i < s.count; ++i)
+                sendChannel(std::uint8_t(0x80 | ch), std::uint8_t(s.key), 0, m_clock);
+        }
+    for (int ch = 0; ch < 16; ++ch)
+        for (int key = 0; key < 128; ++key) {
+            Struck &s = m_struck[ch][key];
+            if (s.count == 0 || !s.shifted)
+                continue;
+            // A note pushed outside 0-127 stays silent until its note-off, which then goes
+            // nowhere; it comes back if a later change brings it into range.
+            const int target = key + semitones;
+            s.key = std::int8_t(target < 0 || target > 127 ? -1 : target);
+            if (s.key >= 0)
+                for (int i = 0; i < s.count; ++i)
+                    sendChannel(std::uint8_t(0x90 | ch), std::uint8_t(s.key), s.velocity, m_clock);
+        }
 }
 
 void Sequencer::setTempoRatio(int percent) { m_ratio = std::clamp(percent, 50, 200); }

@@ -71,9 +71,9 @@ __extension__ typedef unsigned __int128 SongPosition;
 // Key shift: notes, note-offs and polyphonic pressure on melodic channels move by the shift;
 // channel 10 and channels the song made drum parts (bank MSB 120/126/127 at a program change, or
 // a GS rhythm-part / XG part-mode SysEx that was sent) keep their keys. A note-off goes to the
-// key its note-on was sent to; a note-off or key pressure for a key not sounding (its note
-// began before a seek, or a key change or a silence released it) is not sent; a note pushed
-// outside 0–127 is dropped together with its note-off.
+// key its note-on was sent to (after a key change: where the change struck it again); a note-off
+// or key pressure for a key not sounding (its note began before a seek, or a silence released
+// it) is not sent; a note pushed outside 0–127 is dropped together with its note-off.
 class Sequencer {
 public:
     explicit Sequencer(std::uint32_t rate = 1000000);
@@ -102,8 +102,9 @@ public:
     // Silences all sounding notes now (note-offs, sustain and sostenuto lifted, all-notes-off on
     // used channels).
     void silence();
-    // -12 … +12 semitones (clamped). Notes sounding on melodic channels are released now; later
-    // notes use the new key. Kept across songs, sinks, seeks and loops.
+    // -12 … +12 semitones (clamped). Notes sounding on melodic channels end and are struck again
+    // at the new key with their velocity; later notes use the new key. Kept across songs, sinks,
+    // seeks and loops.
     void setKeyShift(int semitones);
     int keyShift() const { return m_keyShift; }
     // 50 … 200 percent of the song's tempo (clamped), from the present position on.
@@ -173,6 +174,7 @@ private:
         std::int8_t key = 0;
         std::uint8_t count = 0;
         bool shifted = false;
+        std::uint8_t velocity = 0; // of the last strike, for striking it again at a key change
     };
     std::array<std::array<Struck, 128>, 16> m_struck{};
     std::array<std::uint8_t, 16> m_bankMsb{}; // last bank select MSB sent per channel

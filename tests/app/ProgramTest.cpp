@@ -10,6 +10,8 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,6 +56,7 @@ private slots:
     void terminationLeavesTheJackServerFree();
     void plantedTempFolderMakesAnAloneStartThatSaysSo();
     void optionsAreAnsweredWithoutTheRunningInstance();
+    void secondStartWithAFileLeavesATrayedWindowHidden();
     void killedInstanceLeavesNoBlockingLock();
     void lockWithoutServerFailsLoudly();
 
@@ -403,6 +406,75 @@ void ProgramTest::plantedTempFolderMakesAnAloneStartThatSaysSo()
     alone.terminate();
     QVERIFY(alone.waitForFinished(10000));
     QCOMPARE(alone.exitCode(), 128 + SIGTERM);
+void ProgramTest::secondStartWithAFileLeavesATrayedWindowHidden()
+{
+    // The first instance on the tests' X server under its window manager, with a tray host.
+    const QString display = qEnvironmentVariable("DISPLAY_FOR_X11_TESTS");
+    if (display.isEmpty())
+        QSKIP("no X server for the tests (DISPLAY_FOR_X11_TESTS is set by scripts/test.sh)");
+    for (const char *tool : {"xdotool", "trayer", "xprop"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP("xdotool, trayer and xprop are needed (scripts/setup.sh --tests)");
+    }
+    QProcessEnvironment x11 = environment();
+    x11.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    x11.insert(QStringLiteral("DISPLAY"), display);
+    const auto tool = [&](const QString &program, const QStringList &arguments, QByteArray *out = nullptr) {
+        QProcess process;
+        process.setProcessEnvironment(x11);
+        process.start(program, arguments);
+        const bool done = process.waitForFinished(10000);
+        if (out)
+            *out = process.readAllStandardOutput();
+        return done && process.exitCode() == 0;
+    };
+    if (!tool(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}))
+        QSKIP("no window manager on the test display");
+    // The program's own window, when it is on the screen.
+    const auto shownWindow = [&] {
+        QByteArray out;
+        tool(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", " - Tonelark$|^Tonelark$"}, &out);
+        return out.trimmed();
+    };
+    QProcess tray;
+    tray.setProcessEnvironment(x11);
+    tray.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype", "request"});
+    QVERIFY(tray.waitForStarted());
+    const auto endTray = qScopeGuard([&] {
+        tray.terminate();
+        tray.waitForFinished(5000);
+    });
+    stopFirst();
+    m_first.setProcessEnvironment(x11);
+    m_first.setWorkingDirectory(m_root.path());
+    m_first.start(m_program, {});
+    QVERIFY(m_first.waitForStarted());
+    const auto restart = qScopeGuard([&] {
+        stopFirst();
+        startFirst();
+    });
+    QVERIFY(QTest::qWaitFor([&] { return !shownWindow().isEmpty(); }, 30000));
+    // Into the tray by the hot key (pressed again until the window manager has given it the focus).
+    QVERIFY(QTest::qWaitFor([&] {
+        if (shownWindow().isEmpty())
+            return true;
+        tool(QStringLiteral("xdotool"), {"windowactivate", "--sync", QString::fromLatin1(shownWindow().split('\n').first())});
+        tool(QStringLiteral("xdotool"), {"key", "super+ctrl+shift+a"});
+        QTest::qWait(1000);
+        return shownWindow().isEmpty();
+    }, 30000));
+
+    const QString song = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"),
+                                  m_root.filePath(QStringLiteral("songs/from the tray.mid")));
+    int exitCode = -1;
+    QVERIFY(runSecond({song}, m_root.path(), exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(caption(), std::optional<QString>(QStringLiteral("from the tray.mid - Tonelark")));
+    QTest::qWait(1000);
+    QVERIFY2(shownWindow().isEmpty(), "the window left the tray for a song handed over");
+    // Without a file a second start is a call for the window.
+    QVERIFY(runSecond({}, m_root.path(), exitCode));
+    QVERIFY(QTest::qWaitFor([&] { return !shownWindow().isEmpty(); }, 10000));
 }
 
 void ProgramTest::killedInstanceLeavesNoBlockingLock()

@@ -135,6 +135,37 @@ private slots:
         QCOMPARE(edited.HotKey, quint16(0x4000 | 'K'));
         dialog->hotKey->clear();
         QCOMPARE(dialog->edited(settings).HotKey, quint16(0));
+
+        // A key alone is refused (the panel says why), a function key alone is taken.
+        dialog->hotKey->setShortcutValue(0x4000 | 'K');
+        QTest::keyClick(dialog->hotKey, Qt::Key_A);
+        QCOMPARE(dialog->hotKey->shortcutValue(), quint16(0x4000 | 'K'));
+        QVERIFY(dialog->labelDesc->text().contains(QStringLiteral("Ctrl、Alt、Shift、Win")));
+        QTest::keyClick(dialog->hotKey, Qt::Key_F9);
+        QCOMPARE(dialog->hotKey->shortcutValue(), quint16(0x78));
+    }
+
+    void escEnterAndSpaceInTheHotKeyFieldKeepTheirDialogMeaning()
+    {
+        for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+            std::unique_ptr<TfrmTonelark2Pref> dialog(makeDialog());
+            dialog->fill(Settings());
+            dialog->show();
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+            dialog->pageCtrl->setCurrentWidget(dialog->tabSystem);
+            dialog->hotKey->setFocus();
+            QTRY_VERIFY(dialog->hotKey->hasFocus() || dialog->hotKey->isAncestorOf(QApplication::focusWidget()));
+            QTest::keyClick(QApplication::focusWidget(), key);
+            QCOMPARE(dialog->hotKey->shortcutValue(), quint16(0x6041));
+            if (key == Qt::Key_Space) {
+                QVERIFY(dialog->isVisible());
+                dialog->reject();
+            } else {
+                QVERIFY(!dialog->isVisible());
+                QCOMPARE(dialog->result(), key == Qt::Key_Escape ? int(QDialog::Rejected) : int(QDialog::Accepted));
+            }
+        }
     }
 
     void descriptionFollowsMouseFocusAndPage()
@@ -162,6 +193,32 @@ private slots:
         dialog->pageCtrl->setCurrentWidget(dialog->tabLyric);
         dialog->pageCtrl->setCurrentWidget(dialog->tabVersion);
         QCOMPARE(dialog->labelVersion->text(), QStringLiteral("v2"));
+    }
+
+    void everyHintFitsTheDescriptionPanelAtTheWindowsFontSize()
+    {
+        for (const int points : {9, 16}) {
+            QWidget owner;
+            QFont font = owner.font();
+            font.setPointSize(points);
+            owner.setFont(font);
+            std::unique_ptr<TfrmTonelark2Pref> dialog(new TfrmTonelark2Pref(&owner, {}, {}));
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+            if (points == 9)
+                QCOMPARE(dialog->panelDesc->height(), 45); // the designed height
+            QStringList hints;
+            for (const QWidget *widget : dialog->findChildren<QWidget *>())
+                if (!widget->statusTip().isEmpty())
+                    hints << widget->statusTip().replace(QLatin1String("\\n"), QLatin1String("\n"));
+            QVERIFY(hints.size() > 20);
+            for (const QString &hint : hints) {
+                dialog->labelDesc->setText(hint);
+                QVERIFY2(dialog->labelDesc->heightForWidth(dialog->labelDesc->width()) <= dialog->labelDesc->height(),
+                         qPrintable(QStringLiteral("%1 pt: %2").arg(points).arg(hint)));
+            }
+            dialog->hide();
+        }
     }
 
     void secondsUpDownStaysInItsRange()

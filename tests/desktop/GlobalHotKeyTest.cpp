@@ -14,15 +14,16 @@ class GlobalHotKeyTest : public QObject {
 private:
     QByteArray m_display = qgetenv("DISPLAY_FOR_X11_TESTS");
 
-    bool type(const QString &keys)
+    bool xdotool(const QStringList &arguments)
     {
         QProcess xdotool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), QString::fromLocal8Bit(m_display));
         xdotool.setProcessEnvironment(env);
-        xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
+        xdotool.start(QStringLiteral("xdotool"), arguments);
         return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
     }
+    bool type(const QString &keys) { return xdotool({QStringLiteral("key"), keys}); }
 
 private slots:
     void initTestCase()
@@ -62,6 +63,24 @@ private slots:
         QTRY_COMPARE(fired.size(), 3);
         QTest::qWait(200);
         QCOMPARE(fired.size(), 3);
+    }
+
+    void aHeldKeyFiresOnceAndAQuickSecondPressFiresAgain()
+    {
+        GlobalHotKey hotKey(m_display);
+        QSignalSpy fired(&hotKey, &GlobalHotKey::activated);
+        QVERIFY(hotKey.grab(0x6041, true));
+        // Held for a second: the server repeats it about 25 times a second after 660 ms.
+        QVERIFY(xdotool({"keydown", "super+ctrl+shift+a"}));
+        QTest::qWait(1200);
+        QVERIFY(xdotool({"keyup", "a"}));
+        QVERIFY(xdotool({"keyup", "super+ctrl+shift"}));
+        QTRY_COMPARE(fired.size(), 1);
+        QTest::qWait(200);
+        QCOMPARE(fired.size(), 1);
+        // Two presses 30 ms apart are two presses.
+        QVERIFY(xdotool({"key", "--delay", "30", "super+ctrl+shift+a", "super+ctrl+shift+a"}));
+        QTRY_COMPARE(fired.size(), 3);
     }
 
     void refusedWithoutAKeyOrADisplay()

@@ -50,9 +50,12 @@ private:
         xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), keys});
         return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
     }
+    // The native window as it is now: Qt re-creates it on some showings (a changed stay-on-top
+    // hint), and the widget's own winId() then still names the destroyed one.
+    static WId nativeId(QWidget &window) { return window.windowHandle() ? window.windowHandle()->winId() : window.winId(); }
     static QString property(QWidget &window, const char *name)
     {
-        return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window.winId()),
+        return run(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(nativeId(window)),
                                              QString::fromLatin1(name)});
     }
     static bool showActive(QWidget &window)
@@ -210,6 +213,113 @@ private slots:
         QTRY_VERIFY(window.isVisible() && !window.taskTrayIcon());
         QVERIFY(modalDuringMenu);
         QTRY_VERIFY(!window.inModalLoop());
+    }
+
+    void pinnedWindowStaysOnTopThroughTripsToTheTray()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            QSKIP("trayer is not installed (scripts/setup.sh --tests)");
+        TrayHost tray;
+        QVERIFY2(tray.start(), "trayer did not provide a notification area");
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        window.actionPin->trigger();
+        QTRY_VERIFY(property(window, "_NET_WM_STATE").contains(QLatin1String("_NET_WM_STATE_ABOVE")));
+        const auto inTray = [&] {
+            return QTest::qWaitFor([&] { return window.taskTrayIcon() && !window.isVisible(); }, 10000);
+        };
+        const auto backOnTop = [&] {
+            return QTest::qWaitFor([&] { return window.isVisible() && !window.taskTrayIcon(); }, 10000) &&
+                   QTest::qWaitFor([&] { return property(window, "_NET_WM_STATE").contains(QLatin1String("_NET_WM_STATE_ABOVE")); }, 10000);
+        };
+        // By the hot key and by the title bar's minimise, back by the hot key and the tray's menu item.
+        for (int trip = 0; trip < 6; ++trip) {
+            if (trip % 2)
+                window.showMinimized();
+            else
+                QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+            QVERIFY2(inTray(), qPrintable(QStringLiteral("trip %1 did not reach the tray").arg(trip)));
+            QTest::qWait(100);
+            if (trip % 3 == 2)
+                window.menuItemRestore->trigger();
+            else
+                QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+            QVERIFY2(backOnTop(), qPrintable(QStringLiteral("trip %1 came back without the pin").arg(trip)));
+            QVERIFY(window.toolButtonOfPin->isChecked());
+            QTRY_VERIFY(window.isActiveWindow());
+        }
+        // Covered by a new window, it stays above.
+        QWidget other;
+        other.resize(300, 200);
+        QVERIFY(showActive(other));
+        QVERIFY(property(window, "_NET_WM_STATE").contains(QLatin1String("_NET_WM_STATE_ABOVE")));
+    }
+
+    void quickSecondPressesAndAHeldKeyNeverLoseTheWindow()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            QSKIP("trayer is not installed (scripts/setup.sh --tests)");
+        TrayHost tray;
+        QVERIFY2(tray.start(), "trayer did not provide a notification area");
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        const auto xdotool = [](const QStringList &arguments) {
+            QProcess process;
+            process.start(QStringLiteral("xdotool"), arguments);
+            return process.waitForFinished(10000) && process.exitCode() == 0;
+        };
+        // Whatever the presses did, the window settles either in the tray or shown, and the
+        // next single press takes it to the other state.
+        const auto settled = [&] {
+            QTest::qWait(1500);
+            return window.taskTrayIcon() ? !window.isVisible() : window.isVisible() && !window.isMinimized();
+        };
+        const auto nextPressToggles = [&] {
+            QTest::qWait(500); // as a person presses again, not within the window manager's work
+            const bool wasInTray = window.taskTrayIcon();
+            if (!type(QStringLiteral("super+ctrl+shift+a")))
+                return false;
+            const bool ok = QTest::qWaitFor([&] {
+                return wasInTray ? window.isVisible() && !window.taskTrayIcon() && window.isActiveWindow()
+                                 : window.taskTrayIcon() && !window.isVisible();
+            }, 10000);
+            return ok;
+        };
+        for (int round = 0; round < 3; ++round) {
+            QVERIFY(xdotool({"key", "--delay", "30", "super+ctrl+shift+a", "super+ctrl+shift+a"}));
+            QVERIFY2(settled(), qPrintable(QStringLiteral("double press %1").arg(round)));
+            QVERIFY2(nextPressToggles(), qPrintable(QStringLiteral("after double press %1").arg(round)));
+            QVERIFY2(nextPressToggles(), qPrintable(QStringLiteral("after double press %1, again").arg(round)));
+        }
+        // Held for a second: one press.
+        QTest::qWait(500);
+        const bool wasInTray = window.taskTrayIcon();
+        QVERIFY(xdotool({"keydown", "super+ctrl+shift+a"}));
+        QTest::qWait(1000);
+        QVERIFY(xdotool({"keyup", "a"}));
+        QVERIFY(xdotool({"keyup", "super+ctrl+shift"}));
+        QVERIFY(settled());
+        QCOMPARE(window.taskTrayIcon(), !wasInTray);
+        QVERIFY(nextPressToggles());
+    }
+
+    void whenTheTrayGoesAwayTheHiddenWindowComesBack()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            QSKIP("trayer is not installed (scripts/setup.sh --tests)");
+        auto tray = std::make_unique<TrayHost>();
+        QVERIFY2(tray->start(), "trayer did not provide a notification area");
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        QVERIFY(showActive(window));
+        QVERIFY(type(QStringLiteral("super+ctrl+shift+a")));
+        QTRY_VERIFY(window.taskTrayIcon() && !window.isVisible());
+        tray.reset(); // the panel quits
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && !window.taskTrayIcon(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(property(window, "WM_STATE").contains(QLatin1String("Normal")), 10000);
+        QVERIFY(!window.trayIcon().isShown());
     }
 
     // A popup some failed check left open keeps the keyboard: close it so the next test starts clean.

@@ -54,6 +54,7 @@ TEST(KeyTempo, StepsStopAtTheLimitsAndMarksShowOnlyChanges)
 TEST(KeyTempo, ToolTipNamesBothValues)
 {
     EXPECT_EQ(KeyTempo().toolTip(), QStringLiteral("キー: 原曲キー\nテンポ: 100% (元のテンポ)"));
-    EXPECT_EQ(KeyTempo(-2, 90).toolTip(), QStringLiteral("キー: ♭2 (半音2つ下)\nテンポ: 90%"));
-    EXPECT_EQ(KeyTempo(3, 135).toolTip(), QStringLiteral("キー: ♯3 (半音3つ上)\nテンポ: 135%"));
+    EXPECT_EQ(KeyTempo(-2, 90).toolTip(), QStringLiteral("キー: ♭2 (2 半音下)\nテンポ: 90%"));
+    EXPECT_EQ(KeyTempo(3, 135).toolTip(), QStringLiteral("キー: ♯3 (3 半音上)\nテンポ: 135%"));
+    EXPECT_EQ(KeyTempo(-12, 100).toolTip(), QStringLiteral("キー: ♭12 (12 半音下)\nテンポ: 100% (元のテンポ)"));
 }

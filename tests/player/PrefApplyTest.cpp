@@ -26,7 +26,7 @@ public:
     bool RegHotKey(quint16 ShortCut) override
     {
         calls << QStringLiteral("RegHotKey(%1,%2)").arg(ShortCut).arg(settings->CombinationWithWinKey);
-        return grabSucceeds;
+        return grabSucceeds && (ShortCut & 0x1FFF) != 0; // as the X11 grab: no key is never had
     }
     void setGaugeColors(const Settings::ProgressKeys &c) override
     {
@@ -60,7 +60,7 @@ struct Applied {
         window.settings = &settings;
         Settings edited = settings;
         change(edited);
-        changed = applyPreferences(edited, {ini, settings, engine, ui, window, playing});
+        changed = applyPreferences(edited, {ini, settings, engine, ui, window, [playing] { return playing; }});
     }
     QByteArray onDisk() const
     {
@@ -191,6 +191,27 @@ TEST(PrefApply, DeviceAndSoundFontReopenTheOutputOnce)
     }
 }
 
+TEST(PrefApply, ASoundFontPathSurvivesTheIniFileWhateverItsCharacters)
+{
+    struct Case {
+        QString path;
+        QByteArray stored; // as the CP932 file holds it
+    } cases[] = {
+        {"/sf/GeneralUser GS.sf2", "/sf/GeneralUser GS.sf2"},
+        {"/sf/表ソ.sf2", "/sf/\x95\x5c\x83\x5c.sf2"}, // CP932 with a backslash as trail byte: as it is
+        {"/sf/café♪.sf2", "file:///sf/caf%C3%A9%E2%99%AA.sf2"},
+        {"/sf/🎹 100%.sf2", "file:///sf/%F0%9F%8E%B9%20100%25.sf2"},
+        {"/sf/ lead.sf2 ", "file:///sf/%20lead.sf2%20"},
+        {"file:x.sf2", "file:file:x.sf2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        Applied a("", [&](Settings &s) { s.SoundFont = c.path; });
+        EXPECT_TRUE(a.onDisk().contains("SoundFont=" + c.stored + "\n")) << a.onDisk().toStdString();
+        EXPECT_EQ(Settings::load(Convex(a.path)).SoundFont, c.path);
+    }
+}
+
 TEST(PrefApply, HotKeyRegrabbedWhenKeyOrWinBoxChangesAndKeptWhenRefused)
 {
     Applied same("", [](Settings &) {});
@@ -208,12 +229,54 @@ TEST(PrefApply, HotKeyRegrabbedWhenKeyOrWinBoxChangesAndKeptWhenRefused)
     window.grabSucceeds = false;
     Settings edited = settings;
     edited.CombinationWithWinKey = false;
-    applyPreferences(edited, {ini, settings, engine, ui, window, false});
+    applyPreferences(edited, {ini, settings, engine, ui, window, {}});
     EXPECT_EQ(window.calls.first(), "RegHotKey(24641,0)");
     EXPECT_EQ(ui.warnings, QStringList({hotKeyRefusedMessage()}));
     const Convex saved(path);
     EXPECT_EQ(saved.ReadString(kSectionTonelark, u"HotKey", {}), "24641");
     EXPECT_EQ(saved.ReadString(kSectionTonelark, u"CombinationWithWinKey", {}), "0");
+}
+
+TEST(PrefApply, ClearedHotKeyLetsGoOfTheGrabWithoutAWarning)
+{
+    Applied a("", [](Settings &s) { s.HotKey = 0; });
+    EXPECT_EQ(a.window.calls.first(), "RegHotKey(0,1)");
+    EXPECT_TRUE(a.ui.warnings.isEmpty());
+    EXPECT_EQ(Convex(a.path).ReadString(kSectionTonelark, u"HotKey", {}), "0");
+}
+
+TEST(PrefApply, ASongHandedOverWhileABoxIsOpenPlaysWithTheNewOptionsAndGetsTheNotice)
+{
+    // The hot key and the SoundFont are refused, and a song starts while the first box is open.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Tonelark.ini"));
+    writeFile(path, "");
+    Convex ini(path);
+    Settings settings = Settings::load(ini);
+    FakeEngine engine;
+    engine.soundFontResult = BRSERROR_CANNOT_OPENFILE;
+    FakeUi ui;
+    RecordingWindow window;
+    window.settings = &settings;
+    window.grabSucceeds = false;
+    Settings edited = settings;
+    edited.HotKey = 0x4000 | 'J';
+    edited.SoundFont = QStringLiteral("/sf/bad.sf2");
+    edited.DisableLoop = true;
+    edited.IgnoreSysEx = true;
+    bool playing = false;
+    bool optionsAtFirstBox = false;
+    ui.duringBox = [&] {
+        if (!playing)
+            optionsAtFirstBox = settings.DisableLoop && settings.IgnoreSysEx;
+        playing = true;
+    };
+    applyPreferences(edited, {ini, settings, engine, ui, window, [&] { return playing; }});
+    EXPECT_EQ(ui.warnings.size(), 1);
+    EXPECT_EQ(ui.errors.size(), 1);
+    EXPECT_TRUE(optionsAtFirstBox) << "the song started with the options being replaced";
+    ASSERT_EQ(ui.informations.size(), 1);
+    EXPECT_TRUE(ui.informations[0].contains(QStringLiteral("・繰り返しを行わない")));
 }
 
 TEST(PrefApply, FailedSaveShowsItsMessageAndKeepsTheValuesForTheRun)
@@ -240,7 +303,7 @@ TEST(PrefApply, FailedSaveShowsItsMessageAndKeepsTheValuesForTheRun)
     RecordingWindow window;
     window.settings = &settings;
     ui.nextAnswer = false;
-    applyPreferences(settings, {ini, settings, engine, ui, window, false});
+    applyPreferences(settings, {ini, settings, engine, ui, window, {}});
     ASSERT_EQ(ui.questions.size(), 1);
     EXPECT_TRUE(ui.questions[0].startsWith(ini.loadError()));
     EXPECT_TRUE(ui.errors.isEmpty());

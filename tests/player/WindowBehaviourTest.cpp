@@ -32,6 +32,25 @@ TEST(HotKeyResponse, FollowsTheModalLoopTrayAndActiveWindowRules)
         EXPECT_EQ(hotKeyResponseFor(c.context), c.expected) << c.what;
 }
 
+TEST(HotKeyTransition, APressWhileAHideOrRestoreIsUnderWayIsDropped)
+{
+    HotKeyTransition transition;
+    EXPECT_TRUE(transition.pressMayAct(0, false)) << "nothing under way";
+    transition.begin(1000);
+    struct Case {
+        qint64 at;
+        bool settled;
+        bool acts;
+    } cases[] = {
+        {1030, false, false}, // the double press 30 ms later
+        {1030, true, true},   // the window is where the first press took it
+        {2999, false, false},
+        {3000, false, true}, // never held longer, whatever the window did
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(transition.pressMayAct(c.at, c.settled), c.acts) << c.at << " " << c.settled;
+}
+
 TEST(AdjacentVisibleTab, SkipsHiddenTabsWithoutWrapping)
 {
     // Info, comments (hidden), lyrics, compiler (hidden), about (never shown).

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSet>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -136,8 +137,21 @@ private slots:
         for (QMenu *menu : {window->popupMenuMain, window->popupMenuPlayback})
             for (QAction *item : items)
                 QVERIFY2(menu->actions().contains(item), qPrintable(item->text()));
-        QCOMPARE(window->actionKeyDown->text(), QStringLiteral("キー −1"));
-        QCOMPARE(window->actionTempoOriginal->text(), QStringLiteral("元のテンポ"));
+        // Every item of either menu carries an accelerator of its own.
+        for (QMenu *menu : {window->popupMenuMain, window->popupMenuPlayback}) {
+            QSet<QChar> taken;
+            for (QAction *item : menu->actions()) {
+                if (item->isSeparator())
+                    continue;
+                const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("\\(&(.)\\)(\\.\\.\\.)?$")).match(item->text());
+                QVERIFY2(m.hasMatch(), qPrintable(item->text()));
+                const QChar key = m.captured(1).at(0).toUpper();
+                QVERIFY2(!taken.contains(key), qPrintable(menu->objectName() + QLatin1Char(' ') + item->text()));
+                taken.insert(key);
+            }
+        }
+        QCOMPARE(window->actionKeyDown->text(), QStringLiteral("キー −1(&D)"));
+        QCOMPARE(window->actionTempoOriginal->text(), QStringLiteral("元のテンポ(&P)"));
         QVERIFY(!window->actionKeyOriginal->isEnabled() && !window->actionTempoOriginal->isEnabled());
         setup.engine.setStatus(BRSSTATE_PLAY, 480, 500);
         window->timerUpdatingTimer();
@@ -154,7 +168,7 @@ private slots:
         QTest::keyClick(window->lvLyrics, Qt::Key_PageDown, Qt::AltModifier);
         window->timerUpdatingTimer();
         QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("♯2 95%  00:00 / 00:01"));
-        QCOMPARE(window->panelTimeElapsed->toolTip(), QStringLiteral("キー: ♯2 (半音2つ上)\nテンポ: 95%"));
+        QCOMPARE(window->panelTimeElapsed->toolTip(), QStringLiteral("キー: ♯2 (2 半音上)\nテンポ: 95%"));
         window->actionKeyDown->trigger(); // as the item of either menu
         QTest::keyClick(window.get(), Qt::Key_K, Qt::AltModifier);
         QCOMPARE(window->panelTimeElapsed->text(), QStringLiteral("95%  00:00 / 00:01"));
@@ -661,6 +675,12 @@ private slots:
         QVERIFY(!window->displayTicks());
         window->actionTimeOrTick->trigger();
         QVERIFY(window->displayTicks());
+        // Only the left button: right and middle clicks, single or quick pairs, change nothing.
+        for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+            QTest::mouseClick(handle, button, {}, at, 1000);
+            QTest::mouseDClick(handle, button, {}, at);
+            QVERIFY(window->displayTicks());
+        }
     }
 
     void versionPageShowsTheVersionAndIsLeftWithThePreviousTab()

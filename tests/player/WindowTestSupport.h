@@ -103,9 +103,20 @@ public:
     QList<SaveFileRequest> saveRequests;
     QString nextSaveFileName;
     std::function<void()> duringSaveDialog; // runs while the save dialog would be open
+    std::function<void()> duringBox;        // runs while an error, warning or question box would be open
 
-    void showError(const QString &text) override { errors << text; }
-    void showWarning(const QString &text) override { warnings << text; }
+    void showError(const QString &text) override
+    {
+        errors << text;
+        if (duringBox)
+            duringBox();
+    }
+    void showWarning(const QString &text) override
+    {
+        warnings << text;
+        if (duringBox)
+            duringBox();
+    }
     void showInformation(const QString &caption, const QString &text) override
     {
         informations << caption + QLatin1Char('|') + text;
@@ -113,6 +124,8 @@ public:
     bool askYesNo(const QString &text) override
     {
         questions << text;
+        if (duringBox)
+            duringBox();
         return nextAnswer;
     }
     QString getOpenFileName(const OpenFileRequest &request) override

@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "FluidSynthSink.h"
+#include "Sequencer.h"
 #include "SmfTimeline.h"
 #include "SmfBuilder.h"
 
@@ -261,4 +262,55 @@ TEST(RenderCompare, KeyShiftOfTwelveSoundsAsTheSongWrittenAnOctaveHigher)
     EXPECT_FALSE(shifted == render(song(12), "byhand100", "")) << "the tempo option is taken";
     fs::remove_all(dir);
     ASSERT_GT(shifted.size(), 44u + 4 * 44100);
+}
+
+TEST(RenderCompare, AChordHeldThroughAKeyChangeSoundsOnAtTheNewKey)
+{
+    const std::string soundFont = defaultSoundFont();
+    if (soundFont.empty())
+        GTEST_SKIP() << "needs a General MIDI SoundFont";
+    // An organ chord, then a string pad, held for 4 s (120 bpm); the key goes up two semitones at
+    // 1.5 s while the chord sounds. Before, the chord fell silent 0.3 s after the change.
+    constexpr std::uint32_t kRate = 44100;
+    struct Case {
+        const char *name;
+        int program;
+    };
+    for (const Case c : {Case{"organ", 16}, Case{"strings", 48}}) {
+        TrackBuilder t;
+        t.program(0, 0, c.program).note(0, 3840, 0, 48).note(0, 3840, 0, 55).note(0, 3840, 0, 64).end(3840);
+        const Bytes song = smf({t});
+        BrsError error;
+        std::string message;
+        auto synth = FluidSynthInstance::create(soundFont, kRate, false, message);
+        ASSERT_TRUE(synth) << message;
+        FluidSynthSink sink(synth->synth());
+        Sequencer sequencer(kRate);
+        sequencer.setTimeline(SmfTimeline::read(song.data(), song.size(), error));
+        sequencer.setSink(&sink, kRate);
+        sequencer.play(0, 0);
+        std::vector<float> mono;
+        std::vector<float> left(64), right(64);
+        while (mono.size() < std::size_t(3 * kRate)) {
+            if (mono.size() == std::size_t(1.5 * kRate))
+                sequencer.setKeyShift(2);
+            std::fill(left.begin(), left.end(), 0.0f);
+            std::fill(right.begin(), right.end(), 0.0f);
+            float *buffers[2] = {left.data(), right.data()};
+            sink.beginBlock(sequencer.clock(), 64, 2, buffers);
+            sequencer.advance(64);
+            sink.finishBlock();
+            for (int i = 0; i < 64; ++i)
+                mono.push_back((left[std::size_t(i)] + right[std::size_t(i)]) / 2);
+        }
+        const std::vector<double> level = loudness(mono); // 50 ms windows
+        // Before the change: 1.0-1.5 s; after it, every window from the change on.
+        double before = 0;
+        for (std::size_t w = 20; w < 30; ++w)
+            before += level[w] / 10;
+        EXPECT_GT(before, -40.0) << c.name << ": the chord is heard at all";
+        for (std::size_t w = 30; w < level.size(); ++w)
+            EXPECT_NEAR(level[w], before, 6.0) << c.name << ": 50 ms window at " << double(w) / 20 << " s";
+        EXPECT_EQ(sequencer.soundingNotes(), 3) << c.name;
+    }
 }

@@ -537,10 +537,10 @@ std::vector<std::string> noteMessages(const std::vector<RecordingSink::Entry> &e
 
 } // namespace
 
-TEST(Sequencer, KeyChangeWhileNotesSoundReleasesThemAtTheKeyTheyWereStruck)
+TEST(Sequencer, KeyChangeWhileNotesSoundStrikesThemAgainAtTheNewKey)
 {
     // 120 bpm, 480 ticks = 22050 frames. Melody held across both changes, a drum held too.
-    Rig rig(smf({TrackBuilder().note(0, 960, 0, 60).note(480, 960, 0, 64).raw(600, {0xA0, 64, 50}).end(1920),
+    Rig rig(smf({TrackBuilder().note(0, 960, 0, 60, 90).note(480, 960, 0, 64, 70).raw(600, {0xA0, 64, 50}).end(1920),
                  TrackBuilder().note(0, 1200, 9, 36)}));
     rig.sequencer->play(0, 0);
     rig.run(11025); // tick 240
@@ -549,10 +549,16 @@ TEST(Sequencer, KeyChangeWhileNotesSoundReleasesThemAtTheKeyTheyWereStruck)
     rig.sequencer->setKeyShift(-12);
     rig.run(100000);
     EXPECT_EQ(noteMessages(rig.sink.entries()),
-              (std::vector<std::string>{"on 0:60", "on 9:36", "off 0:60", "on 0:66", "off 0:66", "off 9:36"}))
-        << "the song's own note-offs for released notes are not sent again, the drum is left alone";
+              (std::vector<std::string>{"on 0:60", "on 9:36", "off 0:60", "on 0:62", "on 0:66", "off 0:62", "off 0:66",
+                                        "on 0:48", "on 0:52", "off 0:48", "off 9:36", "off 0:52"}))
+        << "every held melodic note ends and sounds on at the new key; the drum is left alone";
+    // Struck again with the velocity each was struck with.
+    EXPECT_EQ(rig.matching(0x90, 62).at(0).bytes[2], 90);
+    EXPECT_EQ(rig.matching(0x90, 48).at(0).bytes[2], 90);
+    EXPECT_EQ(rig.matching(0x90, 52).at(0).bytes[2], 70);
     const auto pressure = rig.matching(0xA0);
-    EXPECT_TRUE(pressure.empty()) << "pressure on a released note goes nowhere";
+    ASSERT_EQ(pressure.size(), 1u);
+    EXPECT_EQ(pressure[0].bytes[1], 52) << "pressure follows the note to its new key";
 
     // The shift stays for the next song and at a seek; pressure follows the struck key.
     rig.sequencer->setTimeline(rig.timeline);
@@ -562,6 +568,18 @@ TEST(Sequencer, KeyChangeWhileNotesSoundReleasesThemAtTheKeyTheyWereStruck)
     EXPECT_EQ(noteMessages(rig.sink.entries()), (std::vector<std::string>{"on 0:52", "off 0:52"}));
     ASSERT_EQ(rig.matching(0xA0).size(), 1u);
     EXPECT_EQ(rig.matching(0xA0)[0].bytes[1], 52);
+}
+
+TEST(Sequencer, AHeldNoteAKeyChangePushesOutOfRangeComesBackWhenTheKeyReturns)
+{
+    Rig rig(smf({TrackBuilder().note(0, 1440, 0, 120).end(1920)}));
+    rig.sequencer->play(0, 0);
+    rig.run(11025);
+    rig.sequencer->setKeyShift(12); // 132: no such key
+    rig.run(11025);
+    rig.sequencer->setKeyShift(-1);
+    rig.run(100000);
+    EXPECT_EQ(noteMessages(rig.sink.entries()), (std::vector<std::string>{"on 0:120", "off 0:120", "on 0:119", "off 0:119"}));
 }
 
 TEST(Sequencer, KeyChangesSeeksAndLoopsNeverLeaveANoteHanging)
@@ -620,10 +638,11 @@ TEST(Sequencer, KeyChangesSeeksAndLoopsNeverLeaveANoteHanging)
             if (tick >= 1700 && tick < 1920)
                 ASSERT_EQ(melodicSounding(), 0) << "in the song's rest at tick " << tick << ", step " << step;
         } else if (action < 9) {
+            const int before = melodicSounding();
             shift = std::uniform_int_distribution<int>(-12, 12)(random);
             rig.sequencer->setKeyShift(shift);
             replay();
-            ASSERT_EQ(melodicSounding(), 0) << "notes sounding after the change to " << shift << ", step " << step;
+            ASSERT_EQ(melodicSounding(), before) << "a held note lost at the change to " << shift << ", step " << step;
         } else {
             loops += rig.sequencer->status().LoopCount;
             rig.sequencer->play(BRSPLAY_LOOP, std::uniform_int_distribution<std::int32_t>(0, 1919)(random));
