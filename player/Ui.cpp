@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 namespace tonelark {
 
@@ -89,8 +90,10 @@ int WidgetUi::showBox(int icon, const QString &title, const QString &text, int b
     if (icon == QMessageBox::Critical)
         m_openError = &box;
     const int result = box.exec();
-    if (icon == QMessageBox::Critical)
+    if (icon == QMessageBox::Critical) {
         m_openError = outer;
+        m_openErrorText = QString();
+    }
     return result;
 }
 
@@ -98,7 +101,17 @@ bool WidgetUi::replaceOpenErrorText(const QString &text)
 {
     if (!m_openError)
         return false;
-    m_openError->setText(labelText(text));
+    // A box relays itself out for every new text, milliseconds each: thousands of changes
+    // in a burst are shown as one, a moment later.
+    const bool scheduled = !m_openErrorText.isNull();
+    m_openErrorText = labelText(text);
+    if (!scheduled) {
+        QTimer::singleShot(kErrorTextDelayMs, m_openError, [this, box = m_openError] {
+            if (box == m_openError)
+                box->setText(m_openErrorText);
+            m_openErrorText = QString();
+        });
+    }
     return true;
 }
 

@@ -80,8 +80,10 @@ private:
 
     QWidget *m_owner;
     ModalLoopState *m_modalLoop;
-    // The innermost error box while it is open.
+    // The innermost error box while it is open, and the text it takes next (null: none).
     QPointer<QMessageBox> m_openError;
+    QString m_openErrorText;
+    static constexpr int kErrorTextDelayMs = 50;
 };
 
 } // namespace tonelark
