@@ -168,7 +168,8 @@ BRS_API std::int32_t BRS4GetMidiOutDevNames(char *buffer, std::int32_t size);
 // The synthesizer library behind device -1100 and its version ("FluidSynth 2.3.7").
 BRS_API std::int32_t BRS4GetSynthVersion(char *buffer, std::int32_t size);
 // The SoundFont device -1100 uses: the one chosen with BRS4SetSoundFont, else the system's
-// General MIDI SoundFont; empty when there is none.
+// General MIDI SoundFont (also while the open device plays it in place of a chosen one it
+// refused as damaged); empty when there is none.
 BRS_API std::int32_t BRS4GetSoundFont(char *buffer, std::int32_t size);
 // The SoundFont an open of device -1100 last refused as damaged (none of the song's first
 // instruments starts a voice) and the one used in its place (the system's General MIDI

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
 #include "FluidSynthSink.h"
@@ -80,6 +79,7 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
 {
     std::unique_lock deviceLock(m_deviceMutex);
     detachOutput(deviceLock);
+    m_core.report.forgetReplacement();
     std::unique_ptr<Output> output;
     std::int32_t result = BRSERROR_NOERROR;
     std::string message;
@@ -123,6 +123,7 @@ std::int32_t Engine::closeDevice()
     }
     detachOutput(deviceLock);
     m_core.report.setServer(BRSSERVER_NOTUSED);
+    m_core.report.forgetReplacement();
     return BRSERROR_NOERROR;
 }
 
@@ -285,6 +286,9 @@ std::int32_t Engine::setTempoRatio(std::int32_t percent)
 
 std::string Engine::soundFont() const
 {
+    // The open synthesizer may have refused the chosen one as damaged and play another.
+    if (std::string replacement = m_core.report.replacement(); !replacement.empty())
+        return replacement;
     std::lock_guard lock(m_deviceMutex);
     return m_soundFont.empty() ? defaultSoundFont() : m_soundFont;
 }

@@ -32,7 +32,8 @@ public:
     std::int32_t setTempoRatio(std::int32_t percent);
     std::int32_t keyShift() const { return m_keyShift.load(); }
     std::int32_t tempoRatio() const { return m_tempoRatio.load(); }
-    // The SoundFont the next open of device -1100 loads.
+    // The SoundFont device -1100 plays: the one the open synthesizer put in place of a refused
+    // one, else the one the next open loads.
     std::string soundFont() const;
     TBrs4PlayerStatus status() const { return m_core.board.read(); }
     TBrs4SmfInformation information() const;

@@ -29,7 +29,20 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_refused = path + '\n' + instead;
+        m_replacement = instead;
         ++m_status.SoundFontRefusals;
+    }
+    // The SoundFont the open synthesizer plays in place of a refused one (empty: none); an open
+    // or close of the device forgets it.
+    std::string replacement() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_replacement;
+    }
+    void forgetReplacement()
+    {
+        std::lock_guard lock(m_mutex);
+        m_replacement.clear();
     }
     TBrs4OutputStatus status() const
     {
@@ -47,6 +60,7 @@ private:
     mutable std::mutex m_mutex;
     TBrs4OutputStatus m_status{BRSSERVER_NOTUSED, 0, 0, 0};
     std::string m_refused;
+    std::string m_replacement;
 };
 
 // What every thread of the engine shares. `mutex` guards `sequencer` (and the sink it drives);

@@ -293,6 +293,7 @@ TEST(RealOutput, DamagedSoundFontIsRefusedAndTheSystemOneSoundsInstead)
     EXPECT_TRUE(waitUntil([&] { return outputStatus().SoundFontRefusals == refusals + 1; }, 10s))
         << "a SoundFont that cannot sound the song's piano is not refused";
     EXPECT_EQ(text(BRS4GetRefusedSoundFont), some + "\n" + system);
+    EXPECT_EQ(text(BRS4GetSoundFont), system) << "the settings dialog names the SoundFont that plays";
     {
         MonitorRecording recording(server.dir());
         std::this_thread::sleep_for(4s);
