@@ -811,6 +811,15 @@ bool TfrmTonelark2Pref::eventFilter(QObject *watched, QEvent *event)
     }
     if (colorDialog && watched == colorDialog && event->type() == QEvent::Show)
         colorDialogShow();
+    // The frame Qt guesses before the window manager has decorated the dialog can be a pixel
+    // off; once active, the dialog's bottom edge goes to the cursor of the showing by its
+    // real frame.
+    if (colorDialog && watched == colorDialog && event->type() == QEvent::WindowActivate && !m_colorDialogPlaced) {
+        m_colorDialogPlaced = true;
+        const QPoint place = colorDialogPosition(colorDialog->frameGeometry().size(), m_colorDialogCursor, m_colorDialogRight);
+        if (colorDialog->frameGeometry().topLeft() != place)
+            colorDialog->move(place);
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -848,7 +857,10 @@ void TfrmTonelark2Pref::colorDialogShow()
     const QScreen *screen = this->screen();
     const int workAreaRight = screen ? screen->availableGeometry().x() + screen->availableGeometry().width()
                                      : colorDialog->width();
-    colorDialog->move(colorDialogPosition(colorDialog->frameGeometry().size(), QCursor::pos(), workAreaRight));
+    m_colorDialogCursor = QCursor::pos();
+    m_colorDialogRight = workAreaRight;
+    m_colorDialogPlaced = false;
+    colorDialog->move(colorDialogPosition(colorDialog->frameGeometry().size(), m_colorDialogCursor, workAreaRight));
     // The red value box: Qt's dialog makes its boxes hue, saturation, value, red, green,
     // blue, alpha, in this order.
     const QList<QSpinBox *> boxes = colorDialog->findChildren<QSpinBox *>();

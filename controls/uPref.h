@@ -196,6 +196,9 @@ public:
 
     // The colour dialog of the pick in progress (null between picks).
     QColorDialog *colorDialog = nullptr;
+    QPoint m_colorDialogCursor;   // the cursor when the colour dialog was shown
+    int m_colorDialogRight = 0;   // the work area's right edge then
+    bool m_colorDialogPlaced = false;
 
 public slots:
     void pageCtrlChange();
