@@ -51,7 +51,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
@@ -199,6 +198,11 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
 
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
     m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
+    // Panels learn of every jump (seek bar, keys, wheel, dialog, lyric, MPRIS) at once.
+    m_transport->setJumpHook([this] {
+        if (m_mpris)
+            m_mpris->seeked(mprisPositionUs());
+    });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), *m_ui,
                                             m_settings, m_infoFontPitch, m_appTitle);
@@ -644,9 +648,8 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName)
     // A refused file leaves the current song as it was; any other outcome replaced it.
     if (m_modalLoop.songGeneration() != generation) {
         m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
-        m_loadedUrl = m_loadedFileName.isEmpty()
-                          ? QString()
-                          : QUrl::fromLocalFile(m_loadedFileName).toString(QUrl::FullyEncoded);
+        // By the name's bytes, so that a panel's "open again" names this very file.
+        m_loadedUrl = m_loadedFileName.isEmpty() ? QString() : fileUriFromLocalPath(m_loadedFileName);
     }
     if (m_mpris)
         m_mpris->refresh();
@@ -1566,7 +1569,10 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     snapshot.rate = m_keyTempo.tempo() / 100.0;
     if (!snapshot.hasSong)
         return snapshot;
-    switch (m_monitor->status().State) {
+    // The engine's own state and position, not the last tick's: a jump is seen at once, and
+    // a wrap at the loop point is never confused with a seek the monitor has not polled yet.
+    const TBrs4PlayerStatus live = m_engine.status();
+    switch (live.State) {
     case BRSSTATE_PLAY:
         snapshot.status = MprisSnapshot::Status::Playing;
         break;
@@ -1576,7 +1582,7 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     default:
         break;
     }
-    snapshot.positionUs = qint64(std::max(m_monitor->status().Time, 0)) * 1000;
+    snapshot.positionUs = qint64(std::max(live.Time, 0)) * 1000;
     snapshot.lengthUs = qint64(std::max(m_monitor->info().TotalTime, 0)) * 1000;
     snapshot.title = editTitle->text();
     snapshot.artist = editCopyright->text();
@@ -1586,6 +1592,11 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     if (row >= 0 && row < lyrics.Count())
         snapshot.lyricLine = lyrics.Strings(row);
     return snapshot;
+}
+
+qint64 TfrmTonelark2Main::mprisPositionUs() const
+{
+    return qint64(std::max(m_engine.status().Time, 0)) * 1000;
 }
 
 void TfrmTonelark2Main::mprisPlay()
