@@ -2,8 +2,11 @@
 
 #include "CstmUtils.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
+
+#include <cstring>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -32,7 +35,8 @@ int hexValue(QChar c)
 
 bool statPath(const QString &path, struct stat &status)
 {
-    if (path.isEmpty())
+    // The system would stop the name at a NUL and find another file.
+    if (path.isEmpty() || path.contains(QChar(0)))
         return false;
     return ::stat(encodeFileName(path).constData(), &status) == 0;
 }
@@ -167,7 +171,32 @@ QString localPathFromFileUri(QStringView uri)
         runStart = i + 1;
     }
     bytes += encodeFileName(rest.sliced(runStart));
+    if (bytes.contains('\0'))
+        return {};
     return decodeFileName(bytes);
+}
+
+QString fileUriFromLocalPath(const QString &path)
+{
+    const QString absolute = QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+    const QByteArray bytes = encodeFileName(QDir::cleanPath(absolute));
+    // What a URI path may hold as it is (RFC 3986 pchar and "/"), and what QUrl leaves too.
+    static constexpr char kPlain[] = "-._~!$&'()*+,;=:@/[]";
+    QString uri = QStringLiteral("file://");
+    uri.reserve(uri.size() + bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            (byte != 0 && std::strchr(kPlain, c))) {
+            uri += QLatin1Char(c);
+        } else {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            uri += QLatin1Char('%');
+            uri += QLatin1Char(kHex[byte >> 4]);
+            uri += QLatin1Char(kHex[byte & 0xF]);
+        }
+    }
+    return uri;
 }
 
 QString pathFromArgument(const QString &argument)

@@ -28,8 +28,14 @@ bool isFolder(const QString &path);
 bool isRegularFile(const QString &path);
 
 // The local path a "file:" URI names (its percent-encoded bytes taken as they are), or an
-// empty string when the text is no such URI or names another host.
+// empty string when the text is no such URI, names another host, or holds a NUL byte (the
+// system would name the file that ends before it).
 QString localPathFromFileUri(QStringView uri);
+
+// The "file://" URI of a path: each byte of the name that is not a plain URI character
+// percent-encoded, so that localPathFromFileUri gives back exactly the same bytes (a CP932
+// name too). A relative path is taken from the current folder.
+QString fileUriFromLocalPath(const QString &path);
 
 // A command-line argument or handed-over text as a path: a "file:" URI becomes its local
 // path, anything else stays as it is.

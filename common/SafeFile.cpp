@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -123,8 +124,21 @@ std::optional<QString> saveFileAtomically(const QString &path, QByteArrayView by
     return std::nullopt;
 }
 
-FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
+QString fileTooLargeText(qint64 size, qint64 limit)
 {
+    return QStringLiteral("ファイルが大きすぎます (%1 バイト)。読み込めるのは %2 MB (%3 バイト) までです。")
+        .arg(size)
+        .arg(limit / (1024 * 1024))
+        .arg(limit);
+}
+
+namespace {
+
+// The whole file when `headBytes` is negative (refused over `maxBytes`), otherwise at most
+// its first `headBytes` bytes.
+FileReadResult readRegular(const QString &path, qint64 maxBytes, qint64 headBytes, qint64 *size)
+{
+    const bool head = headBytes >= 0;
     FileReadResult result;
     // Non-blocking: opening a FIFO without a writer would otherwise wait for ever.
     const int fd = ::open(encodeFileName(path).constData(),
@@ -141,10 +155,13 @@ FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
         result.error = S_ISDIR(status.st_mode)
             ? QStringLiteral("フォルダーです。ファイルではありません。")
             : notRegularFileText();
-    } else if (status.st_size > maxBytes) {
-        result.error = QStringLiteral("ファイルが大きすぎます (%1 バイト)。").arg(status.st_size);
+    } else if (!head && status.st_size > maxBytes) {
+        result.error = fileTooLargeText(status.st_size, maxBytes);
     } else {
-        result.bytes.resize(static_cast<qsizetype>(status.st_size));
+        if (size)
+            *size = status.st_size;
+        result.bytes.resize(static_cast<qsizetype>(head ? std::min<qint64>(status.st_size, headBytes)
+                                                        : status.st_size));
         qsizetype filled = 0;
         while (filled < result.bytes.size()) {
             const ssize_t got = ::read(fd, result.bytes.data() + filled,
@@ -165,6 +182,18 @@ FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
     if (result.error)
         QByteArray().swap(result.bytes);
     return result;
+}
+
+} // namespace
+
+FileReadResult readRegularFile(const QString &path, qint64 maxBytes)
+{
+    return readRegular(path, maxBytes, -1, nullptr);
+}
+
+FileReadResult readRegularFileHead(const QString &path, qint64 count, qint64 *size)
+{
+    return readRegular(path, 0, std::max<qint64>(count, 0), size);
 }
 
 } // namespace tonelark

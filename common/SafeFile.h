@@ -35,5 +35,15 @@ struct FileReadResult {
     bool missing = false;   // no file at the path, or a path through a non-folder (error is set too)
 };
 FileReadResult readRegularFile(const QString &path, qint64 maxBytes);
+// The same for at most the first `count` bytes (all of a shorter file); `size` is the
+// whole file's size.
+FileReadResult readRegularFileHead(const QString &path, qint64 count, qint64 *size = nullptr);
+
+// The largest song file the program reads. Real songs are well below a megabyte; the engine
+// holds a song's events at about five times its size (a 256 MB file of notes took 1.5 GB),
+// so a larger file would exhaust the memory rather than play.
+inline constexpr qint64 kMaxSongFileBytes = 64 * 1024 * 1024;
+// The reason given for a song file over kMaxSongFileBytes (or another `limit`).
+QString fileTooLargeText(qint64 size, qint64 limit);
 
 } // namespace tonelark

@@ -29,6 +29,9 @@ inline constexpr int64_t kMaxTick = 0x0FFFFFFF;
 // run for minutes or fill memory: commands executed and events written.
 inline constexpr int64_t kMaxSteps = 5'000'000;
 inline constexpr int64_t kMaxEvents = 1'000'000;
+// The longest source accepted, in bytes: far beyond any written song, and small enough that
+// the compile's memory (a few times the source) stays modest.
+inline constexpr int64_t kMaxSourceBytes = 2 * 1024 * 1024;
 // Digits beyond this are "too large" whatever the command.
 inline constexpr int64_t kNumberCeiling = 999'999'999'999LL;
 

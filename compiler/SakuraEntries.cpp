@@ -2,6 +2,7 @@
 
 #include "Cp932Codec.h"
 #include "MmlCompiler.h"
+#include "MmlLimits.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -54,7 +55,11 @@ bool writeAll(int fd, const std::string &bytes)
 }
 
 // Writes next to the target and renames over it, so a reader never sees a half-written file
-// and a failed compile or write leaves the old file as it was. Returns 0 or an errno value.
+// and a failed compile or write leaves the old file as it was: the bytes are written, synced
+// and the close checked before the rename (a write-back that fails on a full disk would
+// otherwise surface only after the rename, leaving a short file), and the folder is synced
+// after it. The library links nothing of the program's, so this is the program's atomic
+// save sequence in its own words. Returns 0 or an errno value.
 int replaceFile(const std::string &path, const std::string &bytes)
 {
     std::string temp;
@@ -68,15 +73,41 @@ int replaceFile(const std::string &path, const std::string &bytes)
     if (fd < 0)
         return EEXIST;
     int error = 0;
-    if (!writeAll(fd, bytes))
+    if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
         error = errno;
-    if (::close(fd) != 0 && error == 0)
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
     if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
         error = errno;
-    if (error != 0)
+    if (error != 0) {
         ::unlink(temp.c_str());
-    return error;
+        return error;
+    }
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return 0;
+}
+
+// The reason in the player's words for the cases a user meets; others keep the system's text.
+std::string reasonText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "ディスクの空き容量が足りません";
+    case EACCES:
+    case EPERM:
+        return "アクセスが拒否されました";
+    case EROFS:
+        return "読み取り専用の場所です";
+    default:
+        return std::strerror(error);
+    }
 }
 
 } // namespace
@@ -93,7 +124,14 @@ extern "C" uint8_t MMLtoMIDI(const char *mml, const char *midiPath, char *errMsg
             writeMessage(errMsg, codec.utf8ToCp932("書き出すMIDIファイルの名前が渡されていません。"));
             return 0;
         }
-        sakura::CompileResult result = sakura::compileMml(mml);
+        // Read only up to the limit: the text need not end soon after it.
+        const size_t length = ::strnlen(mml, static_cast<size_t>(sakura::kMaxSourceBytes) + 1);
+        if (length > static_cast<size_t>(sakura::kMaxSourceBytes)) {
+            writeMessage(errMsg, codec.utf8ToCp932("MMLのテキストが長すぎます（最大" +
+                                                   std::to_string(sakura::kMaxSourceBytes) + "バイト）。"));
+            return 0;
+        }
+        sakura::CompileResult result = sakura::compileMml(std::string_view(mml, length));
         if (!result.ok) {
             writeMessage(errMsg, result.messages);
             return 0;
@@ -103,7 +141,7 @@ extern "C" uint8_t MMLtoMIDI(const char *mml, const char *midiPath, char *errMsg
         // Japanese name may happen to be valid CP932 and would be misread.
         const std::string path = midiPath;
         if (const int error = replaceFile(path, result.smf)) {
-            const std::string message = "MIDIファイル「" + path + "」を書き込めませんでした（" + std::strerror(error) + "）。";
+            const std::string message = "MIDIファイル「" + path + "」を書き込めませんでした（" + reasonText(error) + "）。";
             writeMessage(errMsg, codec.utf8ToCp932(message));
             return 0;
         }

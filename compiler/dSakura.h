@@ -20,6 +20,7 @@ extern "C" {
 // untouched on failure). Returns nonzero on success. errMsg receives the error messages
 // (at most the first ten, "3行目: …") or, on success, any notes; it is always
 // zero-terminated and never written beyond the length set by SetErrMsgLen (default 1024).
+// A source longer than 2 MiB (2 097 152 bytes) is refused with a message.
 DSAKURA_EXPORT uint8_t MMLtoMIDI(const char *mml, const char *midiPath, char *errMsg);
 
 // Size in bytes of the errMsg buffers that following MMLtoMIDI calls receive; stays in force

@@ -291,7 +291,7 @@ TfrmTonelark2Pref::TfrmTonelark2Pref(QWidget *owner, const QStringList &midiOutP
     connect(buttonOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(buttonCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(pageCtrl, &QTabWidget::currentChanged, this, &TfrmTonelark2Pref::pageCtrlChange);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { focusChanged(now); });
+    connect(qApp, &QApplication::focusChanged, &m_focusWatch, [this](QWidget *, QWidget *now) { focusChanged(now); });
     qApp->installEventFilter(this);
 
     // The designed client size, larger only where this desktop's font needs more room.

@@ -240,6 +240,10 @@ private:
 
     std::function<QString()> m_versionText;
     QString m_applicationHint;
+    // Context of the application-wide focus connection. ~QDialog hides the dialog and so
+    // emits focusChanged after this class's destructor has run; this member dies first and
+    // takes the connection with it.
+    QObject m_focusWatch;
 };
 
 } // namespace tonelark

@@ -1,15 +1,17 @@
 #include "Mpris.h"
 #include "uConst.h"
 
+#include "FileNames.h"
+
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tonelark {
 
@@ -132,12 +134,16 @@ void MprisPlayerAdaptor::Seek(qlonglong offsetUs)
     const MprisSnapshot now = m_service->snapshot();
     if (!now.hasSong)
         return;
-    const qint64 target = std::max<qint64>(0, now.positionUs + offsetUs);
+    // Any offset is allowed on the bus: the sum saturates instead of wrapping to the start.
+    qint64 target = 0;
+    if (__builtin_add_overflow(now.positionUs, qint64(offsetUs), &target))
+        target = offsetUs > 0 ? std::numeric_limits<qint64>::max() : 0;
+    target = std::max<qint64>(0, target);
     // Past the end there is no next song to go to: the position stays.
     if (target > now.lengthUs)
         return;
+    // The player reports the jump (Seeked) as it does for its own.
     m_service->player().mprisSetPosition(target);
-    m_service->seeked(target);
 }
 
 void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong positionUs)
@@ -148,15 +154,20 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong p
         positionUs > now.lengthUs)
         return;
     m_service->player().mprisSetPosition(positionUs);
-    m_service->seeked(positionUs);
 }
 
 void MprisPlayerAdaptor::OpenUri(const QString &uri)
 {
-    const QUrl url(uri);
-    if (!url.isLocalFile())
+    // By the bytes, as a command-line argument: a CP932 name is no UTF-8.
+    const QString path = localPathFromFileUri(uri);
+    if (path.isEmpty()) {
+        // Nothing is opened; the caller learns why.
+        m_service->refuseCall(QDBusError::InvalidArgs,
+                              QStringLiteral("開けない URI です（ローカルファイルの file: URI でないか、"
+                                             "パスに NUL 文字が含まれています）: %1").arg(uri));
         return;
-    QMetaObject::invokeMethod(m_service, [service = m_service, path = url.toLocalFile()] {
+    }
+    QMetaObject::invokeMethod(m_service, [service = m_service, path] {
         service->player().mprisOpen(path);
     }, Qt::QueuedConnection);
 }
@@ -249,8 +260,16 @@ QVariantMap MprisService::metadataFor(const MprisSnapshot &snapshot)
 
 void MprisService::seeked(qint64 positionUs)
 {
+    // The next refresh measures from here: a jump back is not taken for a loop wrap.
+    m_last.positionUs = positionUs;
     if (m_registered)
         emit m_playerAdaptor->Seeked(positionUs);
+}
+
+void MprisService::refuseCall(QDBusError::ErrorType error, const QString &message) const
+{
+    if (calledFromDBus())
+        sendErrorReply(error, message);
 }
 
 void MprisService::refresh()
@@ -258,6 +277,11 @@ void MprisService::refresh()
     if (!m_registered)
         return;
     const MprisSnapshot now = m_player.mprisSnapshot();
+    // A playing song whose position went back wrapped at its loop point: the same jump for
+    // a panel as a seek (every command's jump is reported by the player at once).
+    const bool wrapped = now.status == MprisSnapshot::Status::Playing &&
+                         m_last.status == MprisSnapshot::Status::Playing && now.hasSong &&
+                         now.songId == m_last.songId && now.positionUs < m_last.positionUs;
     QVariantMap changed;
     if (now.status != m_last.status)
         changed.insert(QStringLiteral("PlaybackStatus"), statusText(now.status));
@@ -268,6 +292,8 @@ void MprisService::refresh()
         now.artist != m_last.artist || now.lengthUs != m_last.lengthUs)
         changed.insert(QStringLiteral("Metadata"), metadataFor(now));
     m_last = now;
+    if (wrapped)
+        emit m_playerAdaptor->Seeked(now.positionUs);
     if (changed.isEmpty())
         return;
     QDBusMessage signal = QDBusMessage::createSignal(

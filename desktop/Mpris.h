@@ -2,6 +2,7 @@
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
@@ -34,7 +35,8 @@ public:
     virtual void mprisPlay() = 0;
     virtual void mprisPause() = 0;
     virtual void mprisStop() = 0;
-    // Plays from `positionUs` (within the song).
+    // Plays from `positionUs` (within the song), and reports the jump with
+    // MprisService::seeked like every other jump of the position.
     virtual void mprisSetPosition(qint64 positionUs) = 0;
     // Plays at `rate` times the song's tempo (within MinimumRate..MaximumRate).
     virtual void mprisSetRate(double rate) = 0;
@@ -122,7 +124,8 @@ private:
     MprisService *m_service;
 };
 
-class MprisService : public QObject {
+// The bus call's context (Qt gives it to the adaptors' object) lets a call be refused.
+class MprisService : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
     static constexpr const char *kServiceName = "org.mpris.MediaPlayer2.Tonelark";
@@ -149,7 +152,11 @@ public:
     static QVariantMap metadataFor(const MprisSnapshot &snapshot);
     static QString statusText(MprisSnapshot::Status status);
     static QDBusObjectPath trackIdFor(const MprisSnapshot &snapshot);
+    // The player's position jumped to `positionUs` (any seek, a restart): panels are told
+    // with Seeked. A wrap at the loop point is found by refresh.
     void seeked(qint64 positionUs);
+    // Answers the bus call being handled with an error (nothing outside a bus call).
+    void refuseCall(QDBusError::ErrorType error, const QString &message) const;
 
 private:
     MprisPlayer &m_player;

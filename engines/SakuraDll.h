@@ -32,6 +32,9 @@ inline constexpr int kSakuraVersionLength = 16;
 
 inline constexpr char kSakuraLibraryName[] = "libdSakura.so";
 
+// The longest MML source the compiler accepts, in bytes (it refuses longer ones).
+inline constexpr qint64 kMaxMmlSourceBytes = 2 * 1024 * 1024;
+
 // Where the library is looked for, in order: next to the program, then the system's
 // library search (a bare file name).
 QStringList sakuraLibraryCandidates(const QString &programDir);

@@ -65,8 +65,14 @@ QString minutesSeconds(qint32 milliseconds)
     return formatMinutesSeconds(milliseconds);
 }
 
-// The engine's 32-bit size field bounds what can be registered.
-constexpr qint64 kMaxSongBytes = std::numeric_limits<qint32>::max();
+// The compiler refuses longer sources (MML text is a few kilobytes a song); a larger file is
+// refused before it is read, so it never has to be held and decoded.
+constexpr qint64 kMaxMmlFileBytes = kMaxMmlSourceBytes;
+
+bool isMmlFileName(const QString &fileName)
+{
+    return QFileInfo(fileName).suffix().toLower() == QLatin1String("mml");
+}
 
 } // namespace
 
@@ -94,7 +100,7 @@ bool SongLoader::readWholeFile(const QString &fileName, QByteArray &bytes)
     // The original let a read failure escape to the framework's default error box; here it
     // gets a message naming the file, and the window stays as the stop-and-empty step left it.
     // A FIFO, a device or a folder is refused before anything is read from it.
-    FileReadResult read = readRegularFile(fileName, kMaxSongBytes);
+    FileReadResult read = readRegularFile(fileName, isMmlFileName(fileName) ? kMaxMmlFileBytes : kMaxSongFileBytes);
     if (read.error) {
         m_ui.showError(unreadableFileMessage(displayFileName(fileName), *read.error));
         return false;
@@ -112,6 +118,7 @@ LoadOutcome SongLoader::compile(const QString &mmlFileName, QString &midiFileNam
     if (!readWholeFile(mmlFileName, source))
         return LoadOutcome::ReadError;
     const QStringList lines = decodeTextLines(source);
+    QByteArray().swap(source);   // the compile holds several copies: none of them twice
     // A character the compiler's CP932 cannot carry would reach it as "?" and change the song
     // silently; say where it is instead.
     const QStringList nonAnsi = nonAnsiLineMessages(lines);
@@ -194,6 +201,18 @@ LoadOutcome SongLoader::load(const QString &fileName)
         return refusal->outcome;
     }
 
+    // A file too large to be a song is refused before anything is read or the current song
+    // stopped: reading it would freeze the window and could take gigabytes.
+    const bool mml = isMmlFileName(fileName);
+    qint64 size = 0;
+    FileReadResult head = readRegularFileHead(fileName, TSmfParser::kHeaderBytes, &size);
+    if (!head.error && size > (mml ? kMaxMmlFileBytes : kMaxSongFileBytes))
+        head.error = fileTooLargeText(size, mml ? kMaxMmlFileBytes : kMaxSongFileBytes);
+    if (head.error) {
+        m_ui.showError(unreadableFileMessage(displayFileName(fileName), *head.error));
+        return LoadOutcome::ReadError;
+    }
+
     // Whatever holds the current song's state across a modal loop learns here that it goes.
     m_view.modalLoop().beginSongReplacement();
 
@@ -213,7 +232,7 @@ LoadOutcome SongLoader::load(const QString &fileName)
     // 4, 5. Kind of file; MML is compiled first and the compiled file read in its place.
     QString midiFileName = fileName;
     QByteArray compilerMessage;
-    if (info.suffix().toLower() == QLatin1String("mml")) {
+    if (mml) {
         const LoadOutcome compiled = compile(fileName, midiFileName, compilerMessage);
         if (compiled == LoadOutcome::ReadError)
             return failed(compiled, InfoPage::CompileMsg);
@@ -223,12 +242,21 @@ LoadOutcome SongLoader::load(const QString &fileName)
         m_view.setTabVisible(InfoPage::CompileMsg, false);
     }
 
-    // 6. Read and parse.
+    // 6. Read and parse. The header is checked first: a large file that is no song is refused
+    // without reading it all.
     m_song.MemoryStream.clear();
+    TSmfParser parser;
+    if (midiFileName == fileName) {
+        try {
+            TSmfParser::CheckHeader(head.bytes.constData(), static_cast<quint32>(head.bytes.size()));
+        } catch (const ESmfParserException &error) {
+            m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
+            return failed(LoadOutcome::ParseError, InfoPage::Info);
+        }
+    }
     if (!readWholeFile(midiFileName, m_song.MemoryStream))
         return failed(LoadOutcome::ReadError, InfoPage::Info);
 
-    TSmfParser parser;
     try {
         TLyricLoadOptions options;
         if (m_settings.Lyric.TrimAnySpace)

@@ -82,6 +82,8 @@ void Transport::play(const PlayContext &context)
     if (context.state != BRSSTATE_PAUSE) {
         m_engine.play(m_currentPlayOption, 0);
         commanded();
+        if (context.state == BRSSTATE_PLAY && m_jumpHook)
+            m_jumpHook();
         return;
     }
     // Resume where the seek bar stands, not where the engine paused: the user may have
@@ -181,6 +183,8 @@ void Transport::playFrom(qint32 tick)
 {
     m_engine.play(m_currentPlayOption, tick);
     commanded();
+    if (m_jumpHook)
+        m_jumpHook();
 }
 
 void Transport::stop()

@@ -60,6 +60,9 @@ public:
     // Called after every command that reaches the engine and at the start of a drag: the
     // display is about to change.
     void setCommandHook(std::function<void()> hook) { m_commandHook = std::move(hook); }
+    // Called after every command that moves the position of a song under way (any play from
+    // a tick, a Play that restarts a playing song), once the engine has it.
+    void setJumpHook(std::function<void()> hook) { m_jumpHook = std::move(hook); }
 
     qint32 currentPlayOption() const { return m_currentPlayOption; }
 
@@ -116,6 +119,7 @@ private:
             m_commandHook();
     }
     std::function<void()> m_commandHook;
+    std::function<void()> m_jumpHook;
     Engine &m_engine;
     const Settings &m_settings;
     const bool &m_muteMode;

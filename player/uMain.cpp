@@ -52,7 +52,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
@@ -204,6 +203,11 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
 
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
     m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
+    // Panels learn of every jump (seek bar, keys, wheel, dialog, lyric, MPRIS) at once.
+    m_transport->setJumpHook([this] {
+        if (m_mpris)
+            m_mpris->seeked(mprisPositionUs());
+    });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
     m_gate = std::make_unique<SongGate>(*m_ui, [this](const QString &fileName) { return loadSong(fileName); });
     m_gate->setNotice([this](const QString &text) { showInfoNotice(text); });
@@ -673,9 +677,8 @@ LoadOutcome TfrmTonelark2Main::loadSong(const QString &fileName)
     // A refused file leaves the current song as it was; any other outcome replaced it.
     if (m_modalLoop.songGeneration() != generation) {
         m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
-        m_loadedUrl = m_loadedFileName.isEmpty()
-                          ? QString()
-                          : QUrl::fromLocalFile(m_loadedFileName).toString(QUrl::FullyEncoded);
+        // By the name's bytes, so that a panel's "open again" names this very file.
+        m_loadedUrl = m_loadedFileName.isEmpty() ? QString() : fileUriFromLocalPath(m_loadedFileName);
     }
     if (m_mpris)
         m_mpris->refresh();
@@ -1632,7 +1635,10 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     snapshot.rate = m_keyTempo.tempo() / 100.0;
     if (!snapshot.hasSong)
         return snapshot;
-    switch (m_monitor->status().State) {
+    // The engine's own state and position, not the last tick's: a jump is seen at once, and
+    // a wrap at the loop point is never confused with a seek the monitor has not polled yet.
+    const TBrs4PlayerStatus live = m_engine.status();
+    switch (live.State) {
     case BRSSTATE_PLAY:
         snapshot.status = MprisSnapshot::Status::Playing;
         break;
@@ -1642,7 +1648,7 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     default:
         break;
     }
-    snapshot.positionUs = qint64(std::max(m_monitor->status().Time, 0)) * 1000;
+    snapshot.positionUs = qint64(std::max(live.Time, 0)) * 1000;
     snapshot.lengthUs = qint64(std::max(m_monitor->info().TotalTime, 0)) * 1000;
     snapshot.title = editTitle->text();
     snapshot.artist = editCopyright->text();
@@ -1652,6 +1658,11 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     if (row >= 0 && row < lyrics.Count())
         snapshot.lyricLine = lyrics.Strings(row);
     return snapshot;
+}
+
+qint64 TfrmTonelark2Main::mprisPositionUs() const
+{
+    return qint64(std::max(m_engine.status().Time, 0)) * 1000;
 }
 
 void TfrmTonelark2Main::mprisPlay()

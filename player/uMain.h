@@ -320,6 +320,7 @@ private:
 
     // MprisPlayer
     MprisSnapshot mprisSnapshot() const override;
+    qint64 mprisPositionUs() const;
     void mprisPlay() override;
     void mprisPause() override;
     void mprisStop() override;

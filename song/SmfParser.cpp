@@ -209,6 +209,13 @@ void TSmfParser::forgetBuffer()
     FSize = 0;
 }
 
+void TSmfParser::CheckHeader(const void *Buffer, quint32 Size)
+{
+    TSmfParser parser;
+    SmfCursor cursor{static_cast<const unsigned char *>(Buffer), std::min(Size, kHeaderBytes), 0};
+    parser.readHeader(cursor);
+}
+
 void TSmfParser::readHeader(SmfCursor &cursor)
 {
     if (cursor.size < 4 || std::memcmp(cursor.data, "MThd", 4) != 0)

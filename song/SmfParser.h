@@ -46,6 +46,11 @@ public:
 
     // Parses Size bytes at Buffer (not kept after the call). Throws ESmfParserException.
     void Execute(const void *Buffer, quint32 Size);
+    // The header chunk's checks alone, on the first kHeaderBytes of a file (or all of a
+    // shorter one): throws exactly as Execute on the whole file would for its header, so a
+    // file that is no song is refused before the rest of it is read.
+    static constexpr quint32 kHeaderBytes = 14;
+    static void CheckHeader(const void *Buffer, quint32 Size);
 
     // A variable-length quantity at the read position; bits beyond 32 are lost.
     quint32 ExtractVariableLength();

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -50,9 +51,32 @@ TEST(FileNames, FileUrisBecomeLocalPaths)
         {"file://server/share/z.mid", "file://server/share/z.mid"}, // another host: left alone
         {"song.mid", "song.mid"},
         {"/abs/file:name.mid", "/abs/file:name.mid"},
+        // A NUL would end the name the system sees: "nul" would be opened instead.
+        {"file:///tmp/nul%00evil.mid", "file:///tmp/nul%00evil.mid"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(pathFromArgument(QString::fromUtf8(c.argument)), c.path) << c.argument;
+    EXPECT_FALSE(pathExists(QStringLiteral("/tmp") + QChar(0) + QStringLiteral("evil")));
+}
+
+// A panel's "open again" hands back the URI the player published: the same bytes come back,
+// and a UTF-8 name is written as QUrl writes it.
+TEST(FileNames, FileUrisOfPathsRoundTrip)
+{
+    const QString paths[] = {
+        QStringLiteral("/tmp/春 の歌.mid"),
+        decodeFileName("/tmp/\x82\xA0\x8C\xC3.mid"),
+        QStringLiteral("/tmp/100% [x] #1?.mid"),
+        QStringLiteral("/tmp/a;b=c&d'e(f)+g,h!i$j@k:l~m.mid"),
+    };
+    for (const QString &path : paths) {
+        const QString uri = fileUriFromLocalPath(path);
+        EXPECT_EQ(encodeFileName(localPathFromFileUri(uri)), encodeFileName(path)) << uri.toStdString();
+        if (isValidUtf8(encodeFileName(path))) {
+            EXPECT_EQ(uri, QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+        }
+    }
+    EXPECT_EQ(fileUriFromLocalPath(decodeFileName("/tmp/\x82\xA0.mid")), QStringLiteral("file:///tmp/%82%A0.mid"));
 }
 
 // The dialog hands back Qt's decoding of a CP932 name; the real entry is found again, also

@@ -607,6 +607,17 @@ TEST_F(CompilerTest, MissingArgumentsAreRefused)
     EXPECT_EQ(library().mmlToMidi("c", (m_dir / "a.mid").c_str(), nullptr), 1);
 }
 
+// A source beyond the documented 2 MiB is refused before it is read any further; one of
+// exactly that size is compiled.
+TEST_F(CompilerTest, SourcesBeyondTwoMebibytesAreRefused)
+{
+    const std::string atLimit(2 * 1024 * 1024, ' ');
+    EXPECT_EQ(compileRaw(atLimit + "c", (m_dir / "long.mid").string()).message,
+              "MMLのテキストが長すぎます（最大2097152バイト）。");
+    EXPECT_FALSE(fs::exists(m_dir / "long.mid"));
+    EXPECT_TRUE(compileRaw(atLimit, (m_dir / "limit.mid").string()).ok);
+}
+
 struct LimitCase
 {
     const char *source;

@@ -3,6 +3,7 @@
 #include "Convex.h"
 #include "LyricsViewExport.h"
 #include "PrivateMounts.h"
+#include "SakuraDll.h"
 
 #include <QDir>
 
@@ -40,6 +41,14 @@ TEST(FullDisk, SavesFailLoudlyAndKeepTheOldFile)
              return result ? std::nullopt : std::optional<QString>(result.errorMessage);
          }},
         {"lyrics", [&](const QString &path) { return replaceFileContents(path, payload.toLatin1()); }},
+#ifdef DSAKURA_LIBRARY_PATH
+        // Compile.mid, written by the compiler library itself: a song of about 30 KB.
+        {"Compile.mid", [&](const QString &path) -> std::optional<QString> {
+             const MmlCompileOutcome outcome =
+                 compileMml({QStringLiteral(DSAKURA_LIBRARY_PATH)}, QByteArray("l16").append(QByteArray("cdefgab").repeated(1000)), path);
+             return outcome.result == mcrSuccess ? std::nullopt : std::optional<QString>(outcome.message);
+         }},
+#endif
     };
     const QByteArray original = "[Tonelark]\nKeep=1\n";
     for (const auto &writer : writers) {

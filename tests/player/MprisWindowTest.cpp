@@ -1,4 +1,7 @@
 #include "BrisolaEngine.h"
+#include "FileNames.h"
+#include "Gauges.h"
+#include "LyricsView.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
 
@@ -11,6 +14,11 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <functional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace tonelark;
 using namespace tonelark::test;
@@ -53,7 +61,7 @@ private:
         return reply.isEmpty() ? -1.0 : reply.toDouble();
     }
     void setRate(const QString &value) { rateProperty(QStringLiteral("Set"), {QStringLiteral("Rate"), value}); }
-    QString run(const QString &program, const QStringList &arguments)
+    QString run(const QString &program, const QStringList &arguments, QString *errors = nullptr)
     {
         QProcess process;
         process.start(program, arguments);
@@ -62,8 +70,24 @@ private:
         QDeadlineTimer deadline(15000);
         while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
             QTest::qWait(20);
+        if (errors)
+            *errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
+    // A Player method through gdbus; the error it answered, or empty.
+    QString callPlayer(const QString &method, const QString &argument)
+    {
+        QString errors;
+        run(QStringLiteral("gdbus"),
+            {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+             QLatin1String(MprisService::kServiceName), QStringLiteral("--object-path"),
+             QLatin1String(MprisService::kObjectPath), QStringLiteral("--method"),
+             QStringLiteral("org.mpris.MediaPlayer2.Player.") + method, argument},
+            &errors);
+        return errors;
+    }
+    QString openUri(const QString &uri) { return callPlayer(QStringLiteral("OpenUri"), uri); }
+    QString seekBy(const QString &offsetUs) { return callPlayer(QStringLiteral("Seek"), offsetUs); }
 
 private slots:
     void initTestCase()
@@ -174,6 +198,108 @@ private slots:
         QCOMPARE(m_window->keyTempo().tempo(), 200);
         m_window->actionTempoOriginal->trigger();
         QCOMPARE(rate(), 1.0);
+        playerctl({QStringLiteral("stop")});
+    }
+
+    // Every jump of the position reaches panels as Seeked, once, from whatever moved it: the
+    // seek bar, the keys and wheel, a lyric line, MPRIS itself and a wrap at the loop point.
+    void everyJumpIsSeeked()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-monitor")).isEmpty())
+            QSKIP("dbus-monitor is not installed");
+        QProcess monitor;
+        // Line-buffered: a pipe would otherwise hold the messages back.
+        monitor.start(QStringLiteral("stdbuf"),
+                      {QStringLiteral("-oL"), QStringLiteral("dbus-monitor"), QStringLiteral("--session"),
+                       QStringLiteral("type='signal',interface='org.mpris.MediaPlayer2.Player',member='Seeked'")});
+        QVERIFY(monitor.waitForStarted(5000));
+        QString seen;
+        connect(&monitor, &QProcess::readyReadStandardOutput, this,
+                [&] { seen += QString::fromUtf8(monitor.readAllStandardOutput()); });
+        QTRY_VERIFY(seen.contains(QLatin1String("NameAcquired")) || seen.contains(QLatin1String("NameLost")));
+        const auto seeked = [&] { return int(seen.count(QLatin1String("member=Seeked"))); };
+
+        playerctl({QStringLiteral("open"), QUrl::fromLocalFile(m_song).toString()});
+        QTRY_COMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+        QTest::qWait(300);
+        const int atStart = seeked();
+        const std::function<void()> jumps[] = {
+            [&] { m_window->actionSeekForward->trigger(); },          // Alt+Right, wheel up
+            [&] { m_window->actionSeekBack->trigger(); },             // Alt+Left, wheel down
+            [&] { m_window->menuItemPlayFromBeginning->trigger(); },
+            [&] {                                                      // a lyric line's double-click
+                TListView *list = m_window->lvLyrics;
+                list->selectionModel()->select(list->model()->index(1, 0),
+                                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                emit list->playRequested();
+            },
+            [&] {
+                TGauge *bar = m_window->gaugePlayback;
+                emit bar->mouseDown(Qt::LeftButton, {}, QPoint(bar->width() / 4, 1));
+                emit bar->mouseUp(Qt::LeftButton, {}, QPoint(bar->width() / 4, 1));
+            },
+            [&] { playerctl({QStringLiteral("position"), QStringLiteral("2")}); },
+            [&] { playerctl({QStringLiteral("position"), QStringLiteral("1-")}); },
+        };
+        int expected = atStart;
+        for (const auto &jump : jumps) {
+            jump();
+            ++expected;
+            QTRY_COMPARE(seeked(), expected);
+        }
+        // Beyond the end, and an offset whose sum would overflow: nothing moves, nothing is
+        // signalled, and the song is not restarted.
+        const double before = playerctl({QStringLiteral("position")}).toDouble();
+        QCOMPARE(seekBy(QStringLiteral("9223372036854775807")), QString());
+        QTest::qWait(300);
+        QVERIFY(playerctl({QStringLiteral("position")}).toDouble() >= before);
+        QCOMPARE(seeked(), expected);
+
+        // A short song loops (the default): its wrap is a jump too.
+        const QString shortSong = m_dir.filePath(QStringLiteral("short.mid"));
+        QVERIFY(writeFile(shortSong, SmfBuilder().note(0, 60, 240).bytes()));
+        playerctl({QStringLiteral("open"), QUrl::fromLocalFile(shortSong).toString()});
+        QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("short.mid - Tonelark"));
+        const int loaded = seeked();
+        QTRY_VERIFY_WITH_TIMEOUT(seeked() > loaded, 5000);
+        playerctl({QStringLiteral("stop")});
+        monitor.terminate();
+        monitor.waitForFinished(5000);
+    }
+
+    // OpenUri takes the path by its bytes, as the command line does; a NUL in it is refused.
+    void openUriByBytes()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("gdbus")).isEmpty())
+            QSKIP("gdbus is not installed");
+        // "あ曲.mid" in CP932: no UTF-8, as names unpacked from old archives are.
+        const QByteArray name = QByteArray("\x82\xA0\x8B\xC8.mid");
+        {
+            const QByteArray song = SmfBuilder().note(0, 60, 480 * 8).bytes();
+            const int fd = ::open(QFile::encodeName(m_dir.path() + u'/') + name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, song.constData(), size_t(song.size())), ssize_t(song.size()));
+            ::close(fd);
+        }
+        const QString uri = QStringLiteral("file://") + QString::fromLatin1(
+            QFile::encodeName(m_dir.path()).toPercentEncoding("/") + '/' + name.toPercentEncoding());
+        QCOMPARE(openUri(uri), QString());
+        QTRY_COMPARE(m_window->windowTitle(), displayFileName(decodeFileName(name)) + QStringLiteral(" - Tonelark"));
+        // The published address names the same file: "open again" from a panel works.
+        const QString published = playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:url")});
+        QCOMPARE(published, uri);
+        playerctl({QStringLiteral("open"), QUrl::fromLocalFile(m_song).toString()});
+        QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("春 の歌.mid - Tonelark"));
+        QCOMPARE(openUri(published), QString());
+        QTRY_COMPARE(m_window->windowTitle(), displayFileName(decodeFileName(name)) + QStringLiteral(" - Tonelark"));
+
+        // "nul%00evil.mid" must not play the file "nul".
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("nul")), SmfBuilder().note(0, 60, 480).bytes()));
+        const QString error = openUri(QUrl::fromLocalFile(m_dir.path()).toString() + QStringLiteral("/nul%00evil.mid"));
+        QVERIFY2(error.contains(QLatin1String("InvalidArgs")), qPrintable(error));
+        QTest::qWait(300);
+        QCOMPARE(m_window->windowTitle(), displayFileName(decodeFileName(name)) + QStringLiteral(" - Tonelark"));
+        QVERIFY(m_ui.errors.isEmpty());
         playerctl({QStringLiteral("stop")});
     }
 

@@ -1,5 +1,6 @@
 #include "FakeEngine.h"
 #include "FileNames.h"
+#include "SafeFile.h"
 #include "SongLoader.h"
 #include "Transport.h"
 #include "WindowTestSupport.h"
@@ -480,6 +481,48 @@ TEST_F(SongLoaderTest, NoRegularFileIsRefusedBeforeAnythingStops)
     EXPECT_TRUE(m_compiledSource.isEmpty());
     ::close(socketFd);
     ::close(mmlFd);
+}
+
+// A file too large for a song is refused by its size before anything is read or stopped (a
+// 2 GB file froze the window for seconds and took 2 GB); one that is no song, by its header,
+// with the parser's words and without the rest of it read. The files are sparse: no disk used.
+TEST_F(SongLoaderTest, OversizedFilesAreRefusedBeforeTheyAreRead)
+{
+    const auto sparse = [&](const QString &name, const QByteArray &start, qint64 size) {
+        const QString file = songFile(name, start);
+        EXPECT_EQ(::truncate(QFile::encodeName(file).constData(), size), 0);
+        return file;
+    };
+    const QByteArray header("MThd\0\0\0\6\0\0\0\1\1\xE0", 14);
+    const struct {
+        QString file;
+        qint64 limit;
+    } tooLarge[] = {
+        {sparse(QStringLiteral("huge.mid"), header, 2147483647), kMaxSongFileBytes},
+        {sparse(QStringLiteral("limit+1.mid"), header, kMaxSongFileBytes + 1), kMaxSongFileBytes},
+        {sparse(QStringLiteral("long.mml"), "c", kMaxMmlSourceBytes + 1), kMaxMmlSourceBytes},
+    };
+    for (const auto &item : tooLarge) {
+        m_ui.errors.clear();
+        m_engine.calls.clear();
+        m_view.log.clear();
+        EXPECT_EQ(m_loader.load(item.file), LoadOutcome::ReadError);
+        ASSERT_EQ(m_ui.errors.size(), 1);
+        EXPECT_TRUE(m_ui.errors[0].endsWith(QStringLiteral("バイト)。読み込めるのは %1 MB (%2 バイト) までです。")
+                                                .arg(item.limit / (1024 * 1024))
+                                                .arg(item.limit)))
+            << m_ui.errors[0].toStdString();
+        EXPECT_TRUE(m_engine.calls.isEmpty());
+        EXPECT_TRUE(m_view.log.isEmpty());
+    }
+    EXPECT_TRUE(m_compiledSource.isEmpty());
+
+    m_ui.errors.clear();
+    const QString notMidi = sparse(QStringLiteral("zeros.mid"), "RIFF", 60 * 1024 * 1024);
+    EXPECT_EQ(m_loader.load(notMidi), LoadOutcome::ParseError);
+    EXPECT_TRUE(m_ui.errors.isEmpty());
+    EXPECT_EQ(m_view.comments, (QStringList{QStringLiteral("[SMFパーサー]"), QStringLiteral("これはMIDIデータではありません。")}));
+    EXPECT_TRUE(m_loader.song().MemoryStream.isEmpty());
 }
 
 // A karaoke file: its words become the lyric lines, its "@T" lines fill the boxes, its

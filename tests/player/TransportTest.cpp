@@ -189,6 +189,44 @@ TEST_F(TransportSeekTest, SeekDialogPlaysOnlyAfterOk)
     EXPECT_EQ(m_engine.calls, (QStringList{"play(35,72000)", "play(35,123)", "play(35,123)"}));
 }
 
+// Panels are told of every jump of the position: the jump hook runs once per command that
+// moved it, after the engine has it, and never for a start, a pause or a stop.
+TEST_F(TransportSeekTest, EveryJumpRunsTheJumpHookOnce)
+{
+    int jumps = 0;
+    qsizetype callsAtJump = -1;
+    m_transport.setJumpHook([&] {
+        ++jumps;
+        callsAtJump = m_engine.calls.size();
+    });
+    const struct {
+        const char *name;
+        std::function<void()> command;
+        int jumps;
+    } commands[] = {
+        {"play from stop", [&] { m_transport.play({BRSSTATE_STOP, 0, &m_tempo}); }, 0},
+        {"play while playing", [&] { m_transport.play({BRSSTATE_PLAY, 0, &m_tempo}); }, 1},
+        {"resume from pause", [&] { m_transport.play({BRSSTATE_PAUSE, 960, &m_tempo}); }, 1},
+        {"pause", [&] { m_transport.pause(); }, 0},
+        {"stop", [&] { m_transport.stop(); }, 0},
+        {"skip back", [&] { m_transport.skipBack(5000, &m_tempo); }, 1},
+        {"skip forward", [&] { m_transport.skipForward(5000, 60000, &m_tempo); }, 1},
+        {"rewind", [&] { m_transport.rewind(480); }, 1},
+        {"rewind without loop point", [&] { m_transport.rewind(-1); }, 0},
+        {"seek dialog", [&] { m_transport.seekDialogClosed(kSeekDialogOk, {SeekChoice::Tick, 0, 0, 5}, &m_tempo); }, 1},
+        {"drag", [&] { m_transport.mouseDown(Qt::LeftButton); m_transport.mouseUp(Qt::LeftButton, 960, &m_tempo); }, 1},
+    };
+    for (const auto &c : commands) {
+        jumps = 0;
+        m_engine.calls.clear();
+        c.command();
+        EXPECT_EQ(jumps, c.jumps) << c.name;
+        if (c.jumps) {
+            EXPECT_EQ(callsAtJump, m_engine.calls.size()) << c.name << ": after the engine call";
+        }
+    }
+}
+
 TEST(DragValue, FollowsTheFormulaInFloatingPointAndStopsBelowTheTotal)
 {
     TBrs4SmfInformation info{};

@@ -1,3 +1,4 @@
+#include "PrivateMounts.h"
 #include "SmfBuilder.h"
 
 #include <QFile>
@@ -5,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -205,3 +207,67 @@ TEST_F(InspectTest, EngineModeAnswersRefusalsWithTheErrorName)
         EXPECT_EQ(run.out.toStdString(), std::string("{\"ok\": false, \"error\": \"") + c.error + "\"}\n");
     }
 }
+
+#ifdef TONELARK_RENDER
+namespace {
+QByteArray oneNote()
+{
+    return header(0, 1, 480) + chunk("MTrk", TrackBuilder()
+                                                 .event(0, {0x90, 60, 100})
+                                                 .event(480, {0x80, 60, 0})
+                                                 .endOfTrack()
+                                                 .bytes());
+}
+} // namespace
+
+// As the player: a FIFO, a device or a folder is refused at once (a FIFO blocked the tools for
+// ever, /dev/zero filled the memory), and so is a FIFO named as the SoundFont.
+TEST_F(InspectTest, ToolsRefuseWhatIsNoRegularFile)
+{
+    const QString fifo = m_dir.filePath(QStringLiteral("fifo.mid"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString song = write(oneNote());
+    const QString wav = m_dir.filePath(QStringLiteral("out.wav"));
+    const QString render = QStringLiteral(TONELARK_RENDER);
+    const struct {
+        QString program;
+        QStringList arguments;
+    } runs[] = {
+        {QStringLiteral(TONELARK_INSPECT), {QStringLiteral("/dev/zero")}},
+        {QStringLiteral(TONELARK_INSPECT), {QStringLiteral("--engine"), fifo}},
+        {QStringLiteral(TONELARK_INSPECT), {m_dir.path()}},
+        {render, {QStringLiteral("/dev/zero"), wav}},
+        {render, {fifo, wav}},
+        {render, {QStringLiteral("--soundfont"), fifo, song, wav}},
+        {render, {QStringLiteral("--soundfont"), QStringLiteral("/dev/zero"), song, wav}},
+    };
+    for (const auto &r : runs) {
+        QProcess process;
+        process.start(r.program, r.arguments);
+        ASSERT_TRUE(process.waitForFinished(30000)) << r.arguments.join(' ').toStdString();
+        EXPECT_NE(process.exitCode(), 0) << r.arguments.join(' ').toStdString();
+        EXPECT_FALSE(process.readAllStandardError().isEmpty());
+    }
+}
+
+// The event list on a full disk: the write fails at the close, and the render says so
+// instead of leaving an empty file behind with exit code 0.
+TEST_F(InspectTest, RenderEventsOnAFullDiskFail)
+{
+    TONELARK_IN_PRIVATE_MOUNTS();
+    tonelark::test::SmallFileSystem disk(64 * 1024);
+    ASSERT_TRUE(disk.mounted());
+    ASSERT_TRUE(disk.fill());
+    const QString song = write(oneNote());
+    const QString events = disk.filePath(QStringLiteral("events.tsv"));
+    QProcess process;
+    process.start(QStringLiteral(TONELARK_RENDER),
+                  {QStringLiteral("--seconds"), QStringLiteral("0.5"), QStringLiteral("--events"), events, song,
+                   m_dir.filePath(QStringLiteral("out.wav"))});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    if (process.exitCode() != 0 && process.readAllStandardError().contains("SoundFont"))
+        GTEST_SKIP() << "needs a General MIDI SoundFont";
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_FALSE(QFile::exists(events)) << "no empty event list is left";
+}
+#endif

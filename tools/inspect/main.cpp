@@ -15,23 +15,19 @@
 
 #include "Brisola.h"
 #include "FileNames.h"
+#include "SafeFile.h"
 #include "SmfParser.h"
 #include "SungLines.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <limits>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace tonelark;
 
@@ -292,23 +288,12 @@ QString engineJson(const QByteArray &data)
 
 int run(const Options &options)
 {
-    // By the name's own bytes, so that names that are no UTF-8 open too.
-    QFile file;
-    const int fd = ::open(encodeFileName(options.file).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(QStringLiteral("cannot read \"%1\": %2")
-                        .arg(displayFileName(options.file), QString::fromLocal8Bit(std::strerror(errno))));
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return fail(QStringLiteral("cannot read \"%1\": %2").arg(displayFileName(options.file), file.errorString()));
-    }
-    // The engine takes a 32-bit size.
-    const qint64 limit = options.engine ? std::numeric_limits<std::int32_t>::max() : std::numeric_limits<quint32>::max();
-    if (file.size() > limit)
-        return fail(QStringLiteral("\"%1\" is larger than %2 GiB").arg(options.file, options.engine ? QStringLiteral("2") : QStringLiteral("4")));
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
+    // By the name's own bytes, so that names that are no UTF-8 open too; as the player, a
+    // FIFO or a device is refused without waiting on it, and so is a file too large for a song.
+    const FileReadResult read = readRegularFile(options.file, kMaxSongFileBytes);
+    if (read.error)
+        return fail(QStringLiteral("cannot read \"%1\": %2").arg(displayFileName(options.file), *read.error));
+    const QByteArray &data = read.bytes;
 
     const bool karaokeFile = isKaraokeFileName(options.file);
     const QString answer = options.engine    ? engineJson(data)

@@ -6,6 +6,7 @@
 // have died away (below -90 dBFS for 50 ms, at most 15 s more), so it never ends in a click.
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,10 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "FluidSynthSink.h"
 #include "RecordingSink.h"
@@ -39,6 +44,62 @@ const char *errorName(BrsError error)
     case BRSERROR_UNMATCHED_SMF: return "BRSERROR_UNMATCHED_SMF: format 2 or time-code division is not supported";
     default: return "BRSERROR_FAILED";
     }
+}
+
+// The largest song read, as the player's limit.
+constexpr std::int64_t kMaxSongFileBytes = 64 * 1024 * 1024;
+
+// Why `path` cannot be used as an input file, or empty: a FIFO or a device (a FIFO would block
+// the open, /dev/zero never ends), a folder, or a song file over the limit. Checked by the
+// name before anything opens it.
+std::string unusableInput(const std::string &path, std::int64_t maxBytes)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(status.st_mode))
+        return "is a folder, not a file";
+    if (!S_ISREG(status.st_mode))
+        return "is not a regular file (a device or a named pipe)";
+    if (maxBytes > 0 && status.st_size > maxBytes)
+        return "is larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB";
+    return {};
+}
+
+// The whole content of a regular file; never blocks on a FIFO put there after the check.
+bool readSong(const std::string &path, std::vector<std::uint8_t> &bytes, std::string &reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > kMaxSongFileBytes) {
+        ::close(fd);
+        reason = unusableInput(path, kMaxSongFileBytes);
+        if (reason.empty())
+            reason = "changed while it was read";
+        return false;
+    }
+    bytes.resize(std::size_t(status.st_size));
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            reason = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (got == 0)
+            break;
+        filled += std::size_t(got);
+    }
+    bytes.resize(filled);
+    ::close(fd);
+    return true;
 }
 
 int usage(const char *message)
@@ -140,12 +201,20 @@ int main(int argc, char **argv)
     if (start < INT32_MIN || start > INT32_MAX || option < INT32_MIN || option > INT32_MAX)
         return usage("--start and --option take 32-bit values");
 
-    std::ifstream in(files[0], std::ios::binary);
-    if (!in) {
-        std::cerr << "tonelark-render: cannot open \"" << files[0] << "\"\n";
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    if (!readSong(files[0], bytes, reason)) {
+        std::cerr << "tonelark-render: cannot read \"" << files[0] << "\": " << reason << "\n";
         return 1;
     }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!soundFont.empty()) {
+        // FluidSynth would open a FIFO and wait on it for ever.
+        const std::string unusable = unusableInput(soundFont, 0);
+        if (!unusable.empty()) {
+            std::cerr << "tonelark-render: cannot use the SoundFont \"" << soundFont << "\": " << unusable << "\n";
+            return 1;
+        }
+    }
     BrsError error;
     auto timeline = SmfTimeline::read(bytes.data(), bytes.size(), error);
     if (!timeline) {
@@ -223,6 +292,10 @@ int main(int argc, char **argv)
 
     if (!eventsPath.empty()) {
         std::ofstream events(eventsPath, std::ios::trunc);
+        if (!events) {
+            std::cerr << "tonelark-render: cannot write \"" << eventsPath << "\"\n";
+            return 1;
+        }
         for (const auto &e : recorder.entries()) {
             events << e.frame << '\t';
             char hex[4];
@@ -232,8 +305,11 @@ int main(int argc, char **argv)
             }
             events << '\n';
         }
+        // The buffered bytes reach the file only at the close: a full disk shows there.
+        events.close();
         if (!events) {
-            std::cerr << "tonelark-render: cannot write \"" << eventsPath << "\"\n";
+            std::cerr << "tonelark-render: writing \"" << eventsPath << "\" failed\n";
+            std::remove(eventsPath.c_str());
             return 1;
         }
     }
