@@ -15,6 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (ticks[i - 1] > ticks[i] || ticks[i] > 0x7FFFFFFF)
                 std::abort();
     const std::uint16_t xf = size >= 2 ? std::uint16_t(data[0] | data[1] << 8) : 0;
-    tonelark::detectMelody(survey, xf, survey.lyricTicks);
+    const tonelark::SungFacts sung = tonelark::sungFactsOf(
+        QByteArrayView(reinterpret_cast<const char *>(data), qsizetype(size)), size % 2);
+    for (std::size_t i = 1; i < sung.syllableTicks.size(); ++i)
+        if (sung.syllableTicks[i - 1] > sung.syllableTicks[i])
+            std::abort();
+    tonelark::detectMelody(survey, std::uint16_t(xf | sung.xfChannels), sung.syllableTicks);
     return 0;
 }

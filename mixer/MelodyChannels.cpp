@@ -1,6 +1,8 @@
 #include "MelodyChannels.h"
 
 #include "CstmUtils.h"
+#include "SmfParser.h"
+#include "SungLines.h"
 
 #include <QStringList>
 
@@ -90,8 +92,6 @@ void walkTrack(Reader r, ChannelSurvey &survey)
             const QByteArrayView text(reinterpret_cast<const char *>(r.data + r.at), qsizetype(length));
             if (type == 0x03 && track.name.isEmpty())
                 track.name = decodeText(text);
-            else if (type == 0x05 && !trimControlAndSpace(decodeText(text)).isEmpty())
-                survey.lyricTicks.push_back(quint32(tick));
             r.skip(length);
             if (type == 0x2F)
                 break;
@@ -162,7 +162,6 @@ ChannelSurvey surveyChannels(QByteArrayView smf)
     }
     for (auto &ticks : survey.noteOnTicks)
         std::stable_sort(ticks.begin(), ticks.end()); // tracks may share a channel
-    std::sort(survey.lyricTicks.begin(), survey.lyricTicks.end());
     return survey;
 }
 
@@ -220,6 +219,28 @@ MelodyChoice detectMelody(const ChannelSurvey &survey, quint16 xfChannels, const
     if (best < 0 || bestScore < 0.25)
         return {};
     return {quint16(1u << best), MelodyRule::Syllables};
+}
+
+SungFacts sungFactsOf(QByteArrayView smf, bool karaokeFile)
+{
+    SungFacts facts;
+    TSmfParser parser;
+    parser.SetKaraokeFile(karaokeFile);
+    try {
+        parser.Execute(smf.data(), quint32(std::min<qsizetype>(smf.size(), 0xFFFFFFFF)));
+    } catch (const ESmfParserException &) {
+        return facts;
+    }
+    const SungLines lines = buildSungLines(sungInputOf(parser, parser.TempoList()), SungLineMode::Auto, {});
+    for (int ch : lines.melodyChannels)
+        if (ch >= 1 && ch <= 16)
+            facts.xfChannels |= quint16(1u << (ch - 1));
+    for (const SungLine &line : lines.lines)
+        for (const SungSyllable &syllable : line.syllables)
+            if (syllable.tick >= 0 && !trimControlAndSpace(syllable.text + syllable.reading).isEmpty())
+                facts.syllableTicks.push_back(quint32(syllable.tick));
+    std::sort(facts.syllableTicks.begin(), facts.syllableTicks.end());
+    return facts;
 }
 
 QString melodyInfoText(quint16 channels)

@@ -22,7 +22,6 @@ struct ChannelSurvey {
     std::array<std::vector<quint32>, 16> noteOnTicks; // per channel, in order
     quint16 drumChannels = 1u << 9; // channel 10, and channels given a drum bank (MSB 120/126/127)
     std::array<QString, 16> trackNames; // per channel: the name of the first named track on it
-    std::vector<quint32> lyricTicks;    // ticks of the non-empty Lyric events, in order
 };
 
 // Walks the tracks of an SMF lying in memory. Never reads outside `smf`; damage ends the walk of
@@ -48,6 +47,14 @@ struct MelodyChoice {
 // syllables wins (so a busy accompaniment that hits every syllable among many other notes
 // does not); ties go to the lower channel. None when no rule finds one.
 MelodyChoice detectMelody(const ChannelSurvey &survey, quint16 xfChannels, const std::vector<quint32> &syllableTicks);
+
+// What the sung-lines model of a song tells the detection: the channels its XF lyrics name
+// ($Lyrc) and its sung syllables' ticks, sorted. Empty for bytes the parser refuses.
+struct SungFacts {
+    quint16 xfChannels = 0;
+    std::vector<quint32> syllableTicks;
+};
+SungFacts sungFactsOf(QByteArrayView smf, bool karaokeFile);
 
 // "メロディ: ch 4" (channels as the mixer shows them, 1-based; several joined by ", "), or
 // "メロディ: なし".

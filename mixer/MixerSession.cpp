@@ -9,7 +9,7 @@ MelodyChoice MixerSession::songLoaded(QByteArrayView smf, const QString &path, q
 {
     m_path = path;
     m_survey = surveyChannels(smf);
-    m_melody = detectMelody(m_survey, xfChannels, syllableTicks.empty() ? m_survey.lyricTicks : syllableTicks);
+    m_melody = detectMelody(m_survey, xfChannels, syllableTicks);
     std::optional<ChannelMixer::Channels> kept;
     if (m_remember)
         kept = loadSongMixer(path);

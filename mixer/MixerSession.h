@@ -22,10 +22,10 @@ public:
     const ChannelMixer &mixer() const { return m_mixer; }
 
     // A song is about to play: `smf` its bytes, `path` its file (empty when none), the channels
-    // its XF lyrics name and its sung syllables' ticks (sorted; empty: the Lyric events count).
-    // Returns the melody found.
-    MelodyChoice songLoaded(QByteArrayView smf, const QString &path, quint16 xfChannels = 0,
-                            const std::vector<quint32> &syllableTicks = {});
+    // its XF lyrics name and its sung syllables' ticks (sorted, see sungFactsOf). Returns the
+    // melody found.
+    MelodyChoice songLoaded(QByteArrayView smf, const QString &path, quint16 xfChannels,
+                            const std::vector<quint32> &syllableTicks);
     const ChannelSurvey &survey() const { return m_survey; }
     const MelodyChoice &melody() const { return m_melody; }
     const QString &songPath() const { return m_path; }

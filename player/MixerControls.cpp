@@ -2,6 +2,7 @@
 
 #include "MixerWindow.h"
 #include "Settings.h"
+#include "SmfParser.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -92,7 +93,10 @@ void MixerControls::addToMenu(QMenu *menu, bool withVolume)
 
 QString MixerControls::songLoaded(const QByteArray &smf, const QString &path)
 {
-    const MelodyChoice melody = m_session.songLoaded(QByteArrayView(smf), path);
+    // The song is parsed once more here for its sung lines: a few milliseconds even for a
+    // large file, and the loader stays as it is.
+    const SungFacts sung = sungFactsOf(QByteArrayView(smf), isKaraokeFileName(path));
+    const MelodyChoice melody = m_session.songLoaded(QByteArrayView(smf), path, sung.xfChannels, sung.syllableTicks);
     showState();
     return melodyInfoText(melody.channels);
 }

@@ -100,7 +100,7 @@ TEST(MelodyChannels, SurveyOfDamagedBytesNeverReadsOutside)
     TrackBuilder t = line(0);
     t.text(0, 3, "Vocal").text(0, 5, "ら");
     const Bytes good = smf({t});
-    EXPECT_EQ(surveyChannels(view(good)).lyricTicks, (std::vector<quint32>{0}));
+    EXPECT_EQ(surveyChannels(view(good)).trackNames[0], QStringLiteral("Vocal"));
     for (std::size_t cut = 0; cut < good.size(); ++cut) {
         const Bytes part(good.begin(), good.begin() + std::ptrdiff_t(cut));
         const ChannelSurvey s = surveyChannels(view(part));
@@ -113,6 +113,38 @@ TEST(MelodyChannels, SurveyOfDamagedBytesNeverReadsOutside)
         flipped[i] ^= 0xFF;
     }
     EXPECT_TRUE(surveyChannels(QByteArrayView("not a song")).tracks.empty());
+}
+
+TEST(MelodyChannels, SungLinesGiveTheXfChannelsAndTheSyllables)
+{
+    // An XF song: the words in an XFKM chunk naming channel 4, which is not the channel that
+    // matches the syllables best.
+    TrackBuilder marked = line(0);
+    marked.text(0, 3, "Piano").raw(0, {0xFF, 0x7F, 0x0A, 0x43, 0x7B, 0x00, 'X', 'F', '0', '2', 0x00, 0x1B, 0x00});
+    TrackBuilder words;
+    words.text(0, 7, "$Lyrc:4:0:JP");
+    for (int i = 0; i < 8; ++i)
+        words.text(std::uint32_t(i * 480), 5, i == 7 ? "ら/" : "ら");
+    Bytes xf = smf({marked, line(3, 240)});
+    Bytes chunk = words.chunk();
+    std::copy_n("XFKM", 4, chunk.begin());
+    xf.insert(xf.end(), chunk.begin(), chunk.end());
+    const SungFacts facts = sungFactsOf(view(xf), false);
+    EXPECT_EQ(facts.xfChannels, 1u << 3);
+    EXPECT_EQ(facts.syllableTicks, syllables());
+    EXPECT_EQ(detectMelody(surveyChannels(view(xf)), facts.xfChannels, facts.syllableTicks),
+              (MelodyChoice{1u << 3, MelodyRule::XfLyrics}));
+
+    // Lyric syllables in a track of their own.
+    TrackBuilder lyrics;
+    for (int i = 0; i < 8; ++i)
+        lyrics.text(std::uint32_t(i * 480), 5, i == 7 ? "た/" : "た");
+    const Bytes sung = smf({lyrics, line(2, 240), line(5, 0, 10)});
+    const SungFacts plain = sungFactsOf(view(sung), false);
+    EXPECT_EQ(plain.xfChannels, 0);
+    EXPECT_EQ(detectMelody(surveyChannels(view(sung)), plain.xfChannels, plain.syllableTicks),
+              (MelodyChoice{1u << 5, MelodyRule::Syllables}));
+    EXPECT_TRUE(sungFactsOf(QByteArrayView("MThd"), false).syllableTicks.empty()) << "refused bytes";
 }
 
 TEST(MelodyChannels, InfoText)

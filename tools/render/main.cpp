@@ -21,6 +21,7 @@
 #include "Engine.h"
 #include "FluidSynthSink.h"
 #include "MelodyChannels.h"
+#include "SmfParser.h"
 #include "RecordingSink.h"
 #include "Sequencer.h"
 #include "SmfTimeline.h"
@@ -241,7 +242,9 @@ int main(int argc, char **argv)
     if (!melody.empty()) {
         const auto survey = tonelark::surveyChannels(
             QByteArrayView(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
-        const tonelark::MelodyChoice choice = tonelark::detectMelody(survey, 0, survey.lyricTicks);
+        const QByteArrayView smf(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+        const tonelark::SungFacts sung = tonelark::sungFactsOf(smf, tonelark::isKaraokeFileName(QString::fromStdString(files[0])));
+        const tonelark::MelodyChoice choice = tonelark::detectMelody(survey, sung.xfChannels, sung.syllableTicks);
         mixer.setMelodyChannels(choice.channels);
         mixer.setGuideMelody(melody == "soft" ? tonelark::GuideMelody::Soft
                              : melody == "off" ? tonelark::GuideMelody::Off
