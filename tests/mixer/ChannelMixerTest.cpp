@@ -3,6 +3,7 @@
 #include "ChannelMixer.h"
 #include "InstrumentNames.h"
 #include "MixerMemory.h"
+#include "MixerSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -122,4 +123,38 @@ TEST(InstrumentNames, GeneralMidiNamesDrumsAndBanks)
     EXPECT_EQ(instrumentText(true, 48, 8, 0, false), QStringLiteral("ストリングス (バンク 8:0)"));
     EXPECT_EQ(instrumentText(false, 0, 0, 0, true), QStringLiteral("ドラム"));
     EXPECT_EQ(instrumentText(false, 0, 0, 0, false), QStringLiteral("—"));
+}
+
+TEST(MixerSession, ChannelsResetAtEachSongUnlessRememberedPerFile)
+{
+    QTemporaryDir state;
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
+    Recorder out;
+    MixerSession session(out);
+    const QString a = state.path() + QStringLiteral("/a.mid"), b = state.path() + QStringLiteral("/b.mid");
+    session.songLoaded({}, a, 0, {});
+    session.mixer().setMuted(2, true);
+    EXPECT_FALSE(session.channelsChanged()) << "not kept: nothing to save";
+    session.songLoaded({}, b, 0, {});
+    EXPECT_FALSE(session.mixer().channel(2).muted) << "a new song starts fresh";
+
+    session.mixer().setSoloed(5, true);
+    EXPECT_FALSE(session.setRememberPerSong(true)) << "switching it on keeps b's channels";
+    session.songLoaded({}, a, 0, {});
+    EXPECT_TRUE(session.mixer().isDefault());
+    session.songLoaded({}, b, 0, {});
+    EXPECT_TRUE(session.mixer().channel(5).soloed);
+
+    // A state folder that cannot be made is said, and the mixer goes on.
+    session.mixer().setLevel(1, 30);
+    qputenv("XDG_STATE_HOME", (state.path() + QStringLiteral("/file")).toUtf8());
+    QFile file(state.path() + QStringLiteral("/file"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const auto error = session.channelsChanged();
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->contains(QStringLiteral("作成できません"))) << error->toStdString();
+    EXPECT_EQ(session.mixer().channel(1).level, 30);
+    qputenv("XDG_STATE_HOME", saved);
 }
