@@ -182,6 +182,9 @@ bool ChannelMeters::update(const TBrs4ChannelStatus (&channels)[16], bool playin
             level = std::max(level * decay, channels[ch].Velocity / 127.0);
         else
             level *= decay;
+        // A held note keeps its channel lit at part of its strike.
+        if (playing && channels[ch].Sounding > 0)
+            level = std::max(level, 0.4 * channels[ch].Velocity / 127.0);
         m_noteOns[c] = channels[ch].NoteOns;
         const int height = int(std::lround(level * kSteps));
         if (height != m_height[c]) {

@@ -97,8 +97,8 @@ private:
 };
 
 // Turns the engine's channel records into meter heights: a new note-on sets its channel's meter
-// to the note's velocity, which then decays (halving every 150 ms); while not playing every
-// meter is 0. Heights are in 0 … kSteps, so a change smaller than one step repaints nothing.
+// to the note's velocity, which then decays (halving every 150 ms) down to 40 % of it while
+// notes still sound there; while not playing every meter is 0. Heights are in 0 … kSteps, so a change smaller than one step repaints nothing.
 class ChannelMeters {
 public:
     static constexpr int kSteps = 32;

@@ -235,10 +235,18 @@ SungFacts sungFactsOf(QByteArrayView smf, bool karaokeFile)
     for (int ch : lines.melodyChannels)
         if (ch >= 1 && ch <= 16)
             facts.xfChannels |= quint16(1u << (ch - 1));
+    int phrases = 0;
     for (const SungLine &line : lines.lines)
-        for (const SungSyllable &syllable : line.syllables)
-            if (syllable.tick >= 0 && !trimControlAndSpace(syllable.text + syllable.reading).isEmpty())
-                facts.syllableTicks.push_back(quint32(syllable.tick));
+        for (const SungSyllable &syllable : line.syllables) {
+            if (syllable.tick < 0 || trimControlAndSpace(syllable.text + syllable.reading).isEmpty())
+                continue;
+            facts.syllableTicks.push_back(quint32(syllable.tick));
+            phrases += isSyllableText(syllable.text) ? 0 : 1;
+        }
+    // Lyrics given a line or a phrase per event time no notes: matching their starts would
+    // pick the part that moves least, not the melody.
+    if (phrases * 2 > int(facts.syllableTicks.size()))
+        facts.syllableTicks.clear();
     std::sort(facts.syllableTicks.begin(), facts.syllableTicks.end());
     return facts;
 }

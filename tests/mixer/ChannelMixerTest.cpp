@@ -6,6 +6,7 @@
 #include "MixerSession.h"
 
 #include <QDir>
+#include <cmath>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -107,10 +108,14 @@ TEST(ChannelMeters, HitsDecayAndNothingChangesWhileNotPlaying)
     EXPECT_EQ(meters.height(2), ChannelMeters::kSteps);
     EXPECT_TRUE(meters.update(c, true, 166));
     EXPECT_EQ(meters.height(2), ChannelMeters::kSteps / 2) << "halved in 150 ms";
-    EXPECT_TRUE(meters.update(c, false, 182));
+    c[2].Sounding = 1;
+    for (qint64 t = 182; t < 1000; t += 16)
+        meters.update(c, true, t);
+    EXPECT_EQ(meters.height(2), std::lround(0.4 * ChannelMeters::kSteps)) << "a held note stays lit";
+    EXPECT_TRUE(meters.update(c, false, 1000));
     EXPECT_EQ(meters.height(2), 0);
     c[2].NoteOns = 2;
-    for (qint64 t = 200; t < 1000; t += 16)
+    for (qint64 t = 1016; t < 2000; t += 16)
         EXPECT_FALSE(meters.update(c, false, t)) << "paused: nothing to repaint";
 }
 

@@ -145,6 +145,12 @@ TEST(MelodyChannels, SungLinesGiveTheXfChannelsAndTheSyllables)
     EXPECT_EQ(detectMelody(surveyChannels(view(sung)), plain.xfChannels, plain.syllableTicks),
               (MelodyChoice{1u << 5, MelodyRule::Syllables}));
     EXPECT_TRUE(sungFactsOf(QByteArrayView("MThd"), false).syllableTicks.empty()) << "refused bytes";
+
+    // A whole line per Lyric event times no notes: no syllable rule.
+    TrackBuilder phrases;
+    phrases.text(0, 5, "さくら さくら やよいの空は").text(1920, 5, "見わたす限り かすみか雲か");
+    const Bytes lined = smf({phrases, line(2, 0, 0, 2, 1920), line(5, 0, 0, 16, 240)});
+    EXPECT_TRUE(sungFactsOf(view(lined), false).syllableTicks.empty());
 }
 
 TEST(MelodyChannels, InfoText)
