@@ -34,6 +34,10 @@ QStringList TfrmTonelark2Shortcuts::lines()
         QStringLiteral("  Alt + PageUp → テンポ +5%"),
         QStringLiteral("  Alt + PageDown → テンポ −5%"),
         QStringLiteral("  Alt + P → 元のテンポ"),
+        QStringLiteral("  Alt + M → ガイドメロディ (通常・小さく・消す)"),
+        QStringLiteral("  Alt + N → チャンネル"),
+        QStringLiteral("  Alt + Shift + ↑ → 音量 +5%"),
+        QStringLiteral("  Alt + Shift + ↓ → 音量 −5%"),
     };
 }
 

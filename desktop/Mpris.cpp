@@ -85,6 +85,19 @@ qlonglong MprisPlayerAdaptor::position() const
     return m_service->snapshot().positionUs;
 }
 
+double MprisPlayerAdaptor::volume() const
+{
+    return m_service->snapshot().volume;
+}
+
+void MprisPlayerAdaptor::setVolume(double volume)
+{
+    if (!std::isfinite(volume))
+        return;
+    m_service->player().mprisSetVolume(std::clamp(volume, 0.0, 1.0));
+    m_service->refresh();
+}
+
 double MprisPlayerAdaptor::rate() const
 {
     return m_service->snapshot().rate;
@@ -287,6 +300,8 @@ void MprisService::refresh()
         changed.insert(QStringLiteral("PlaybackStatus"), statusText(now.status));
     if (now.rate != m_last.rate)
         changed.insert(QStringLiteral("Rate"), now.rate);
+    if (now.volume != m_last.volume)
+        changed.insert(QStringLiteral("Volume"), now.volume);
     if (now.hasSong != m_last.hasSong || now.songId != m_last.songId ||
         now.lyricLine != m_last.lyricLine || now.title != m_last.title ||
         now.artist != m_last.artist || now.lengthUs != m_last.lengthUs)

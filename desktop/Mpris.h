@@ -25,6 +25,7 @@ struct MprisSnapshot {
     QString url;         // file:// URL of the song
     QString lyricLine;   // the lyric line at the playing position
     double rate = 1.0;   // the tempo ratio, 1.0 the song's own tempo
+    double volume = 1.0; // the master volume, 0.0 … 1.0 (the mixer's per cent / 100)
 };
 
 // What MPRIS drives. Each command goes through the same gates as the window's own buttons.
@@ -40,6 +41,8 @@ public:
     virtual void mprisSetPosition(qint64 positionUs) = 0;
     // Plays at `rate` times the song's tempo (within MinimumRate..MaximumRate).
     virtual void mprisSetRate(double rate) = 0;
+    // Sets the master volume to `volume` (0.0 … 1.0).
+    virtual void mprisSetVolume(double volume) { (void)volume; }
     // Loads a local file as an opened one would be. Called queued: a load may show a box.
     virtual void mprisOpen(const QString &path) = 0;
     virtual void mprisRaise() = 0;
@@ -101,8 +104,9 @@ public:
     void setRate(double rate);
     double minimumRate() const { return kMinimumRate; }
     double maximumRate() const { return kMaximumRate; }
-    double volume() const { return 1.0; }
-    void setVolume(double) {}
+    double volume() const;
+    // Kept within 0.0 … 1.0 (a louder request is full volume); not a number changes nothing.
+    void setVolume(double volume);
     QVariantMap metadata() const;
     qlonglong position() const;
     bool canGoNext() const { return false; }

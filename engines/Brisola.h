@@ -97,6 +97,26 @@ struct TBrs4SmfInformation {
     std::int32_t LoopTime; // -1 without a loop point
 };
 
+// One channel as the mixer's meters see it (BRS4GetChannelStatus).
+enum : std::uint8_t {
+    BRSCHANNEL_DRUM = 1,     // a drum part (channel 10, a drum bank, or made one by GS/XG SysEx)
+    BRSCHANNEL_SILENCED = 2, // muted, or another channel is soloed
+    BRSCHANNEL_MUTED = 4,
+    BRSCHANNEL_SOLOED = 8,
+    BRSCHANNEL_PROGRAM = 16, // a program change has been sent (else Program, banks are 0)
+};
+struct TBrs4ChannelStatus {
+    std::uint32_t NoteOns; // note-ons sent on the channel so far (wraps); a change means a new note
+    std::uint8_t Velocity; // velocity of the last of them
+    std::uint8_t Sounding; // notes sounding now (at most 255)
+    std::uint8_t Program;  // the last program change sent
+    std::uint8_t BankMsb;  // the bank select in effect at it
+    std::uint8_t BankLsb;
+    std::uint8_t Flags;    // BRSCHANNEL_… bits
+    std::uint8_t Level;    // 0 … 100 percent (BRS4SetChannelLevel)
+    std::uint8_t Reserved;
+};
+
 // Opens device -1100 (the built-in synthesizer: FluidSynth with the SoundFont chosen by
 // BRS4SetSoundFont, by default the system's General MIDI one, through the desktop's audio
 // server; it returns once the audio runs, the SoundFont loads in the background and the song
@@ -148,6 +168,18 @@ BRS_API std::int32_t BRS4SetKeyShift(std::int32_t semitones);
 // the song information keep reporting song ticks and song times. A player setting, like the
 // key shift.
 BRS_API std::int32_t BRS4SetTempoRatio(std::int32_t percent);
+// The channel mixer, channels 0 … 15 (shown as 1 … 16). A silenced channel (muted, or not soloed
+// while some channel is) sends no note-ons and has its sounding notes released; everything else
+// it plays is sent, so it comes back with the song's instrument and controllers. Becoming
+// audible, its held melodic notes are struck again. Channel out of range: BRSERROR_FAILED.
+// Player settings like the key shift: they hold across songs, device changes, seeks and loops.
+BRS_API std::int32_t BRS4SetChannelMute(std::int32_t channel, std::int32_t muted);
+BRS_API std::int32_t BRS4SetChannelSolo(std::int32_t channel, std::int32_t soloed);
+// Scales every volume (CC 7) the channel is sent to `percent` (0 … 100, clamped; 50 ≈ −12 dB).
+BRS_API std::int32_t BRS4SetChannelLevel(std::int32_t channel, std::int32_t percent);
+// Copies min(count, 16) channel records, channel 0 first; never blocks on playback. Returns the
+// number copied, BRSERROR_ILLEGAL_POINTER (negated) for null with count > 0.
+BRS_API std::int32_t BRS4GetChannelStatus(TBrs4ChannelStatus *channels, std::int32_t count);
 // Copies min(size, 20) bytes of one consistent status snapshot; never blocks on playback.
 // BRSERROR_ILLEGAL_POINTER for null, BRSERROR_FAILED for size <= 0 (nothing written).
 BRS_API std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size);
@@ -184,6 +216,10 @@ static_assert(offsetof(TBrs4PlayerStatus, Tempo) == 4);
 static_assert(offsetof(TBrs4PlayerStatus, Tick) == 8);
 static_assert(offsetof(TBrs4PlayerStatus, Time) == 12);
 static_assert(offsetof(TBrs4PlayerStatus, LoopCount) == 16);
+static_assert(sizeof(TBrs4ChannelStatus) == 12);
+static_assert(offsetof(TBrs4ChannelStatus, Velocity) == 4);
+static_assert(offsetof(TBrs4ChannelStatus, Flags) == 9);
+static_assert(offsetof(TBrs4ChannelStatus, Level) == 10);
 static_assert(sizeof(TBrs4SmfInformation) == 36);
 static_assert(offsetof(TBrs4SmfInformation, TimeBase) == 0);
 static_assert(offsetof(TBrs4SmfInformation, TotalTick) == 4);

@@ -31,6 +31,26 @@ std::int32_t BrisolaEngine::setTempoRatio(std::int32_t percent)
     return BRS4SetTempoRatio(percent);
 }
 
+std::int32_t BrisolaEngine::setChannelMute(std::int32_t channel, bool muted)
+{
+    return BRS4SetChannelMute(channel, muted ? 1 : 0);
+}
+
+std::int32_t BrisolaEngine::setChannelSolo(std::int32_t channel, bool soloed)
+{
+    return BRS4SetChannelSolo(channel, soloed ? 1 : 0);
+}
+
+std::int32_t BrisolaEngine::setChannelLevel(std::int32_t channel, std::int32_t percent)
+{
+    return BRS4SetChannelLevel(channel, percent);
+}
+
+void BrisolaEngine::channelStatus(TBrs4ChannelStatus (&channels)[16])
+{
+    BRS4GetChannelStatus(channels, 16);
+}
+
 std::int32_t BrisolaEngine::closeDevice()
 {
     return BRS4CloseDevice();

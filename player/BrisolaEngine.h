@@ -11,6 +11,10 @@ public:
     std::int32_t setSoundFont(const QString &path) override;
     std::int32_t setKeyShift(std::int32_t semitones) override;
     std::int32_t setTempoRatio(std::int32_t percent) override;
+    std::int32_t setChannelMute(std::int32_t channel, bool muted) override;
+    std::int32_t setChannelSolo(std::int32_t channel, bool soloed) override;
+    std::int32_t setChannelLevel(std::int32_t channel, std::int32_t percent) override;
+    void channelStatus(TBrs4ChannelStatus (&channels)[16]) override;
     std::int32_t closeDevice() override;
     std::int32_t clearList() override;
     std::int32_t addListFromMemory(const QByteArray &smf) override;

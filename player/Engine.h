@@ -39,6 +39,32 @@ public:
         (void)percent;
         return BRSERROR_NOERROR;
     }
+    // The channel mixer (channels 0..15): a silenced channel sends no note-ons; the level is
+    // 0..100 per cent of its volume. Kept by the engine across songs, devices and seeks.
+    virtual std::int32_t setChannelMute(std::int32_t channel, bool muted)
+    {
+        (void)channel;
+        (void)muted;
+        return BRSERROR_NOERROR;
+    }
+    virtual std::int32_t setChannelSolo(std::int32_t channel, bool soloed)
+    {
+        (void)channel;
+        (void)soloed;
+        return BRSERROR_NOERROR;
+    }
+    virtual std::int32_t setChannelLevel(std::int32_t channel, std::int32_t percent)
+    {
+        (void)channel;
+        (void)percent;
+        return BRSERROR_NOERROR;
+    }
+    // What the mixer's meters show of the 16 channels (zeros when the engine tells nothing).
+    virtual void channelStatus(TBrs4ChannelStatus (&channels)[16])
+    {
+        for (auto &c : channels)
+            c = {};
+    }
     virtual std::int32_t closeDevice() = 0;
     // Afterwards no song is registered.
     virtual std::int32_t clearList() = 0;

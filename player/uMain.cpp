@@ -26,6 +26,8 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include "MixerControls.h"
+
 #include <QContextMenuEvent>
 #include <QDBusConnection>
 #include <QCloseEvent>
@@ -209,6 +211,15 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
             m_mpris->seeked(mprisPositionUs());
     });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
+    m_mixer = new MixerControls(m_engine, m_muteMode, m_settings, this);
+    m_mixer->addToMenu(popupMenuMain, true);
+    m_mixer->addToMenu(popupMenuPlayback, false);
+    m_mixer->recordInto(m_atStart);
+    connect(m_mixer, &MixerControls::markChanged, this, &TfrmTonelark2Main::showTimePanel);
+    connect(m_mixer, &MixerControls::volumeChanged, this, [this] {
+        if (m_mpris)
+            m_mpris->refresh();
+    });
     m_gate = std::make_unique<SongGate>(*m_ui, [this](const QString &fileName) { return loadSong(fileName); });
     m_gate->setNotice([this](const QString &text) { showInfoNotice(text); });
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), m_gate->loaderUi(),
@@ -620,7 +631,9 @@ void TfrmTonelark2Main::outputDeviceChanged()
 
 void TfrmTonelark2Main::showTimePanel()
 {
-    const QString mark = m_keyTempo.mark();
+    QString mark = m_keyTempo.mark();
+    if (m_mixer && !m_mixer->mark().isEmpty())
+        mark = mark.isEmpty() ? m_mixer->mark() : m_mixer->mark() + QLatin1Char(' ') + mark;
     const QString text = mark.isEmpty() ? m_timeText : mark + QStringLiteral("  ") + m_timeText;
     if (panelTimeElapsed->text() != text)
         panelTimeElapsed->setFittedText(text);
@@ -667,6 +680,7 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName, SongSource sourc
 LoadOutcome TfrmTonelark2Main::loadSong(const QString &fileName)
 {
     const quint64 generation = m_modalLoop.songGeneration();
+    m_loadingFileName = QFileInfo(fileName).absoluteFilePath();
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
     if (outcome != LoadOutcome::MissingFile)
@@ -1029,6 +1043,7 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
     atClose.Top = pos().y();
     atClose.KeyShift = m_keyTempo.key();
     atClose.TempoRatio = m_keyTempo.tempo();
+    m_mixer->recordInto(atClose);
     // A failed save at close is not reported: the user is leaving.
     saveSettingsAtClose(m_ini, m_atStart, atClose, m_settings.RestoreWindowPos);
     // A box of a load may still be open (closed by MPRIS or a signal): once it returns,
@@ -1206,6 +1221,8 @@ void TfrmTonelark2Main::setLyricCount(int count)
 
 void TfrmTonelark2Main::invokePlay()
 {
+    // The new song's melody and channels are set before its first note.
+    appendComments({m_mixer->songLoaded(m_loader->song().MemoryStream, m_loadingFileName)});
     toolButtonOfPlayClick(toolButtonOfPlay);
 }
 
@@ -1633,6 +1650,7 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     snapshot.hasSong = !m_loadedFileName.isEmpty();
     snapshot.songId = m_modalLoop.songGeneration();
     snapshot.rate = m_keyTempo.tempo() / 100.0;
+    snapshot.volume = m_mixer->volume() / 100.0;
     if (!snapshot.hasSong)
         return snapshot;
     // The engine's own state and position, not the last tick's: a jump is seen at once, and
@@ -1687,6 +1705,11 @@ void TfrmTonelark2Main::mprisSetPosition(qint64 positionUs)
     if (!toolButtonOfSeek->isEnabled() || !tempoList)
         return;
     m_transport->playFrom(tempoList->TimeToTick(positionUs / 1000, tuMilliseconds));
+}
+
+void TfrmTonelark2Main::mprisSetVolume(double volume)
+{
+    m_mixer->setVolume(int(std::lround(volume * 100)));
 }
 
 void TfrmTonelark2Main::mprisSetRate(double rate)

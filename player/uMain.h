@@ -46,6 +46,7 @@ class DesktopHotKey;
 class TGauge;
 class TrayIcon;
 class LyricsModel;
+class MixerControls;
 
 // The time display: a label that reports every left-button press as a click, so two quick
 // clicks toggle the display twice instead of becoming one double click.
@@ -137,6 +138,7 @@ public:
     bool enableMpris(const QDBusConnection &bus);
     MprisService *mpris() const { return m_mpris; }
 
+    MixerControls &mixer() { return *m_mixer; }
     // The singer's key and tempo, kept for the run and stored at close.
     const KeyTempo &keyTempo() const { return m_keyTempo; }
     // Takes new values: the engine gets what changed, the time panel, the menu items and
@@ -326,6 +328,7 @@ private:
     void mprisStop() override;
     void mprisSetPosition(qint64 positionUs) override;
     void mprisSetRate(double rate) override;
+    void mprisSetVolume(double volume) override;
     void mprisOpen(const QString &path) override;
     void mprisRaise() override;
     void mprisQuit() override;
@@ -396,6 +399,10 @@ private:
     // The monitor's last time text, shown after the key and tempo mark.
     QString m_timeText;
     LyricsModel *m_lyricsModel = nullptr;
+    // The guide melody, the master volume and the window 「チャンネル」.
+    MixerControls *m_mixer = nullptr;
+    // The file BRSLoad is loading (the per-song mixer memory is kept by it).
+    QString m_loadingFileName;
     LyricsDelegate *m_lyricsDelegate = nullptr;
     std::unique_ptr<Transport> m_transport;
     std::unique_ptr<PlaybackMonitor> m_monitor;

@@ -9,6 +9,8 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LyricsModel.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsModel.h
   ${CMAKE_CURRENT_LIST_DIR}/LyricsView.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsView.h
   ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.h
+  ${CMAKE_CURRENT_LIST_DIR}/EngineMixerOutput.h
+  ${CMAKE_CURRENT_LIST_DIR}/MixerControls.cpp ${CMAKE_CURRENT_LIST_DIR}/MixerControls.h
   ${CMAKE_CURRENT_LIST_DIR}/ModalLoop.h
   ${CMAKE_CURRENT_LIST_DIR}/PrefApply.cpp ${CMAKE_CURRENT_LIST_DIR}/PrefApply.h
   ${CMAKE_CURRENT_LIST_DIR}/SongGate.cpp ${CMAKE_CURRENT_LIST_DIR}/SongGate.h
@@ -21,4 +23,5 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/icons.qrc)
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
-target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop)
+target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop
+                                             tonelark_mixer_window)

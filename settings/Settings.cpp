@@ -76,6 +76,9 @@ Settings Settings::load(const Convex &ini)
     s.FontSize = ini.ReadInteger(t, u"FontSize", d.FontSize);
     s.KeyShift = ini.ReadInteger(t, u"KeyShift", d.KeyShift);
     s.TempoRatio = ini.ReadInteger(t, u"TempoRatio", d.TempoRatio);
+    s.GuideMelody = ini.ReadInteger(t, u"GuideMelody", d.GuideMelody);
+    s.MasterVolume = ini.ReadInteger(t, u"MasterVolume", d.MasterVolume);
+    s.MixerPerSong = ini.ReadBool(t, u"MixerPerSong", d.MixerPerSong);
 
     const QStringView l = kSectionLyric;
     s.Lyric.AutoLyricTab = ini.ReadBool(l, u"AutoLyricTab", d.Lyric.AutoLyricTab);
@@ -129,6 +132,18 @@ bool writeCloseTimeSettings(Convex &ini, const WindowSnapshot &atStart,
     }
     if (atClose.TempoRatio != atStart.TempoRatio) {
         ini.WriteInteger(t, u"TempoRatio", atClose.TempoRatio);
+        written = true;
+    }
+    if (atClose.GuideMelody != atStart.GuideMelody) {
+        ini.WriteInteger(t, u"GuideMelody", atClose.GuideMelody);
+        written = true;
+    }
+    if (atClose.MasterVolume != atStart.MasterVolume) {
+        ini.WriteInteger(t, u"MasterVolume", atClose.MasterVolume);
+        written = true;
+    }
+    if (atClose.MixerPerSong != atStart.MixerPerSong) {
+        ini.WriteBool(t, u"MixerPerSong", atClose.MixerPerSong);
         written = true;
     }
     if (restoreWindowPos) {

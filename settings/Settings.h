@@ -77,6 +77,10 @@ struct Settings {
     // writes them back at close.
     qint32 KeyShift = 0;                // semitones, -12..12
     qint32 TempoRatio = 100;            // per cent of the song's tempo, 50..200
+    // The mixer's player settings, kept like the key and tempo.
+    qint32 GuideMelody = 0;             // 0 通常, 1 小さく, 2 消す
+    qint32 MasterVolume = 100;          // per cent, 0..100
+    bool MixerPerSong = false;          // 曲ごとに記憶: mute, solo and levels per song file
 
     struct LyricKeys {
         bool AutoLyricTab = true;
@@ -130,10 +134,13 @@ struct WindowSnapshot {
     qint32 Top = 0;
     qint32 KeyShift = 0;
     qint32 TempoRatio = 100;
+    qint32 GuideMelody = 0;
+    qint32 MasterVolume = 100;
+    bool MixerPerSong = false;
 };
 
-// Writes the keys the window records at close: AlwaysOnTop, ShowInfo, KeyShift and
-// TempoRatio when they differ from the start, and, when `restoreWindowPos` is on at close, Left and Top each when it
+// Writes the keys the window records at close: AlwaysOnTop, ShowInfo, KeyShift,
+// TempoRatio, GuideMelody, MasterVolume and MixerPerSong when they differ from the start, and, when `restoreWindowPos` is on at close, Left and Top each when it
 // moved. Returns whether anything was written.
 bool writeCloseTimeSettings(Convex &ini, const WindowSnapshot &atStart,
                             const WindowSnapshot &atClose, bool restoreWindowPos);

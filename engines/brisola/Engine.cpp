@@ -261,6 +261,35 @@ std::int32_t Engine::setKeyShift(std::int32_t semitones)
     return BRSERROR_NOERROR;
 }
 
+template <typename F>
+std::int32_t Engine::changeMixer(std::int32_t channel, F &&change)
+{
+    if (channel < 0 || channel > 15)
+        return BRSERROR_FAILED;
+    std::lock_guard deviceLock(m_deviceMutex);
+    std::lock_guard lock(m_core.mutex);
+    // Notes the change releases or strikes go out at the present moment.
+    if (m_output)
+        m_output->syncClock();
+    change(m_core.sequencer);
+    return BRSERROR_NOERROR;
+}
+
+std::int32_t Engine::setChannelMute(std::int32_t channel, bool muted)
+{
+    return changeMixer(channel, [&](Sequencer &s) { s.setChannelMute(channel, muted); });
+}
+
+std::int32_t Engine::setChannelSolo(std::int32_t channel, bool soloed)
+{
+    return changeMixer(channel, [&](Sequencer &s) { s.setChannelSolo(channel, soloed); });
+}
+
+std::int32_t Engine::setChannelLevel(std::int32_t channel, std::int32_t percent)
+{
+    return changeMixer(channel, [&](Sequencer &s) { s.setChannelLevel(channel, percent); });
+}
+
 std::int32_t Engine::setTempoRatio(std::int32_t percent)
 {
     if (percent < 50 || percent > 200)
@@ -391,6 +420,35 @@ std::int32_t BRS4SetKeyShift(std::int32_t semitones)
 std::int32_t BRS4SetTempoRatio(std::int32_t percent)
 {
     return guarded([&] { return Engine::instance().setTempoRatio(percent); });
+}
+
+std::int32_t BRS4SetChannelMute(std::int32_t channel, std::int32_t muted)
+{
+    return guarded([&] { return Engine::instance().setChannelMute(channel, muted != 0); });
+}
+
+std::int32_t BRS4SetChannelSolo(std::int32_t channel, std::int32_t soloed)
+{
+    return guarded([&] { return Engine::instance().setChannelSolo(channel, soloed != 0); });
+}
+
+std::int32_t BRS4SetChannelLevel(std::int32_t channel, std::int32_t percent)
+{
+    return guarded([&] { return Engine::instance().setChannelLevel(channel, percent); });
+}
+
+std::int32_t BRS4GetChannelStatus(TBrs4ChannelStatus *channels, std::int32_t count)
+{
+    return guarded([&]() -> std::int32_t {
+        if (count <= 0)
+            return 0;
+        if (!channels)
+            return -BRSERROR_ILLEGAL_POINTER;
+        const int n = std::min(count, 16);
+        for (int ch = 0; ch < n; ++ch)
+            channels[ch] = Engine::instance().channelStatus(ch);
+        return n;
+    });
 }
 
 std::int32_t BRS4GetPlayerStatus(TBrs4PlayerStatus *status, std::int32_t size)

@@ -30,6 +30,11 @@ public:
     std::int32_t setSoundFont(const char *path);
     std::int32_t setKeyShift(std::int32_t semitones);
     std::int32_t setTempoRatio(std::int32_t percent);
+    std::int32_t setChannelMute(std::int32_t channel, bool muted);
+    std::int32_t setChannelSolo(std::int32_t channel, bool soloed);
+    std::int32_t setChannelLevel(std::int32_t channel, std::int32_t percent);
+    // Read without the lock: the sequencer publishes these for the meters.
+    TBrs4ChannelStatus channelStatus(int channel) const { return m_core.sequencer.channelStatus(channel); }
     std::int32_t keyShift() const { return m_keyShift.load(); }
     std::int32_t tempoRatio() const { return m_tempoRatio.load(); }
     // The SoundFont device -1100 plays: the one the open synthesizer put in place of a refused
@@ -51,6 +56,8 @@ private:
     void detachOutput(std::unique_lock<std::mutex> &deviceLock);
     void attachOutput(std::unique_ptr<Output> output);
     void ensureOutput();
+    template <typename F>
+    std::int32_t changeMixer(std::int32_t channel, F &&change);
 
     EngineCore m_core;
     mutable std::mutex m_deviceMutex;

@@ -166,7 +166,12 @@ void ChaseState::collect(const SmfTimeline &timeline, std::size_t end, bool sysE
                   [](const Parameter &a, const Parameter &b) { return a.lastWrite < b.lastWrite; });
 }
 
-Sequencer::Sequencer(std::uint32_t rate) : m_rate(rate ? rate : 1) {}
+Sequencer::Sequencer(std::uint32_t rate) : m_rate(rate ? rate : 1)
+{
+    m_volumeSent.fill(-1);
+    for (int ch = 0; ch < 16; ++ch)
+        publishChannel(ch);
+}
 
 void Sequencer::setTimeline(std::shared_ptr<const SmfTimeline> timeline)
 {
@@ -202,6 +207,7 @@ void Sequencer::setSink(MidiSink *sink, std::uint32_t rate)
     m_rate = rate;
     m_sink = sink;
     m_clock = 0;
+    m_volumeSent.fill(-1);
     // A new device starts with its own drum parts; the chase below tells it the song's.
     resetDrumParts();
     if (m_state != BRSSTATE_STOP && m_timeline) {
@@ -404,33 +410,61 @@ void Sequencer::sendChannel(std::uint8_t status, std::uint8_t data1, std::uint8_
     // Normalising scales the song's volumes; a default the chase fills in is the device's own.
     if (type == 0xB0 && data1 == kVolume && fromSong)
         data2 = scaledVolume(data2);
+    const std::uint16_t bit = std::uint16_t(1u << channel);
+    if (type == 0xB0 && data1 == kVolume) {
+        // The mixer's level scales every volume the channel gets; the song's value is kept so a
+        // level changed later can be applied to it.
+        m_volumeSent[std::size_t(channel)] = data2;
+        data2 = leveledVolume(channel, data2);
+    }
     if (type == 0x90 && data2 > 0) {
         auto &count = m_notes[channel][data1];
         if (count < 255)
             ++count;
-        m_touchedChannels |= std::uint16_t(1u << channel);
+        m_touchedChannels |= bit;
+        if (m_sounding[std::size_t(channel)] < 255)
+            ++m_sounding[std::size_t(channel)];
+        ++m_noteOns[std::size_t(channel)];
+        m_lastVelocity[std::size_t(channel)] = data2;
+        publishChannel(channel);
     } else if (type == 0x80 || type == 0x90) {
         auto &count = m_notes[channel][data1];
-        if (count > 0)
+        if (count > 0) {
             --count;
+            if (m_sounding[std::size_t(channel)] > 0)
+                --m_sounding[std::size_t(channel)];
+            publishChannel(channel);
+        }
     } else if (type == 0xB0 && (data1 == kAllNotesOff || data1 == kAllSoundOff)) {
         m_notes[channel].fill(0);
         m_struck[channel].fill(Struck{});
+        m_sounding[std::size_t(channel)] = 0;
+        publishChannel(channel);
     } else if (type == 0xB0 && data1 == kBankMsb) {
         m_bankMsb[channel] = data2;
+    } else if (type == 0xB0 && data1 == kBankLsb) {
+        m_bankLsb[std::size_t(channel)] = data2;
     } else if (type == 0xC0) {
         // XG drum and SFX kits, GM2 rhythm bank.
         const std::uint8_t bank = m_bankMsb[channel];
         if (bank == 127 || bank == 126 || bank == 120)
-            m_drumByProgram |= std::uint16_t(1u << channel);
+            m_drumByProgram |= bit;
         else
-            m_drumByProgram &= std::uint16_t(~(1u << channel));
+            m_drumByProgram &= std::uint16_t(~bit);
+        m_program[std::size_t(channel)] = data1;
+        m_programBanks[std::size_t(channel)] = std::uint16_t((m_bankMsb[channel] << 8) | m_bankLsb[std::size_t(channel)]);
+        m_programSent |= bit;
+        publishChannel(channel);
     } else if (type == 0xB0 && data1 == kSustain) {
+        if (fromSong)
+            m_sustainLifted &= std::uint16_t(~bit);
         if (data2 >= 64)
             m_sustained |= std::uint16_t(1u << channel);
         else
             m_sustained &= std::uint16_t(~(1u << channel));
     } else if (type == 0xB0 && data1 == kSostenuto) {
+        if (fromSong)
+            m_sostenutoLifted &= std::uint16_t(~bit);
         if (data2 >= 64)
             m_sostenuto |= std::uint16_t(1u << channel);
         else
@@ -455,23 +489,35 @@ bool Sequencer::isDrumChannel(int channel) const
 void Sequencer::resetDrumParts()
 {
     m_bankMsb.fill(0);
+    m_bankLsb.fill(0);
     m_drumByProgram = m_drumBySysEx = 0;
+    for (int ch = 0; ch < 16; ++ch)
+        publishChannel(ch);
 }
 
 void Sequencer::sendSysEx(const TimelineEvent &event, std::int64_t clock)
 {
     const std::uint8_t *data = m_timeline->pool() + event.value;
     bool drum = false;
-    if (isResetSysEx(data, event.length)) {
+    const bool reset = isResetSysEx(data, event.length);
+    if (reset) {
         resetDrumParts();
     } else if (const int channel = drumPartSysEx(data, event.length, drum); channel >= 0) {
         if (drum)
             m_drumBySysEx |= std::uint16_t(1u << channel);
         else
             m_drumBySysEx &= std::uint16_t(~(1u << channel));
+        publishChannel(channel);
     }
     if (m_sink)
         m_sink->send(MidiMessage{data, event.length}, clock);
+    if (reset) {
+        // The reset put every volume back to the device's 100: lowered channels stay lowered.
+        m_volumeSent.fill(100);
+        for (int ch = 0; ch < 16; ++ch)
+            if (m_level[std::size_t(ch)] != 100 && (m_timeline->facts().usedChannels >> ch & 1))
+                sendChannel(std::uint8_t(0xB0 | ch), kVolume, 100, clock, false);
+    }
 }
 
 void Sequencer::releaseStruck(int channel, int key, std::int64_t clock)
@@ -479,7 +525,7 @@ void Sequencer::releaseStruck(int channel, int key, std::int64_t clock)
     Struck &s = m_struck[channel][key];
     const int count = s.count;
     s.count = 0;
-    if (s.key >= 0)
+    if (s.key >= 0 && !s.silent)
         for (int i = 0; i < count; ++i)
             sendChannel(std::uint8_t(0x80 | channel), std::uint8_t(s.key), 0, clock);
 }
@@ -492,16 +538,20 @@ void Sequencer::sendSongNote(std::uint8_t status, std::uint8_t key, std::uint8_t
     const int mapped = target < 0 || target > 127 ? -1 : target;
     Struck &s = m_struck[channel][key];
     if ((status & 0xF0) == 0x90 && value > 0) {
+        const bool silent = (silencedChannels() >> channel) & 1;
         // A second strike of a sounding key that lands elsewhere (its channel changed between
-        // melodic and drum) ends the first, so no note-off can miss it.
-        if (s.count > 0 && s.key != mapped)
+        // melodic and drum) ends the first, so no note-off can miss it. A note heard over ones
+        // the mixer kept silent takes their place: their note-offs then end it, as when a song
+        // strikes a sounding key twice.
+        if (s.count > 0 && (s.key != mapped || s.silent != silent))
             releaseStruck(channel, key, clock);
         s.key = std::int8_t(mapped);
         s.shifted = shifted;
+        s.silent = silent;
         s.velocity = value;
         if (s.count < 255)
             ++s.count;
-        if (mapped >= 0)
+        if (mapped >= 0 && !silent)
             sendChannel(status, std::uint8_t(mapped), value, clock);
         return;
     }
@@ -512,8 +562,146 @@ void Sequencer::sendSongNote(std::uint8_t status, std::uint8_t key, std::uint8_t
         return;
     if ((status & 0xF0) != 0xA0)
         --s.count;
-    if (s.key >= 0)
+    if (s.key >= 0 && !s.silent)
         sendChannel(status, std::uint8_t(s.key), value, clock);
+}
+
+std::uint8_t Sequencer::leveledVolume(int channel, std::uint8_t value) const
+{
+    const int level = m_level[std::size_t(channel)];
+    return level == 100 ? value : std::uint8_t((value * level + 50) / 100);
+}
+
+void Sequencer::setChannelMute(int channel, bool muted)
+{
+    if (channel < 0 || channel > 15)
+        return;
+    const std::uint16_t was = silencedChannels();
+    const std::uint16_t bit = std::uint16_t(1u << channel);
+    m_muted = muted ? std::uint16_t(m_muted | bit) : std::uint16_t(m_muted & ~bit);
+    applySilence(was);
+    publishChannel(channel);
+}
+
+void Sequencer::setChannelSolo(int channel, bool soloed)
+{
+    if (channel < 0 || channel > 15)
+        return;
+    const std::uint16_t was = silencedChannels();
+    const std::uint16_t bit = std::uint16_t(1u << channel);
+    m_soloed = soloed ? std::uint16_t(m_soloed | bit) : std::uint16_t(m_soloed & ~bit);
+    applySilence(was);
+    for (int ch = 0; ch < 16; ++ch)
+        publishChannel(ch);
+}
+
+void Sequencer::setChannelLevel(int channel, int percent)
+{
+    if (channel < 0 || channel > 15)
+        return;
+    percent = std::clamp(percent, 0, 100);
+    if (m_level[std::size_t(channel)] == percent)
+        return;
+    m_level[std::size_t(channel)] = std::uint8_t(percent);
+    publishChannel(channel);
+    // Applied at once to what the device has; a stopped song gets it with its next chase.
+    const std::int16_t volume = m_volumeSent[std::size_t(channel)];
+    if (m_state != BRSSTATE_STOP && volume >= 0)
+        sendChannel(std::uint8_t(0xB0 | channel), kVolume, std::uint8_t(volume), m_clock, false);
+}
+
+void Sequencer::applySilence(std::uint16_t was)
+{
+    const std::uint16_t now = silencedChannels();
+    for (int ch = 0; ch < 16; ++ch) {
+        const std::uint16_t bit = std::uint16_t(1u << ch);
+        if ((now & bit) && !(was & bit)) {
+            // Sounding notes end now (their release, no click); the song's note-offs for them
+            // then find them silent. A held pedal would keep them ringing: it is lifted, and
+            // pressed again when the channel comes back unless the song has moved it meanwhile.
+            for (auto &s : m_struck[std::size_t(ch)]) {
+                if (s.count == 0 || s.silent)
+                    continue;
+                if (s.key >= 0)
+                    for (int i = 0; i < s.count; ++i)
+                        sendChannel(std::uint8_t(0x80 | ch), std::uint8_t(s.key), 0, m_clock);
+                s.silent = true;
+            }
+            if (m_sustained & bit) {
+                sendChannel(std::uint8_t(0xB0 | ch), kSustain, 0, m_clock, false);
+                m_sustainLifted |= bit;
+            }
+            if (m_sostenuto & bit) {
+                sendChannel(std::uint8_t(0xB0 | ch), kSostenuto, 0, m_clock, false);
+                m_sostenutoLifted |= bit;
+            }
+        } else if (!(now & bit) && (was & bit)) {
+            if (m_sustainLifted & bit)
+                sendChannel(std::uint8_t(0xB0 | ch), kSustain, 127, m_clock, false);
+            if (m_sostenutoLifted & bit)
+                sendChannel(std::uint8_t(0xB0 | ch), kSostenuto, 127, m_clock, false);
+            m_sustainLifted &= std::uint16_t(~bit);
+            m_sostenutoLifted &= std::uint16_t(~bit);
+            // Notes the song holds come back on melodic channels; a drum hit struck late would
+            // be a hit off the beat, so drums wait for their next note.
+            const bool restrike = !isDrumChannel(ch);
+            for (auto &s : m_struck[std::size_t(ch)]) {
+                if (s.count == 0 || !s.silent)
+                    continue;
+                if (!restrike) {
+                    s.count = 0;
+                    s.silent = false;
+                    continue;
+                }
+                s.silent = false;
+                if (s.key >= 0)
+                    for (int i = 0; i < s.count; ++i)
+                        sendChannel(std::uint8_t(0x90 | ch), std::uint8_t(s.key), s.velocity, m_clock);
+            }
+        }
+    }
+}
+
+void Sequencer::publishChannel(int channel)
+{
+    const std::size_t c = std::size_t(channel);
+    const std::uint16_t bit = std::uint16_t(1u << channel);
+    std::uint8_t flags = 0;
+    if (isDrumChannel(channel))
+        flags |= BRSCHANNEL_DRUM;
+    if (silencedChannels() & bit)
+        flags |= BRSCHANNEL_SILENCED;
+    if (m_muted & bit)
+        flags |= BRSCHANNEL_MUTED;
+    if (m_soloed & bit)
+        flags |= BRSCHANNEL_SOLOED;
+    if (m_programSent & bit)
+        flags |= BRSCHANNEL_PROGRAM;
+    const std::uint64_t first = std::uint64_t(m_noteOns[c]) | std::uint64_t(m_lastVelocity[c]) << 32
+                                | std::uint64_t(m_sounding[c]) << 40 | std::uint64_t(m_program[c]) << 48
+                                | std::uint64_t(m_programBanks[c] >> 8) << 56;
+    const std::uint64_t second = std::uint64_t(m_programBanks[c] & 0xFF) | std::uint64_t(flags) << 8
+                                 | std::uint64_t(m_level[c]) << 16;
+    m_published[2 * c].store(first, std::memory_order_relaxed);
+    m_published[2 * c + 1].store(second, std::memory_order_relaxed);
+}
+
+TBrs4ChannelStatus Sequencer::channelStatus(int channel) const
+{
+    TBrs4ChannelStatus s{};
+    if (channel < 0 || channel > 15)
+        return s;
+    const std::uint64_t first = m_published[2 * std::size_t(channel)].load(std::memory_order_relaxed);
+    const std::uint64_t second = m_published[2 * std::size_t(channel) + 1].load(std::memory_order_relaxed);
+    s.NoteOns = std::uint32_t(first);
+    s.Velocity = std::uint8_t(first >> 32);
+    s.Sounding = std::uint8_t(first >> 40);
+    s.Program = std::uint8_t(first >> 48);
+    s.BankMsb = std::uint8_t(first >> 56);
+    s.BankLsb = std::uint8_t(second);
+    s.Flags = std::uint8_t(second >> 8);
+    s.Level = std::uint8_t(second >> 16);
+    return s;
 }
 
 void Sequencer::setKeyShift(int semitones)
@@ -529,7 +717,8 @@ void Sequencer::setKeyShift(int semitones)
     for (int ch = 0; ch < 16; ++ch)
         for (int key = 0; key < 128; ++key) {
             Struck &s = m_struck[ch][key];
-            if (s.count == 0 || !s.shifted || s.key < 0)
+            // A muted channel's notes were never sent: nothing to end or strike again.
+            if (s.count == 0 || !s.shifted || s.key < 0 || s.silent)
                 continue;
             for (int i = 0; i < s.count; ++i)
                 sendChannel(std::uint8_t(0x80 | ch), std::uint8_t(s.key), 0, m_clock);
@@ -543,7 +732,7 @@ void Sequencer::setKeyShift(int semitones)
             // nowhere; it comes back if a later change brings it into range.
             const int target = key + semitones;
             s.key = std::int8_t(target < 0 || target > 127 ? -1 : target);
-            if (s.key >= 0)
+            if (s.key >= 0 && !s.silent)
                 for (int i = 0; i < s.count; ++i)
                     sendChannel(std::uint8_t(0x90 | ch), std::uint8_t(s.key), s.velocity, m_clock);
         }
@@ -646,6 +835,8 @@ void Sequencer::silenceAt(std::int64_t clock, bool allNotesOff)
             m_notes[ch][note] = 0;
         }
         m_struck[ch].fill(Struck{});
+        m_sounding[std::size_t(ch)] = 0;
+        publishChannel(ch);
         if (m_sustained & (1u << ch))
             sendChannel(std::uint8_t(0xB0 | ch), kSustain, 0, clock);
         if (m_sostenuto & (1u << ch))
@@ -655,6 +846,7 @@ void Sequencer::silenceAt(std::int64_t clock, bool allNotesOff)
     }
     if (allNotesOff)
         m_touchedChannels = 0;
+    m_sustainLifted = m_sostenutoLifted = 0;
 }
 
 int Sequencer::soundingNotes() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -113,6 +114,27 @@ public:
     // Whether the song has made this channel (0-based) a drum part, as far as sent messages tell.
     bool isDrumChannel(int channel) const;
 
+    // The mixer, per channel (0-based), kept across songs, sinks, seeks and loops like the key
+    // shift. A channel is silenced when muted, or when any channel is soloed and it is not: its
+    // note-ons are not sent (every other message is, so its state stays the song's), and notes
+    // sounding on it are released at once. When it becomes audible again, notes the song holds
+    // on a melodic channel are struck anew; drums wait for their next note.
+    void setChannelMute(int channel, bool muted);
+    void setChannelSolo(int channel, bool soloed);
+    // 0 … 100 percent of the song's volume (clamped): every CC 7 sent on the channel is scaled.
+    // In the General MIDI volume curve 50 % is −12 dB.
+    void setChannelLevel(int channel, int percent);
+    bool channelMuted(int channel) const { return (m_muted >> channel) & 1; }
+    bool channelSoloed(int channel) const { return (m_soloed >> channel) & 1; }
+    int channelLevel(int channel) const { return m_level[std::size_t(channel)]; }
+    // Bit n: channel n is silenced by the mute and solo settings.
+    std::uint16_t silencedChannels() const
+    {
+        return std::uint16_t(m_muted | (m_soloed ? ~m_soloed : 0));
+    }
+    // What the meters show, readable from any thread without the engine's lock.
+    TBrs4ChannelStatus channelStatus(int channel) const;
+
     // Moves the clock forward by `frames`, sending every event that falls inside.
     void advance(std::int64_t frames);
     // Clock frames from now until the next event or the end of the song; -1 when not playing.
@@ -142,6 +164,9 @@ private:
     void releaseStruck(int channel, int key, std::int64_t clock);
     void sendSysEx(const TimelineEvent &event, std::int64_t clock);
     void resetDrumParts();
+    void publishChannel(int channel);
+    void applySilence(std::uint16_t wasSilenced);
+    std::uint8_t leveledVolume(int channel, std::uint8_t value) const;
     void sendChase(const ChaseState &state, std::int64_t clock);
     void silenceAt(std::int64_t clock, bool allNotesOff);
     std::uint8_t scaledVolume(std::uint8_t value) const;
@@ -169,12 +194,15 @@ private:
     std::int64_t m_loopFrame = 0;
     std::array<std::array<std::uint8_t, 128>, 16> m_notes{}; // note-ons per sent key not yet ended
     // Per channel and song key: where its sounding note-ons went (-1: dropped, outside 0-127),
-    // how many, and whether they were shifted (struck on a melodic channel).
+    // how many, whether they were shifted (struck on a melodic channel), and whether they are
+    // held silent by the mixer (not sent, or released at a mute) with the velocity to strike
+    // them with when the channel is heard again.
     struct Struck {
         std::int8_t key = 0;
         std::uint8_t count = 0;
         bool shifted = false;
-        std::uint8_t velocity = 0; // of the last strike, for striking it again at a key change
+        bool silent = false;     // struck while its channel was muted: nothing was sent
+        std::uint8_t velocity = 0; // of the last strike, for striking it again (key change, unmute)
     };
     std::array<std::array<Struck, 128>, 16> m_struck{};
     std::array<std::uint8_t, 16> m_bankMsb{}; // last bank select MSB sent per channel
@@ -184,6 +212,27 @@ private:
     std::uint16_t m_sostenuto = 0;
     std::uint16_t m_cutAtWrap = 0; // channels that get all-sound-off at the loop wrap
     std::uint16_t m_touchedChannels = 0;
+    std::uint16_t m_muted = 0;
+    std::uint16_t m_soloed = 0;
+    std::uint16_t m_sustainLifted = 0;   // pedals the mixer lifted at a mute, pressed again at unmute
+    std::uint16_t m_sostenutoLifted = 0;
+    std::array<std::uint8_t, 16> m_level = filledLevels();
+    std::array<std::int16_t, 16> m_volumeSent{}; // the song's CC 7 last sent, before the level; -1 none
+    std::array<std::uint8_t, 16> m_bankLsb{};
+    std::array<std::uint8_t, 16> m_program{};       // last program change sent
+    std::array<std::uint16_t, 16> m_programBanks{}; // bank MSB << 8 | LSB at it
+    std::uint16_t m_programSent = 0;
+    std::array<std::uint8_t, 16> m_sounding{};
+    std::array<std::uint32_t, 16> m_noteOns{};
+    std::array<std::uint8_t, 16> m_lastVelocity{};
+    // Published copies of the channel facts (two words each), for readers without the lock.
+    std::array<std::atomic<std::uint64_t>, 32> m_published{};
+    static std::array<std::uint8_t, 16> filledLevels()
+    {
+        std::array<std::uint8_t, 16> levels;
+        levels.fill(100);
+        return levels;
+    }
     std::uint8_t m_scratch[3] = {0, 0, 0};
     ChaseState m_chase;     // scratch for seeks
     ChaseState m_loopChase; // the state at the loop point, prepared by play() for the audio thread

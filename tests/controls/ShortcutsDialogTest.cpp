@@ -39,7 +39,11 @@ private slots:
                                 "  Alt + K → 原曲キー\n"
                                 "  Alt + PageUp → テンポ +5%\n"
                                 "  Alt + PageDown → テンポ −5%\n"
-                                "  Alt + P → 元のテンポ"));
+                                "  Alt + P → 元のテンポ\n"
+                                "  Alt + M → ガイドメロディ (通常・小さく・消す)\n"
+                                "  Alt + N → チャンネル\n"
+                                "  Alt + Shift + ↑ → 音量 +5%\n"
+                                "  Alt + Shift + ↓ → 音量 −5%"));
         QVERIFY(dialog.memoDesc->isReadOnly());
         QCOMPARE(dialog.memoDesc->geometry(), QRect(0, 0, 312, 173));
         QCOMPARE(dialog.buttonOk->text(), QStringLiteral("&OK"));

@@ -4,6 +4,11 @@
 #include "TrayIcon.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
+#include "MixerControls.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTemporaryDir>
 
 #include <QAction>
 #include <QDialog>
@@ -343,6 +348,42 @@ private slots:
         QTRY_VERIFY(!window.isMinimized());
         QTRY_VERIFY(property(window, "WM_STATE").contains(QLatin1String("Normal")));
         QTRY_VERIFY(window.isActiveWindow());
+    }
+
+    void guideMelodyKeyAndTheMixerWindowOnTheDesktop()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("melody.mid"));
+        QVERIFY(writeFile(song, SmfBuilder().title(QStringLiteral("Melody")).note(0, 60, 480).bytes()));
+        Setup setup;
+        TfrmTonelark2Main &window = *setup.window;
+        setup.engine.setTotals(960, 1000);
+        QCOMPARE(window.BRSLoad(song), LoadOutcome::Success);
+        QVERIFY(showActive(window));
+        setup.engine.calls.clear();
+        QVERIFY(type(QStringLiteral("alt+m")));
+        QTRY_COMPARE(setup.engine.calls.filter(QStringLiteral("setChannel")), QStringList{"setChannelLevel(0,50)"});
+        QTRY_VERIFY(window.panelTimeElapsed->text().startsWith(QStringLiteral("メロ小")));
+
+        QVERIFY(type(QStringLiteral("alt+n")));
+        QTRY_VERIFY(window.mixer().mixerWindow() && window.mixer().mixerWindow()->isActiveWindow());
+        MixerWindow &mixer = *window.mixer().mixerWindow();
+        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                QStringLiteral("--name"), QStringLiteral("^チャンネル$")})
+                    .trimmed()
+                    .toULongLong() == mixer.winId());
+        // A real click on channel 1's mute box, then Alt+M typed into this window.
+        QCheckBox *mute = mixer.findChild<QCheckBox *>(QStringLiteral("checkMute1"));
+        const QPoint at = mute->mapToGlobal(mute->rect().center());
+        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
+                                                QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")})
+                    .isEmpty());
+        QTRY_VERIFY(mute->isChecked());
+        QVERIFY(type(QStringLiteral("alt+m")));
+        QTRY_COMPARE(setup.engine.calls.filter(QStringLiteral("setChannel")),
+                     (QStringList{"setChannelLevel(0,50)", "setChannelMute(0,1)", "setChannelLevel(0,100)"}));
+        QTRY_VERIFY(mixer.findChild<QLabel *>(QStringLiteral("labelMelody"))->text().contains(QStringLiteral("消す")));
+        mixer.close();
     }
 
     void hotKeyActivatesTheWindowWhenItIsBehindAnother()

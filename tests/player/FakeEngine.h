@@ -53,6 +53,24 @@ public:
     {
         return record(QStringLiteral("setTempoRatio(%1)").arg(percent));
     }
+    std::int32_t setChannelMute(std::int32_t channel, bool muted) override
+    {
+        return record(QStringLiteral("setChannelMute(%1,%2)").arg(channel).arg(int(muted)));
+    }
+    std::int32_t setChannelSolo(std::int32_t channel, bool soloed) override
+    {
+        return record(QStringLiteral("setChannelSolo(%1,%2)").arg(channel).arg(int(soloed)));
+    }
+    std::int32_t setChannelLevel(std::int32_t channel, std::int32_t percent) override
+    {
+        return record(QStringLiteral("setChannelLevel(%1,%2)").arg(channel).arg(percent));
+    }
+    TBrs4ChannelStatus channels[16] = {}; // what channelStatus() answers
+    void channelStatus(TBrs4ChannelStatus (&out)[16]) override
+    {
+        for (int ch = 0; ch < 16; ++ch)
+            out[ch] = channels[ch];
+    }
     std::int32_t closeDevice() override { return record(QStringLiteral("closeDevice()")); }
     std::int32_t clearList() override
     {

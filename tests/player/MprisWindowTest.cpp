@@ -4,6 +4,9 @@
 #include "LyricsView.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
+#include "MixerControls.h"
+
+#include <QAction>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -26,6 +29,19 @@ using namespace tonelark::test;
 // The player driven through MPRIS2 by playerctl, the client desktops use, on a private
 // session bus (the test runs under dbus-run-session) with the real engine on its silent
 // output (a MIDI port that does not exist).
+// Counts the Volume values the service announces on the bus.
+class VolumeWatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<double> announced;
+public slots:
+    void changed(const QString &, const QVariantMap &properties, const QStringList &)
+    {
+        if (properties.contains(QStringLiteral("Volume")))
+            announced << properties.value(QStringLiteral("Volume")).toDouble();
+    }
+};
+
 class MprisWindowTest : public QObject {
     Q_OBJECT
 
@@ -301,6 +317,24 @@ private slots:
         QCOMPARE(m_window->windowTitle(), displayFileName(decodeFileName(name)) + QStringLiteral(" - Tonelark"));
         QVERIFY(m_ui.errors.isEmpty());
         playerctl({QStringLiteral("stop")});
+    }
+
+    void volumeIsTheMasterVolume()
+    {
+        VolumeWatcher watcher;
+        QVERIFY(QDBusConnection::sessionBus().connect(
+            QLatin1String(MprisService::kServiceName), QLatin1String(MprisService::kObjectPath),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"), &watcher,
+            SLOT(changed(QString, QVariantMap, QStringList))));
+        QCOMPARE(playerctl({QStringLiteral("volume")}).toDouble(), 1.0);
+        playerctl({QStringLiteral("volume"), QStringLiteral("0.4")});
+        QCOMPARE(m_window->mixer().volume(), 40);
+        QCOMPARE(playerctl({QStringLiteral("volume")}).toDouble(), 0.4);
+        m_window->findChild<QAction *>(QStringLiteral("actionVolumeUp"))->trigger();
+        QCOMPARE(playerctl({QStringLiteral("volume")}).toDouble(), 0.45);
+        playerctl({QStringLiteral("volume"), QStringLiteral("3")});
+        QCOMPARE(m_window->mixer().volume(), 100); // a louder request is full volume
+        QTRY_COMPARE(watcher.announced, (QList<double>{0.4, 0.45, 1.0}));
     }
 
     void aMissingBusIsNoError()

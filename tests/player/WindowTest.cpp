@@ -3,6 +3,11 @@
 #include "Gauges.h"
 #include "WindowTestSupport.h"
 #include "uMain.h"
+#include "MixerControls.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QSlider>
 
 #include <QAction>
 #include <QDropEvent>
@@ -207,6 +212,108 @@ private slots:
         window->actionKeyOriginal->trigger();
         window->actionTempoOriginal->trigger();
         QCOMPARE(panel->font(), window->font());
+    }
+
+    void guideMelodyAndMixerReachTheEngineAndAreStoredAtClose()
+    {
+        QTemporaryDir dir;
+        const QString song = dir.filePath(QStringLiteral("melody.mid"));
+        QVERIFY(writeFile(song, SmfBuilder().title(QStringLiteral("Melody")).note(0, 60, 480).note(0, 62, 480).bytes()));
+        const QString path = dir.filePath(QStringLiteral("Tonelark.ini"));
+        QVERIFY(writeFile(path, "[Tonelark]\nShowInfo=1\n\n"));
+        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toUtf8());
+        {
+            FakeEngine engine;
+            FakeUi ui;
+            Convex ini(path);
+            engine.setTotals(960, 1000);
+            TfrmTonelark2Main window(engine, ini, {song}, &ui);
+            QVERIFY(window.memoComments->toPlainText().contains(QStringLiteral("メロディ: ch 1")));
+            auto *guide = window.findChild<QAction *>(QStringLiteral("actionGuideMelody"));
+            auto *mixer = window.findChild<QAction *>(QStringLiteral("actionMixer"));
+            QVERIFY(guide && mixer);
+            QCOMPARE(guide->shortcut(), QKeySequence(QStringLiteral("Alt+M")));
+            QCOMPARE(mixer->shortcut(), QKeySequence(QStringLiteral("Alt+N")));
+            for (QMenu *menu : {window.popupMenuMain, window.popupMenuPlayback})
+                QVERIFY(menu->actions().contains(guide) && menu->actions().contains(mixer));
+            QVERIFY(window.popupMenuMain->findChild<QSlider *>(QStringLiteral("sliderMenuVolume")));
+            engine.setStatus(BRSSTATE_PLAY, 480, 500);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            engine.calls.clear();
+            QTest::keyClick(&window, Qt::Key_M, Qt::AltModifier);
+            window.timerUpdatingTimer();
+            QCOMPARE(window.panelTimeElapsed->text(), QStringLiteral("メロ小  00:00 / 00:01"));
+            QCOMPARE(guide->text(), QStringLiteral("ガイドメロディ: 小さく(&M)"));
+            QTest::keyClick(&window, Qt::Key_M, Qt::AltModifier);
+            window.timerUpdatingTimer();
+            QCOMPARE(window.panelTimeElapsed->text(), QStringLiteral("メロ消  00:00 / 00:01"));
+            QCOMPARE(engine.calls.filter(QStringLiteral("setChannel")),
+                     (QStringList{"setChannelLevel(0,50)", "setChannelMute(0,1)", "setChannelLevel(0,100)"}));
+
+            // The next song keeps the guide melody; a song without melody shows no mark.
+            const QString plain = dir.filePath(QStringLiteral("plain.mid"));
+            QVERIFY(writeFile(plain, SmfBuilder().note(0, 60, 480).bytes()));
+            engine.calls.clear();
+            QCOMPARE(window.BRSLoad(plain), LoadOutcome::Success);
+            QVERIFY(window.memoComments->toPlainText().contains(QStringLiteral("メロディ: なし")));
+            QCOMPARE(engine.calls.filter(QStringLiteral("setChannel")), QStringList{"setChannelMute(0,0)"});
+            window.timerUpdatingTimer();
+            QCOMPARE(window.panelTimeElapsed->text(), QStringLiteral("00:00 / 00:01"));
+            engine.calls.clear();
+            QCOMPARE(window.BRSLoad(song), LoadOutcome::Success);
+            const int playAt = int(engine.calls.indexOf(QRegularExpression(QStringLiteral("play\\(.*"))));
+            QVERIFY(engine.calls.indexOf(QStringLiteral("setChannelMute(0,1)")) >= 0);
+            QVERIFY(engine.calls.indexOf(QStringLiteral("setChannelMute(0,1)")) < playAt);
+
+            // The window 「チャンネル」: Alt+N, a mute and a level go to the engine; nothing repaints
+            // while paused.
+            QTest::keyClick(&window, Qt::Key_N, Qt::AltModifier);
+            QTRY_VERIFY(window.mixer().mixerWindow() && window.mixer().mixerWindow()->isVisible());
+            MixerWindow *mixerWindow = window.mixer().mixerWindow();
+            QCOMPARE(mixerWindow->windowTitle(), QStringLiteral("チャンネル"));
+            QCOMPARE(mixerWindow->findChild<QLabel *>(QStringLiteral("labelTrack1"))->text(), QStringLiteral("Melody"));
+            engine.calls.clear();
+            mixerWindow->findChild<QCheckBox *>(QStringLiteral("checkSolo3"))->click();
+            mixerWindow->findChild<QSlider *>(QStringLiteral("sliderLevel3"))->setValue(70);
+            QCOMPARE(engine.calls.filter(QStringLiteral("setChannel")),
+                     (QStringList{"setChannelSolo(2,1)", "setChannelLevel(2,70)"}));
+            engine.channels[0].NoteOns = 1;
+            engine.channels[0].Velocity = 127;
+            engine.channels[0].Flags = BRSCHANNEL_PROGRAM;
+            engine.channels[0].Program = 73;
+            mixerWindow->pollChannels();
+            QCOMPARE(mixerWindow->meter(0)->height(), ChannelMeters::kSteps);
+            QCOMPARE(mixerWindow->findChild<QLabel *>(QStringLiteral("labelInstrument1"))->text(), QStringLiteral("フルート"));
+            engine.setStatus(BRSSTATE_PAUSE, 480, 500);
+            mixerWindow->pollChannels();
+            QTRY_COMPARE(mixerWindow->meter(0)->height(), 0);
+            QTest::qWait(50);
+            const int paints = mixerWindow->meter(0)->paintCount();
+            QTest::qWait(300);
+            QCOMPARE(mixerWindow->meter(0)->paintCount(), paints);
+
+            // The master volume from the window's menu steps and the mixer's slider.
+            mixerWindow->findChild<QSlider *>(QStringLiteral("sliderVolume"))->setValue(50);
+            QCOMPARE(engine.calls.last(), QStringLiteral("setMasterVolume(-63)"));
+            window.findChild<QAction *>(QStringLiteral("actionVolumeUp"))->trigger();
+            QCOMPARE(window.mixer().volume(), 55);
+            QCOMPARE(window.popupMenuMain->findChild<QSlider *>(QStringLiteral("sliderMenuVolume"))->value(), 55);
+            QCOMPARE(mixerWindow->findChild<QSlider *>(QStringLiteral("sliderVolume"))->value(), 55);
+            window.close();
+        }
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("[Tonelark]\nShowInfo=1\nGuideMelody=2\nMasterVolume=55\n\n"));
+        written.close();
+        FakeEngine engine;
+        FakeUi ui;
+        Convex ini(path);
+        TfrmTonelark2Main window(engine, ini, {}, &ui);
+        QCOMPARE(engine.calls, (QStringList{"setMasterVolume(-57)", "openDevice(-1100)"}));
+        QCOMPARE(window.mixer().session().mixer().guideMelody(), GuideMelody::Off);
+        window.close();
+        qunsetenv("XDG_STATE_HOME");
     }
 
     void keyAndTempoAreStoredAtCloseAndSentAtStart()

@@ -1,4 +1,5 @@
 // tonelark-render [--option N] [--start TICK] [--seconds S] [--key N] [--tempo P] [--soundfont SF2]
+//                 [--mute CH[,CH…]] [--solo CH[,CH…]] [--melody normal|soft|off] [--volume P]
 //                 [--events OUT.tsv] IN.mid OUT.wav
 // Renders a Standard MIDI File the way device -1100 plays it: the same sequencer and synthesizer
 // sink, driven by a sample clock instead of the audio callback. 44.1 kHz, stereo, 16-bit PCM.
@@ -21,7 +22,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ChannelMixer.h"
+#include "Engine.h"
 #include "FluidSynthSink.h"
+#include "MelodyChannels.h"
+#include "SmfParser.h"
 #include "RecordingSink.h"
 #include "Sequencer.h"
 #include "SmfTimeline.h"
@@ -111,7 +116,12 @@ int usage(const char *message)
                  "  --seconds S  render exactly S seconds; without it the render lasts the song and then\n"
                  "               until the sound has died away (below -90 dBFS for 50 ms, at most 15 s)\n"
                  "  --key N      shift the melodic channels by N semitones (-12 ... 12; drums keep their keys)\n"
-                 "  --tempo P    play at P percent of the song's tempo (50 ... 200)\n";
+                 "  --tempo P    play at P percent of the song's tempo (50 ... 200)\n"
+                 "  --mute CH[,CH...]  silence channels 1 ... 16 (as the mixer numbers them)\n"
+                 "  --solo CH[,CH...]  hear only these channels (and no muted one)\n"
+                 "  --melody normal|soft|off  the guide melody as the player's Alt+M sets it (soft: -12 dB);\n"
+                 "               prints the melody channels it found\n"
+                 "  --volume P   master volume, 0 ... 100 percent\n";
     return 2;
 }
 
@@ -121,6 +131,38 @@ bool parseInt(const char *text, long long &out)
     out = std::strtoll(text, &end, 10);
     return end && end != text && *end == 0;
 }
+
+// "4,10" → bits 3 and 9; false for anything but channels 1 … 16.
+bool parseChannels(const char *text, std::uint16_t &mask)
+{
+    std::string list = text;
+    std::size_t from = 0;
+    do {
+        const std::size_t comma = list.find(',', from);
+        const std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        long long ch;
+        if (!parseInt(item.c_str(), ch) || ch < 1 || ch > 16)
+            return false;
+        mask = std::uint16_t(mask | (1u << (ch - 1)));
+        from = comma == std::string::npos ? std::string::npos : comma + 1;
+    } while (from != std::string::npos);
+    return true;
+}
+
+// The player's mixer decisions go straight to the sequencer, as the engine's calls do.
+struct SequencerMixer final : tonelark::MixerOutput {
+    Sequencer &sequencer;
+    MidiSink *sink = nullptr;
+    explicit SequencerMixer(Sequencer &s) : sequencer(s) {}
+    void setChannelMute(int ch, bool muted) override { sequencer.setChannelMute(ch, muted); }
+    void setChannelSolo(int ch, bool soloed) override { sequencer.setChannelSolo(ch, soloed); }
+    void setChannelLevel(int ch, int percent) override { sequencer.setChannelLevel(ch, percent); }
+    void setMasterVolume(int percent) override
+    {
+        if (sink)
+            sink->setMasterGain(Engine::gainOfVolume(tonelark::ChannelMixer::engineVolumeOfPercent(percent)));
+    }
+};
 
 void putLe(std::ofstream &out, std::uint32_t value, int bytes)
 {
@@ -148,7 +190,9 @@ void writeWavHeader(std::ofstream &out, std::uint32_t dataBytes)
 
 int main(int argc, char **argv)
 {
-    long long option = 0, start = 0, key = 0, tempo = 100;
+    long long option = 0, start = 0, key = 0, tempo = 100, volume = 100;
+    std::uint16_t muted = 0, soloed = 0;
+    std::string melody;
     double seconds = -1;
     std::string soundFont, eventsPath;
     std::vector<std::string> files;
@@ -169,6 +213,19 @@ int main(int argc, char **argv)
             if (arg == "--key" ? (n < -12 || n > 12) : (n < 50 || n > 200))
                 return usage(arg == "--key" ? "--key takes -12 ... 12" : "--tempo takes 50 ... 200");
             (arg == "--key" ? key : tempo) = n;
+        } else if (arg == "--mute" || arg == "--solo") {
+            const char *v = value();
+            if (!v || !parseChannels(v, arg == "--mute" ? muted : soloed))
+                return usage((arg + " takes channels 1 ... 16, separated by commas").c_str());
+        } else if (arg == "--melody") {
+            const char *v = value();
+            melody = v ? v : "";
+            if (melody != "normal" && melody != "soft" && melody != "off")
+                return usage("--melody takes normal, soft or off");
+        } else if (arg == "--volume") {
+            const char *v = value();
+            if (!v || !parseInt(v, volume) || volume < 0 || volume > 100)
+                return usage("--volume takes 0 ... 100");
         } else if (arg == "--seconds") {
             const char *v = value();
             char *end = nullptr;
@@ -243,6 +300,26 @@ int main(int argc, char **argv)
     sequencer.setKeyShift(int(key));
     sequencer.setTempoRatio(int(tempo));
     sequencer.setTimeline(timeline);
+    SequencerMixer output(sequencer);
+    output.sink = &sink;
+    tonelark::ChannelMixer mixer(output);
+    for (int ch = 0; ch < 16; ++ch) {
+        mixer.setMuted(ch, muted >> ch & 1);
+        mixer.setSoloed(ch, soloed >> ch & 1);
+    }
+    mixer.setMasterVolume(int(volume));
+    if (!melody.empty()) {
+        const auto survey = tonelark::surveyChannels(
+            QByteArrayView(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
+        const QByteArrayView smf(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+        const tonelark::SungFacts sung = tonelark::sungFactsOf(smf, tonelark::isKaraokeFileName(QString::fromStdString(files[0])));
+        const tonelark::MelodyChoice choice = tonelark::detectMelody(survey, sung.xfChannels, sung.syllableTicks);
+        mixer.setMelodyChannels(choice.channels);
+        mixer.setGuideMelody(melody == "soft" ? tonelark::GuideMelody::Soft
+                             : melody == "off" ? tonelark::GuideMelody::Off
+                                               : tonelark::GuideMelody::Normal);
+        std::cout << tonelark::melodyInfoText(choice.channels).toStdString() << "\n";
+    }
     sequencer.setSink(eventsPath.empty() ? static_cast<MidiSink *>(&sink) : &tee, kRate);
     sequencer.play(std::int32_t(option), std::int32_t(start));
 

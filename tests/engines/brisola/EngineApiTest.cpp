@@ -224,7 +224,7 @@ TEST_F(EngineApi, AnyCallFromAnyThreadInAnyOrder)
         threads.emplace_back([&, t] {
             std::mt19937 random(t);
             while (!done) {
-                switch (random() % 9) {
+                switch (random() % 10) {
                 case 0: BRS4Play(int(random() % 64), 0, int(random() % 2000) - 100, 0, 0); break;
                 case 1: BRS4Pause(); break;
                 case 2: BRS4Stop(0); break;
@@ -232,6 +232,19 @@ TEST_F(EngineApi, AnyCallFromAnyThreadInAnyOrder)
                 case 4: BRS4ClearList(); break;
                 case 5: BRS4SetMasterVolume(-int(random() % 128)); break;
                 case 6: if (random() % 8 == 0) BRS4OpenDevice(int(random() % 3) - 1, nullptr); break;
+                case 7:
+                    switch (random() % 4) {
+                    case 0: BRS4SetChannelMute(int(random() % 16), int(random() % 2)); break;
+                    case 1: BRS4SetChannelSolo(int(random() % 16), int(random() % 2)); break;
+                    case 2: BRS4SetChannelLevel(int(random() % 16), int(random() % 101)); break;
+                    default: {
+                        TBrs4ChannelStatus channels[16];
+                        EXPECT_EQ(BRS4GetChannelStatus(channels, 16), 16);
+                        for (const auto &c : channels)
+                            EXPECT_LE(c.Level, 100);
+                    }
+                    }
+                    break;
                 default: {
                     const TBrs4PlayerStatus s = status();
                     EXPECT_LE(s.State, BRSSTATE_PAUSE);
@@ -249,6 +262,11 @@ TEST_F(EngineApi, AnyCallFromAnyThreadInAnyOrder)
         thread.join();
     BRS4Stop(0);
     EXPECT_EQ(status().State, BRSSTATE_STOP);
+    for (int ch = 0; ch < 16; ++ch) {
+        BRS4SetChannelMute(ch, 0);
+        BRS4SetChannelSolo(ch, 0);
+        BRS4SetChannelLevel(ch, 100);
+    }
 }
 
 TEST(EngineLibrary, ExportsTheTenFunctions)
@@ -257,7 +275,8 @@ TEST(EngineLibrary, ExportsTheTenFunctions)
     ASSERT_TRUE(library) << dlerror();
     for (const char *name : {"BRS4OpenDevice", "BRS4CloseDevice", "BRS4ClearList", "BRS4AddListFromMemory", "BRS4Play",
                              "BRS4Pause", "BRS4Stop", "BRS4SetMasterVolume", "BRS4GetPlayerStatus", "BRS4GetSmfInformation",
-                             "BRS4SetSoundFont", "BRS4SetKeyShift", "BRS4SetTempoRatio"})
+                             "BRS4SetSoundFont", "BRS4SetKeyShift", "BRS4SetTempoRatio", "BRS4SetChannelMute",
+                             "BRS4SetChannelSolo", "BRS4SetChannelLevel", "BRS4GetChannelStatus"})
         EXPECT_TRUE(dlsym(library, name)) << name;
     EXPECT_FALSE(dlsym(library, "_ZN7brisola9Sequencer4playEii")) << "internals stay hidden";
     auto getInformation = reinterpret_cast<decltype(&BRS4GetSmfInformation)>(dlsym(library, "BRS4GetSmfInformation"));
@@ -321,4 +340,31 @@ TEST(EngineLibrary, KeyShiftAndTempoRatioRefuseValuesOutOfRangeAndKeepTheSetting
     EXPECT_EQ(engine.tempoRatio(), 137);
     BRS4SetKeyShift(0);
     BRS4SetTempoRatio(100);
+}
+
+TEST(EngineLibrary, ChannelMixerRefusesChannelsOutOfRangeAndReportsItsSettings)
+{
+    for (std::int32_t ch : {-1, 16, INT32_MIN, INT32_MAX}) {
+        EXPECT_EQ(BRS4SetChannelMute(ch, 1), BRSERROR_FAILED) << ch;
+        EXPECT_EQ(BRS4SetChannelSolo(ch, 1), BRSERROR_FAILED) << ch;
+        EXPECT_EQ(BRS4SetChannelLevel(ch, 50), BRSERROR_FAILED) << ch;
+    }
+    EXPECT_EQ(BRS4SetChannelMute(3, 1), BRSERROR_NOERROR);
+    EXPECT_EQ(BRS4SetChannelSolo(5, 1), BRSERROR_NOERROR);
+    EXPECT_EQ(BRS4SetChannelLevel(5, 250), BRSERROR_NOERROR) << "clamped";
+    TBrs4ChannelStatus channels[16];
+    EXPECT_EQ(BRS4GetChannelStatus(channels, 6), 6) << "only what the caller asked for";
+    EXPECT_EQ(BRS4GetChannelStatus(channels, 99), 16);
+    EXPECT_EQ(BRS4GetChannelStatus(nullptr, 16), -BRSERROR_ILLEGAL_POINTER);
+    EXPECT_EQ(BRS4GetChannelStatus(nullptr, 0), 0);
+    EXPECT_EQ(channels[3].Flags & (BRSCHANNEL_MUTED | BRSCHANNEL_SILENCED), BRSCHANNEL_MUTED | BRSCHANNEL_SILENCED);
+    EXPECT_EQ(channels[5].Flags & (BRSCHANNEL_SOLOED | BRSCHANNEL_SILENCED), BRSCHANNEL_SOLOED);
+    EXPECT_EQ(channels[5].Level, 100);
+    EXPECT_TRUE(channels[0].Flags & BRSCHANNEL_SILENCED) << "not soloed while another is";
+    EXPECT_TRUE(channels[9].Flags & BRSCHANNEL_DRUM);
+    BRS4SetChannelMute(3, 0);
+    BRS4SetChannelSolo(5, 0);
+    EXPECT_EQ(BRS4GetChannelStatus(channels, 16), 16);
+    for (const auto &c : channels)
+        EXPECT_FALSE(c.Flags & BRSCHANNEL_SILENCED);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -313,4 +314,79 @@ TEST(RenderCompare, AChordHeldThroughAKeyChangeSoundsOnAtTheNewKey)
             EXPECT_NEAR(level[w], before, 6.0) << c.name << ": 50 ms window at " << double(w) / 20 << " s";
         EXPECT_EQ(sequencer.soundingNotes(), 3) << c.name;
     }
+}
+
+TEST(RenderCompare, GuideMelodyOffMuteAndSoloSoundAsTheSongWithoutItsMelody)
+{
+    const std::string soundFont = defaultSoundFont();
+    if (soundFont.empty())
+        GTEST_SKIP() << "needs a General MIDI SoundFont";
+    // A piano chord part on channel 1 and a flute track named "Melody" on channel 4.
+    const auto song = [](bool melodyNotes, bool accompaniment = true) {
+        TrackBuilder piano, melody;
+        piano.text(0, 3, "Piano").program(0, 0, 0);
+        if (accompaniment)
+            for (int i = 0; i < 4; ++i)
+                piano.note(std::uint32_t(480 * i), 400, 0, 48 + i).note(std::uint32_t(480 * i), 400, 0, 55 + i);
+        melody.text(0, 3, "Melody").program(0, 3, 73).cc(0, 3, 7, 110).end(1920);
+        if (melodyNotes)
+            for (int i = 0; i < 8; ++i)
+                melody.note(std::uint32_t(240 * i), 200, 3, 72 + i % 5, 110);
+        return smf({piano, melody});
+    };
+    const fs::path dir = fs::temp_directory_path() / ("tonelark-melody-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string printed;
+    const auto render = [&](const Bytes &bytes, const std::string &name, const std::string &options) {
+        const fs::path mid = dir / (name + ".mid"), wav = dir / (name + ".wav");
+        std::ofstream(mid, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        const std::string command = std::string("\"") + TONELARK_RENDER_PATH + "\" --seconds 3 " + options + " \""
+                                    + mid.string() + "\" \"" + wav.string() + "\"";
+        printed.clear();
+        if (FILE *p = ::popen(command.c_str(), "r")) {
+            char buffer[256];
+            while (std::fgets(buffer, sizeof buffer, p))
+                printed += buffer;
+            EXPECT_EQ(::pclose(p), 0) << command;
+        }
+        std::ifstream in(wav, std::ios::binary);
+        return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const fs::path events = dir / "off.tsv";
+    const auto off = render(song(true), "off", "--melody off --events \"" + events.string() + "\"");
+    EXPECT_EQ(printed, "メロディ: ch 4\n");
+    std::ifstream list(events);
+    std::string line;
+    int programs = 0, melodyOns = 0, pianoOns = 0;
+    while (std::getline(list, line)) {
+        const std::string bytes = line.substr(line.find('\t') + 1);
+        programs += bytes == "c3 49";
+        melodyOns += bytes.rfind("93 ", 0) == 0 && bytes.substr(bytes.size() - 2) != "00";
+        pianoOns += bytes.rfind("90 ", 0) == 0 && bytes.substr(bytes.size() - 2) != "00";
+    }
+    EXPECT_EQ(melodyOns, 0) << "no note-on on the melody channel";
+    EXPECT_EQ(pianoOns, 8);
+    EXPECT_GE(programs, 1) << "its instrument is still chosen";
+    EXPECT_TRUE(off == render(song(false), "written", "")) << "sample for sample the song without its melody";
+    EXPECT_TRUE(off == render(song(true), "muted", "--mute 4"));
+    EXPECT_TRUE(off == render(song(true), "solo", "--solo 1,16"));
+    EXPECT_FALSE(off == render(song(true), "normal", "--melody normal"));
+
+    // Soft is about -12 dB, the master volume at 50 % is -12 dB.
+    Wav loud, soft, half;
+    const auto rms = [](const Wav &w) {
+        double sum = 0;
+        for (float x : w.mono)
+            sum += double(x) * x;
+        return 10 * std::log10(sum / double(std::max<std::size_t>(w.mono.size(), 1)));
+    };
+    render(song(true, false), "loud", "");
+    ASSERT_TRUE(readWav(dir / "loud.wav", loud));
+    render(song(true, false), "soft", "--melody soft");
+    ASSERT_TRUE(readWav(dir / "soft.wav", soft));
+    render(song(true, false), "half", "--volume 50");
+    ASSERT_TRUE(readWav(dir / "half.wav", half));
+    EXPECT_NEAR(rms(soft) - rms(loud), -12.0, 2.0);
+    EXPECT_NEAR(rms(half) - rms(loud), -12.0, 0.3);
+    fs::remove_all(dir);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -706,4 +707,191 @@ TEST(Sequencer, DrumPartsAndKeysOutsideTheRangeAreNotShifted)
                                                       "off " + std::to_string(c.channel) + ":" + std::to_string(c.expected)};
         EXPECT_EQ(noteMessages(rig.sink.entries()), expected) << c.name;
     }
+}
+
+namespace {
+
+// Melody on channel 0 (program 40, then 73 from tick 960, volume 90), a chord on channel 1 and
+// drums, 120 bpm: 480 ticks = 22050 frames; ends at tick 1920.
+Bytes mixerSong()
+{
+    TrackBuilder melody, chord, drums;
+    melody.program(0, 0, 40).cc(0, 0, 7, 90).program(960, 0, 73).end(1920);
+    for (int i = 0; i < 8; ++i)
+        melody.note(std::uint32_t(i * 240), 200, 0, 60 + i);
+    chord.note(0, 900, 1, 48).note(0, 900, 1, 52).note(960, 900, 1, 55);
+    for (int i = 0; i < 16; ++i)
+        drums.note(std::uint32_t(i * 120), 30, 9, 36 + i % 2);
+    return smf({melody, chord, drums});
+}
+
+std::vector<std::string> onChannel(const std::vector<RecordingSink::Entry> &entries, int channel, bool keep)
+{
+    std::vector<std::string> out;
+    for (const auto &e : entries)
+        if (e.bytes[0] < 0xF0 && ((e.bytes[0] & 0x0F) == channel) == keep) {
+            std::string line = std::to_string(e.frame);
+            for (std::uint8_t b : e.bytes)
+                line += " " + std::to_string(b);
+            out.push_back(line);
+        }
+    return out;
+}
+
+} // namespace
+
+TEST(Sequencer, MutedOrNotSoloedChannelsSendNoNotesAndTheOthersAreUntouched)
+{
+    Rig plain(mixerSong());
+    plain.sequencer->play(0, 0);
+    plain.run(200000);
+    const struct {
+        const char *name;
+        std::function<void(Sequencer &)> set;
+        std::vector<int> silent, heard;
+    } cases[] = {
+        {"mute 1", [](Sequencer &s) { s.setChannelMute(0, true); }, {0}, {1, 9}},
+        {"solo 2 and 10", [](Sequencer &s) { s.setChannelSolo(1, true); s.setChannelSolo(9, true); }, {0}, {1, 9}},
+        {"solo 2, mute 2", [](Sequencer &s) { s.setChannelSolo(1, true); s.setChannelMute(1, true); }, {0, 1, 9}, {}},
+    };
+    for (const auto &c : cases) {
+        Rig rig(mixerSong());
+        c.set(*rig.sequencer);
+        rig.sequencer->play(0, 0);
+        rig.run(200000);
+        for (int ch : c.heard)
+            EXPECT_EQ(onChannel(rig.sink.entries(), ch, true), onChannel(plain.sink.entries(), ch, true)) << c.name;
+        for (int ch : c.silent) {
+            const std::string on = "on " + std::to_string(ch) + ":", off = "off " + std::to_string(ch) + ":";
+            for (const std::string &n : noteMessages(rig.sink.entries()))
+                EXPECT_TRUE(n.rfind(on, 0) != 0 && n.rfind(off, 0) != 0) << c.name << ": " << n;
+            EXPECT_EQ(rig.matching(std::uint8_t(0xC0 | ch)).size(), plain.matching(std::uint8_t(0xC0 | ch)).size())
+                << "its programs still go out: " << c.name;
+        }
+    }
+}
+
+TEST(Sequencer, ChannelUnmutedMidSongStrikesHeldNotesAndPlaysOnWithTheChasedProgram)
+{
+    Rig rig(mixerSong());
+    rig.sequencer->setChannelMute(0, true);
+    rig.sequencer->setChannelMute(9, true);
+    rig.sequencer->play(0, 1000); // chased past the change to program 73
+    rig.run(22050 / 480 * 250);    // tick ~1250: ch 0's note at 1200 is held, a drum too
+    const std::size_t before = rig.sink.entries().size();
+    EXPECT_TRUE(noteMessages(rig.sink.entries()).empty() || noteMessages(rig.sink.entries()).front().find("on 1:") == 0);
+    rig.sequencer->setChannelMute(0, false);
+    rig.sequencer->setChannelMute(9, false);
+    const std::vector<RecordingSink::Entry> atUnmute(rig.sink.entries().begin() + std::ptrdiff_t(before), rig.sink.entries().end());
+    EXPECT_EQ(noteMessages(atUnmute), (std::vector<std::string>{"on 0:65"})) << "the held melody note, not the drum";
+    rig.run(200000);
+    const auto programs = rig.matching(0xC0);
+    ASSERT_FALSE(programs.empty());
+    EXPECT_EQ(programs.back().bytes[1], 73);
+    const auto ons = rig.noteOnFrames(0);
+    ASSERT_EQ(ons.size(), 3u) << "the held note, then the notes at ticks 1440 and 1680";
+    EXPECT_NEAR(double(ons[1]), (1440 - 1000) * 22050.0 / 480, 1.0) << "the note at tick 1440 on time";
+    EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
+
+    // Muting while notes sound ends them at once; their note-offs are not sent again.
+    Rig cut(mixerSong());
+    cut.sequencer->play(0, 0);
+    cut.run(1000);
+    cut.sequencer->setChannelSolo(0, true);
+    EXPECT_EQ(noteMessages(cut.sink.entries()),
+              (std::vector<std::string>{"on 0:60", "on 1:48", "on 1:52", "on 9:36", "off 1:48", "off 1:52", "off 9:36"}));
+    cut.run(300000);
+    EXPECT_TRUE(hangingNotes(cut.sink.entries()).empty());
+    cut.sequencer->setChannelSolo(0, false);
+}
+
+TEST(Sequencer, ChannelLevelScalesEveryVolumeSentAndAppliesAtOnce)
+{
+    Rig rig(smf({TrackBuilder().cc(0, 0, 7, 90).note(0, 100, 0, 60).sysEx(480, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
+                     .note(480, 100, 1, 60).end(1920)}));
+    rig.sequencer->setChannelLevel(0, 50);
+    rig.sequencer->setChannelLevel(1, 0);
+    rig.sequencer->play(BRSPLAY_SYSEX, 0);
+    rig.run(11025);
+    rig.sequencer->setChannelLevel(0, 100);
+    rig.run(100000);
+    std::vector<int> ch0, ch1;
+    for (const auto &e : rig.matching(0xB0, 7))
+        ch0.push_back(e.bytes[2]);
+    for (const auto &e : rig.matching(0xB1, 7))
+        ch1.push_back(e.bytes[2]);
+    EXPECT_EQ(ch0, (std::vector<int>{50, 45, 90})) << "chase default, the song's 90, at once at 100 % (the reset needs none)";
+    EXPECT_EQ(ch1, (std::vector<int>{0, 0})) << "the chase's default, then again after the GM reset";
+    rig.sequencer->setChannelLevel(1, 100);
+}
+
+TEST(Sequencer, MuteAndSoloTogglesSeeksAndLoopsNeverLeaveANoteHanging)
+{
+    // Overlapping notes with a sustain pedal on channel 0, drums; silence from 1700 to 1920.
+    TrackBuilder melody, drums;
+    for (int i = 0; i < 24; ++i) {
+        melody.note(std::uint32_t(i * 60), std::uint32_t(80 + (i % 5) * 70), 0, 60 + i % 7);
+        melody.note(std::uint32_t(i * 60 + 30), 100, 1, 48 + i % 5);
+        drums.note(std::uint32_t(i * 60), 30, 9, 36 + i % 3);
+    }
+    melody.cc(0, 0, 64, 127).cc(1000, 0, 64, 0).cc(480, 0, 111, 0).end(1920);
+    Rig rig(smf({melody, drums}));
+    rig.sequencer->play(BRSPLAY_LOOP, 0);
+    std::mt19937 random(11);
+    std::map<std::pair<int, int>, int> sounding;
+    std::size_t replayed = 0;
+    int loops = 0;
+    const auto replay = [&] {
+        const auto &entries = rig.sink.entries();
+        for (; replayed < entries.size(); ++replayed) {
+            const auto &b = entries[replayed].bytes;
+            const int type = b[0] & 0xF0, ch = b[0] & 0x0F;
+            if (type == 0x90 && b[2] > 0) {
+                ++sounding[{ch, b[1]}];
+                EXPECT_FALSE(rig.sequencer->silencedChannels() >> ch & 1) << "a note-on on silenced ch" << ch;
+            } else if (type == 0x80 || type == 0x90) {
+                EXPECT_GT(sounding[std::make_pair(ch, int(b[1]))], 0) << "a note-off for a key not struck: ch" << ch << " " << int(b[1]);
+                --sounding[std::make_pair(ch, int(b[1]))];
+            } else if (type == 0xB0 && b[1] == 123) {
+                for (auto &[key, count] : sounding)
+                    if (key.first == ch)
+                        count = 0;
+            }
+        }
+    };
+    const auto soundingOn = [&](std::uint16_t channels) {
+        int n = 0;
+        for (const auto &[key, count] : sounding)
+            n += (channels >> key.first & 1) ? count : 0;
+        return n;
+    };
+    for (int step = 0; step < 500; ++step) {
+        const int action = std::uniform_int_distribution<int>(0, 9)(random);
+        if (action < 5) {
+            rig.run(std::uniform_int_distribution<std::int64_t>(1, 6000)(random), 64);
+            replay();
+            const std::int32_t tick = rig.sequencer->status().Tick;
+            if (tick >= 1700 && tick < 1920) {
+                ASSERT_EQ(soundingOn(0xFFFF), 0) << "in the song's rest at tick " << tick << ", step " << step;
+            }
+        } else if (action < 9) {
+            const int ch = std::array{0, 1, 9}[std::size_t(random() % 3)];
+            if (random() % 3 == 0)
+                rig.sequencer->setChannelSolo(ch, !rig.sequencer->channelSoloed(ch));
+            else
+                rig.sequencer->setChannelMute(ch, !rig.sequencer->channelMuted(ch));
+            replay();
+            ASSERT_EQ(soundingOn(rig.sequencer->silencedChannels()), 0) << "step " << step;
+        } else {
+            loops += rig.sequencer->status().LoopCount;
+            rig.sequencer->play(BRSPLAY_LOOP, std::uniform_int_distribution<std::int32_t>(0, 1919)(random));
+            replay();
+        }
+    }
+    EXPECT_GE(loops + rig.sequencer->status().LoopCount, 5);
+    rig.sequencer->stop();
+    replay();
+    for (const auto &[key, count] : sounding)
+        EXPECT_EQ(count, 0) << "ch" << key.first << " note " << key.second;
+    EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
 }
