@@ -277,7 +277,7 @@ void HandOverServer::onReadyRead(QLocalSocket *socket)
                QByteArray(reinterpret_cast<const char *>(caption.utf16()), caption.size() * 2));
         return;
     }
-    if (signature != kCopyDataSignature) {
+    if (signature != kCopyDataSignature && signature != kFollowingFileSignature) {
         finish(socket, hrWrongSignature);
         return;
     }
@@ -300,7 +300,7 @@ void HandOverServer::onReadyRead(QLocalSocket *socket)
     it->timer->stop();
     m_connections.erase(it);
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-    m_pending.push_back({socket, record.FileName});
+    m_pending.push_back({socket, record.FileName, signature == kFollowingFileSignature});
     // Not from here: the receiver may run a nested event loop, and this is the socket's own
     // readyRead emission, which must not find its socket deleted when it resumes.
     QMetaObject::invokeMethod(this, &HandOverServer::processPending, Qt::QueuedConnection);
@@ -312,7 +312,8 @@ void HandOverServer::onTimeout(QLocalSocket *socket)
     if (it == m_connections.cend())
         return;
     const bool announcedRecord = it->buffer.size() >= kHandOverHeaderSize
-        && readLittleEndian32(it->buffer, 0) == kCopyDataSignature;
+        && (readLittleEndian32(it->buffer, 0) == kCopyDataSignature ||
+            readLittleEndian32(it->buffer, 0) == kFollowingFileSignature);
     finish(socket, announcedRecord ? std::optional<qint32>(hrShortRecord) : std::nullopt);
 }
 
@@ -341,7 +342,10 @@ void HandOverServer::processPending()
     while (!m_pending.empty()) {
         const Pending next = m_pending.front();
         m_pending.pop_front();
-        m_receiver(next.fileName);
+        if (next.follows && m_followerReceiver)
+            m_followerReceiver(next.fileName);
+        else
+            m_receiver(next.fileName);
         if (next.socket)
             finish(next.socket, hrLoaded);
         emit handedOver(next.fileName);
@@ -387,33 +391,43 @@ int handOverToRunningInstance(const QString &serverPath, const QStringList &argu
     // Without a file the record carries an empty name: the running window only comes to the
     // front. An empty argument would name the working folder once made absolute.
     const bool noFile = arguments.isEmpty() || arguments.first().isEmpty();
-    QLocalSocket socket;
-    socket.connectToServer(serverPath);
-    if (!socket.waitForConnected(2000))
-        return 0;
-    if (!isOwnServer(socket)) {
-        // The paths a user opens are nobody else's business.
-        std::fputs(QStringLiteral("Tonelark: %1 は別のユーザーのソケットです。ファイルのパスは渡しません。\n")
-                       .arg(serverPath)
-                       .toLocal8Bit()
-                       .constData(),
-                   err);
-        return 2;
+    // One record a file, in order, each on its own connection (the receiver takes one
+    // message a connection): several files from a file manager all reach the queue.
+    const QStringList files = noFile ? QStringList{QString()} : arguments;
+    bool first = true;
+    for (const QString &file : files) {
+        if (!noFile && file.isEmpty())
+            continue;
+        QLocalSocket socket;
+        socket.connectToServer(serverPath);
+        if (!socket.waitForConnected(2000))
+            return 0;
+        if (!isOwnServer(socket)) {
+            // The paths a user opens are nobody else's business.
+            std::fputs(QStringLiteral("Tonelark: %1 は別のユーザーのソケットです。ファイルのパスは渡しません。\n")
+                           .arg(serverPath)
+                           .toLocal8Bit()
+                           .constData(),
+                       err);
+            return 2;
+        }
+        THandOverRecord record;
+        record.FileName = noFile ? QString() : handOverPath(file, workingFolder);
+        if (record.FileName.size() > kHandOverFileNameUnits) {
+            // A cut path would name another file, or none; say so instead of losing it quietly.
+            const QString message =
+                QStringLiteral("Tonelark: パスが長すぎるため、起動中の Tonelark に渡せません"
+                               "（%1 文字、上限 %2 文字）: %3\n")
+                    .arg(record.FileName.size())
+                    .arg(kHandOverFileNameUnits)
+                    .arg(record.FileName);
+            std::fputs(message.toLocal8Bit().constData(), err);
+            return 2;
+        }
+        exchange(socket, encodeHandOverMessage(record, first ? kCopyDataSignature : kFollowingFileSignature),
+                 kHandOverReplyTimeoutMs);
+        first = false;
     }
-    THandOverRecord record;
-    record.FileName = noFile ? QString() : handOverPath(arguments.first(), workingFolder);
-    if (record.FileName.size() > kHandOverFileNameUnits) {
-        // A cut path would name another file, or none; say so instead of losing it quietly.
-        const QString message =
-            QStringLiteral("Tonelark: パスが長すぎるため、起動中の Tonelark に渡せません"
-                           "（%1 文字、上限 %2 文字）: %3\n")
-                .arg(record.FileName.size())
-                .arg(kHandOverFileNameUnits)
-                .arg(record.FileName);
-        std::fputs(message.toLocal8Bit().constData(), err);
-        return 2;
-    }
-    exchange(socket, encodeHandOverMessage(record), kHandOverReplyTimeoutMs);
     return 0;
 }
 

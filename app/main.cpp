@@ -4,6 +4,7 @@
 #include "HandOver.h"
 #include "InstanceLock.h"
 #include "Mpris.h"
+#include "QueueState.h"
 #include "Settings.h"
 #include "TrayTip.h"
 #include "uConst.h"
@@ -70,7 +71,8 @@ int main(int argc, char *argv[])
     BrisolaEngine engine;
     int exitCode = 0;
     {
-        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv));
+        TfrmTonelark2Main window(engine, ini, commandLineArguments(argc, argv), nullptr, nullptr,
+                                 userStateFolder());
         window.setDebugMode(debugMode);
         server.setReceiver([&window](const QString &fileName) {
             // A second start means the user wants this window, with or without a file; it
@@ -78,8 +80,12 @@ int main(int argc, char *argv[])
             window.bringToFront();
             if (fileName.isEmpty())
                 return;
-            window.BRSLoad(pathFromArgument(fileName));
+            window.openHandedOver(pathFromArgument(fileName));
             refreshTrayTip(window, window.applicationTitle());
+        });
+        server.setFollowerReceiver([&window](const QString &fileName) {
+            if (!fileName.isEmpty())
+                window.queueFollowingHandOver(pathFromArgument(fileName));
         });
         if (debugMode)
             server.setCaptionProvider([&window] { return window.windowTitle(); });
@@ -89,6 +95,7 @@ int main(int argc, char *argv[])
         window.show();
         exitCode = QApplication::exec();
         server.setReceiver({});
+        server.setFollowerReceiver({});
         server.setCaptionProvider({});
     }
     // Freed without saving: the window's close already saved what changed.

@@ -34,6 +34,8 @@ QStringList TfrmTonelark2Shortcuts::lines()
         QStringLiteral("  Alt + PageUp → テンポ +5%"),
         QStringLiteral("  Alt + PageDown → テンポ −5%"),
         QStringLiteral("  Alt + P → 元のテンポ"),
+        QStringLiteral("  Alt + . → 次の曲"),
+        QStringLiteral("  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）"),
     };
 }
 

@@ -150,6 +150,28 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong p
     m_service->seeked(positionUs);
 }
 
+bool MprisPlayerAdaptor::canGoNext() const
+{
+    return m_service->snapshot().canGoNext;
+}
+
+bool MprisPlayerAdaptor::canGoPrevious() const
+{
+    return m_service->snapshot().canGoPrevious;
+}
+
+void MprisPlayerAdaptor::Next()
+{
+    QMetaObject::invokeMethod(m_service, [service = m_service] { service->player().mprisNext(); },
+                              Qt::QueuedConnection);
+}
+
+void MprisPlayerAdaptor::Previous()
+{
+    QMetaObject::invokeMethod(m_service, [service = m_service] { service->player().mprisPrevious(); },
+                              Qt::QueuedConnection);
+}
+
 void MprisPlayerAdaptor::OpenUri(const QString &uri)
 {
     const QUrl url(uri);
@@ -262,6 +284,10 @@ void MprisService::refresh()
         changed.insert(QStringLiteral("PlaybackStatus"), statusText(now.status));
     if (now.rate != m_last.rate)
         changed.insert(QStringLiteral("Rate"), now.rate);
+    if (now.canGoNext != m_last.canGoNext)
+        changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
+    if (now.canGoPrevious != m_last.canGoPrevious)
+        changed.insert(QStringLiteral("CanGoPrevious"), now.canGoPrevious);
     if (now.hasSong != m_last.hasSong || now.songId != m_last.songId ||
         now.lyricLine != m_last.lyricLine || now.title != m_last.title ||
         now.artist != m_last.artist || now.lengthUs != m_last.lengthUs)

@@ -60,6 +60,9 @@ public:
     // Called after every command that reaches the engine and at the start of a drag: the
     // display is about to change.
     void setCommandHook(std::function<void()> hook) { m_commandHook = std::move(hook); }
+    // Asked by every Play command: false leaves the loop bit out of the option word, so the
+    // engine stops at the song's end (where the queue moves on) instead of going round.
+    void setLoopWanted(std::function<bool()> wanted) { m_loopWanted = std::move(wanted); }
 
     qint32 currentPlayOption() const { return m_currentPlayOption; }
 
@@ -116,6 +119,7 @@ private:
             m_commandHook();
     }
     std::function<void()> m_commandHook;
+    std::function<bool()> m_loopWanted;
     Engine &m_engine;
     const Settings &m_settings;
     const bool &m_muteMode;

@@ -7,6 +7,7 @@
 #include "ModalLoop.h"
 #include "Mpris.h"
 #include "PlaybackMonitor.h"
+#include "QueuePlayer.h"
 #include "Settings.h"
 #include "SongLoader.h"
 #include "Transport.h"
@@ -42,6 +43,7 @@ class GlobalHotKey;
 class TGauge;
 class TrayIcon;
 class LyricsModel;
+class QueuePage;
 
 // The time display: a label that reports every press as a click, so two quick clicks
 // toggle the display twice instead of becoming one double click.
@@ -63,7 +65,7 @@ protected:
 // The main window. It builds its widgets, wires them and shows what SongLoader, Transport
 // and PlaybackMonitor work out; it holds no song logic of its own. Components carry their
 // fixed names as members and as objectName.
-class TfrmTonelark2Main : public QWidget, private SongLoaderView, private MprisPlayer {
+class TfrmTonelark2Main : public QWidget, private SongLoaderView, private MprisPlayer, private QueuePlayerHost {
     Q_OBJECT
 
 public:
@@ -75,14 +77,23 @@ public:
     // FormCreate: reads the settings from `ini`, builds fonts and colours, opens the
     // device through `engine` and loads arguments.first() when there is one. `ui` answers
     // message boxes and file dialogs (the real dialogs when null). `engine` and `ini`
-    // outlive the window.
+    // outlive the window. The queue and the recent files are kept in `stateFolder`; without
+    // one they live for the run only (and the desktop's recent list is left alone).
     TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
-                      Ui *ui = nullptr, QWidget *parent = nullptr);
+                      Ui *ui = nullptr, QWidget *parent = nullptr, const QString &stateFolder = {});
     // FormDestroy: stops the engine and closes the device.
     ~TfrmTonelark2Main() override;
 
-    // Loads a song (open button, dropped file, command line, hand-over).
+    // The loader itself: every song the queue plays comes through here.
     LoadOutcome BRSLoad(const QString &fileName);
+    // Songs from a way in (dialog, drop, command line, MPRIS): they join the queue after the
+    // current song and the first plays now.
+    void openSongs(const QStringList &paths);
+    // A second start's song, joined as the HandOverMode setting says.
+    void openHandedOver(const QString &path);
+    // A later file of the same second start: queued behind the one handed over before it.
+    void queueFollowingHandOver(const QString &path);
+    QueuePlayer &queuePlayer() { return *m_queuePlayer; }
     // A second start: back from minimised, raised and activated (through the window
     // manager's activation request, which focus-stealing prevention honours).
     void bringToFront();
@@ -165,6 +176,8 @@ public:
     umain::TMemo *memoCompileMsg = nullptr;
     TListView *lvLyrics = nullptr;
     QLabel *textAbout = nullptr;
+    QWidget *tabQueue = nullptr;
+    QueuePage *queuePage = nullptr;   // the 曲順 page's list and menu
 
     // Non-visual components.
     QTimer *timerUpdating = nullptr;
@@ -194,6 +207,8 @@ public:
     QAction *pmiTransparentQuarter = nullptr;
     QAction *pmiTransparentHalf = nullptr;
     QAction *pmiTransparentNone = nullptr;
+    // 最近使ったファイル, in popupMenuMain and popupMenuTaskTray.
+    QMenu *pmiRecentFiles = nullptr;
 
     // Keyboard actions (actionList).
     QAction *actionPlay = nullptr;
@@ -221,6 +236,9 @@ public:
     QAction *actionTempoUp = nullptr;
     QAction *actionTempoDown = nullptr;
     QAction *actionTempoOriginal = nullptr;
+    // The queue's next and previous song: items of popupMenuMain and popupMenuTaskTray.
+    QAction *actionNextSong = nullptr;
+    QAction *actionPrevSong = nullptr;
 
 public slots:
     // Minimising sends the window to the notification area where there is one; restoring
@@ -314,8 +332,20 @@ private:
     void mprisSetPosition(qint64 positionUs) override;
     void mprisSetRate(double rate) override;
     void mprisOpen(const QString &path) override;
+    void mprisNext() override;
+    void mprisPrevious() override;
     void mprisRaise() override;
     void mprisQuit() override;
+
+    // QueuePlayerHost
+    LoadOutcome loadSong(const QString &path) override;
+    void restartSong() override;
+    QString loadedSongTitle() const override;
+    qint32 loadedSongLengthMs() const override;
+    void showQueueNote(const QString &text) override;
+    void buildQueue();
+    void queueChanged();
+    void popupMenuRecentFilesPopup();
 
     // SongLoaderView
     void setMonitorEnabled(bool enabled) override;
@@ -383,6 +413,7 @@ private:
     std::unique_ptr<Transport> m_transport;
     std::unique_ptr<PlaybackMonitor> m_monitor;
     std::unique_ptr<SongLoader> m_loader;
+    std::unique_ptr<QueuePlayer> m_queuePlayer;
 };
 
 } // namespace tonelark

@@ -158,17 +158,14 @@ std::optional<int> SongQueue::orderPosition(int row) const
     return at < 0 ? std::nullopt : std::optional<int>(int(at));
 }
 
-SongQueue::Step SongQueue::step(int direction, bool userAsked, const Exists &exists)
+SongQueue::Step SongQueue::find(int direction, bool userAsked, const Exists &exists) const
 {
     Step result;
     if (isEmpty())
         return result;
-    if (!userAsked && m_repeat == RepeatMode::One && m_current >= 0) {
-        if (exists(m_entries[m_current].path)) {
-            m_entries[m_current].missing = false;
-            result.row = m_current;
-            return result;
-        }
+    if (!userAsked && m_repeat == RepeatMode::One && m_current >= 0 && exists(m_entries[m_current].path)) {
+        result.row = m_current;
+        return result;
     }
     const bool wrap = m_repeat == RepeatMode::All;
     const std::optional<int> from = orderPosition(m_current);
@@ -184,13 +181,21 @@ SongQueue::Step SongQueue::step(int direction, bool userAsked, const Exists &exi
         if (from && row == m_current)
             break; // round the whole queue: nothing else to play
         if (exists(m_entries[row].path)) {
-            m_entries[row].missing = false;
             result.row = row;
             return result;
         }
-        m_entries[row].missing = true;
         result.skipped << row;
     }
+    return result;
+}
+
+SongQueue::Step SongQueue::step(int direction, bool userAsked, const Exists &exists)
+{
+    const Step result = find(direction, userAsked, exists);
+    for (int row : result.skipped)
+        m_entries[row].missing = true;
+    if (result.row && m_entries[*result.row].missing)
+        m_entries[*result.row].missing = false;
     return result;
 }
 
@@ -206,24 +211,22 @@ SongQueue::Step SongQueue::previous(bool userAsked, const Exists &exists)
 
 bool SongQueue::canGoNext() const
 {
-    SongQueue probe = *this;
-    return probe.next(true, [&](const QString &path) {
-        for (const QueueEntry &entry : m_entries)
-            if (entry.path == path)
-                return !entry.missing;
-        return false;
-    }).row.has_value();
+    return knownPlayable(1);
 }
 
 bool SongQueue::canGoPrevious() const
 {
-    SongQueue probe = *this;
-    return probe.previous(true, [&](const QString &path) {
-        for (const QueueEntry &entry : m_entries)
-            if (entry.path == path)
-                return !entry.missing;
-        return false;
-    }).row.has_value();
+    return knownPlayable(-1);
+}
+
+bool SongQueue::knownPlayable(int direction) const
+{
+    // By the rows' last known state: a row marked missing counts as gone.
+    QHash<QString, bool> missing;
+    for (const QueueEntry &entry : m_entries)
+        if (entry.missing)
+            missing.insert(entry.path, true);
+    return find(direction, true, [&](const QString &path) { return !missing.contains(path); }).row.has_value();
 }
 
 bool continuousPlayOn(int setting, int queueCount, RepeatMode repeat)

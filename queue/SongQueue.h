@@ -80,7 +80,9 @@ public:
     bool canGoPrevious() const;
 
 private:
+    Step find(int direction, bool userAsked, const Exists &exists) const;
     Step step(int direction, bool userAsked, const Exists &exists);
+    bool knownPlayable(int direction) const;
     std::optional<int> orderPosition(int row) const;
     void rebuildOrder();
 

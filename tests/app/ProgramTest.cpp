@@ -63,6 +63,8 @@ QProcessEnvironment ProgramTest::environment() const
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), m_root.filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_root.filePath(QStringLiteral("state")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
 }
@@ -174,7 +176,7 @@ void ProgramTest::installPutsEverythingInPlace()
     QFile desktop(m_prefix + QStringLiteral("/share/applications/tonelark.desktop"));
     QVERIFY(desktop.open(QIODevice::ReadOnly));
     const QString entry = QString::fromUtf8(desktop.readAll());
-    QVERIFY(entry.contains(QStringLiteral("\nExec=tonelark %f\n")));
+    QVERIFY(entry.contains(QStringLiteral("\nExec=tonelark %F\n")));
     QVERIFY(entry.contains(QStringLiteral("\nMimeType=audio/midi;audio/x-midi;text/x-mml;\n")));
     QVERIFY(entry.contains(QStringLiteral("\nIcon=tonelark\n")));
 

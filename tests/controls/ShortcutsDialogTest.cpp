@@ -39,7 +39,9 @@ private slots:
                                 "  Alt + K → 原曲キー\n"
                                 "  Alt + PageUp → テンポ +5%\n"
                                 "  Alt + PageDown → テンポ −5%\n"
-                                "  Alt + P → 元のテンポ"));
+                                "  Alt + P → 元のテンポ\n"
+                                "  Alt + . → 次の曲\n"
+                                "  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）"));
         QVERIFY(dialog.memoDesc->isReadOnly());
         QCOMPARE(dialog.memoDesc->geometry(), QRect(0, 0, 312, 173));
         QCOMPARE(dialog.buttonOk->text(), QStringLiteral("&OK"));
