@@ -351,7 +351,7 @@ void HandOverServer::onReadyRead(QLocalSocket *socket)
                QByteArray(reinterpret_cast<const char *>(caption.utf16()), caption.size() * 2));
         return;
     }
-    if (signature != kCopyDataSignature) {
+    if (signature != kCopyDataSignature && signature != kFollowingFileSignature) {
         finish(socket, hrWrongSignature);
         return;
     }
@@ -374,7 +374,7 @@ void HandOverServer::onReadyRead(QLocalSocket *socket)
     // Answering only after the load would keep every sender waiting behind a message box.
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
     finish(socket, hrLoaded);
-    m_pending.push_back(record.FileName);
+    m_pending.push_back({record.FileName, signature == kFollowingFileSignature});
     // Not from here: the receiver may run a nested event loop, and this is the socket's own
     // readyRead emission, which must not find its socket deleted when it resumes.
     QMetaObject::invokeMethod(this, &HandOverServer::processPending, Qt::QueuedConnection);
@@ -400,7 +400,8 @@ void HandOverServer::onTimeout(QLocalSocket *socket)
     if (it == m_connections.cend())
         return;
     const bool announcedRecord = it->buffer.size() >= kHandOverHeaderSize
-        && readLittleEndian32(it->buffer, 0) == kCopyDataSignature;
+        && (readLittleEndian32(it->buffer, 0) == kCopyDataSignature ||
+            readLittleEndian32(it->buffer, 0) == kFollowingFileSignature);
     finish(socket, announcedRecord ? std::optional<qint32>(hrShortRecord) : std::nullopt);
 }
 
@@ -423,10 +424,13 @@ void HandOverServer::processPending()
     // A receiver that opens a box gets the records arriving meanwhile from inside it, one
     // call each, and decides itself what runs when: the window's song gate keeps them.
     while (m_receiver && !m_pending.empty()) {
-        const QString next = m_pending.front();
+        const Pending next = m_pending.front();
         m_pending.pop_front();
-        m_receiver(next);
-        emit handedOver(next);
+        if (next.follows && m_followerReceiver)
+            m_followerReceiver(next.fileName);
+        else
+            m_receiver(next.fileName);
+        emit handedOver(next.fileName);
     }
 }
 
@@ -474,55 +478,69 @@ int handOverToRunningInstance(const QString &serverPath, const QStringList &argu
     // Without a file the record carries an empty name: the running window only comes to the
     // front. An empty argument would name the working folder once made absolute.
     const bool noFile = arguments.isEmpty() || arguments.first().isEmpty();
-    THandOverRecord record;
-    record.FileName = noFile ? QString() : handOverPath(arguments.first(), workingFolder);
-    if (record.FileName.size() > kHandOverFileNameUnits) {
-        // A cut path would name another file, or none; say so instead of losing it quietly.
-        writeError(err, QStringLiteral("パスが長すぎるため、起動中の Tonelark に渡せません"
-                                       "（%1 文字、上限 %2 文字）: %3")
-                            .arg(record.FileName.size())
-                            .arg(kHandOverFileNameUnits)
-                            .arg(record.FileName));
-        return 2;
-    }
-    // The first instance takes its lock before it listens: a start in between finds nobody
-    // yet and tries again. Without a file nothing is lost, so one try is enough.
-    const QByteArray path = QFile::encodeName(serverPath);
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(noFile ? 0 : kHandOverConnectWaitMs);
-    int fd = -1;
-    for (;;) {
-        fd = connectUntil(path, std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
-        if (fd >= 0 || Clock::now() >= deadline)
-            break;
-        if (instanceStillRuns && !instanceStillRuns())
-            return kHandOverNoInstance;
-    }
-    if (fd < 0) {
-        if (noFile)
-            return 0;
-        writeError(err, QStringLiteral("起動中の Tonelark に接続できないため、ファイルを渡せませんでした: %1")
-                            .arg(record.FileName));
+    // One record a file, in order, each on its own connection (the receiver takes one message
+    // a connection): several files from a file manager all reach the queue. Later files travel
+    // with their own signature, so the running window queues them behind the first.
+    const QStringList files = noFile ? QStringList{QString()} : arguments;
+    bool first = true;
+    for (const QString &file : files) {
+        if (!noFile && file.isEmpty())
+            continue;
+        THandOverRecord record;
+        record.FileName = noFile ? QString() : handOverPath(file, workingFolder);
+        if (record.FileName.size() > kHandOverFileNameUnits) {
+            // A cut path would name another file, or none; say so instead of losing it quietly.
+            writeError(err, QStringLiteral("パスが長すぎるため、起動中の Tonelark に渡せません"
+                                           "（%1 文字、上限 %2 文字）: %3")
+                                .arg(record.FileName.size())
+                                .arg(kHandOverFileNameUnits)
+                                .arg(record.FileName));
+            return 2;
+        }
+        // The first instance takes its lock before it listens: a start in between finds nobody
+        // yet and tries again. Without a file nothing is lost, so one try is enough.
+        const QByteArray path = QFile::encodeName(serverPath);
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::milliseconds(noFile ? 0 : kHandOverConnectWaitMs);
+        int fd = -1;
+        for (;;) {
+            fd = connectUntil(path, std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
+            if (fd >= 0 || Clock::now() >= deadline)
+                break;
+            // Only before anything was delivered may this start become the instance itself.
+            if (first && instanceStillRuns && !instanceStillRuns())
+                return kHandOverNoInstance;
+        }
+        if (fd < 0) {
+            if (noFile)
+                return 0;
+            writeError(err, QStringLiteral("起動中の Tonelark に接続できないため、ファイルを渡せませんでした: %1")
+                                .arg(record.FileName));
+            return 1;
+        }
+        if (!isOwnServer(fd)) {
+            ::close(fd);
+            // The paths a user opens are nobody else's business.
+            writeError(err, QStringLiteral("%1 は別のユーザーのソケットです。ファイルのパスは渡しません。").arg(serverPath));
+            return 2;
+        }
+        const HandOverResult result = exchange(
+            fd, encodeHandOverMessage(record, first ? kCopyDataSignature : kFollowingFileSignature),
+            kHandOverReplyTimeoutMs);
+        ::close(fd);
+        first = false;
+        if (result.outcome == HandOverResult::Replied && result.reply == hrLoaded)
+            continue;
+        if (result.outcome == HandOverResult::Replied)
+            writeError(err, QStringLiteral("起動中の Tonelark がファイルを受け取りませんでした（応答 %1）: %2")
+                                .arg(result.reply)
+                                .arg(record.FileName));
+        else
+            writeError(err, QStringLiteral("起動中の Tonelark から応答がないため、ファイルを渡せたか分かりません: %1")
+                                .arg(record.FileName));
         return 1;
     }
-    if (!isOwnServer(fd)) {
-        ::close(fd);
-        // The paths a user opens are nobody else's business.
-        writeError(err, QStringLiteral("%1 は別のユーザーのソケットです。ファイルのパスは渡しません。").arg(serverPath));
-        return 2;
-    }
-    const HandOverResult result = exchange(fd, encodeHandOverMessage(record), kHandOverReplyTimeoutMs);
-    ::close(fd);
-    if (result.outcome == HandOverResult::Replied && result.reply == hrLoaded)
-        return 0;
-    if (result.outcome == HandOverResult::Replied)
-        writeError(err, QStringLiteral("起動中の Tonelark がファイルを受け取りませんでした（応答 %1）: %2")
-                            .arg(result.reply)
-                            .arg(record.FileName));
-    else
-        writeError(err, QStringLiteral("起動中の Tonelark から応答がないため、ファイルを渡せたか分かりません: %1")
-                            .arg(record.FileName));
-    return 1;
+    return 0;
 }
 
 } // namespace tonelark

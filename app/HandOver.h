@@ -33,6 +33,10 @@ inline constexpr int kHandOverHeaderSize = 8;
 // Debug mode only: asks the running window for its caption instead of handing a file over.
 // Lets a test or a developer see from outside what the running instance loaded.
 inline constexpr quint32 kCaptionQuerySignature = 0xC0D4DAFB;
+// The second and later files of one second start (a file manager passes several): the
+// running instance queues them behind the first instead of playing each. An instance that
+// does not know it answers hrWrongSignature and keeps the first file only.
+inline constexpr quint32 kFollowingFileSignature = 0xC0D4DAFC;
 
 enum HandOverReply : qint32 {
     hrLoaded = 0,           // accepted: the running window has the name
@@ -94,6 +98,8 @@ public:
     // Until a receiver is set, the names of complete records wait (their senders have their
     // reply already).
     void setReceiver(Receiver receiver);
+    // Receives the following files of a second start; without it they go to the receiver.
+    void setFollowerReceiver(Receiver receiver) { m_followerReceiver = std::move(receiver); }
     // Answers caption queries; without it they get hrWrongSignature like any unknown message.
     void setCaptionProvider(CaptionProvider provider);
     void setReadTimeout(int milliseconds) { m_readTimeoutMs = milliseconds; }
@@ -125,10 +131,15 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_acceptRetry = nullptr;
     Receiver m_receiver;
+    Receiver m_followerReceiver;
     CaptionProvider m_captionProvider;
     int m_readTimeoutMs = kReadTimeoutMs;
+    struct Pending {
+        QString fileName;
+        bool follows = false;   // a later file of the same second start
+    };
     QHash<QLocalSocket *, Connection> m_connections;
-    std::deque<QString> m_pending;
+    std::deque<Pending> m_pending;
 };
 
 // What a sender learnt from the running instance.

@@ -5,6 +5,7 @@
 #include "HandOver.h"
 #include "InstanceLock.h"
 #include "Mpris.h"
+#include "QueueState.h"
 #include "Settings.h"
 #include "TerminationSignals.h"
 #include "uConst.h"
@@ -97,7 +98,7 @@ int main(int argc, char *argv[])
         QApplication::quit();
     });
     {
-        TfrmTonelark2Main window(engine, ini, commandLine.files);
+        TfrmTonelark2Main window(engine, ini, commandLine.files, nullptr, nullptr, userStateFolder());
         closing = &window;
         window.setDebugMode(debugMode);
         // Once, where the user looks: two players may now run side by side.
@@ -112,8 +113,11 @@ int main(int argc, char *argv[])
                 window.bringToFront();
             if (fileName.isEmpty())
                 return;
-            // Returns at once while another load's box is open: the song waits for it.
-            window.BRSLoad(pathFromArgument(fileName), SongSource::HandOver);
+            window.openHandedOver(pathFromArgument(fileName));
+        });
+        server.setFollowerReceiver([&window](const QString &fileName) {
+            if (!fileName.isEmpty())
+                window.queueFollowingHandOver(pathFromArgument(fileName));
         });
         if (debugMode)
             server.setCaptionProvider([&window] { return window.windowTitle(); });
@@ -127,6 +131,7 @@ int main(int argc, char *argv[])
             exitCode = QApplication::exec();
         }
         server.setReceiver({});
+        server.setFollowerReceiver({});
         server.setCaptionProvider({});
         closing = nullptr;
     }

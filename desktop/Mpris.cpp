@@ -169,6 +169,28 @@ void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &trackId, qlonglong p
     m_service->player().mprisSetPosition(positionUs);
 }
 
+bool MprisPlayerAdaptor::canGoNext() const
+{
+    return m_service->snapshot().canGoNext;
+}
+
+bool MprisPlayerAdaptor::canGoPrevious() const
+{
+    return m_service->snapshot().canGoPrevious;
+}
+
+void MprisPlayerAdaptor::Next()
+{
+    QMetaObject::invokeMethod(m_service, [service = m_service] { service->player().mprisNext(); },
+                              Qt::QueuedConnection);
+}
+
+void MprisPlayerAdaptor::Previous()
+{
+    QMetaObject::invokeMethod(m_service, [service = m_service] { service->player().mprisPrevious(); },
+                              Qt::QueuedConnection);
+}
+
 void MprisPlayerAdaptor::OpenUri(const QString &uri)
 {
     // By the bytes, as a command-line argument: a CP932 name is no UTF-8.
@@ -302,6 +324,10 @@ void MprisService::refresh()
         changed.insert(QStringLiteral("Rate"), now.rate);
     if (now.volume != m_last.volume)
         changed.insert(QStringLiteral("Volume"), now.volume);
+    if (now.canGoNext != m_last.canGoNext)
+        changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
+    if (now.canGoPrevious != m_last.canGoPrevious)
+        changed.insert(QStringLiteral("CanGoPrevious"), now.canGoPrevious);
     if (now.hasSong != m_last.hasSong || now.songId != m_last.songId ||
         now.lyricLine != m_last.lyricLine || now.title != m_last.title ||
         now.artist != m_last.artist || now.lengthUs != m_last.lengthUs)

@@ -26,6 +26,8 @@ struct MprisSnapshot {
     QString lyricLine;   // the lyric line at the playing position
     double rate = 1.0;   // the tempo ratio, 1.0 the song's own tempo
     double volume = 1.0; // the master volume, 0.0 … 1.0 (the mixer's per cent / 100)
+    bool canGoNext = false;      // Next would lead to another song
+    bool canGoPrevious = false;  // Previous would lead somewhere (another song or this one's start)
 };
 
 // What MPRIS drives. Each command goes through the same gates as the window's own buttons.
@@ -45,6 +47,9 @@ public:
     virtual void mprisSetVolume(double volume) { (void)volume; }
     // Loads a local file as an opened one would be. Called queued: a load may show a box.
     virtual void mprisOpen(const QString &path) = 0;
+    // The queue's next and previous song. Called queued: a load may show a box.
+    virtual void mprisNext() = 0;
+    virtual void mprisPrevious() = 0;
     virtual void mprisRaise() = 0;
     virtual void mprisQuit() = 0;
 };
@@ -89,7 +94,7 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(bool CanGoNext READ canGoNext)
-    Q_PROPERTY(bool CanGoPrevious READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
     Q_PROPERTY(bool CanPlay READ canControl)
     Q_PROPERTY(bool CanPause READ canControl)
     Q_PROPERTY(bool CanSeek READ canControl)
@@ -109,11 +114,12 @@ public:
     void setVolume(double volume);
     QVariantMap metadata() const;
     qlonglong position() const;
-    bool canGoNext() const { return false; }
+    bool canGoNext() const;
+    bool canGoPrevious() const;
     bool canControl() const { return true; }
 public slots:
-    void Next() {}
-    void Previous() {}
+    void Next();
+    void Previous();
     void Pause();
     void PlayPause();
     void Stop();

@@ -19,7 +19,7 @@
 // stays flat and at most one error box is open.
 namespace tonelark {
 
-enum class SongSource { CommandLine, OpenDialog, Drop, HandOver, Mpris };
+enum class SongSource { CommandLine, OpenDialog, Drop, HandOver, Mpris, Queue };
 
 struct SongRequest {
     QString fileName;

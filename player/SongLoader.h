@@ -26,7 +26,7 @@ class Engine;
 class Ui;
 
 // The pages of pagesInfo, in their order.
-enum class InfoPage { Info = 0, Comments = 1, Lyrics = 2, CompileMsg = 3, About = 4 };
+enum class InfoPage { Info = 0, Comments = 1, Lyrics = 2, Queue = 3, CompileMsg = 4, About = 5 };
 
 // The window as the loader drives it; calls come in the order of the load.
 class SongLoaderView {

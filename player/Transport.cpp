@@ -79,6 +79,8 @@ void Transport::play(const PlayContext &context)
     if (m_muteMode)
         m_engine.setMasterVolume(kMuteVolume);
     m_currentPlayOption = composePlayOption(m_settings, m_currentPlayOption);
+    if (m_loopWanted && !m_loopWanted())
+        m_currentPlayOption &= ~qint32(BRSPLAY_LOOP);
     if (context.state != BRSSTATE_PAUSE) {
         m_engine.play(m_currentPlayOption, 0);
         commanded();

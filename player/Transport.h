@@ -63,6 +63,9 @@ public:
     // Called after every command that moves the position of a song under way (any play from
     // a tick, a Play that restarts a playing song), once the engine has it.
     void setJumpHook(std::function<void()> hook) { m_jumpHook = std::move(hook); }
+    // Asked by every Play command: false leaves the loop bit out of the option word, so the
+    // engine stops at the song's end (where the queue moves on) instead of going round.
+    void setLoopWanted(std::function<bool()> wanted) { m_loopWanted = std::move(wanted); }
 
     qint32 currentPlayOption() const { return m_currentPlayOption; }
 
@@ -120,6 +123,7 @@ private:
     }
     std::function<void()> m_commandHook;
     std::function<void()> m_jumpHook;
+    std::function<bool()> m_loopWanted;
     Engine &m_engine;
     const Settings &m_settings;
     const bool &m_muteMode;

@@ -160,6 +160,30 @@ QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
     return files.isEmpty() ? QString() : resolveDialogPath(files.first());
 }
 
+QStringList WidgetUi::getOpenFileNames(const OpenFileRequest &request)
+{
+    OpenFileDialog dialog(m_owner);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilters(request.filters);
+    if (request.selectedFilter >= 0 && request.selectedFilter < request.filters.size())
+        dialog.selectNameFilter(request.filters.at(request.selectedFilter));
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!request.folder.isEmpty())
+        dialog.setDirectory(request.folder);
+    const ModalLoopGuard modal(m_modalLoop);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    if (!dialog.resolvedFile().isEmpty())
+        return {dialog.resolvedFile()};
+    QStringList files;
+    for (const QString &file : dialog.selectedFiles())
+        files << resolveDialogPath(file);
+    return files;
+}
+
 QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
 {
     QFileDialog dialog(m_owner);

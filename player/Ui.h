@@ -46,6 +46,12 @@ public:
     virtual bool askYesNo(const QString &text) = 0;
     // The full path of an existing file the user picked, or an empty string on cancel.
     virtual QString getOpenFileName(const OpenFileRequest &request) = 0;
+    // The full paths of the existing files the user picked (one or several), empty on cancel.
+    virtual QStringList getOpenFileNames(const OpenFileRequest &request)
+    {
+        const QString file = getOpenFileName(request);
+        return file.isEmpty() ? QStringList() : QStringList{file};
+    }
     // The full path the user chose to save to, or an empty string on cancel.
     virtual QString getSaveFileName(const SaveFileRequest &request) = 0;
     virtual void setClipboardText(const QString &text) = 0;
@@ -70,6 +76,7 @@ public:
     void showInformation(const QString &caption, const QString &text) override;
     bool askYesNo(const QString &text) override;
     QString getOpenFileName(const OpenFileRequest &request) override;
+    QStringList getOpenFileNames(const OpenFileRequest &request) override;
     QString getSaveFileName(const SaveFileRequest &request) override;
     void setClipboardText(const QString &text) override;
     bool replaceOpenErrorText(const QString &text) override;

@@ -56,4 +56,17 @@ std::optional<QString> droppedSongPath(const QList<QUrl> &urls)
     return path;
 }
 
+QStringList droppedPaths(const QList<QUrl> &urls)
+{
+    QStringList paths;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = pathFromArgument(url.toString(QUrl::FullyEncoded));
+        if (!path.isEmpty())
+            paths << path;
+    }
+    return paths;
+}
+
 } // namespace tonelark

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QStringList>
 #include <QString>
 #include <QUrl>
 
@@ -69,5 +70,8 @@ std::optional<int> adjacentVisibleTab(const QList<bool> &tabVisible, int current
 // The song a drop loads: the first dropped item when it is a local file of any path length.
 // A folder, a URL that is not a local file or an empty drop give nothing (ignored quietly).
 std::optional<QString> droppedSongPath(const QList<QUrl> &urls);
+// Every local file and folder of a drop, by its bytes, in the order dropped; web links are
+// left out.
+QStringList droppedPaths(const QList<QUrl> &urls);
 
 } // namespace tonelark

@@ -11,6 +11,8 @@
 #include "LyricsModel.h"
 #include "LyricsViewExport.h"
 #include "PrefApply.h"
+#include "Playlist.h"
+#include "QueuePage.h"
 #include "SakuraDll.h"
 #include "Gauges.h"
 #include "TColor.h"
@@ -72,7 +74,7 @@ namespace {
 
 const QString kOpenFilter = QStringLiteral(
     "スタンダードMIDIファイル (*.mid)|*.mid;*.midi;*.kar|テキスト音楽「サクラ」ファイル (*.mml)|*.mml|"
-    "すべての対応ファイル|*.mid;*.midi;*.kar;*.mml");
+    "すべての対応ファイル|*.mid;*.midi;*.kar;*.mml;*.m3u;*.m3u8|プレイリスト|*.m3u;*.m3u8");
 constexpr int kOpenFilterSelected = 2; // "すべての対応ファイル"
 
 const char *const kImageFiles[] = {
@@ -124,7 +126,7 @@ void TimePanel::mouseDoubleClickEvent(QMouseEvent *event)
 }
 
 TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
-                                     Ui *ui, QWidget *parent)
+                                     Ui *ui, QWidget *parent, const QString &stateFolder)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -204,7 +206,11 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     RegHotKey(m_settings.HotKey);
 
     m_transport = std::make_unique<Transport>(m_engine, m_settings, m_muteMode);
-    m_transport->setCommandHook([this] { setMonitorPace(kMonitorIntervalMs); });
+    m_transport->setCommandHook([this] {
+        setMonitorPace(kMonitorIntervalMs);
+        if (m_queuePlayer)
+            m_queuePlayer->userCommand();
+    });
     // Panels learn of every jump (seek bar, keys, wheel, dialog, lyric, MPRIS) at once.
     m_transport->setJumpHook([this] {
         if (m_mpris)
@@ -220,11 +226,15 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
         if (m_mpris)
             m_mpris->refresh();
     });
-    m_gate = std::make_unique<SongGate>(*m_ui, [this](const QString &fileName) { return loadSong(fileName); });
+    m_gate = std::make_unique<SongGate>(*m_ui, [this](const QString &fileName) { return loadNow(fileName); });
     m_gate->setNotice([this](const QString &text) { showInfoNotice(text); });
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), m_gate->loaderUi(),
                                             m_settings, m_infoFontPitch, m_appTitle);
     wireLyricsAndInfoBoxes();
+    m_queuePlayer = std::make_unique<QueuePlayer>(static_cast<QueuePlayerHost &>(*this), stateFolder);
+    m_queuePlayer->setSettings(QueueSettings::load(m_ini));
+    m_transport->setLoopWanted([this] { return m_queuePlayer->engineShouldLoop(m_loader->song().BrsSmfInfo.LoopTick >= 0); });
+    buildQueue();
 
     // 13. Every press on the time display is a click.
     connect(panelTimeElapsed, &TimePanel::clicked, this, &TfrmTonelark2Main::panelTimeElapsedClick);
@@ -259,9 +269,11 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
         m_engine.setTempoRatio(m_keyTempo.tempo());
     showKeyTempo();
 
-    // 18. Before the window is first shown.
+    // 18. Before the window is first shown: the queue of the last run, then the songs named
+    // on the command line, which join it and play.
+    m_queuePlayer->restore();
     if (!arguments.isEmpty())
-        BRSLoad(arguments.first(), SongSource::CommandLine);
+        openSongs(arguments);
 
     // 21.
     m_lastLyricIndex = -1;
@@ -269,6 +281,9 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
 
 TfrmTonelark2Main::~TfrmTonelark2Main()
 {
+    // The page shows the queue player's queue: it goes first, while that still exists.
+    delete queuePage;
+    queuePage = nullptr;
     timerUpdating->stop();
     m_engine.stop();
     m_engine.closeDevice();
@@ -371,6 +386,9 @@ void TfrmTonelark2Main::buildComponents()
     lvLyrics->setObjectName(QStringLiteral("lvLyrics"));
     tabLyrics->layout()->addWidget(lvLyrics);
 
+    // Its list and menu come with the queue player (buildQueue).
+    tabQueue = makePage("tabQueue", QStringLiteral("曲順"));
+
     tabCompileMsg = makePage("tabCompileMsg", QStringLiteral("コンパイラ"));
     memoCompileMsg = makeMemo("memoCompileMsg", tabCompileMsg);
     tabCompileMsg->layout()->addWidget(memoCompileMsg);
@@ -381,7 +399,7 @@ void TfrmTonelark2Main::buildComponents()
     textAbout->setAlignment(Qt::AlignCenter);
     tabAbout->layout()->addWidget(textAbout);
 
-    for (InfoPage page : {InfoPage::Comments, InfoPage::Lyrics, InfoPage::CompileMsg, InfoPage::About})
+    for (InfoPage page : {InfoPage::Comments, InfoPage::Lyrics, InfoPage::Queue, InfoPage::CompileMsg, InfoPage::About})
         pagesInfo->setTabVisible(static_cast<int>(page), false);
     pagesInfo->setCurrentWidget(tabInfo);
 
@@ -677,7 +695,7 @@ LoadOutcome TfrmTonelark2Main::BRSLoad(const QString &fileName, SongSource sourc
     return m_gate->request({fileName, source});
 }
 
-LoadOutcome TfrmTonelark2Main::loadSong(const QString &fileName)
+LoadOutcome TfrmTonelark2Main::loadNow(const QString &fileName)
 {
     const quint64 generation = m_modalLoop.songGeneration();
     m_loadingFileName = QFileInfo(fileName).absoluteFilePath();
@@ -736,10 +754,13 @@ void TfrmTonelark2Main::toolButtonOfOpenClick()
     request.defaultSuffix = QStringLiteral("mid");
     request.classicDialog = m_settings.UseClassicDialogForFile;
     request.folder = m_dialogFolder.isEmpty() ? QDir::homePath() : m_dialogFolder;
-    const QString fileName = resolveDialogPath(m_ui->getOpenFileName(request));
-    if (!fileName.isEmpty()) {
-        m_dialogFolder = QFileInfo(fileName).path();
-        BRSLoad(fileName);
+    QStringList files = m_ui->getOpenFileNames(request);
+    for (QString &file : files)
+        file = resolveDialogPath(file);
+    files.removeAll(QString());
+    if (!files.isEmpty()) {
+        m_dialogFolder = QFileInfo(files.first()).path();
+        openSongs(files);
     }
 }
 
@@ -882,6 +903,8 @@ void TfrmTonelark2Main::timerUpdatingTimer()
     inputs.gaugeProgress = gaugePlayback->progress();
     inputs.lyricsVisible = lvLyrics->isVisible();
     applyMonitorDisplay(m_monitor->tick(inputs));
+    if (m_queuePlayer)
+        m_queuePlayer->polled(m_monitor->status(), m_monitor->info());
     const bool moving = m_monitor->status().State == BRSSTATE_PLAY || inputs.isMouseDown;
     setMonitorPace(moving ? kMonitorIntervalMs : kIdleMonitorIntervalMs);
     if (m_mpris)
@@ -1054,20 +1077,19 @@ void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
 
 void TfrmTonelark2Main::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->mimeData()->hasUrls() && droppedSongPath(event->mimeData()->urls()))
+    if (event->mimeData()->hasUrls() && !droppedPaths(event->mimeData()->urls()).isEmpty())
         event->acceptProposedAction();
 }
 
 void TfrmTonelark2Main::dropEvent(QDropEvent *event)
 {
-    // Only the first dropped file; the others are ignored, and so is a folder or a web link.
-    const std::optional<QString> path = droppedSongPath(event->mimeData()->urls());
-    if (!path)
+    // Every dropped file and folder joins the queue; web links are ignored.
+    const QStringList paths = droppedPaths(event->mimeData()->urls());
+    if (paths.isEmpty())
         return;
     event->acceptProposedAction();
     // The drag source waits for the drop to end: the load (and any box it shows) runs after.
-    QMetaObject::invokeMethod(this, [this, file = *path] { BRSLoad(file, SongSource::Drop); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, paths] { openSongs(paths); }, Qt::QueuedConnection);
 }
 
 void TfrmTonelark2Main::showEvent(QShowEvent *event)
@@ -1629,6 +1651,108 @@ void TfrmTonelark2Main::wheelEvent(QWheelEvent *event)
         actionSeekBack->trigger();
 }
 
+// The queue: the 曲順 tab, next and previous, recent files.
+
+void TfrmTonelark2Main::buildQueue()
+{
+    queuePage = new QueuePage(*m_queuePlayer, *m_ui, m_modalLoop, tabQueue);
+    queuePage->setObjectName(QStringLiteral("queuePage"));
+    queuePage->layout()->setContentsMargins(0, 0, 0, 0);
+    tabQueue->layout()->addWidget(queuePage);
+    connect(m_queuePlayer.get(), &QueuePlayer::changed, this, &TfrmTonelark2Main::queueChanged);
+    connect(queuePage, &QueuePage::settingsEdited, this, [this] { m_queuePlayer->settings().store(m_ini); });
+
+    // Alt with the two keys beside M, which the window's other shortcuts, the tray menu and
+    // the default hot key leave free.
+    actionNextSong = addAction("actionNextSong", QStringLiteral("次の曲(&N)"), QKeySequence(Qt::ALT | Qt::Key_Period));
+    actionPrevSong = addAction("actionPrevSong", QStringLiteral("前の曲(&B)"), QKeySequence(Qt::ALT | Qt::Key_Comma));
+    // Queued: a load may show a box, which must not run inside a menu's or a key's signal.
+    connect(actionNextSong, &QAction::triggered, this, [this] { m_queuePlayer->next(); }, Qt::QueuedConnection);
+    connect(actionPrevSong, &QAction::triggered, this,
+            [this] { m_queuePlayer->previous(m_monitor->status().Time); }, Qt::QueuedConnection);
+
+    pmiRecentFiles = new QMenu(QStringLiteral("最近使ったファイル(&F)"), this);
+    pmiRecentFiles->setObjectName(QStringLiteral("pmiRecentFiles"));
+    connect(pmiRecentFiles, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuRecentFilesPopup);
+
+    popupMenuMain->insertActions(pmiTransparent->menuAction(),
+                                 {actionPrevSong, actionNextSong, pmiRecentFiles->menuAction()});
+    popupMenuMain->insertSeparator(pmiTransparent->menuAction());
+    QAction *restore = menuItemRestore;
+    popupMenuTaskTray->insertActions(restore, {actionPrevSong, actionNextSong, pmiRecentFiles->menuAction()});
+    popupMenuTaskTray->insertSeparator(restore);
+    queueChanged();
+}
+
+void TfrmTonelark2Main::queueChanged()
+{
+    pagesInfo->setTabVisible(int(InfoPage::Queue), !m_queuePlayer->queue().isEmpty());
+    actionNextSong->setEnabled(m_queuePlayer->canGoNext());
+    actionPrevSong->setEnabled(m_queuePlayer->canGoPrevious());
+    if (m_mpris)
+        m_mpris->refresh();
+}
+
+void TfrmTonelark2Main::popupMenuRecentFilesPopup()
+{
+    pmiRecentFiles->clear();
+    const QStringList files = m_queuePlayer->recentFiles();
+    if (files.isEmpty()) {
+        pmiRecentFiles->addAction(QStringLiteral("(なし)"))->setEnabled(false);
+        return;
+    }
+    for (int i = 0; i < files.size(); ++i) {
+        QString name = displayFileName(QFileInfo(files[i]).fileName());
+        name.replace(u'&', QStringLiteral("&&"));
+        QAction *item = pmiRecentFiles->addAction(QStringLiteral("&%1 %2").arg((i + 1) % 10).arg(name));
+        item->setToolTip(displayFileName(files[i]));
+        // Queued: the menu's loop ends before the load runs.
+        connect(item, &QAction::triggered, this, [this, path = files[i]] { openSongs({path}); },
+                Qt::QueuedConnection);
+    }
+}
+
+void TfrmTonelark2Main::openSongs(const QStringList &paths)
+{
+    m_queuePlayer->open(paths, QueueJoin::PlayNow);
+}
+
+void TfrmTonelark2Main::openHandedOver(const QString &path)
+{
+    m_queuePlayer->openHandedOver(path);
+}
+
+void TfrmTonelark2Main::queueFollowingHandOver(const QString &path)
+{
+    m_queuePlayer->queueFollowingHandOver(path);
+}
+
+LoadOutcome TfrmTonelark2Main::loadSong(const QString &path)
+{
+    // The queue's songs pass the same gate as every other way in.
+    return BRSLoad(path, SongSource::Queue);
+}
+
+void TfrmTonelark2Main::restartSong()
+{
+    menuItemPlayFromBeginningClick();
+}
+
+QString TfrmTonelark2Main::loadedSongTitle() const
+{
+    return editTitle->text();
+}
+
+qint32 TfrmTonelark2Main::loadedSongLengthMs() const
+{
+    return m_loader->song().BrsSmfInfo.TotalTime;
+}
+
+void TfrmTonelark2Main::showQueueNote(const QString &text)
+{
+    memoComments->appendPlainText(text);
+}
+
 // MPRIS
 
 bool TfrmTonelark2Main::enableMpris(const QDBusConnection &bus)
@@ -1651,6 +1775,8 @@ MprisSnapshot TfrmTonelark2Main::mprisSnapshot() const
     snapshot.songId = m_modalLoop.songGeneration();
     snapshot.rate = m_keyTempo.tempo() / 100.0;
     snapshot.volume = m_mixer->volume() / 100.0;
+    snapshot.canGoNext = m_queuePlayer && m_queuePlayer->canGoNext();
+    snapshot.canGoPrevious = m_queuePlayer && m_queuePlayer->canGoPrevious();
     if (!snapshot.hasSong)
         return snapshot;
     // The engine's own state and position, not the last tick's: a jump is seen at once, and
@@ -1721,7 +1847,19 @@ void TfrmTonelark2Main::mprisSetRate(double rate)
 
 void TfrmTonelark2Main::mprisOpen(const QString &path)
 {
-    BRSLoad(path, SongSource::Mpris);
+    openSongs({path});
+    if (m_taskTrayIcon)
+        m_trayIcon->show(m_applicationTitle);
+}
+
+void TfrmTonelark2Main::mprisNext()
+{
+    actionNextSong->trigger();
+}
+
+void TfrmTonelark2Main::mprisPrevious()
+{
+    actionPrevSong->trigger();
 }
 
 void TfrmTonelark2Main::mprisRaise()

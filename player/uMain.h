@@ -7,6 +7,7 @@
 #include "ModalLoop.h"
 #include "Mpris.h"
 #include "PlaybackMonitor.h"
+#include "QueuePlayer.h"
 #include "Settings.h"
 #include "SongGate.h"
 #include "SongLoader.h"
@@ -47,6 +48,7 @@ class TGauge;
 class TrayIcon;
 class LyricsModel;
 class MixerControls;
+class QueuePage;
 
 // The time display: a label that reports every left-button press as a click, so two quick
 // clicks toggle the display twice instead of becoming one double click.
@@ -68,7 +70,7 @@ protected:
 // The main window. It builds its widgets, wires them and shows what SongLoader, Transport
 // and PlaybackMonitor work out; it holds no song logic of its own. Components carry their
 // fixed names as members and as objectName.
-class TfrmTonelark2Main : public QWidget, private SongLoaderView, private MprisPlayer {
+class TfrmTonelark2Main : public QWidget, private SongLoaderView, private MprisPlayer, private QueuePlayerHost {
     Q_OBJECT
 
 public:
@@ -80,9 +82,10 @@ public:
     // FormCreate: reads the settings from `ini`, builds fonts and colours, opens the
     // device through `engine` and loads arguments.first() when there is one. `ui` answers
     // message boxes and file dialogs (the real dialogs when null). `engine` and `ini`
-    // outlive the window.
+    // outlive the window. The queue and the recent files are kept in `stateFolder`; without
+    // one they live for the run only (and the desktop's recent list is left alone).
     TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringList &arguments,
-                      Ui *ui = nullptr, QWidget *parent = nullptr);
+                      Ui *ui = nullptr, QWidget *parent = nullptr, const QString &stateFolder = {});
     // FormDestroy: stops the engine and closes the device.
     ~TfrmTonelark2Main() override;
 
@@ -94,6 +97,14 @@ public:
     // A notice about the program itself, added to the info memo; the info area opens for it
     // as it does for a failed load.
     void showInfoNotice(const QString &text);
+    // Songs from a way in (dialog, drop, command line, MPRIS): they join the queue after the
+    // current song and the first plays now.
+    void openSongs(const QStringList &paths);
+    // A second start's song, joined as the HandOverMode setting says.
+    void openHandedOver(const QString &path);
+    // A later file of the same second start: queued behind the one handed over before it.
+    void queueFollowingHandOver(const QString &path);
+    QueuePlayer &queuePlayer() { return *m_queuePlayer; }
     // A second start: back from minimised, raised and activated (through the window
     // manager's activation request, which focus-stealing prevention honours).
     void bringToFront();
@@ -177,6 +188,8 @@ public:
     umain::TMemo *memoCompileMsg = nullptr;
     TListView *lvLyrics = nullptr;
     QLabel *textAbout = nullptr;
+    QWidget *tabQueue = nullptr;
+    QueuePage *queuePage = nullptr;   // the 曲順 page's list and menu
 
     // Non-visual components.
     QTimer *timerUpdating = nullptr;
@@ -206,6 +219,8 @@ public:
     QAction *pmiTransparentQuarter = nullptr;
     QAction *pmiTransparentHalf = nullptr;
     QAction *pmiTransparentNone = nullptr;
+    // 最近使ったファイル, in popupMenuMain and popupMenuTaskTray.
+    QMenu *pmiRecentFiles = nullptr;
 
     // Keyboard actions (actionList).
     QAction *actionPlay = nullptr;
@@ -233,6 +248,9 @@ public:
     QAction *actionTempoUp = nullptr;
     QAction *actionTempoDown = nullptr;
     QAction *actionTempoOriginal = nullptr;
+    // The queue's next and previous song: items of popupMenuMain and popupMenuTaskTray.
+    QAction *actionNextSong = nullptr;
+    QAction *actionPrevSong = nullptr;
 
 public slots:
     // Minimising sends the window to the notification area where there is one; restoring
@@ -296,7 +314,7 @@ protected:
 
 private:
     // One load, run by the gate.
-    LoadOutcome loadSong(const QString &fileName);
+    LoadOutcome loadNow(const QString &fileName);
     void buildComponents();
     void buildMenus();
     void buildActions();
@@ -330,8 +348,20 @@ private:
     void mprisSetRate(double rate) override;
     void mprisSetVolume(double volume) override;
     void mprisOpen(const QString &path) override;
+    void mprisNext() override;
+    void mprisPrevious() override;
     void mprisRaise() override;
     void mprisQuit() override;
+
+    // QueuePlayerHost
+    LoadOutcome loadSong(const QString &path) override;
+    void restartSong() override;
+    QString loadedSongTitle() const override;
+    qint32 loadedSongLengthMs() const override;
+    void showQueueNote(const QString &text) override;
+    void buildQueue();
+    void queueChanged();
+    void popupMenuRecentFilesPopup();
 
     // SongLoaderView
     void setMonitorEnabled(bool enabled) override;
@@ -408,6 +438,7 @@ private:
     std::unique_ptr<PlaybackMonitor> m_monitor;
     std::unique_ptr<SongGate> m_gate;
     std::unique_ptr<SongLoader> m_loader;
+    std::unique_ptr<QueuePlayer> m_queuePlayer;
 };
 
 } // namespace tonelark

@@ -14,6 +14,8 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ModalLoop.h
   ${CMAKE_CURRENT_LIST_DIR}/PrefApply.cpp ${CMAKE_CURRENT_LIST_DIR}/PrefApply.h
   ${CMAKE_CURRENT_LIST_DIR}/SongGate.cpp ${CMAKE_CURRENT_LIST_DIR}/SongGate.h
+  ${CMAKE_CURRENT_LIST_DIR}/QueuePage.cpp ${CMAKE_CURRENT_LIST_DIR}/QueuePage.h
+  ${CMAKE_CURRENT_LIST_DIR}/QueuePlayer.cpp ${CMAKE_CURRENT_LIST_DIR}/QueuePlayer.h
   ${CMAKE_CURRENT_LIST_DIR}/SongLoader.cpp ${CMAKE_CURRENT_LIST_DIR}/SongLoader.h
   ${CMAKE_CURRENT_LIST_DIR}/Transport.cpp ${CMAKE_CURRENT_LIST_DIR}/Transport.h
   ${CMAKE_CURRENT_LIST_DIR}/Ui.cpp ${CMAKE_CURRENT_LIST_DIR}/Ui.h
@@ -24,4 +26,4 @@ target_sources(tonelark_player PRIVATE
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
 target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop
-                                             tonelark_mixer_window)
+                                             tonelark_mixer_window tonelark_queue)

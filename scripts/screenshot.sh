@@ -48,6 +48,8 @@ if [[ -n "${TONELARK_INI:-}" ]]; then
   cp "$TONELARK_INI" "$work/tonelark.ini"
 fi
 export XDG_CACHE_HOME=$work/cache
+# The queue and recent files of a run of its own, not the user's.
+export XDG_STATE_HOME=$work/state XDG_DATA_HOME=$work/data
 QT_QPA_PLATFORM=xcb "$work/tonelark" "$song" >"$work/tonelark.log" 2>&1 & pids+=($!)
 
 window=

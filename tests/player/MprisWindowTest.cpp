@@ -337,6 +337,48 @@ private slots:
         QTRY_COMPARE(watcher.announced, (QList<double>{0.4, 0.45, 1.0}));
     }
 
+    // Three short songs play one after another by themselves with the real engine; next and
+    // previous from playerctl move through the queue, and CanGoNext/CanGoPrevious follow.
+    void queuePlaysThroughAndMovesByNextAndPrevious()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("gdbus")).isEmpty())
+            QSKIP("gdbus is not installed");
+        QStringList songs;
+        for (const char *name : {"q1.mid", "q2.mid", "q3.mid"}) {
+            songs << m_dir.filePath(QLatin1String(name));
+            // A quarter of a second of sound at 120 bpm.
+            QVERIFY(writeFile(songs.last(), SmfBuilder().note(0, 60, 240).bytes()));
+        }
+        const auto canGo = [this](const char *name) {
+            return run(QStringLiteral("gdbus"),
+                       {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                        QLatin1String(MprisService::kServiceName), QStringLiteral("--object-path"),
+                        QLatin1String(MprisService::kObjectPath), QStringLiteral("--method"),
+                        QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                        QStringLiteral("org.mpris.MediaPlayer2.Player"), QLatin1String(name)});
+        };
+        m_window->openSongs(songs);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("q1.mid - Tonelark"));
+        QCOMPARE(canGo("CanGoNext"), QStringLiteral("(<true>,)"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->windowTitle(), QStringLiteral("q2.mid - Tonelark"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->windowTitle(), QStringLiteral("q3.mid - Tonelark"), 5000);
+        QCOMPARE(canGo("CanGoNext"), QStringLiteral("(<false>,)"));
+        QCOMPARE(canGo("CanGoPrevious"), QStringLiteral("(<true>,)"));
+        // The last song has nowhere to go: it keeps playing as a single song does.
+        QTest::qWait(800);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("q3.mid - Tonelark"));
+        QCOMPARE(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+
+        playerctl({QStringLiteral("previous")});
+        QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("q2.mid - Tonelark"));
+        playerctl({QStringLiteral("next")});
+        QTRY_COMPARE(m_window->windowTitle(), QStringLiteral("q3.mid - Tonelark"));
+        QTRY_COMPARE(playerctl({QStringLiteral("metadata"), QStringLiteral("xesam:url")}),
+                     QUrl::fromLocalFile(songs[2]).toString(QUrl::FullyEncoded));
+        playerctl({QStringLiteral("stop")});
+        QVERIFY(m_ui.errors.isEmpty());
+    }
+
     void aMissingBusIsNoError()
     {
         Convex ini = Convex::fromBytes({});

@@ -55,6 +55,14 @@ private:
         return std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini, arguments, &setup.ui);
     }
 
+    static QStringList queuePaths(TfrmTonelark2Main &window)
+    {
+        QStringList paths;
+        for (const QueueEntry &entry : window.queuePlayer().queue().entries())
+            paths << entry.path;
+        return paths;
+    }
+
 private slots:
     // The program entry sets the application title before the window exists.
     void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Tonelark")); }
@@ -84,8 +92,9 @@ private slots:
         QCOMPARE(window->toolButtonOfSeek->toolTip(), QStringLiteral("演奏位置の入力指定"));
         QCOMPARE(window->toolButtonOfPin->toolTip(), QStringLiteral("最前面に表示"));
         QCOMPARE(window->labelCopyright->text(), QStringLiteral("作者:"));
-        QCOMPARE(window->pagesInfo->tabText(3), QStringLiteral("コンパイラ"));
-        QCOMPARE(window->pagesInfo->tabText(4), QStringLiteral("バージョン情報"));
+        QCOMPARE(window->pagesInfo->tabText(3), QStringLiteral("曲順"));
+        QCOMPARE(window->pagesInfo->tabText(4), QStringLiteral("コンパイラ"));
+        QCOMPARE(window->pagesInfo->tabText(5), QStringLiteral("バージョン情報"));
         QCOMPARE(window->imageListOfToolbar().size(), 9);
         for (const QIcon &icon : window->imageListOfToolbar())
             QVERIFY(!icon.pixmap(16, 16).isNull());
@@ -509,10 +518,11 @@ private slots:
         window->toolButtonOfOpen->click();
         QCOMPARE(setup.ui.openRequests.size(), 1);
         const OpenFileRequest &request = setup.ui.openRequests.first();
-        QCOMPARE(request.filters.size(), 3);
+        QCOMPARE(request.filters.size(), 4);
         QCOMPARE(request.selectedFilter, 2);
         QCOMPARE(request.filters[0], QStringLiteral("スタンダードMIDIファイル (*.mid) (*.mid *.midi *.kar)"));
-        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.kar *.mml)"));
+        QCOMPARE(request.filters[2], QStringLiteral("すべての対応ファイル (*.mid *.midi *.kar *.mml *.m3u *.m3u8)"));
+        QCOMPARE(request.filters[3], QStringLiteral("プレイリスト (*.m3u *.m3u8)"));
         // The first dialog starts in the home folder, not the program's working folder.
         QCOMPARE(request.folder, QDir::homePath());
         QCOMPARE(request.defaultSuffix, QStringLiteral("mid"));
@@ -680,12 +690,15 @@ private slots:
         QCOMPARE(setup.engine.calls, (QStringList{"openDevice(2)", "stop()", "closeDevice()"}));
     }
 
-    void dropLoadsTheFirstFileOnlyAndIgnoresFoldersAndLinks()
+    // Several files join the queue and the first plays; a folder's songs follow the playing
+    // song in name order; a web link changes nothing.
+    void dropQueuesEveryFileAndAFoldersSongsInNameOrder()
     {
         QTemporaryDir dir;
         QStringList files;
-        for (const char *name : {"a.mid", "b.mid", "c.mid"}) {
+        for (const char *name : {"a.mid", "b.mid", "c.mid", "folder/10.mid", "folder/2.kar", "folder/notes.txt"}) {
             files << dir.filePath(QLatin1String(name));
+            QDir().mkpath(QFileInfo(files.last()).path());
             QVERIFY(writeFile(files.last(), SmfBuilder().note(0, 60, 480).bytes()));
         }
         Setup setup;
@@ -703,12 +716,148 @@ private slots:
         };
         drop({QUrl::fromLocalFile(files[0]), QUrl::fromLocalFile(files[1]), QUrl::fromLocalFile(files[2])});
         QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
+        QCOMPARE(queuePaths(*window), (QStringList{files[0], files[1], files[2]}));
+        QVERIFY(window->pagesInfo->isTabVisible(int(InfoPage::Queue)));
         const int loads = setup.engine.calls.count(QStringLiteral("clearList()"));
-        drop({QUrl::fromLocalFile(dir.path()), QUrl::fromLocalFile(files[1])});
         drop({QUrl(QStringLiteral("https://example.org/b.mid"))});
-        QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
         QCOMPARE(setup.engine.calls.count(QStringLiteral("clearList()")), loads);
+        drop({QUrl::fromLocalFile(dir.filePath(QStringLiteral("folder")))});
+        QCOMPARE(queuePaths(*window), (QStringList{files[0], files[4], files[3], files[1], files[2]}));
+        QCOMPARE(window->windowTitle(), QStringLiteral("2.kar - Tonelark"));
         QVERIFY(setup.ui.errors.isEmpty());
+    }
+
+    // The end of a song starts the next by itself: an engine stopped at the end, a song whose
+    // loop went round its loop count; the last song of the queue then plays on as it would.
+    void queuePlaysThroughAtSongEndsAndAfterTheLoopCount()
+    {
+        QTemporaryDir dir;
+        QStringList files;
+        for (const char *name : {"a.mid", "b.mid", "c.mid", "d.mid"}) {
+            files << dir.filePath(QLatin1String(name));
+            QVERIFY(writeFile(files.last(), SmfBuilder().note(0, 60, 480).bytes()));
+        }
+        QVERIFY(QFile::remove(files[2])); // c is gone: skipped with a note, no box
+        Setup setup;
+        setup.engine.setTotals(960, 1000);
+        auto window = makeWindow(setup, {}, files);
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
+        const auto poll = [&](TBrsPlayerState state, qint32 tick, qint32 loops) {
+            setup.engine.setStatus(state, tick, tick);
+            setup.engine.nextStatus.LoopCount = loops;
+            window->timerUpdatingTimer();
+            QCoreApplication::processEvents();
+        };
+        poll(BRSSTATE_PLAY, 100, 0);
+        poll(BRSSTATE_PLAY, 900, 0);
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
+        poll(BRSSTATE_STOP, 960, 0);
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.mid - Tonelark"));
+
+        // b has a loop point: one pass of two goes on, the second moves on past the missing c.
+        setup.engine.setTotals(960, 1000, 480, 500);
+        poll(BRSSTATE_PLAY, 100, 0);
+        poll(BRSSTATE_PLAY, 500, 1);
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.mid - Tonelark"));
+        poll(BRSSTATE_PLAY, 500, 2);
+        QCOMPARE(window->windowTitle(), QStringLiteral("d.mid - Tonelark"));
+        QVERIFY(window->memoComments->toPlainText().contains(QStringLiteral("見つからないため飛ばしました")));
+        QVERIFY(window->queuePlayer().queue().entries()[2].missing);
+        QVERIFY(setup.ui.errors.isEmpty());
+
+        // The last song: nowhere to go, it loops as a single song would.
+        const int loads = setup.engine.calls.count(QStringLiteral("clearList()"));
+        poll(BRSSTATE_PLAY, 100, 0);
+        poll(BRSSTATE_PLAY, 500, 5);
+        QCOMPARE(setup.engine.calls.count(QStringLiteral("clearList()")), loads);
+        QVERIFY(!window->actionNextSong->isEnabled());
+
+        // A stop by the user is no end. (The engine's loop count starts anew with each play.)
+        setup.engine.setStatus(BRSSTATE_PLAY, 0, 0);
+        setup.engine.nextStatus.LoopCount = 0;
+        window->actionPrevSong->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.mid - Tonelark")); // within 3 s: back past c
+        poll(BRSSTATE_PLAY, 100, 0);
+        window->toolButtonOfStop->setEnabled(true);
+        window->actionStop->trigger();
+        poll(BRSSTATE_STOP, 0, 0);
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.mid - Tonelark"));
+    }
+
+    // Next and previous from the keys: later than 3 s into a song, previous starts it again.
+    void nextAndPreviousMoveThroughTheQueue()
+    {
+        QTemporaryDir dir;
+        QStringList files;
+        for (const char *name : {"a.mid", "b.mid"}) {
+            files << dir.filePath(QLatin1String(name));
+            QVERIFY(writeFile(files.last(), SmfBuilder().note(0, 60, 480).bytes()));
+        }
+        Setup setup;
+        auto window = makeWindow(setup, {}, files);
+        QCOMPARE(window->actionNextSong->shortcut(), QKeySequence(QStringLiteral("Alt+.")));
+        QCOMPARE(window->actionPrevSong->shortcut(), QKeySequence(QStringLiteral("Alt+,")));
+        QVERIFY(window->popupMenuMain->actions().contains(window->actionNextSong));
+        QVERIFY(window->popupMenuTaskTray->actions().contains(window->actionPrevSong));
+        QVERIFY(window->actionNextSong->isEnabled());
+        window->actionNextSong->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.mid - Tonelark"));
+        QVERIFY(!window->actionNextSong->isEnabled());
+        setup.engine.setStatus(BRSSTATE_PLAY, 1000, 4000);
+        window->timerUpdatingTimer();
+        setup.engine.calls.clear();
+        window->actionPrevSong->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("b.mid - Tonelark"));
+        QVERIFY(!setup.engine.calls.contains(QStringLiteral("clearList()")));
+        QVERIFY(setup.engine.calls.last().startsWith(QStringLiteral("play(")));
+        setup.engine.setStatus(BRSSTATE_PLAY, 100, 1500);
+        window->timerUpdatingTimer();
+        window->actionPrevSong->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window->windowTitle(), QStringLiteral("a.mid - Tonelark"));
+    }
+
+    // The queue and the recent files outlive the window in the state folder; a second run
+    // shows them without playing; the recent menu lists what is still there, newest first.
+    void queueAndRecentFilesSurviveARestart()
+    {
+        QTemporaryDir dir;
+        QStringList files;
+        for (const char *name : {"a.mid", "b.mid", "c.mid"}) {
+            files << dir.filePath(QLatin1String(name));
+            QVERIFY(writeFile(files.last(), SmfBuilder().note(0, 60, 480).bytes()));
+        }
+        const QString state = dir.filePath(QStringLiteral("state"));
+        const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
+        {
+            Setup setup;
+            setup.ini = Convex();
+            TfrmTonelark2Main window(setup.engine, setup.ini, files, &setup.ui, nullptr, state);
+            window.actionNextSong->trigger();
+            QCoreApplication::processEvents();
+            QCOMPARE(window.windowTitle(), QStringLiteral("b.mid - Tonelark"));
+        }
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("data/recently-used.xbel"))));
+        QVERIFY(QFile::remove(files[0]));
+        Setup setup;
+        TfrmTonelark2Main window(setup.engine, setup.ini, {}, &setup.ui, nullptr, state);
+        QCOMPARE(queuePaths(window), files);
+        QCOMPARE(window.queuePlayer().queue().current(), 1);
+        QVERIFY(window.queuePlayer().queue().entries()[0].missing);
+        QVERIFY(window.pagesInfo->isTabVisible(int(InfoPage::Queue)));
+        QCOMPARE(setup.engine.calls, QStringList{QStringLiteral("openDevice(-1100)")});
+        emit window.pmiRecentFiles->aboutToShow();
+        const QList<QAction *> recent = window.pmiRecentFiles->actions();
+        QCOMPARE(recent.size(), 1); // a.mid is gone
+        QCOMPARE(recent[0]->text(), QStringLiteral("&1 b.mid"));
+        recent[0]->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.windowTitle(), QStringLiteral("b.mid - Tonelark"));
+        qputenv("XDG_DATA_HOME", savedData);
     }
 
     void wheelSeeksOverTheBarAndItsFarEdgesOnly()
