@@ -494,10 +494,10 @@ void TfrmTonelark2Pref::buildLyric()
     comboLyricLineMode->addItems(
         {QStringLiteral("自動"), QStringLiteral("常に行にまとめる"), QStringLiteral("歌詞イベントごと")});
     labelLyricLineMode->setBuddy(comboLyricLineMode);
+    // Two lines, as every hint: the description panel is designed for that at 9 pt.
     const QString lineModeHint = QStringLiteral(
-        "歌詞を行にまとめる方法です。自動: カラオケの区切り記号がある曲、.kar と XF の曲は一行ずつにまとめ、"
-        "そのほかの曲は歌詞イベントごとに表示します。常に行にまとめる: 一音ずつの歌詞も間の長さで行にまとめます。"
-        "次回のMIDIデータ読み込みから有効になります。");
+        "歌詞の行のまとめ方です。自動は区切り記号のある曲だけ、常に行にまとめるは一音ずつの歌詞も行にします。"
+        "次回の読み込みから有効です。");
     setHint(labelLyricLineMode, lineModeHint);
     setHint(comboLyricLineMode, lineModeHint);
     rgLyricRangeToApplyColor = new TRadioGroup(

@@ -359,7 +359,7 @@ void ProgramTest::terminationLeavesTheJackServerFree()
     };
     const QStringList before = ports();
     stopFirst();
-    const QString iniPath = m_prefix + QStringLiteral("/lib/tonelark/tonelark.ini");
+    const QString iniPath = m_prefix + QStringLiteral("/" TONELARK_PROGRAM_DIR "/tonelark.ini");
     const auto setDevice = [&](int device) {
         Convex ini(iniPath);
         ini.WriteInteger(kSectionTonelark, u"MidiOutDeviceId", device);
@@ -647,7 +647,7 @@ void ProgramTest::terminationSignalSavesAndEnds()
     // writes the place it had.
     QFETCH(int, signalNumber);
     stopFirst();
-    const QString iniPath = m_prefix + QStringLiteral("/lib/tonelark/tonelark.ini");
+    const QString iniPath = m_prefix + QStringLiteral("/" TONELARK_PROGRAM_DIR "/tonelark.ini");
     {
         Convex ini(iniPath);
         ini.WriteBool(kSectionTonelark, u"RestoreWindowPos", true);
