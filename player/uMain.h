@@ -42,6 +42,7 @@ class GlobalHotKey;
 class TGauge;
 class TrayIcon;
 class LyricsModel;
+class StageWindow;
 
 // The time display: a label that reports every press as a click, so two quick clicks
 // toggle the display twice instead of becoming one double click.
@@ -221,6 +222,8 @@ public:
     QAction *actionTempoUp = nullptr;
     QAction *actionTempoDown = nullptr;
     QAction *actionTempoOriginal = nullptr;
+    // 歌詞ウィンドウ (Alt+L): an item of popupMenuMain and popupMenuTaskTray.
+    QAction *actionStage = nullptr;
 
 public slots:
     // Minimising sends the window to the notification area where there is one; restoring
@@ -269,6 +272,10 @@ public slots:
     void SetContextMenuMode(bool UseCompactMenu);
     void popupMenuMetaTextPopup();
     void MetaTextContextMenu(QObject *sender);
+    // Opens the karaoke window, or closes it when it is open.
+    void actionStageExecute();
+    // The karaoke window once it was first opened, otherwise null.
+    StageWindow *stageWindow() const { return m_stage.get(); }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -305,6 +312,9 @@ private:
     void wireLyricsAndInfoBoxes();
     void applyLyricHighlightSettings();
     void popupMenuTaskTrayAt(QPoint globalPos);
+    // The loaded song, the tempo map and the lyric colours for the karaoke window.
+    void stageSongChanged();
+    void stageColorsChanged();
 
     // MprisPlayer
     MprisSnapshot mprisSnapshot() const override;
@@ -383,6 +393,7 @@ private:
     std::unique_ptr<Transport> m_transport;
     std::unique_ptr<PlaybackMonitor> m_monitor;
     std::unique_ptr<SongLoader> m_loader;
+    std::unique_ptr<StageWindow> m_stage;
 };
 
 } // namespace tonelark
