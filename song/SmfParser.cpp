@@ -1,6 +1,7 @@
 #include "SmfParser.h"
 
 #include "CstmUtils.h"
+#include "SungLines.h"
 
 #include <algorithm>
 #include <cstring>
@@ -162,7 +163,11 @@ void TSmfParser::Execute(const void *Buffer, quint32 Size)
     FKaraokeTitles.Clear();
     FKaraoke = false;
     FUtf8Texts = false;
+    FWordsTrack = -1;
+    FXfMark = false;
+    FXfKaraokeChunk = false;
     FTexts.clear();
+    FEvents.clear();
     FTempoList.reset();
 
     // However Execute ends, the caller's buffer is no longer referred to afterwards.
@@ -184,6 +189,8 @@ void TSmfParser::Execute(const void *Buffer, quint32 Size)
             FTrackIndex = static_cast<quint16>(track);
             readTrack(cursor);
         }
+        FTrackIndex = FSmfMthd.TrackCount;
+        readXfChunks(cursor.pos);
     } catch (const ESmfParserException &) {
         // The texts read before the damage stay readable.
         buildTexts();
@@ -228,8 +235,14 @@ void TSmfParser::readTrack(SmfCursor &cursor)
         ++cursor.pos;
     cursor.skip(4);
     const quint32 length = cursor.readFixedLength(4);
-    const quint64 chunkEnd = cursor.pos + length;
+    readEvents(cursor, cursor.pos + length, SongTextOrigin::Track);
+}
 
+// The events of one chunk laid out like a track. XF chunks count only for their texts:
+// their tempo and controller events are passed over.
+void TSmfParser::readEvents(SmfCursor &cursor, quint64 chunkEnd, SongTextOrigin origin)
+{
+    const bool track = origin == SongTextOrigin::Track;
     unsigned char runningStatus = 0;
     // Ticks wrap at 32 bits like the Integer they are stored in.
     quint32 tick = 0;
@@ -249,7 +262,7 @@ void TSmfParser::readTrack(SmfCursor &cursor)
             cursor.skip(2);
             break;
         case 0xB:
-            if (cursor.readByte() == 111)
+            if (cursor.readByte() == 111 && track)
                 FCC111LoopPoint = true;
             cursor.skip(1);
             break;
@@ -260,7 +273,7 @@ void TSmfParser::readTrack(SmfCursor &cursor)
         case 0xF:
             if (status == 0xFF) {
                 bool endOfTrack = false;
-                readMeta(cursor, tick, chunkEnd, endOfTrack);
+                readMeta(cursor, tick, chunkEnd, origin, endOfTrack);
                 if (endOfTrack)
                     return;
             } else {
@@ -278,7 +291,8 @@ void TSmfParser::readTrack(SmfCursor &cursor)
     }
 }
 
-void TSmfParser::readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, bool &endOfTrack)
+void TSmfParser::readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, SongTextOrigin origin,
+                          bool &endOfTrack)
 {
     const unsigned char type = cursor.readByte();
     const quint32 length = cursor.readVariableLength();
@@ -287,8 +301,9 @@ void TSmfParser::readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, boo
     case 0x02:
     case 0x03:
     case 0x05:
+    case 0x07:
         // Decoded once the whole song is read: the encoding depends on all its texts.
-        FTexts.push_back(RawText{type, FTrackIndex, tick, cursor.textBytes(length)});
+        FTexts.push_back(RawText{origin, type, FTrackIndex, tick, cursor.textBytes(length)});
         cursor.skip(length);
         break;
     case 0x2F:
@@ -296,59 +311,158 @@ void TSmfParser::readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, boo
         endOfTrack = true;
         break;
     case 0x51:
+        if (origin != SongTextOrigin::Track) {
+            cursor.skip(length);
+            break;
+        }
         // Normally 3 bytes; the length is taken as given (0 gives a tempo of 0).
         FTempoList->Add(TSmfEventTempo(static_cast<qint32>(tick),
                                        static_cast<qint32>(cursor.readFixedLength(length))));
         break;
+    case 0x7F: {
+        // The XF version mark: Yamaha's manufacturer id 43 7B 00, then "XF0" and the version.
+        static constexpr char kXfMark[] = "\x43\x7B\x00XF0";
+        const quint64 available = cursor.pos < cursor.size ? cursor.size - cursor.pos : 0;
+        if (length >= 6 && available >= 6 && std::memcmp(cursor.data + cursor.pos, kXfMark, 6) == 0)
+            FXfMark = true;
+        cursor.skip(length);
+        break;
+    }
     default:
         cursor.skip(length);
         break;
     }
 }
 
+// XF files keep their karaoke words (XFKM) and song information (XFIH) in chunks laid out
+// like tracks after the MTrk chunks. They are read only for their texts, by their own
+// cursor: a damaged XF chunk ends where the damage starts and never refuses the song the
+// engine plays. Other chunks are passed over by their length, stray bytes one by one.
+void TSmfParser::readXfChunks(quint64 from)
+{
+    const quint64 size = FSize;
+    quint64 pos = from;
+    while (pos + 8 <= size) {
+        const unsigned char *at = FBuffer + pos;
+        const bool info = std::memcmp(at, "XFIH", 4) == 0;
+        const bool karaoke = std::memcmp(at, "XFKM", 4) == 0;
+        const bool chunkType = std::all_of(at, at + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+        if (!chunkType) {
+            ++pos;
+            continue;
+        }
+        const quint64 length = (quint64(at[4]) << 24) | (quint64(at[5]) << 16) | (quint64(at[6]) << 8) | at[7];
+        const quint64 body = pos + 8;
+        const quint64 end = body + length;
+        if (info || karaoke) {
+            if (karaoke)
+                FXfKaraokeChunk = true;
+            SmfCursor chunk{FBuffer, std::min(end, size), body};
+            try {
+                readEvents(chunk, chunk.size, karaoke ? SongTextOrigin::XfKaraoke : SongTextOrigin::XfInfo);
+            } catch (const ESmfParserException &) {
+                // Keeps the events read before the damage.
+            }
+        }
+        pos = end;
+    }
+}
+
 void TSmfParser::buildTexts()
 {
+    // XF chunks declare their language, and cue points are markers rather than song texts:
+    // neither takes part in the song's encoding.
+    const auto songText = [](const RawText &text) {
+        return text.origin == SongTextOrigin::Track && text.type != 0x07;
+    };
     // UTF-8 only when CP932 cannot be right: a song whose texts are all valid CP932 stays
     // CP932 even where the bytes happen to be UTF-8 too (half-width katakana pairs are).
-    const bool anyNonAnsi = std::any_of(FTexts.begin(), FTexts.end(),
-                                        [](const RawText &text) { return !isValidAnsi(text.bytes); });
-    FUtf8Texts = anyNonAnsi && std::all_of(FTexts.begin(), FTexts.end(), [](const RawText &text) {
-                     return isValidUtf8(text.bytes);
+    const bool anyNonAnsi = std::any_of(FTexts.begin(), FTexts.end(), [&](const RawText &text) {
+        return songText(text) && !isValidAnsi(text.bytes);
+    });
+    FUtf8Texts = anyNonAnsi && std::all_of(FTexts.begin(), FTexts.end(), [&](const RawText &text) {
+                     return !songText(text) || isValidUtf8(text.bytes);
                  });
     const auto decode = [this](QByteArrayView bytes) {
         return FUtf8Texts ? QString::fromUtf8(bytes) : ansiToUnicode(bytes);
     };
 
+    // An XF chunk's language: XFKM's "$Lyrc:<channels>:<offset>:<language>" cue, XFIH's
+    // "XFln:<language>:…".
+    const auto chunkLanguage = [this](SongTextOrigin origin, QByteArrayView prefix, int field) {
+        for (const RawText &text : FTexts) {
+            if (text.origin != origin || !text.bytes.startsWith(prefix))
+                continue;
+            const QList<QByteArray> fields = text.bytes.toByteArray().split(':');
+            return fields.size() > field ? fields.at(field).trimmed() : QByteArray();
+        }
+        return QByteArray();
+    };
+    const QByteArray karaokeLanguage = chunkLanguage(SongTextOrigin::XfKaraoke, "$Lyrc:", 3);
+    const QByteArray infoLanguage = chunkLanguage(SongTextOrigin::XfInfo, "XFln:", 1);
+    const auto decodeIn = [&](const RawText &text) {
+        if (text.origin == SongTextOrigin::Track)
+            return decode(text.bytes);
+        const QByteArray &language =
+            text.origin == SongTextOrigin::XfKaraoke ? karaokeLanguage : infoLanguage;
+        if (language == "L1")
+            return QString::fromLatin1(text.bytes);
+        if (language == "JP")
+            return ansiToUnicode(text.bytes);
+        return decode(text.bytes);
+    };
+    FEvents.reserve(FTexts.size());
+    for (const RawText &text : FTexts)
+        FEvents.push_back(SongTextEvent{text.origin, text.type, text.track, static_cast<qint32>(text.tick),
+                                        decodeIn(text)});
+
     const bool lyricText = std::any_of(FTexts.begin(), FTexts.end(), [](const RawText &text) {
-        return text.type == 0x05 && !text.bytes.isEmpty();
+        return text.origin == SongTextOrigin::Track && text.type == 0x05 && !text.bytes.isEmpty();
     });
     const bool marker = std::any_of(FTexts.begin(), FTexts.end(), [](const RawText &text) {
-        return text.type == 0x01 && trimMetaBytes(text.bytes).startsWith("@K");
+        return text.origin == SongTextOrigin::Track && text.type == 0x01 &&
+               trimMetaBytes(text.bytes).startsWith("@K");
     });
-    FKaraoke = (marker || FKaraokeFile) && !lyricText;
+
+    // The words of each track: its Text events that are no "@" headers.
+    std::map<quint16, QStringList> trackWords;
+    if (!lyricText) {
+        for (size_t i = 0; i < FTexts.size(); ++i) {
+            const RawText &text = FTexts[i];
+            if (text.origin == SongTextOrigin::Track && text.type == 0x01 && !isKaraokeHeader(text.bytes))
+                trackWords[text.track] << FEvents[i].text;
+        }
+    }
+    // A .mid without the marker is karaoke by content when one track's Text events read as
+    // karaoke words.
+    const bool byContent = std::any_of(trackWords.begin(), trackWords.end(), [](const auto &entry) {
+        return looksLikeKaraokeWords(entry.second);
+    });
+    FKaraoke = (marker || FKaraokeFile || byContent) && !lyricText;
 
     // The words track holds the most non-header Text events; others keep theirs as comments.
     int wordsTrack = -1;
     if (FKaraoke) {
-        std::map<quint16, int> syllables;
-        for (const RawText &text : FTexts)
-            if (text.type == 0x01 && !isKaraokeHeader(text.bytes))
-                ++syllables[text.track];
-        int most = 0;
-        for (const auto &[track, count] : syllables) {
-            if (count > most) {
-                most = count;
+        qsizetype most = 0;
+        for (const auto &[track, words] : trackWords) {
+            if (words.size() > most) {
+                most = words.size();
                 wordsTrack = track;
             }
         }
     }
+    FWordsTrack = wordsTrack;
 
     KaraokeLyricBuilder words(FLyric, FLyricLoadOptions);
-    for (const RawText &text : FTexts) {
+    for (size_t i = 0; i < FTexts.size(); ++i) {
+        const RawText &text = FTexts[i];
+        // XF chunks count for the sung lines and the boxes only.
+        if (text.origin != SongTextOrigin::Track)
+            continue;
         switch (text.type) {
         case 0x01:
             if (text.track == wordsTrack && !isKaraokeHeader(text.bytes)) {
-                words.Add(decode(text.bytes), static_cast<qint32>(text.tick));
+                words.Add(FEvents[i].text, static_cast<qint32>(text.tick));
             } else {
                 const QByteArrayView trimmed = trimMetaBytes(text.bytes);
                 FComment.Add(decode(trimmed));
@@ -362,8 +476,10 @@ void TSmfParser::buildTexts()
         case 0x03:
             FTitle.Add(decode(trimMetaBytes(text.bytes)));
             break;
+        case 0x05:
+            AddLyricLines(FLyric, FEvents[i].text, static_cast<qint32>(text.tick), FLyricLoadOptions);
+            break;
         default:
-            AddLyricLines(FLyric, decode(text.bytes), static_cast<qint32>(text.tick), FLyricLoadOptions);
             break;
         }
     }
@@ -396,6 +512,9 @@ bool isKaraokeFileName(QStringView fileName)
 
 QString songTitleText(const TSmfParser &parser)
 {
+    const XfSongInfo xf = readXfSongInfo(parser.TextEvents());
+    if (!xf.title.isEmpty())
+        return xf.title;
     if (parser.IsKaraoke() && parser.KaraokeTitles().Count() >= 1)
         return parser.KaraokeTitles().Strings(0);
     return parser.Title().isEmpty() ? QString() : parser.Title().Strings(0);
@@ -403,6 +522,9 @@ QString songTitleText(const TSmfParser &parser)
 
 QString songAuthorText(const TSmfParser &parser)
 {
+    const QString xfAuthor = xfAuthorText(readXfSongInfo(parser.TextEvents()));
+    if (!xfAuthor.isEmpty())
+        return xfAuthor;
     if (parser.IsKaraoke() && parser.KaraokeTitles().Count() >= 2)
         return parser.KaraokeTitles().Strings(1);
     return parser.Copyright().isEmpty() ? QString() : parser.Copyright().Strings(0);

@@ -33,8 +33,10 @@ static_assert(sizeof(TSmfMthd) == 10, "TSmfMthd is the 10-byte header record");
 // parses or raises ESmfParserException; reads never leave the buffer.
 //
 // Texts are CP932, unless some text is no CP932 while all are well-formed UTF-8: then the
-// whole song's texts are UTF-8. A karaoke song (the "@K" marker or a .kar file, and no Lyric
-// event with text) keeps its words in Text events; they become the lyric lines instead.
+// whole song's texts are UTF-8 (XF chunks follow their declared language). A karaoke song
+// (the "@K" marker, a .kar file, or one track of Text events that reads as karaoke words;
+// and no Lyric event with text) keeps its words in Text events; they become the lyric lines
+// instead.
 class TSmfParser {
 public:
     TSmfParser();
@@ -77,6 +79,17 @@ public:
     const TSmfMetaEventString &KaraokeTitles() const { return FKaraokeTitles; }
     // True when the song's texts were decoded as UTF-8 rather than CP932.
     bool Utf8Texts() const { return FUtf8Texts; }
+    // The MTrk track whose Text events are the karaoke words, or -1 (see IsKaraoke).
+    int KaraokeWordsTrack() const { return FWordsTrack; }
+
+    // Every text meta event (types 0x01, 0x02, 0x03, 0x05, 0x07) of the tracks and of the XF
+    // chunks (XFIH, XFKM, read after the tracks and never played), decoded, in file order.
+    // XF chunk texts are decoded by their declared language: "JP" CP932, "L1" Latin-1.
+    const std::vector<SongTextEvent> &TextEvents() const { return FEvents; }
+    // True when a track holds the XF version mark (FF 7F … 43 7B 00 "XF0").
+    bool XfMarked() const { return FXfMark; }
+    // True when an XFKM chunk was found.
+    bool HasXfKaraokeChunk() const { return FXfKaraokeChunk; }
 
     // Total length in seconds; Execute sets it to 0 (the engine reports the real length).
     qint32 TimeLength() const { return FTimeLength; }
@@ -89,13 +102,17 @@ public:
 private:
     void readHeader(SmfCursor &cursor);
     void readTrack(SmfCursor &cursor);
-    void readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, bool &endOfTrack);
+    void readEvents(SmfCursor &cursor, quint64 chunkEnd, SongTextOrigin origin);
+    void readMeta(SmfCursor &cursor, quint32 tick, quint64 chunkEnd, SongTextOrigin origin,
+                  bool &endOfTrack);
+    void readXfChunks(quint64 from);
     void finishTempoAndLyrics();
     void buildTexts();
     void forgetBuffer();
 
     // A text event as found: its bytes stay in the caller's buffer during Execute.
     struct RawText {
+        SongTextOrigin origin;
         quint8 type;
         quint16 track;
         quint32 tick;
@@ -120,7 +137,11 @@ private:
     bool FKaraoke = false;
     bool FUtf8Texts = false;
     TSmfMetaEventString FKaraokeTitles;
+    int FWordsTrack = -1;
+    bool FXfMark = false;
+    bool FXfKaraokeChunk = false;
     std::vector<RawText> FTexts;
+    std::vector<SongTextEvent> FEvents;
     quint16 FTrackIndex = 0;
 };
 
@@ -128,7 +149,8 @@ private:
 bool isKaraokeFileName(QStringView fileName);
 
 // What the title and author boxes show: the first Sequence/Track Name and the first
-// Copyright Notice; for a karaoke song the first and second "@T" texts where it has them.
+// Copyright Notice; for a karaoke song the first and second "@T" texts where it has them;
+// for an XF song with an XFln text its song title and xfAuthorText (where not empty).
 QString songTitleText(const TSmfParser &parser);
 QString songAuthorText(const TSmfParser &parser);
 

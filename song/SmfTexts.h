@@ -49,6 +49,19 @@ private:
     quint8 m_bits = 0;
 };
 
+// Where a text event of the song was found: a track (MTrk), the XF information chunk
+// (XFIH) or the XF karaoke chunk (XFKM).
+enum class SongTextOrigin : quint8 { Track, XfInfo, XfKaraoke };
+
+// One text meta event of the song, decoded (nothing trimmed).
+struct SongTextEvent {
+    SongTextOrigin origin = SongTextOrigin::Track;
+    quint8 type = 0;   // 0x01 text, 0x02 copyright, 0x03 name, 0x05 lyric, 0x07 cue point
+    quint16 track = 0; // 0-based MTrk index; for XF chunks the number of MTrk chunks read
+    qint32 tick = 0;   // absolute tick within its chunk
+    QString text;
+};
+
 // An ordered list of text lines, each optionally carrying a TSmfLyricInfo. The infos belong
 // to the list that holds them: Clear frees them, and Assign/AddStrings move them (with their
 // lines) into the receiving list, leaving the source empty. Only one list ever owns an info.
