@@ -37,35 +37,23 @@ struct Unit {
     int syllable = 0;
     int from = 0;
     int length = 0;
-    double width = 0;        // at the reference size
+    int column = 0;           // where it starts in the line's text
+    double width = 0;         // at the reference size
     double trailingSpace = 0; // width of spaces at its end
     bool breakBefore = false;
 };
 
 std::vector<Unit> unitsOf(const StageLine &line, const StageFontMeasure &measure)
 {
-    // Syllables inside a reading's base text stay on one row with the reading.
-    std::vector<bool> joinedToPrevious(line.syllables.size(), false);
-    for (const StageRuby &ruby : line.rubies) {
-        for (int s = ruby.first + 1; s < ruby.first + ruby.count && s < int(line.syllables.size()); ++s) {
-            if (s > 0)
-                joinedToPrevious[size_t(s)] = true;
-        }
-    }
-    std::vector<bool> inRuby(line.syllables.size(), false);
-    for (const StageRuby &ruby : line.rubies) {
-        for (int s = std::max(0, ruby.first); s < ruby.first + ruby.count && s < int(line.syllables.size()); ++s)
-            inRuby[size_t(s)] = true;
-    }
-
     std::vector<Unit> units;
+    int column = 0;
     for (int s = 0; s < int(line.syllables.size()); ++s) {
         const QString &text = line.syllables[size_t(s)].text;
         const int n = int(text.size());
         int start = 0;
         const auto flush = [&](int end) {
             if (end > start)
-                units.push_back({s, start, end - start, 0, 0, false});
+                units.push_back({s, start, end - start, column + start, 0, 0, false});
             start = end;
         };
         for (int i = 0; i < n; ++i) {
@@ -76,15 +64,13 @@ std::vector<Unit> unitsOf(const StageLine &line, const StageFontMeasure &measure
                 ++i;
             } else if (isSpace(c)) {
                 flush(i + 1);
-            } else if (isWide(c) && !inRuby[size_t(s)]) {
+            } else if (isWide(c)) {
                 flush(i);
                 flush(i + 1);
-            } else if (isWide(c)) {
-                // A syllable under a reading is one piece.
-                continue;
             }
         }
         flush(n);
+        column += n;
     }
     for (size_t u = 0; u < units.size(); ++u) {
         Unit &unit = units[u];
@@ -97,15 +83,16 @@ std::vector<Unit> unitsOf(const StageLine &line, const StageFontMeasure &measure
         unit.trailingSpace = trimmed < unit.length ? unit.width - measure.width(piece.left(trimmed)) : 0;
         if (u == 0)
             continue;
+        // A reading's base text stays on one row with the reading.
+        const bool insideReading = std::any_of(line.rubies.begin(), line.rubies.end(), [&unit](const StageRuby &ruby) {
+            return unit.column > ruby.column && unit.column < ruby.column + ruby.length;
+        });
+        if (insideReading)
+            continue;
         const Unit &previous = units[u - 1];
         const QString &previousText = line.syllables[size_t(previous.syllable)].text;
         const char16_t last = previousText[previous.from + previous.length - 1].unicode();
         const char16_t first = piece[0].unicode();
-        const bool startsSyllable = unit.from == 0;
-        if (startsSyllable && joinedToPrevious[size_t(unit.syllable)])
-            continue;
-        if (!startsSyllable && inRuby[size_t(unit.syllable)])
-            continue;
         if (keepsWithPrevious(first))
             continue;
         unit.breakBefore = isSpace(last) || isWide(last) || isWide(first);
@@ -252,6 +239,7 @@ StageLineLayout layoutStageLine(const StageLine &line, const QRectF &slot, doubl
     const double textH = textHeight(measure) * scale;
     const double top = slot.top() + (slot.height() - rowH * double(rows.size())) / 2;
     std::vector<double> rowTops;
+    std::vector<QRectF> unitRects(units.size());
     for (size_t r = 0; r < rows.size(); ++r) {
         const Row &row = rows[r];
         const double rowTop = top + rowH * double(r);
@@ -264,6 +252,7 @@ StageLineLayout layoutStageLine(const StageLine &line, const QRectF &slot, doubl
             // Spaces ending a row take no room: the row is centred on its visible text.
             const double width = (u + 1 == row.end ? unit.width - unit.trailingSpace : unit.width) * scale;
             const QString text = line.syllables[size_t(unit.syllable)].text.mid(unit.from, unit.length);
+            unitRects[size_t(u)] = QRectF(x, textTop, width, textH);
             StageWipeBoxes &syllable = layout.syllables[size_t(unit.syllable)];
             // Pieces of one syllable side by side on a row are drawn as one text.
             if (!syllable.boxes.empty() && syllable.boxes.back().rect.top() == textTop &&
@@ -282,10 +271,19 @@ StageLineLayout layoutStageLine(const StageLine &line, const QRectF &slot, doubl
     const double rubyScale = layout.rubyPixelSize / kStageReferencePx;
     for (const StageRuby &ruby : line.rubies) {
         std::vector<StageWipeBoxes> pieces(ruby.kana.size());
+        // The base text's box, to the character even inside a longer piece.
         QRectF base;
-        for (int s = std::max(0, ruby.first); s < ruby.first + ruby.count && s < int(layout.syllables.size()); ++s) {
-            for (const StageTextBox &box : layout.syllables[size_t(s)].boxes)
-                base = base.isNull() ? box.rect : base.united(box.rect);
+        const int from = ruby.column, to = ruby.column + std::max(1, ruby.length);
+        for (size_t u = 0; u < units.size(); ++u) {
+            const Unit &unit = units[u];
+            if (unit.column + unit.length <= from || unit.column >= to)
+                continue;
+            const QString &text = line.syllables[size_t(unit.syllable)].text;
+            const QStringView piece = QStringView(text).mid(unit.from, unit.length);
+            const double left = measure.width(piece.left(std::max(0, from - unit.column))) * scale;
+            const double right = measure.width(piece.left(std::min(unit.length, to - unit.column))) * scale;
+            const QRectF part(unitRects[u].left() + left, unitRects[u].top(), right - left, unitRects[u].height());
+            base = base.isNull() ? part : base.united(part);
         }
         if (!base.isNull() && !ruby.kana.empty()) {
             double total = 0;

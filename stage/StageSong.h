@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <utility>
 #include <vector>
 
 // What the karaoke window sings from: lines of timed syllables with their readings, in song
@@ -10,6 +11,7 @@
 namespace tonelark {
 
 class TSmfMetaEventString;
+class SungLines;
 
 // The vocal part a line belongs to (XF part marks); it chooses the line's colour.
 enum class VocalPart : quint8 { None = 0, Male = 1, Female = 2, Chorus = 3 };
@@ -20,11 +22,11 @@ struct StageSyllable {
     QString text;
 };
 
-// A reading (furigana) drawn small above the base syllables [first, first + count) of its
-// line, its kana wiped at their own ticks.
+// A reading (furigana) drawn small above the base text StageLine::text().mid(column, length),
+// its kana wiped at their own ticks.
 struct StageRuby {
-    int first = 0;
-    int count = 1;
+    int column = 0;
+    int length = 1;
     std::vector<StageSyllable> kana;
     QString text() const;
 };
@@ -40,6 +42,8 @@ struct StageLine {
 
     qint32 tick() const { return syllables.empty() ? 0 : syllables.front().tick; }
     QString text() const;
+    // The syllables [first, last) whose text holds part of the columns [column, column + length).
+    std::pair<int, int> syllablesCovering(int column, int length) const;
 };
 
 struct StageSong {
@@ -54,5 +58,9 @@ struct StageSong {
 // The song's lyric lines as the list shows them, one syllable per line. An empty line (a
 // paragraph break) is not shown: the line after it starts a new page.
 StageSong stageSongFromLyricLines(const TSmfMetaEventString &lines, const QString &title);
+
+// The song's sung lines: their syllables, readings with their kana timing, pages (a page
+// mark or a paragraph starts one), vocal parts and the display offset.
+StageSong stageSongFromSungLines(const SungLines &sung, const QString &title);
 
 } // namespace tonelark

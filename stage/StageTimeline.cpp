@@ -109,19 +109,25 @@ StageTimeline::StageTimeline(const StageSong &song, const TSmfEventTempoList *te
 
         for (const StageRuby &ruby : line.rubies) {
             std::vector<StageSpan> pieces;
-            const int first = std::clamp(ruby.first, 0, int(line.syllables.size()) - 1);
-            const int last = std::clamp(ruby.first + std::max(1, ruby.count), first + 1, int(line.syllables.size()));
+            const auto [first, last] = line.syllablesCovering(ruby.column, ruby.length);
             const qint64 groupStart = ticks[size_t(first)];
             const qint64 groupEnd = ticks[size_t(last)];
-            // Kana without timing of their own share the group's time evenly.
+            // Kana without timing of their own share the base text's time evenly; a timed
+            // kana lasts until the next kana or the next syllable of the line, so the last
+            // kana of a reading that runs into the next syllable's event is sung with it.
             const bool timedKana = std::any_of(ruby.kana.begin(), ruby.kana.end(),
                                                [&](const StageSyllable &k) { return k.tick != ruby.kana.front().tick; });
             const qint64 count = qint64(ruby.kana.size());
             for (qint64 k = 0; k < count; ++k) {
                 qint64 from, to;
                 if (timedKana) {
-                    from = std::clamp<qint64>(ruby.kana[size_t(k)].tick, groupStart, groupEnd);
-                    to = k + 1 < count ? std::clamp<qint64>(ruby.kana[size_t(k + 1)].tick, from, groupEnd) : groupEnd;
+                    from = std::clamp<qint64>(ruby.kana[size_t(k)].tick, groupStart, endTick);
+                    if (k + 1 < count) {
+                        to = std::clamp<qint64>(ruby.kana[size_t(k + 1)].tick, from, endTick);
+                    } else {
+                        const auto next = std::upper_bound(ticks.begin(), ticks.end(), from);
+                        to = next == ticks.end() ? endTick : *next;
+                    }
                 } else {
                     from = groupStart + (groupEnd - groupStart) * k / count;
                     to = groupStart + (groupEnd - groupStart) * (k + 1) / count;

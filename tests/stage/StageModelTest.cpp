@@ -29,9 +29,9 @@ StageLine syllableLine(std::initializer_list<std::pair<qint32, const char16_t *>
     return line;
 }
 
-StageRuby ruby(int first, int count, std::initializer_list<std::pair<qint32, const char16_t *>> kana)
+StageRuby ruby(int column, int length, std::initializer_list<std::pair<qint32, const char16_t *>> kana)
 {
-    StageRuby reading{first, count, {}};
+    StageRuby reading{column, length, {}};
     for (const auto &[tick, text] : kana)
         reading.kana.push_back({tick, QString::fromUtf16(text)});
     return reading;
@@ -177,8 +177,8 @@ TEST(StageTimeline, FuriganaWipeByTheirOwnKanaTicksOrShareTheirBaseTime)
 {
     const TSmfEventTempoList tempo = tempoMap({{0, 500000}});
     StageLine line = syllableLine({{0, u"弥生"}, {960, u"の"}, {1440, u"空"}});
-    line.rubies.push_back(ruby(0, 1, {{0, u"や"}, {480, u"よ"}, {720, u"い"}}));
-    line.rubies.push_back(ruby(2, 1, {{1440, u"そら"}}));
+    line.rubies.push_back(ruby(0, 2, {{0, u"や"}, {480, u"よ"}, {720, u"い"}}));
+    line.rubies.push_back(ruby(3, 1, {{1440, u"そら"}}));
     line.endTick = 1920;
     StageSong song;
     song.lines.push_back(line);
@@ -229,7 +229,7 @@ TEST(StageLayout, ReadingsSitAboveTheirBaseAndASongWithoutThemHasNoGap)
     const StageFontMeasure measure = fixedMeasure();
     const QRectF slot(0, 100, 1000, 300);
     StageLine line = syllableLine({{0, u"弥生"}, {960, u"の"}, {1440, u"空"}});
-    line.rubies.push_back(ruby(0, 1, {{0, u"や"}, {480, u"よ"}, {720, u"い"}}));
+    line.rubies.push_back(ruby(0, 2, {{0, u"や"}, {480, u"よ"}, {720, u"い"}}));
     const StageLineLayout ruby = layoutStageLine(line, slot, 150, true, measure);
     const QRectF base = ruby.syllables[0].bounds();
     ASSERT_EQ(ruby.kana.size(), 1u);

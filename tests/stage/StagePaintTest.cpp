@@ -34,7 +34,7 @@ protected:
         first.endTick = 1440;
         StageLine second;
         second.syllables = {{1920, QStringLiteral("弥生")}};
-        second.rubies.push_back({0, 1, {{1920, QStringLiteral("や")}, {2400, QStringLiteral("よ")}, {2640, QStringLiteral("い")}}});
+        second.rubies.push_back({0, 2, {{1920, QStringLiteral("や")}, {2400, QStringLiteral("よ")}, {2640, QStringLiteral("い")}}});
         second.endTick = 2880;
         song.lines = {first, second};
         TSmfEventTempoList tempo(480);
