@@ -1278,8 +1278,12 @@ void TfrmTonelark2Main::stageSongChanged()
     QString title = editTitle->text().trimmed();
     if (title.isEmpty() && !m_loadedFileName.isEmpty())
         title = QFileInfo(m_loadedFileName).fileName();
-    m_stage->setSong(stageSongFromLyricLines(m_loader->song().SmfLyrics, title),
-                     m_loader->song().CurrentTempoList.get());
+    const LoadedSong &song = m_loader->song();
+    m_stage->setSong(song.SmfLyrics.isEmpty()
+                         ? stageSongFromLyricLines(song.SmfLyrics, title)
+                         : stageSongFromSmf(song.MemoryStream, m_loadedFileName, m_settings.Lyric.TrimAnySpace,
+                                            m_settings.Lyric.NoEmptyLines, title),
+                     song.CurrentTempoList.get());
 }
 
 void TfrmTonelark2Main::stageColorsChanged()
