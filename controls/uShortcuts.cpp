@@ -34,6 +34,7 @@ QStringList TfrmTonelark2Shortcuts::lines()
         QStringLiteral("  Alt + PageUp → テンポ +5%"),
         QStringLiteral("  Alt + PageDown → テンポ −5%"),
         QStringLiteral("  Alt + P → 元のテンポ"),
+        QStringLiteral("  Alt + L → 歌詞ウィンドウ"),
     };
 }
 

@@ -60,8 +60,13 @@ QRect usableStageGeometry(const QRect &wanted, const QList<QRect> &screens, cons
         // Enough of it on a screen to grab its title bar.
         const QRect shared = screen & wanted;
         if (shared.width() >= std::min(100, wanted.width()) && shared.height() >= std::min(50, wanted.height()) &&
-            screen.contains(QPoint(wanted.center().x(), wanted.top() + 5)))
-            return wanted;
+            screen.contains(QPoint(wanted.center().x(), wanted.top() + 5))) {
+            // Wholly on that screen, no larger than it.
+            QRect placed(wanted.topLeft(), wanted.size().boundedTo(screen.size()));
+            placed.moveLeft(std::clamp(placed.left(), screen.left(), screen.right() + 1 - placed.width()));
+            placed.moveTop(std::clamp(placed.top(), screen.top(), screen.bottom() + 1 - placed.height()));
+            return placed;
+        }
     }
     QSize size = wanted.size().boundedTo(fallback.size());
     if (size.isEmpty())

@@ -30,8 +30,9 @@ struct StageSettings {
     bool operator==(const StageSettings &) const = default;
 };
 
-// Where a window of `wanted` goes on the screens' available areas: there when it lies on
-// one of them, otherwise centred on `fallback` (and never larger than it).
+// Where a window of `wanted` goes on the screens' available areas: on the screen that holds
+// its title bar, moved wholly onto it and no larger than it; otherwise centred on
+// `fallback` (and never larger than it).
 QRect usableStageGeometry(const QRect &wanted, const QList<QRect> &screens, const QRect &fallback);
 
 } // namespace tonelark

@@ -39,7 +39,8 @@ private slots:
                                 "  Alt + K → 原曲キー\n"
                                 "  Alt + PageUp → テンポ +5%\n"
                                 "  Alt + PageDown → テンポ −5%\n"
-                                "  Alt + P → 元のテンポ"));
+                                "  Alt + P → 元のテンポ\n"
+                                "  Alt + L → 歌詞ウィンドウ"));
         QVERIFY(dialog.memoDesc->isReadOnly());
         QCOMPARE(dialog.memoDesc->geometry(), QRect(0, 0, 312, 173));
         QCOMPARE(dialog.buttonOk->text(), QStringLiteral("&OK"));

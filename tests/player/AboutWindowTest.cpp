@@ -56,7 +56,7 @@ private slots:
             seen = true;
             QCOMPARE(dialog->parentWidget(), &window);
             QVERIFY(window.inModalLoop());
-            QCOMPARE(dialog->memoDesc->toPlainText().split(QLatin1Char('\n')).size(), 17);
+            QCOMPARE(dialog->memoDesc->toPlainText().split(QLatin1Char('\n')).size(), 18);
             QCOMPARE(dialog->font().family(), window.font().family());
             QCOMPARE(dialog->font().pointSizeF(), window.font().pointSizeF());
             QTest::keyClick(dialog->buttonOk, Qt::Key_Escape);

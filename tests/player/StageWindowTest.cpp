@@ -80,9 +80,16 @@ private slots:
             StageWindow &stage = *window.stageWindow();
             QCOMPARE(stage.windowTitle(), StageWindow::caption());
             QVERIFY(window.actionStage->isChecked());
-            // The song's lines are on the stage.
+            // The song's lines are on the stage; a click on the second plays from its tick.
             QCOMPARE(stage.stage->scene().timeline().lines().size(), size_t(2));
             QVERIFY(QTest::qWaitForWindowActive(&stage, 10000));
+            stage.follow(2200);
+            const int second = stage.stage->scene().timeline().frameAt(2200).slotLines.at(1);
+            QCOMPARE(second, 1);
+            engine.calls.clear();
+            QTest::mouseClick(stage.stage, Qt::LeftButton, {},
+                              stage.stage->scene().layout(1).slot.center().toPoint());
+            QVERIFY2(engine.calls.join(u' ').contains(QLatin1String(",2400)")), qPrintable(engine.calls.join(u' ')));
 
             QVERIFY(type(QStringLiteral("F11")));
             QTRY_VERIFY(fullScreenAsTheWindowManagerSeesIt(stage));

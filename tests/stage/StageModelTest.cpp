@@ -1,5 +1,7 @@
 // The stage's timeline, layout and themes as pure functions of a song, a size and a time.
+#include "Convex.h"
 #include "SmfTempo.h"
+#include "StageSettings.h"
 #include "SmfTexts.h"
 #include "StageLayout.h"
 #include "StageTheme.h"
@@ -280,4 +282,28 @@ TEST(StageTheme, EveryTextColourOfEveryThemeIsReadable)
     EXPECT_NEAR(contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
     // A readable colour is kept as it is.
     EXPECT_EQ(readableOn(QColor(0, 0, 0x80), Qt::white), QColor(0, 0, 0x80));
+}
+
+TEST(StageSettings, KeysRoundTripAndAPlaceOffEveryScreenComesBack)
+{
+    Convex ini = Convex::fromBytes("[Stage]\nLeft=10\nTop=20\nWidth=640\nHeight=360\nTheme=7\nFontName=\n");
+    const StageSettings read = StageSettings::load(ini);
+    EXPECT_EQ(read.geometry, QRect(10, 20, 640, 360));
+    EXPECT_EQ(read.theme, StageThemeKind::LyricColors); // an unknown theme is the default
+    EXPECT_EQ(read.fontName, StageSettings().fontName);
+    StageSettings changed = read;
+    EXPECT_FALSE(changed.save(ini, read));
+    changed.fullScreen = true;
+    changed.screen = QStringLiteral("HDMI-1");
+    changed.geometry = QRect(1930, 40, 800, 450);
+    EXPECT_TRUE(changed.save(ini, read));
+    EXPECT_EQ(StageSettings::load(ini), changed);
+
+    const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    struct Case { QRect wanted, placed; };
+    for (const Case &c : {Case{QRect(1930, 40, 800, 450), QRect(1930, 40, 800, 450)},   // on the second screen
+                          Case{QRect(5000, 5000, 800, 450), QRect(560, 315, 800, 450)}, // gone: centred
+                          Case{QRect(-2000, 0, 4000, 3000), QRect(0, 0, 1920, 1080)}}) { // too large
+        EXPECT_EQ(usableStageGeometry(c.wanted, screens, screens[0]), c.placed);
+    }
 }
