@@ -1,7 +1,10 @@
-// libFuzzer target for TSmfParser: any byte string must either parse or raise
-// ESmfParserException. Anything else escaping, a crash, a hang or a read outside the data
-// (ASan) is a finding.
+// libFuzzer target for TSmfParser and the sung lines built from its result: any byte string
+// must either parse or raise ESmfParserException, and every parse must give sung lines in
+// all three line rules whose syllables lie inside their line's text. Anything else escaping,
+// a crash, a hang or a read outside the data (ASan) is a finding. The XF chunks (XFIH, XFKM)
+// are read after the tracks, so inputs that grow past the tracks reach their reader.
 #include "SmfParser.h"
+#include "SungLines.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +30,18 @@ void parse(const std::uint8_t *data, std::size_t size, TLyricLoadOptions options
         parser.Execute(data, static_cast<quint32>(size));
     } catch (const ESmfParserException &) {
         return;
+    }
+
+    for (SungLineMode mode : {SungLineMode::Auto, SungLineMode::AlwaysJoin, SungLineMode::PerEvent}) {
+        const SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), mode, options);
+        for (const SungLine &line : sung.lines) {
+            for (const SungSyllable &syllable : line.syllables)
+                check(syllable.column >= 0 && syllable.column + syllable.text.size() <= line.text.size() &&
+                      syllable.ruby < int(line.ruby.size()));
+            for (const SungRuby &ruby : line.ruby)
+                check(ruby.column >= 0 && ruby.column <= line.text.size());
+        }
+        check(sungLyricRows(sung).Count() == sung.count());
     }
 
     const std::unique_ptr<TSmfEventTempoList> tempo = parser.ExtractTempoList();

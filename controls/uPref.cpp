@@ -468,6 +468,19 @@ void TfrmTonelark2Pref::buildLyric()
                                  QStringLiteral("半角/全角スペースとタブ文字を除去します。次回のMIDIデータ読み込みから有効になります。"));
     checkNoEmptyLines = checkBox(tabLyric, "checkNoEmptyLines", QStringLiteral("空白の行は追加しない(&E)"),
                                  QStringLiteral("文字列が空の行を削除します。次回のMIDIデータ読み込みから有効になります。"));
+    labelLyricLineMode = new QLabel(QStringLiteral("歌詞の行(&L)"), tabLyric);
+    labelLyricLineMode->setObjectName(QStringLiteral("labelLyricLineMode"));
+    comboLyricLineMode = new QComboBox(tabLyric);
+    comboLyricLineMode->setObjectName(QStringLiteral("comboLyricLineMode"));
+    comboLyricLineMode->addItems(
+        {QStringLiteral("自動"), QStringLiteral("常に行にまとめる"), QStringLiteral("歌詞イベントごと")});
+    labelLyricLineMode->setBuddy(comboLyricLineMode);
+    const QString lineModeHint = QStringLiteral(
+        "歌詞を行にまとめる方法です。自動: カラオケの区切り記号がある曲、.kar と XF の曲は一行ずつにまとめ、"
+        "そのほかの曲は歌詞イベントごとに表示します。常に行にまとめる: 一音ずつの歌詞も間の長さで行にまとめます。"
+        "次回のMIDIデータ読み込みから有効になります。");
+    setHint(labelLyricLineMode, lineModeHint);
+    setHint(comboLyricLineMode, lineModeHint);
     rgLyricRangeToApplyColor = new TRadioGroup(
         QStringLiteral(" 強調表示の範囲(&C) "),
         {QStringLiteral("現在位置の歌詞のみ"), QStringLiteral("現在位置と演奏済みの歌詞"), QStringLiteral("強調を行わない")}, 1,
@@ -515,6 +528,11 @@ void TfrmTonelark2Pref::buildLyric()
     layout->addWidget(checkAutoLyricTab);
     layout->addWidget(checkTrimAnySpace);
     layout->addWidget(checkNoEmptyLines);
+    auto *lineMode = new QHBoxLayout;
+    lineMode->addWidget(labelLyricLineMode);
+    lineMode->addWidget(comboLyricLineMode);
+    lineMode->addStretch();
+    layout->addLayout(lineMode);
     layout->addLayout(lower);
     layout->addStretch();
 }
@@ -625,6 +643,7 @@ void TfrmTonelark2Pref::fill(const Settings &s)
     // 4.
     rgInfoBoxStyle->setItemIndex(s.InfoBoxStyle);
     rgLyricRangeToApplyColor->setItemIndex(s.Lyric.ApplyColor);
+    comboLyricLineMode->setCurrentIndex(s.Lyric.LineMode >= 0 && s.Lyric.LineMode <= 2 ? s.Lyric.LineMode : 0);
     rgSeparator->setItemIndex(s.SeparatorType);
     updownSecondsToSkip->setValue(s.SecondsToSkip);
     // 5.
@@ -674,6 +693,7 @@ Settings TfrmTonelark2Pref::edited(const Settings &current) const
     s.Lyric.BackColor = imageLyricBackColor->color();
     s.Lyric.TextColor = imageLyricTextColor->color();
     s.Lyric.ApplyColor = rgLyricRangeToApplyColor->itemIndex();
+    s.Lyric.LineMode = comboLyricLineMode->currentIndex();
     s.SeparatorType = rgSeparator->itemIndex();
     s.UseSystemContextMenu = checkUseSystemContextMenu->isChecked();
     return s;

@@ -163,6 +163,8 @@ public:
     QCheckBox *checkAutoLyricTab = nullptr;
     QCheckBox *checkTrimAnySpace = nullptr;
     QCheckBox *checkNoEmptyLines = nullptr;
+    QLabel *labelLyricLineMode = nullptr;
+    QComboBox *comboLyricLineMode = nullptr;
     TRadioGroup *rgLyricRangeToApplyColor = nullptr;
     TColorSwatch *imageLyricBackColor = nullptr;
     QPushButton *buttonLyricBackColor = nullptr;

@@ -1,5 +1,7 @@
 #include "LyricsModel.h"
 
+#include <algorithm>
+
 namespace tonelark {
 
 namespace {
@@ -34,6 +36,9 @@ void LyricsModel::setItemCount(int count)
 {
     beginResetModel();
     m_count = count;
+    m_hasRuby = m_sung && m_sung->count() == m_lyrics.Count() &&
+                std::any_of(m_sung->lines.begin(), m_sung->lines.end(),
+                            [](const SungLine &line) { return !line.ruby.empty(); });
     endResetModel();
 }
 
@@ -47,8 +52,43 @@ int LyricsModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : 2;
 }
 
+const SungLine *LyricsModel::sungLine(int row) const
+{
+    if (!m_sung || m_sung->count() != m_lyrics.Count() || row < 0 || row >= m_sung->count())
+        return nullptr;
+    return &m_sung->lines[static_cast<size_t>(row)];
+}
+
+QString lyricTextWithReadings(const SungLine &line)
+{
+    QString text;
+    qsizetype at = 0;
+    for (const SungRuby &ruby : line.ruby) {
+        const qsizetype end = std::min<qsizetype>(ruby.column + ruby.base.size(), line.text.size());
+        if (ruby.column < at || end <= ruby.column)
+            continue;
+        text += QStringView(line.text).sliced(at, end - at);
+        text += u'(' + ruby.reading + u')';
+        at = end;
+    }
+    return text + line.text.mid(at);
+}
+
 QVariant LyricsModel::data(const QModelIndex &index, int role) const
 {
+    if (role == kLyricsSongHasRubyRole)
+        return m_hasRuby;
+    if (role == kLyricsRubyRole) {
+        if (!checkIndex(index, CheckIndexOption::IndexIsValid) || index.column() != kLyricsTextColumn)
+            return {};
+        const SungLine *line = sungLine(index.row());
+        if (!line || line->ruby.empty())
+            return {};
+        QVariantList ruby;
+        for (const SungRuby &pair : line->ruby)
+            ruby << QVariant(QVariantList{pair.column, pair.base, pair.reading});
+        return ruby;
+    }
     // The count is the loader's; a row past the lines (never after a load) draws empty.
     if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid) ||
         index.row() >= m_lyrics.Count())

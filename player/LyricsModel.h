@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SmfTexts.h"
+#include "SungLines.h"
 
 #include <QAbstractTableModel>
 
@@ -13,6 +14,14 @@ namespace tonelark {
 
 // The two columns of lvLyrics.
 enum LyricsColumn { kLyricsTimeColumn = 0, kLyricsTextColumn = 1 };
+
+// Data roles beyond DisplayRole. kLyricsRubyRole (text column): the row's furigana as a
+// QVariantList of QVariantList{column, base, reading}, or an invalid QVariant.
+// kLyricsSongHasRubyRole (any cell): true when some row of the song has furigana.
+enum LyricsRole { kLyricsRubyRole = Qt::UserRole + 1, kLyricsSongHasRubyRole };
+
+// The row's text with each reading after its base in parentheses: "春(はる)の小川(おがわ)".
+QString lyricTextWithReadings(const SungLine &line);
 
 // "%.2d:%.2d" of whole seconds: minutes (three digits from 100 on) and seconds.
 QString lyricTimeText(qint32 second);
@@ -27,6 +36,11 @@ public:
 
     void setItemCount(int count);
     int itemCount() const { return m_count; }
+    // The sung lines behind the rows (the loader keeps them beside SmfLyrics, one per row);
+    // read only while they have as many lines as SmfLyrics has rows. Set before the
+    // loader's setItemCount, which takes the song's furigana in.
+    void setSungLines(const SungLines *lines) { m_sung = lines; }
+    const SungLine *sungLine(int row) const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -38,7 +52,9 @@ public:
 
 private:
     const TSmfMetaEventString &m_lyrics;
+    const SungLines *m_sung = nullptr;
     int m_count = 0;
+    bool m_hasRuby = false; // as of the last setItemCount
 };
 
 // The row at `tick` by binary search on the rows' Tick: an equal row when one is met,

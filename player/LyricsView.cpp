@@ -15,8 +15,24 @@
 
 namespace tonelark {
 
+namespace {
+QStyleOptionViewItem highlightedCell(const QStyleOptionViewItem &option, bool highlighted,
+                                     const LyricHighlightLook &look);
+} // namespace
+
 void paintLyricCell(QPainter *painter, const QStyleOptionViewItem &option, bool highlighted,
                     const LyricHighlightLook &look)
+{
+    QStyleOptionViewItem cell = highlightedCell(option, highlighted, look);
+    const QWidget *widget = cell.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+}
+
+namespace {
+
+QStyleOptionViewItem highlightedCell(const QStyleOptionViewItem &option, bool highlighted,
+                                     const LyricHighlightLook &look)
 {
     QStyleOptionViewItem cell = option;
     if (highlighted) {
@@ -30,9 +46,80 @@ void paintLyricCell(QPainter *painter, const QStyleOptionViewItem &option, bool 
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
             cell.palette.setColor(group, QPalette::Text, look.text);
     }
+    return cell;
+}
+
+QList<LyricRuby> rubyOf(const QModelIndex &index)
+{
+    QList<LyricRuby> ruby;
+    for (const QVariant &pair : index.data(kLyricsRubyRole).toList()) {
+        const QVariantList fields = pair.toList();
+        if (fields.size() == 3)
+            ruby << LyricRuby{fields.at(0).toInt(), fields.at(1).toString(), fields.at(2).toString()};
+    }
+    return ruby;
+}
+
+} // namespace
+
+QFont lyricRubyFont(const QFont &font)
+{
+    QFont ruby = font;
+    if (font.pointSizeF() > 0)
+        ruby.setPointSizeF(std::max(5.0, font.pointSizeF() * 0.6));
+    else
+        ruby.setPixelSize(std::max(6, font.pixelSize() * 3 / 5));
+    return ruby;
+}
+
+int lyricRubyRowHeight(const QFont &font)
+{
+    return QFontMetrics(font).height() + QFontMetrics(lyricRubyFont(font)).height() + 2;
+}
+
+void paintLyricRubyCell(QPainter *painter, const QStyleOptionViewItem &option, bool highlighted,
+                        const LyricHighlightLook &look, const QList<LyricRuby> &ruby)
+{
+    QStyleOptionViewItem cell = highlightedCell(option, highlighted, look);
     const QWidget *widget = cell.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
+    // The text's place as the style lays it out, found while the cell still has its text.
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget);
+    const QString text = cell.text;
+    cell.text.clear();
+    // Background, selection and focus as for any row; the text is drawn here.
     style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    // Across as the style places the text, down the whole row: readings on top, text below.
+    const QRect area(textRect.left() + margin, cell.rect.top(), textRect.width() - 2 * margin, cell.rect.height());
+    const QFontMetrics base(cell.font);
+    const QFont rubyFont = lyricRubyFont(cell.font);
+    const QFontMetrics reading(rubyFont);
+    const bool selected = cell.state & QStyle::State_Selected;
+    const QPalette::ColorGroup group = cell.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+    const QColor color = cell.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+
+    painter->save();
+    painter->setClipRect(area);
+    painter->setPen(color);
+    const int baseTop = area.bottom() - base.height() + 1;
+    painter->setFont(cell.font);
+    painter->drawText(QRect(area.left(), baseTop, area.width(), base.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                      base.elidedText(text, Qt::ElideRight, area.width()));
+    painter->setFont(rubyFont);
+    const int rubyTop = baseTop - reading.height();
+    for (const LyricRuby &pair : ruby) {
+        if (pair.column < 0 || pair.column > text.size())
+            continue;
+        const int left = area.left() + base.horizontalAdvance(text.left(pair.column));
+        const int width = base.horizontalAdvance(pair.base);
+        const int needed = reading.horizontalAdvance(pair.reading);
+        const int x = left + (width - needed) / 2;
+        painter->drawText(QRect(x, rubyTop, needed, reading.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                          pair.reading);
+    }
+    painter->restore();
 }
 
 LyricsDelegate::LyricsDelegate(const TSmfMetaEventString &lyrics,
@@ -55,7 +142,19 @@ void LyricsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
     const LyricsPosition position = m_position ? m_position() : LyricsPosition{};
     const bool highlighted = highlightedAt(index.row(), position);
     m_paintedHighlight.insert(index.row(), highlighted);
-    paintLyricCell(painter, cell, highlighted, m_look);
+    const QList<LyricRuby> ruby = rubyOf(index);
+    if (ruby.isEmpty())
+        paintLyricCell(painter, cell, highlighted, m_look);
+    else
+        paintLyricRubyCell(painter, cell, highlighted, m_look, ruby);
+}
+
+QSize LyricsDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    if (index.data(kLyricsSongHasRubyRole).toBool())
+        size.setHeight(std::max(size.height(), lyricRubyRowHeight(option.font)));
+    return size;
 }
 
 bool LyricsDelegate::highlightedAt(int row, const LyricsPosition &position) const
@@ -88,7 +187,12 @@ bool LyricsDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,
     const QStyle *style = view->style();
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, view);
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
-    if (!cell.text.isEmpty() &&
+    const auto *model = qobject_cast<const LyricsModel *>(index.model());
+    const SungLine *line = model && index.column() == kLyricsTextColumn ? model->sungLine(index.row()) : nullptr;
+    if (line && !line->ruby.empty()) {
+        // The readings, which the cell draws small, written out.
+        QToolTip::showText(event->globalPos(), lyricTextWithReadings(*line), view, option.rect);
+    } else if (!cell.text.isEmpty() &&
         cell.fontMetrics.horizontalAdvance(cell.text) > textRect.width() - 2 * margin) {
         QToolTip::showText(event->globalPos(), cell.text, view, option.rect);
     } else {

@@ -27,6 +27,22 @@ struct LyricHighlightLook {
 void paintLyricCell(QPainter *painter, const QStyleOptionViewItem &option, bool highlighted,
                     const LyricHighlightLook &look);
 
+// One furigana of a cell: the base at `column` of the cell's text, its reading above it.
+struct LyricRuby {
+    int column = 0;
+    QString base;
+    QString reading;
+};
+
+// The same for a text cell with furigana: the base text along the bottom of the cell, each
+// reading in a smaller font centred above its base.
+void paintLyricRubyCell(QPainter *painter, const QStyleOptionViewItem &option, bool highlighted,
+                        const LyricHighlightLook &look, const QList<LyricRuby> &ruby);
+
+// The font of the readings for a row font, and the height a row needs to show them.
+QFont lyricRubyFont(const QFont &font);
+int lyricRubyRowHeight(const QFont &font);
+
 // What the highlight rule reads at drawing time: the last poll's position and song end.
 struct LyricsPosition {
     qint64 nowMs = 0;          // BrsStatus.Time
@@ -46,6 +62,8 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
+    // Taller rows for a song with furigana, so that the readings fit above the text.
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
                    const QModelIndex &index) override;
 

@@ -142,6 +142,9 @@ QString applyPreferences(const Settings &edited, const PrefApplyContext &context
     ini.WriteInteger(l, u"BackColor", lyric.BackColor);
     ini.WriteInteger(l, u"TextColor", lyric.TextColor);
     ini.WriteInteger(l, u"ApplyColor", lyric.ApplyColor);
+    // Beyond the keys written on every OK: only a changed line rule reaches the file.
+    if (lyric.LineMode != s.Lyric.LineMode)
+        ini.WriteInteger(l, u"LineMode", lyric.LineMode);
     s.Lyric = lyric;
 
     ini.WriteInteger(t, u"SeparatorType", edited.SeparatorType);

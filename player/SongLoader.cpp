@@ -169,6 +169,7 @@ LoadOutcome SongLoader::failed(LoadOutcome outcome, InfoPage page)
 {
     // The previous song's lines would otherwise stay in the list of a window showing no song.
     m_song.SmfLyrics.Clear();
+    m_song.Sung = SungLines();
     m_view.setLyricCount(0);
     m_view.setTabVisible(InfoPage::Lyrics, false);
     // A read error has had its message box already.
@@ -266,18 +267,23 @@ LoadOutcome SongLoader::load(const QString &fileName)
         return failed(LoadOutcome::EngineError, InfoPage::Info);
     }
 
-    const TSmfMetaEventString &lyric = parser.Lyric();
-    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser),
-                        lyric.isEmpty() ? QString() : lyric.Text());
+    // The rows are the sung lines; for a song without karaoke marks in 自動 they are the
+    // lyric line rule's rows, one or more per Lyric event.
+    SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), lineModeOf(m_settings.Lyric.LineMode),
+                                    parser.LyricLoadOptions());
+    TSmfMetaEventString rows = sungLyricRows(sung);
+    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser), rows.isEmpty() ? QString() : rows.Text());
     m_song.CurrentTempoList = parser.ExtractTempoList();
     m_song.SmfLyrics.Clear();
-    m_song.SmfLyrics.Assign(parser.ExtractLyric());
+    m_song.SmfLyrics.Assign(std::move(rows));
+    m_song.Sung = std::move(sung);
     m_view.setLyricCount(m_song.SmfLyrics.Count());
 
     // 7. Describe.
     m_song.BrsSmfInfo = m_engine.info();
 
-    m_view.appendComments(QStringList{kSongInfoHeading} + songInfoLines(m_song.BrsSmfInfo, m_infoFontPitch));
+    m_view.appendComments(QStringList{kSongInfoHeading} + songInfoLines(m_song.BrsSmfInfo, m_infoFontPitch) +
+                          xfInfoLines(m_song.Sung));
     const TSmfMetaEventString &comment = parser.Comment();
     QStringList metaComments;
     for (int i = 0; i < comment.Count(); ++i)
@@ -436,6 +442,43 @@ QStringList songInfoLines(const TBrs4SmfInformation &info, int infoFontPitch)
         };
     }
     return {};
+}
+
+QStringList xfInfoLines(const SungLines &lines)
+{
+    if (!lines.xf)
+        return {};
+    QStringList out{QStringLiteral("[XF Info]")};
+    const XfSongInfo &info = lines.xfInfo;
+    const std::pair<const char *, const QString *> fields[] = {
+        {"Title", &info.title},         {"Composer", &info.composer},   {"Lyricist", &info.lyricist},
+        {"Arranger", &info.arranger},   {"Performer", &info.performer}, {"Programmer", &info.programmer},
+        {"Header", &info.header},       {"Language", &lines.language},
+    };
+    for (const auto &[name, value] : fields)
+        if (!value->isEmpty())
+            out << QStringLiteral(" %1: %2").arg(QLatin1String(name), *value);
+    if (!lines.melodyChannels.empty()) {
+        QStringList channels;
+        for (int channel : lines.melodyChannels)
+            channels << QString::number(channel);
+        out << QStringLiteral(" Melody: ch %1").arg(channels.join(QStringLiteral(", ")));
+    }
+    if (lines.offsetTicks != 0)
+        out << QStringLiteral(" Lyric Offset: %1 ticks").arg(lines.offsetTicks);
+    return out;
+}
+
+SungLineMode lineModeOf(qint32 setting)
+{
+    switch (setting) {
+    case 1:
+        return SungLineMode::AlwaysJoin;
+    case 2:
+        return SungLineMode::PerEvent;
+    default:
+        return SungLineMode::Auto;
+    }
 }
 
 QString missingFileMessage(const QString &fileName)

@@ -6,6 +6,7 @@
 #include "Settings.h"
 #include "SmfTempo.h"
 #include "SmfTexts.h"
+#include "SungLines.h"
 
 #include <QByteArray>
 #include <QString>
@@ -74,6 +75,7 @@ struct LoadedSong {
     TBrs4SmfInformation BrsSmfInfo{};                     // the engine's view of the song
     std::unique_ptr<TSmfEventTempoList> CurrentTempoList; // absent until the first parse
     TSmfMetaEventString SmfLyrics;                        // lyric lines with their timing
+    SungLines Sung; // the sung lines SmfLyrics shows, one row per line (same order)
 };
 
 class SongLoader {
@@ -145,6 +147,13 @@ QString lyricsFileNameFor(const QString &songFileName);
 
 // The lines of the song information block after "[Song Info]" for an InfoFontPitch value.
 QStringList songInfoLines(const TBrs4SmfInformation &info, int infoFontPitch);
+
+// The XF song's facts for the information block: "[XF Info]" and one line per known field
+// (names, XFhd, language, melody channels, display offset); empty for other songs.
+QStringList xfInfoLines(const SungLines &lines);
+
+// The setting LineMode as a mode; values out of range act as 自動.
+SungLineMode lineModeOf(qint32 setting);
 
 // Message box texts of the loader.
 QString missingFileMessage(const QString &fileName);

@@ -1195,6 +1195,7 @@ void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
 {
     TSmfMetaEventString &lyrics = m_loader->song().SmfLyrics;
     m_lyricsModel = new LyricsModel(lyrics, this);
+    m_lyricsModel->setSungLines(&m_loader->song().Sung);
     lvLyrics->setModel(m_lyricsModel);
     m_lyricsDelegate = new LyricsDelegate(
         lyrics,

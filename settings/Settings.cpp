@@ -53,6 +53,7 @@ Settings Settings::load(const Convex &ini)
     s.Lyric.FontItalic = ini.ReadBool(l, u"FontItalic", d.Lyric.FontItalic);
     s.Lyric.BackColor = ini.ReadInteger(l, u"BackColor", d.Lyric.BackColor);
     s.Lyric.TextColor = ini.ReadInteger(l, u"TextColor", d.Lyric.TextColor);
+    s.Lyric.LineMode = ini.ReadInteger(l, u"LineMode", d.Lyric.LineMode);
 
     const QStringView p = kSectionProgress;
     s.Progress.ForeColor = ini.ReadInteger(p, u"ForeColor", d.Progress.ForeColor);

@@ -87,6 +87,8 @@ struct Settings {
         bool FontItalic = false;
         qint32 BackColor = kClWindow;
         qint32 TextColor = 0x00FF9966;  // 16750950, a light blue
+        // 歌詞の行: 0 自動, 1 常に行にまとめる, 2 歌詞イベントごと (SungLineMode); others act as 0.
+        qint32 LineMode = 0;
         bool operator==(const LyricKeys &) const = default;
     } Lyric;
 

@@ -392,7 +392,10 @@ bool hasKaraokeMark(QStringView text)
         return false;
     const QChar first = text.front();
     const QChar last = text.back();
-    return isLineMark(first) || isLineMark(last) || last == u'\r' || last == u'\n' || text.contains(u'^');
+    // A CR LF at the end is how phrase-per-event songs written on Windows end their lines.
+    const bool crlf = text.endsWith(QLatin1String("\r\n"));
+    return isLineMark(first) || isLineMark(last) || last == u'\r' || (last == u'\n' && !crlf) ||
+           text.contains(u'^');
 }
 
 bool isSyllableText(QStringView text)

@@ -140,7 +140,8 @@ struct XfLyricsCue {
 bool parseXfLyricsCue(QStringView text, XfLyricsCue &cue);
 
 // True when a Lyric event's text carries a karaoke line mark: "/" or "\" at its start or
-// end, "<" at its start or end, a CR or LF at its end, or a "^".
+// end, "<" at its start or end, a CR or an LF at its end (not a CR LF pair, which phrase
+// songs end their lines with), or a "^".
 bool hasKaraokeMark(QStringView text);
 
 // True when text is a syllable (or a word) rather than a phrase: at most 8 columns wide

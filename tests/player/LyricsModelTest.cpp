@@ -148,3 +148,29 @@ TEST(LyricFollowing, MinimalScroll)
     EXPECT_EQ(minimalScrollOffset(0, 45, 100, 60), 100);
     EXPECT_EQ(minimalScrollOffset(300, 45, 100, 60), 100);
 }
+
+// Rows of a song with furigana carry their readings for the delegate and the tool tip; a
+// model whose sung lines no longer match the rows shows none.
+TEST(LyricsModel, RubyOfSungLines)
+{
+    SungLines sung;
+    SungLine line;
+    line.text = QStringLiteral("春の小川");
+    line.ruby = {{QStringLiteral("春"), QStringLiteral("はる"), 0}, {QStringLiteral("小川"), QStringLiteral("おがわ"), 2}};
+    sung.lines = {line, SungLine{}};
+    TSmfMetaEventString lyrics = sungLyricRows(sung);
+    LyricsModel model(lyrics);
+    model.setSungLines(&sung);
+    model.setItemCount(lyrics.Count());
+    EXPECT_TRUE(model.index(1, 0).data(kLyricsSongHasRubyRole).toBool());
+    const QVariantList ruby = model.index(0, kLyricsTextColumn).data(kLyricsRubyRole).toList();
+    ASSERT_EQ(ruby.size(), 2);
+    EXPECT_EQ(ruby.at(1).toList(), (QVariantList{2, QStringLiteral("小川"), QStringLiteral("おがわ")}));
+    EXPECT_FALSE(model.index(1, kLyricsTextColumn).data(kLyricsRubyRole).isValid());
+    EXPECT_EQ(lyricTextWithReadings(line), QStringLiteral("春(はる)の小川(おがわ)"));
+
+    sung.lines.pop_back();
+    model.setItemCount(lyrics.Count());
+    EXPECT_FALSE(model.index(0, 0).data(kLyricsSongHasRubyRole).toBool());
+    EXPECT_EQ(model.sungLine(0), nullptr);
+}

@@ -111,6 +111,41 @@ private slots:
         QVERIFY(inkWidth(lit, lit.pixel(199, 0)) > inkWidth(litRegular, litRegular.pixel(199, 0)));
     }
 
+    // The reading is drawn above its base only: ink in the band over "春", none over "の".
+    void paintingACellWithFurigana()
+    {
+        QFont font;
+        font.setPointSize(12);
+        const int height = lyricRubyRowHeight(font);
+        QVERIFY(height > QFontMetrics(font).height());
+        QImage image(200, height, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QStyleOptionViewItem option;
+        option.rect = image.rect();
+        option.font = font;
+        option.text = QStringLiteral("の春");
+        option.features = QStyleOptionViewItem::HasDisplay;
+        option.state = QStyle::State_Enabled | QStyle::State_Active;
+        option.palette.setColor(QPalette::Text, Qt::black);
+        option.fontMetrics = QFontMetrics(font);
+        QPainter painter(&image);
+        paintLyricRubyCell(&painter, option, false, LyricHighlightLook{},
+                           {LyricRuby{1, QStringLiteral("春"), QStringLiteral("はる")}});
+        painter.end();
+        const int band = height - QFontMetrics(font).height();
+        const int split = QFontMetrics(font).horizontalAdvance(QStringLiteral("の"));
+        const auto inked = [&](int fromX, int toX, int fromY, int toY) {
+            for (int y = fromY; y < toY; ++y)
+                for (int x = fromX; x < toX; ++x)
+                    if (qGray(image.pixel(x, y)) < 128)
+                        return true;
+            return false;
+        };
+        QVERIFY(inked(split, 200, 0, band));
+        QVERIFY(!inked(0, split - 2, 0, band - 1));
+        QVERIFY(inked(0, split, band, height));
+    }
+
     void aTickRepaintsOnlyRowsWhoseHighlightChanged()
     {
         // A list repainted every tick kept a core busy while the song stood still.

@@ -91,6 +91,7 @@ TEST(PrefApply, ChangedKeysAreWrittenInTheirGroupsAndTakeEffect)
         s.PlaybackBaseMode = 1;
         s.RestoreWindowPos = true;
         s.Lyric.TextColor = 0x0000FF;
+        s.Lyric.LineMode = 2;
         s.SeparatorType = 1;
         s.UseSystemContextMenu = true;
     });
@@ -101,12 +102,14 @@ TEST(PrefApply, ChangedKeysAreWrittenInTheirGroupsAndTakeEffect)
     EXPECT_EQ(saved.ReadString(kSectionTonelark, u"PlaybackBaseMode", {}), "1");
     EXPECT_EQ(saved.ReadString(kSectionTonelark, u"RestoreWindowPos", {}), "1");
     EXPECT_EQ(saved.ReadString(kSectionLyric, u"TextColor", {}), "255");
+    EXPECT_EQ(saved.ReadString(kSectionLyric, u"LineMode", {}), "2");
     EXPECT_EQ(saved.ReadString(kSectionTonelark, u"SeparatorType", {}), "1");
     EXPECT_FALSE(saved.ValueExists(kSectionTonelark, u"HotKey"));
     EXPECT_FALSE(saved.ValueExists(kSectionTonelark, u"MidiOutDeviceId"));
     EXPECT_EQ(a.window.calls, QStringList({"setGaugeColors(-16777203,-16777211,-16777210)", "ApplyInfoBoxStyle(0)",
                                            "SetContextMenuMode(0)"}));
     EXPECT_EQ(a.settings.Lyric.TextColor, 0x0000FF);
+    EXPECT_EQ(a.settings.Lyric.LineMode, 2);
     EXPECT_EQ(a.settings.PlaybackBaseMode, 1);
 }
 

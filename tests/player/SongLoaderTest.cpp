@@ -510,6 +510,46 @@ TEST_F(SongLoaderTest, KarFileShowsItsWordsAsLyricLines)
     EXPECT_EQ(m_view.metaComments.size(), 6);
 }
 
+// An XF song: its XFKM syllables become the rows (readings not shown in the row text), the
+// XFln names fill the boxes and the information block; the setting "歌詞の行" switches the
+// rule at the next load.
+TEST_F(SongLoaderTest, XfSongShowsItsSungLinesByTheLineSetting)
+{
+    const auto events = [](const SmfBuilder &builder) { return builder.bytes().mid(22); };
+    const auto xfChunk = [](const char *type, const QByteArray &body) {
+        QByteArray bytes(type, 4);
+        for (int i = 3; i >= 0; --i)
+            bytes.append(char((body.size() >> (8 * i)) & 0xFF));
+        return bytes + body;
+    };
+    const QByteArray song =
+        SmfBuilder().meta(0, 0x7F, QByteArray("\x43\x7B\x00XF02", 7)).note(0, 60, 480).bytes() +
+        xfChunk("XFIH", events(SmfBuilder().meta(0, 0x01, "XFln:JP:" + unicodeToAnsi(u"春の小川:作曲:作詞:::")))) +
+        xfChunk("XFKM", events(SmfBuilder().meta(0, 0x07, "$Lyrc:1:0:JP").lyric(0, QStringLiteral("春[は"))
+                                   .lyric(240, QStringLiteral("る]の/")).lyric(240, QStringLiteral("小川[おがわ]"))));
+    const QString file = songFile(QStringLiteral("haru.mid"), song);
+    ASSERT_EQ(m_loader.load(file), LoadOutcome::Success);
+    EXPECT_EQ(m_view.lyricsText, QStringLiteral("春の\r\n小川\r\n"));
+    EXPECT_EQ(m_view.lyricCount, 2);
+    EXPECT_EQ(m_loader.song().Sung.count(), 2);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Objects(1)->Tick, 480);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Objects(1)->Millisecond, 500);
+    EXPECT_EQ(m_view.title, QStringLiteral("春の小川"));
+    EXPECT_EQ(m_view.copyright, QStringLiteral("作詞"));
+    EXPECT_TRUE(m_view.comments.contains(QStringLiteral("[XF Info]")));
+    EXPECT_TRUE(m_view.comments.contains(QStringLiteral(" Melody: ch 1")));
+    EXPECT_TRUE(m_view.metaComments.isEmpty());
+
+    m_settings.Lyric.LineMode = 2;
+    ASSERT_EQ(m_loader.load(file), LoadOutcome::Success);
+    EXPECT_EQ(m_view.lyricCount, 3);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Strings(0), QStringLiteral("春[は"));
+
+    // A failed load leaves no sung lines behind the emptied list.
+    ASSERT_EQ(m_loader.load(songFile(QStringLiteral("bad.mid"), "MThd")), LoadOutcome::ParseError);
+    EXPECT_TRUE(m_loader.song().Sung.isEmpty());
+}
+
 // A name in CP932 bytes (no UTF-8) given on the command line opens; only the caption and
 // the proposed lyrics file name show U+FFFD for the bytes.
 TEST_F(SongLoaderTest, FileNamedInCp932BytesOpensFromEveryWayIn)

@@ -221,6 +221,12 @@ TEST(SungLines, MarksAmongPhrases)
     EXPECT_FALSE(phrases.lines.sung);
     EXPECT_EQ(phrases.lines.count(), 6);
 
+    // Short phrases that end in CR LF, as Windows tools write them, keep their empty rows.
+    Parsed windows;
+    parse(windows, lyricSong({"さくら\r\n", "さくら\r\n", "やよいの\r\n", "空は\r\n"}));
+    EXPECT_FALSE(windows.lines.sung);
+    EXPECT_EQ(windows.lines.count(), 8);
+
     Parsed mixed;
     parse(mixed, lyricSong({"Amazing grace\r", "how ", "sweet ", "the ", "sound\r", "that ", "saved ", "a ", "wretch"}));
     EXPECT_TRUE(mixed.lines.sung);
@@ -373,7 +379,7 @@ TEST(SungLines, HelpersReadTheirConventions)
 
     for (const char *text : {"/a", "a/", "\\a", "a\\", "<a", "a\r", "a\n", "a^b"})
         EXPECT_TRUE(hasKaraokeMark(QString::fromLatin1(text))) << text;
-    for (const char *text : {"", "a/b", "a\rb", "[a]"})
+    for (const char *text : {"", "a/b", "a\rb", "[a]", "a\r\n"})
         EXPECT_FALSE(hasKaraokeMark(QString::fromLatin1(text))) << text;
     EXPECT_TRUE(isSyllableText(u"/jah, "));
     EXPECT_TRUE(isSyllableText(u"小川[おがわ]"));

@@ -106,6 +106,36 @@ TEST_F(InspectTest, LyricOptionsTrimAndDrop)
         << run.out.toStdString();
 }
 
+// An XF song's sung lines: furigana across events, a part cue, the $Lyrc facts and the
+// XFln names; syllables without reading or part leave those keys out.
+TEST_F(InspectTest, DisplayPrintsTheSungLines)
+{
+    TrackBuilder track;
+    track.meta(0, 0x7F, bytesOf({0x43, 0x7B, 0x00, 'X', 'F', '0', '2'})).endOfTrack();
+    TrackBuilder info;
+    info.meta(0, 0x01, "XFln:JP:" + tonelark::unicodeToAnsi(u"小川:作曲者::::") + "prog").endOfTrack();
+    TrackBuilder words;
+    words.meta(0, 0x07, "$Lyrc:1,2:120:JP").meta(0, 0x07, "&f").lyric(480, QStringLiteral("小川[お"))
+        .lyric(240, QStringLiteral("がわ]/")).lyric(240, QStringLiteral("<は")).endOfTrack();
+    const QString path = write(smf(0, 480, {track}) + chunk("XFIH", info.bytes()) + chunk("XFKM", words.bytes()));
+    const ToolRun run = inspect({QStringLiteral("--display"), path});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(QString::fromUtf8(run.out),
+              QStringLiteral("{\"ok\": true, \"sung\": true, \"source\": \"xf\", \"melody_channels\": [1, 2], "
+                             "\"offset_ticks\": 120, \"language\": \"JP\", "
+                             "\"xf\": {\"title\": \"小川\", \"composer\": \"作曲者\", \"programmer\": \"prog\"}, "
+                             "\"lines\": [{\"tick\": 480, \"ms\": 500, \"page\": 0, \"text\": \"小川\", "
+                             "\"ruby\": [[\"小川\", \"おがわ\"]], \"syllables\": ["
+                             "{\"tick\": 480, \"ms\": 500, \"text\": \"小川\", \"reading\": \"お\", \"part\": \"f\"}, "
+                             "{\"tick\": 720, \"ms\": 750, \"text\": \"\", \"reading\": \"がわ\", \"part\": \"f\"}]}, "
+                             "{\"tick\": 960, \"ms\": 1000, \"page\": 1, \"text\": \"は\", \"syllables\": ["
+                             "{\"tick\": 960, \"ms\": 1000, \"text\": \"は\", \"part\": \"f\"}]}]}\n"));
+    // The other two rules by option; an option without --display is refused.
+    const ToolRun perEvent = inspect({QStringLiteral("--display"), QStringLiteral("--per-event"), path});
+    EXPECT_TRUE(perEvent.out.contains("\"text\": \"がわ]/\"")) << perEvent.out.toStdString();
+    EXPECT_EQ(inspect({QStringLiteral("--join"), path}).exitCode, 2);
+}
+
 TEST_F(InspectTest, RefusalIsAnAnswer)
 {
     const ToolRun run = inspect({write(header(2, 1, 480))});

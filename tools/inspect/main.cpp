@@ -1,11 +1,14 @@
 // tonelark-inspect [--trim] [--no-empty] FILE
+// tonelark-inspect [--trim] [--no-empty] --display [--join | --per-event] FILE
 // tonelark-inspect --engine FILE
 //
 // Parses FILE as the player does and prints one JSON object (UTF-8, one line): the header,
 // the texts, the lyric lines with their times (a karaoke song's words among them) and the
 // tempo map, whether the song was read as karaoke and its texts as UTF-8, and what the
 // author and title boxes show; or {"ok": false, "error": …}
-// with the parser's message when the file is refused. With --engine, FILE is registered in the
+// with the parser's message when the file is refused. With --display the object is the song's
+// sung lines as the lyrics list shows them (see docs/LYRICS.md), by the 自動 rule or with
+// --join / --per-event by the other two. With --engine, FILE is registered in the
 // playback engine instead and the object holds the engine's song information, or the engine's
 // error code by name. Exit code 0 either way; 2 when the arguments are unusable or the file
 // cannot be read (message on stderr).
@@ -13,6 +16,7 @@
 #include "Brisola.h"
 #include "FileNames.h"
 #include "SmfParser.h"
+#include "SungLines.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -39,6 +43,9 @@ struct Options {
     TLyricLoadOptions lyricOptions;
     bool lyricOptionGiven = false;
     bool engine = false;
+    bool display = false;
+    SungLineMode lineMode = SungLineMode::Auto;
+    bool lineModeGiven = false;
     QString file;
 };
 
@@ -134,10 +141,80 @@ QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool ka
              jsonBool(parser.Utf8Texts()), jsonString(songAuthorText(parser)), jsonString(songTitleText(parser)));
 }
 
+QString jsonInts(const std::vector<int> &values)
+{
+    QStringList items;
+    for (int value : values)
+        items << QString::number(value);
+    return u'[' + items.join(QLatin1String(", ")) + u']';
+}
+
+// The sung lines of data as one JSON object; keys without a value are left out.
+QString displayJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile, SungLineMode mode)
+{
+    TSmfParser parser;
+    parser.SetLyricLoadOptions(lyricOptions);
+    parser.SetKaraokeFile(karaokeFile);
+    try {
+        parser.Execute(data.constData(), static_cast<quint32>(data.size()));
+    } catch (const ESongException &e) {
+        return failureJson(e.message());
+    }
+    const SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), mode, lyricOptions);
+    QStringList fields{QStringLiteral("\"ok\": true"), QStringLiteral("\"sung\": %1").arg(jsonBool(sung.sung)),
+                       QStringLiteral("\"source\": %1").arg(jsonString(sungSourceName(sung.source)))};
+    if (!sung.melodyChannels.empty())
+        fields << QStringLiteral("\"melody_channels\": %1").arg(jsonInts(sung.melodyChannels));
+    if (sung.offsetTicks != 0)
+        fields << QStringLiteral("\"offset_ticks\": %1").arg(sung.offsetTicks);
+    if (!sung.language.isEmpty())
+        fields << QStringLiteral("\"language\": %1").arg(jsonString(sung.language));
+    if (sung.xf) {
+        const XfSongInfo &xf = sung.xfInfo;
+        QStringList names;
+        const std::pair<const char *, const QString *> known[] = {
+            {"title", &xf.title},         {"composer", &xf.composer},   {"lyricist", &xf.lyricist},
+            {"arranger", &xf.arranger},   {"performer", &xf.performer}, {"programmer", &xf.programmer},
+            {"header", &xf.header},
+        };
+        for (const auto &[key, value] : known)
+            if (!value->isEmpty())
+                names << QStringLiteral("\"%1\": %2").arg(QLatin1String(key), jsonString(*value));
+        fields << QStringLiteral("\"xf\": {%1}").arg(names.join(QLatin1String(", ")));
+    }
+    QStringList lines;
+    for (const SungLine &line : sung.lines) {
+        QStringList ruby;
+        for (const SungRuby &pair : line.ruby)
+            ruby << QStringLiteral("[%1, %2]").arg(jsonString(pair.base), jsonString(pair.reading));
+        QStringList syllables;
+        for (const SungSyllable &s : line.syllables) {
+            QString item = QStringLiteral("{\"tick\": %1, \"ms\": %2, \"text\": %3")
+                               .arg(s.tick).arg(s.ms).arg(jsonString(s.text));
+            if (!s.reading.isEmpty())
+                item += QStringLiteral(", \"reading\": %1").arg(jsonString(s.reading));
+            if (!s.part.isEmpty())
+                item += QStringLiteral(", \"part\": %1").arg(jsonString(s.part));
+            syllables << item + u'}';
+        }
+        QString item = QStringLiteral("{\"tick\": %1, \"ms\": %2, \"page\": %3, \"text\": %4")
+                           .arg(line.tick).arg(line.ms).arg(line.page).arg(jsonString(line.text));
+        if (!ruby.isEmpty())
+            item += QStringLiteral(", \"ruby\": [%1]").arg(ruby.join(QLatin1String(", ")));
+        if (line.hideTime)
+            item += QStringLiteral(", \"hide\": true");
+        item += QStringLiteral(", \"syllables\": [%1]}").arg(syllables.join(QLatin1String(", ")));
+        lines << item;
+    }
+    fields << QStringLiteral("\"lines\": [%1]").arg(lines.join(QLatin1String(", ")));
+    return u'{' + fields.join(QLatin1String(", ")) + u'}';
+}
+
 int fail(const QString &message)
 {
     std::fprintf(stderr, "tonelark-inspect: %s\n", qPrintable(message));
     std::fprintf(stderr, "usage: tonelark-inspect [--trim] [--no-empty] FILE\n"
+                         "       tonelark-inspect [--trim] [--no-empty] --display [--join | --per-event] FILE\n"
                          "       tonelark-inspect --engine FILE\n");
     return kExitUsage;
 }
@@ -155,6 +232,12 @@ QString parseArguments(const QStringList &arguments, Options &options)
             options.lyricOptions.Include(lloNoEmptyLines), options.lyricOptionGiven = true;
         else if (!filesOnly && argument == QLatin1String("--engine"))
             options.engine = true;
+        else if (!filesOnly && argument == QLatin1String("--display"))
+            options.display = true;
+        else if (!filesOnly && argument == QLatin1String("--join"))
+            options.lineMode = SungLineMode::AlwaysJoin, options.lineModeGiven = true;
+        else if (!filesOnly && argument == QLatin1String("--per-event"))
+            options.lineMode = SungLineMode::PerEvent, options.lineModeGiven = true;
         else if (!filesOnly && argument.startsWith(u'-') && argument.size() > 1)
             return QStringLiteral("unknown option \"%1\"").arg(argument);
         else if (!options.file.isEmpty())
@@ -166,6 +249,10 @@ QString parseArguments(const QStringList &arguments, Options &options)
         return QStringLiteral("no file given");
     if (options.engine && options.lyricOptionGiven)
         return QStringLiteral("--trim and --no-empty do not apply to --engine");
+    if (options.engine && options.display)
+        return QStringLiteral("--engine and --display exclude each other");
+    if (options.lineModeGiven && !options.display)
+        return QStringLiteral("--join and --per-event need --display");
     return {};
 }
 
@@ -223,8 +310,10 @@ int run(const Options &options)
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("cannot read \"%1\": %2").arg(options.file, file.errorString()));
 
-    const QString answer = options.engine ? engineJson(data)
-                                          : songJson(data, options.lyricOptions, isKaraokeFileName(options.file));
+    const bool karaokeFile = isKaraokeFileName(options.file);
+    const QString answer = options.engine    ? engineJson(data)
+                           : options.display ? displayJson(data, options.lyricOptions, karaokeFile, options.lineMode)
+                                             : songJson(data, options.lyricOptions, karaokeFile);
     const QByteArray json = answer.toUtf8() + '\n';
     std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitUsage;
