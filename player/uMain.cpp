@@ -1280,11 +1280,7 @@ void TfrmTonelark2Main::stageSongChanged()
     if (title.isEmpty() && !m_loadedFileName.isEmpty())
         title = QFileInfo(m_loadedFileName).fileName();
     const LoadedSong &song = m_loader->song();
-    m_stage->setSong(song.SmfLyrics.isEmpty()
-                         ? stageSongFromLyricLines(song.SmfLyrics, title)
-                         : stageSongFromSmf(song.MemoryStream, m_loadedFileName, m_settings.Lyric.TrimAnySpace,
-                                            m_settings.Lyric.NoEmptyLines, title),
-                     song.CurrentTempoList.get());
+    m_stage->setSong(stageSongFromSungLines(song.Sung, title), song.CurrentTempoList.get());
 }
 
 void TfrmTonelark2Main::stageColorsChanged()

@@ -1,6 +1,5 @@
 #include "StageSong.h"
 
-#include "SmfParser.h"
 #include "SmfTexts.h"
 #include "SungLines.h"
 
@@ -158,28 +157,6 @@ StageSong stageSongFromSungLines(const SungLines &sung, const QString &title)
         song.lines.push_back(std::move(out));
     }
     return song;
-}
-
-StageSong stageSongFromSmf(const QByteArray &smf, const QString &fileName, bool trimAnySpace,
-                           bool noEmptyLines, const QString &title)
-{
-    TLyricLoadOptions options;
-    if (trimAnySpace)
-        options.Include(lloTrimAnySpace);
-    if (noEmptyLines)
-        options.Include(lloNoEmptyLines);
-    try {
-        TSmfParser parser;
-        parser.SetLyricLoadOptions(options);
-        parser.SetKaraokeFile(isKaraokeFileName(fileName));
-        parser.Execute(smf.constData(), static_cast<quint32>(smf.size()));
-        return stageSongFromSungLines(
-            buildSungLines(sungInputOf(parser, parser.TempoList()), SungLineMode::Auto, options), title);
-    } catch (const std::exception &) {
-        StageSong song;
-        song.title = title;
-        return song;
-    }
 }
 
 } // namespace tonelark

@@ -63,9 +63,4 @@ StageSong stageSongFromLyricLines(const TSmfMetaEventString &lines, const QStrin
 // mark or a paragraph starts one), vocal parts and the display offset.
 StageSong stageSongFromSungLines(const SungLines &sung, const QString &title);
 
-// The sung lines of a song's SMF bytes (already accepted by the loader); `fileName` tells a
-// karaoke (.kar) file. Bytes the parser refuses give a song with the title and no lines.
-StageSong stageSongFromSmf(const QByteArray &smf, const QString &fileName, bool trimAnySpace,
-                           bool noEmptyLines, const QString &title);
-
 } // namespace tonelark
