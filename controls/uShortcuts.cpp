@@ -40,6 +40,7 @@ QStringList TfrmTonelark2Shortcuts::lines()
         QStringLiteral("  Alt + Shift + ↓ → 音量 −5%"),
         QStringLiteral("  Alt + . → 次の曲"),
         QStringLiteral("  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）"),
+        QStringLiteral("  Alt + L → 歌詞ウィンドウ"),
     };
 }
 

@@ -14,6 +14,7 @@
 #include "Playlist.h"
 #include "QueuePage.h"
 #include "SakuraDll.h"
+#include "StageWindow.h"
 #include "Gauges.h"
 #include "TColor.h"
 #include "TrayIcon.h"
@@ -281,6 +282,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
 
 TfrmTonelark2Main::~TfrmTonelark2Main()
 {
+    m_stage.reset();
     // The page shows the queue player's queue: it goes first, while that still exists.
     delete queuePage;
     queuePage = nullptr;
@@ -578,6 +580,13 @@ void TfrmTonelark2Main::buildActions()
 
     buildKeyTempoActions();
 
+    actionStage = addAction("actionStage", QStringLiteral("歌詞ウィンドウ(&L)"), QKeySequence(Qt::ALT | Qt::Key_L));
+    actionStage->setCheckable(true);
+    popupMenuMain->addSeparator();
+    popupMenuMain->addAction(actionStage);
+    popupMenuTaskTray->insertAction(menuItemExit, actionStage);
+    connect(actionStage, &QAction::triggered, this, &TfrmTonelark2Main::actionStageExecute);
+
     connect(toolButtonOfOpen, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfOpenClick);
     // Queued: the dialog's loop must not run inside the button's signal.
     connect(toolButtonOfSettings, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfSettingsClick,
@@ -711,6 +720,7 @@ LoadOutcome TfrmTonelark2Main::loadNow(const QString &fileName)
         m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
         // By the name's bytes, so that a panel's "open again" names this very file.
         m_loadedUrl = m_loadedFileName.isEmpty() ? QString() : fileUriFromLocalPath(m_loadedFileName);
+        stageSongChanged();
     }
     if (m_mpris)
         m_mpris->refresh();
@@ -905,6 +915,8 @@ void TfrmTonelark2Main::timerUpdatingTimer()
     applyMonitorDisplay(m_monitor->tick(inputs));
     if (m_queuePlayer)
         m_queuePlayer->polled(m_monitor->status(), m_monitor->info());
+    if (m_stage && m_stage->isVisible())
+        m_stage->follow(m_monitor->status().Time);
     const bool moving = m_monitor->status().State == BRSSTATE_PLAY || inputs.isMouseDown;
     setMonitorPace(moving ? kMonitorIntervalMs : kIdleMonitorIntervalMs);
     if (m_mpris)
@@ -1059,6 +1071,9 @@ void TfrmTonelark2Main::actionRewindExecute()
 
 void TfrmTonelark2Main::closeEvent(QCloseEvent *event)
 {
+    // The karaoke window writes its keys as it closes, before the file is saved.
+    if (m_stage)
+        m_stage->close();
     WindowSnapshot atClose;
     atClose.AlwaysOnTop = toolButtonOfPin->isChecked();
     atClose.ShowInfo = toolButtonOfInfo->isChecked() && !m_infoShownForFailure;
@@ -1321,6 +1336,51 @@ void TfrmTonelark2Main::applyLyricHighlightSettings()
     look.back = colorFromTColor(m_settings.Lyric.BackColor, palette);
     look.text = colorFromTColor(m_settings.Lyric.TextColor, palette);
     m_lyricsDelegate->setHighlight(m_settings.Lyric.ApplyColor, look);
+    stageColorsChanged();
+}
+
+void TfrmTonelark2Main::actionStageExecute()
+{
+    if (m_stage && m_stage->isVisible()) {
+        m_stage->close();
+        return;
+    }
+    if (!m_stage) {
+        // A window of its own (no parent), so it is not kept above the player or hidden
+        // with it; the player closes it when it closes.
+        m_stage = std::make_unique<StageWindow>(m_ini);
+        m_stage->setWindowIcon(windowIcon());
+        m_stage->addAction(actionStage);
+        connect(m_stage.get(), &StageWindow::closed, this, [this] { actionStage->setChecked(false); });
+        connect(m_stage->stage, &StageWidget::playRequested, this,
+                [this](qint32 tick) { m_transport->playFrom(tick); });
+        stageColorsChanged();
+        stageSongChanged();
+    }
+    m_stage->follow(m_monitor->status().Time);
+    m_stage->open();
+    actionStage->setChecked(true);
+}
+
+void TfrmTonelark2Main::stageSongChanged()
+{
+    if (!m_stage)
+        return;
+    QString title = editTitle->text().trimmed();
+    if (title.isEmpty() && !m_loadedFileName.isEmpty())
+        title = QFileInfo(m_loadedFileName).fileName();
+    const LoadedSong &song = m_loader->song();
+    m_stage->setSong(stageSongFromSungLines(song.Sung, title), song.CurrentTempoList.get());
+}
+
+void TfrmTonelark2Main::stageColorsChanged()
+{
+    if (!m_stage)
+        return;
+    const QPalette palette = lvLyrics->palette();
+    m_stage->setLyricColors(colorFromTColor(m_settings.Lyric.BackColor, palette),
+                            colorFromTColor(m_settings.Lyric.TextColor, palette),
+                            palette.color(QPalette::Text));
 }
 
 int TfrmTonelark2Main::GetCurrentPlayingLyricIndex() const

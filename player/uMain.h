@@ -49,6 +49,7 @@ class TrayIcon;
 class LyricsModel;
 class MixerControls;
 class QueuePage;
+class StageWindow;
 
 // The time display: a label that reports every left-button press as a click, so two quick
 // clicks toggle the display twice instead of becoming one double click.
@@ -251,6 +252,8 @@ public:
     // The queue's next and previous song: items of popupMenuMain and popupMenuTaskTray.
     QAction *actionNextSong = nullptr;
     QAction *actionPrevSong = nullptr;
+    // 歌詞ウィンドウ (Alt+L): an item of popupMenuMain and popupMenuTaskTray.
+    QAction *actionStage = nullptr;
 
 public slots:
     // Minimising sends the window to the notification area where there is one; restoring
@@ -299,6 +302,10 @@ public slots:
     void SetContextMenuMode(bool UseCompactMenu);
     void popupMenuMetaTextPopup();
     void MetaTextContextMenu(QObject *sender);
+    // Opens the karaoke window, or closes it when it is open.
+    void actionStageExecute();
+    // The karaoke window once it was first opened, otherwise null.
+    StageWindow *stageWindow() const { return m_stage.get(); }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -337,6 +344,9 @@ private:
     void wireLyricsAndInfoBoxes();
     void applyLyricHighlightSettings();
     void popupMenuTaskTrayAt(QPoint globalPos);
+    // The loaded song, the tempo map and the lyric colours for the karaoke window.
+    void stageSongChanged();
+    void stageColorsChanged();
 
     // MprisPlayer
     MprisSnapshot mprisSnapshot() const override;
@@ -439,6 +449,7 @@ private:
     std::unique_ptr<SongGate> m_gate;
     std::unique_ptr<SongLoader> m_loader;
     std::unique_ptr<QueuePlayer> m_queuePlayer;
+    std::unique_ptr<StageWindow> m_stage;
 };
 
 } // namespace tonelark

@@ -26,4 +26,4 @@ target_sources(tonelark_player PRIVATE
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
 target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop
-                                             tonelark_mixer_window tonelark_queue)
+                                             tonelark_mixer_window tonelark_queue tonelark_stage)

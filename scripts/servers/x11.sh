@@ -1,13 +1,14 @@
 # Sourced (through scripts/test-servers.sh and scripts/screenshot.sh): a private Xvfb for
 # tests and screenshots that need a real X server. Exports DISPLAY_FOR_X11_TESTS and leaves
 # DISPLAY and QT_QPA_PLATFORM alone, so the other tests stay on the offscreen platform.
+# X11_SCREEN sets the screen (default 1024x768x24).
 _x11_pid=
 start_x11() {
   command -v Xvfb >/dev/null || { echo "x11: Xvfb not installed, X11 tests skipped" >&2; return 0; }
   local display
   for display in $(seq 90 140); do
     [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]] && continue
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$display" -screen 0 "${X11_SCREEN:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 &
     _x11_pid=$!
     # Ready when a client can talk to it, not merely when its socket file exists.
     local i ready=

@@ -45,7 +45,9 @@ private slots:
                                 "  Alt + Shift + ↑ → 音量 +5%\n"
                                 "  Alt + Shift + ↓ → 音量 −5%\n"
                                 "  Alt + . → 次の曲\n"
-                                "  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）"));
+                                "  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）\n"
+
+                                "  Alt + L → 歌詞ウィンドウ"));
         QVERIFY(dialog.memoDesc->isReadOnly());
         QCOMPARE(dialog.memoDesc->geometry(), QRect(0, 0, 312, 173));
         QCOMPARE(dialog.buttonOk->text(), QStringLiteral("&OK"));
