@@ -40,8 +40,8 @@ MixerControls::MixerControls(Engine &engine, bool muteMode, const Settings &sett
     };
     actionGuideMelody = action("actionGuideMelody", guideCaption(GuideMelody::Normal), QKeySequence(Qt::ALT | Qt::Key_M));
     actionMixer = action("actionMixer", QStringLiteral("チャンネル(&N)..."), QKeySequence(Qt::ALT | Qt::Key_N));
-    actionVolumeUp = action("actionVolumeUp", QStringLiteral("音量 +5%"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Up));
-    actionVolumeDown = action("actionVolumeDown", QStringLiteral("音量 −5%"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Down));
+    actionVolumeUp = action("actionVolumeUp", QStringLiteral("音量 +5%(&V)"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Up));
+    actionVolumeDown = action("actionVolumeDown", QStringLiteral("音量 −5%(&Y)"), QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Down));
     connect(actionGuideMelody, &QAction::triggered, this, &MixerControls::cycleGuideMelody);
     // Queued: the window may open while a menu's signal is still running.
     connect(actionMixer, &QAction::triggered, this, &MixerControls::showMixerWindow, Qt::QueuedConnection);

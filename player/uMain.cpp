@@ -1724,14 +1724,14 @@ void TfrmTonelark2Main::buildQueue()
 
     // Alt with the two keys beside M, which the window's other shortcuts, the tray menu and
     // the default hot key leave free.
-    actionNextSong = addAction("actionNextSong", QStringLiteral("次の曲(&N)"), QKeySequence(Qt::ALT | Qt::Key_Period));
+    actionNextSong = addAction("actionNextSong", QStringLiteral("次の曲(&E)"), QKeySequence(Qt::ALT | Qt::Key_Period));
     actionPrevSong = addAction("actionPrevSong", QStringLiteral("前の曲(&B)"), QKeySequence(Qt::ALT | Qt::Key_Comma));
     // Queued: a load may show a box, which must not run inside a menu's or a key's signal.
     connect(actionNextSong, &QAction::triggered, this, [this] { m_queuePlayer->next(); }, Qt::QueuedConnection);
     connect(actionPrevSong, &QAction::triggered, this,
             [this] { m_queuePlayer->previous(m_monitor->status().Time); }, Qt::QueuedConnection);
 
-    pmiRecentFiles = new QMenu(QStringLiteral("最近使ったファイル(&F)"), this);
+    pmiRecentFiles = new QMenu(QStringLiteral("最近使ったファイル(&J)"), this);
     pmiRecentFiles->setObjectName(QStringLiteral("pmiRecentFiles"));
     connect(pmiRecentFiles, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuRecentFilesPopup);
 
