@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Convex.h"
+#include "EncodingChoices.h"
 #include "InfoBox.h"
 #include "KeyTempo.h"
 #include "LyricsView.h"
@@ -204,6 +205,8 @@ public:
     QAction *pmiTransparentQuarter = nullptr;
     QAction *pmiTransparentHalf = nullptr;
     QAction *pmiTransparentNone = nullptr;
+    QMenu *pmiEncoding = nullptr;          // 文字コード, in popupMenuMain and popupMenuMetaText
+    QActionGroup *encodingGroup = nullptr; // each action's data is its TextEncoding
 
     // Keyboard actions (actionList).
     QAction *actionPlay = nullptr;
@@ -257,6 +260,9 @@ public slots:
     void actionNextTabExecute(QAction *action);
     void actionMainContextMenuExecute();
     void TransparentSelect(QAction *item);
+    // Re-reads the playing song's texts in the chosen encoding and remembers the choice.
+    void EncodingSelect(QAction *item);
+    void pmiEncodingPopup();
     void menuItemPlayFromBeginningClick();
     void menuItemPlayFromCC111Click();
     void popupMenuPlaybackPopup();
@@ -344,6 +350,7 @@ private:
     void setCommentsText(const QStringList &lines) override;
     void appendComments(const QStringList &lines) override;
     void appendMetaComments(const QStringList &lines) override;
+    void setMetaCommentsText(const QStringList &lines) override;
     void setSongTexts(const QString &copyright, const QString &title,
                       const QString &lyricsText) override;
     void setLyricCount(int count) override;
@@ -400,6 +407,7 @@ private:
     std::unique_ptr<PlaybackMonitor> m_monitor;
     std::unique_ptr<SongGate> m_gate;
     std::unique_ptr<SongLoader> m_loader;
+    std::unique_ptr<EncodingChoices> m_encodingChoices;
 };
 
 } // namespace tonelark
