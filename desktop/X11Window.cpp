@@ -46,7 +46,7 @@ struct Connection {
     {
         xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
             connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(reply);
         return result;
     }
@@ -121,7 +121,7 @@ std::optional<bool> x11WindowIconic(quintptr window)
     static const char kName[] = "WM_STATE";
     xcb_intern_atom_reply_t *atom =
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, std::strlen(kName), kName), nullptr);
-    const xcb_atom_t wmState = atom ? atom->atom : XCB_ATOM_NONE;
+    const xcb_atom_t wmState = atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(atom);
     if (wmState == XCB_ATOM_NONE)
         return false;
@@ -143,7 +143,7 @@ bool setX11WindowAbove(quintptr window, bool above)
     const auto atom = [connection](const char *name) {
         xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
             connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(reply);
         return result;
     };

@@ -406,6 +406,8 @@ void ProgramTest::plantedTempFolderMakesAnAloneStartThatSaysSo()
     alone.terminate();
     QVERIFY(alone.waitForFinished(10000));
     QCOMPARE(alone.exitCode(), 128 + SIGTERM);
+}
+
 void ProgramTest::secondStartWithAFileLeavesATrayedWindowHidden()
 {
     // The first instance on the tests' X server under its window manager, with a tray host.

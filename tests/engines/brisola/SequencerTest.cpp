@@ -635,8 +635,9 @@ TEST(Sequencer, KeyChangesSeeksAndLoopsNeverLeaveANoteHanging)
             rig.run(std::uniform_int_distribution<std::int64_t>(1, 6000)(random), 64);
             replay();
             const std::int32_t tick = rig.sequencer->status().Tick;
-            if (tick >= 1700 && tick < 1920)
+            if (tick >= 1700 && tick < 1920) {
                 ASSERT_EQ(melodicSounding(), 0) << "in the song's rest at tick " << tick << ", step " << step;
+            }
         } else if (action < 9) {
             const int before = melodicSounding();
             shift = std::uniform_int_distribution<int>(-12, 12)(random);
