@@ -504,8 +504,10 @@ void TfrmTonelark2Main::buildMenus()
         encodingGroup->addAction(action);
     }
     popupMenuMain->addMenu(pmiEncoding);
-    popupMenuMetaText->addSeparator()->setObjectName(QStringLiteral("pmiMetaTextSeparator2"));
-    popupMenuMetaText->addMenu(pmiEncoding);
+    // Before the copy formats' separator, which a memo's menu then leaves last and undrawn.
+    popupMenuMetaText->insertMenu(
+        popupMenuMetaText->findChild<QAction *>(QStringLiteral("pmiMetaTextSeparator"), Qt::FindDirectChildrenOnly),
+        pmiEncoding);
     connect(encodingGroup, &QActionGroup::triggered, this, &TfrmTonelark2Main::EncodingSelect);
     connect(pmiEncoding, &QMenu::aboutToShow, this, &TfrmTonelark2Main::pmiEncodingPopup);
 
