@@ -21,16 +21,20 @@ void check(bool condition)
         std::abort();
 }
 
-void parse(const std::uint8_t *data, std::size_t size, TLyricLoadOptions options, bool karaokeFile = false)
+void parse(const std::uint8_t *data, std::size_t size, TLyricLoadOptions options, bool karaokeFile = false,
+           TextEncoding encoding = TextEncoding::Auto)
 {
     TSmfParser parser;
     parser.SetLyricLoadOptions(options);
     parser.SetKaraokeFile(karaokeFile);
+    parser.SetTextEncoding(encoding);
     try {
         parser.Execute(data, static_cast<quint32>(size));
     } catch (const ESmfParserException &) {
         return;
     }
+    check(parser.UsedTextEncoding() != TextEncoding::Auto &&
+          (encoding == TextEncoding::Auto || parser.UsedTextEncoding() == encoding));
 
     for (SungLineMode mode : {SungLineMode::Auto, SungLineMode::AlwaysJoin, SungLineMode::PerEvent}) {
         const SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), mode, options);
@@ -75,7 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     parse(data, size, {});
     parse(data, size, {lloTrimAnySpace, lloNoEmptyLines});
-    // A .kar name reads every Text event as karaoke words.
-    parse(data, size, {lloNoEmptyLines}, true);
+    // A .kar name reads every Text event as karaoke words; the user's encoding by the size.
+    static constexpr TextEncoding kChoices[] = {TextEncoding::Auto, TextEncoding::Cp932, TextEncoding::Utf8,
+                                                TextEncoding::Cp1252};
+    parse(data, size, {lloNoEmptyLines}, true, kChoices[size % 4]);
     return 0;
 }

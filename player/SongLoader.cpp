@@ -219,6 +219,7 @@ LoadOutcome SongLoader::load(const QString &fileName)
     // 2. Stop and empty. The monitor runs once so the displays show the stopped engine; it
     // stays off until the new song is registered and never sees a half-loaded song.
     m_view.setMonitorEnabled(false);
+    m_song.HasSong = false;
     m_engine.stop();
     m_engine.clearList();
     m_view.runMonitorStep();
@@ -258,15 +259,8 @@ LoadOutcome SongLoader::load(const QString &fileName)
         return failed(LoadOutcome::ReadError, InfoPage::Info);
 
     try {
-        TLyricLoadOptions options;
-        if (m_settings.Lyric.TrimAnySpace)
-            options.Include(lloTrimAnySpace);
-        if (m_settings.Lyric.NoEmptyLines)
-            options.Include(lloNoEmptyLines);
-        parser.SetLyricLoadOptions(options);
-        parser.SetKaraokeFile(isKaraokeFileName(fileName));
-        parser.Execute(m_song.MemoryStream.constData(),
-                       static_cast<quint32>(m_song.MemoryStream.size()));
+        m_song.Karaoke = isKaraokeFileName(fileName);
+        parse(parser, m_encodingLookup ? m_encodingLookup(fileName) : TextEncoding::Auto);
     } catch (const ESmfParserException &error) {
         releaseRefusedSong();
         m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
@@ -289,45 +283,87 @@ LoadOutcome SongLoader::load(const QString &fileName)
         return failed(LoadOutcome::EngineError, InfoPage::Info);
     }
 
-    // The rows are the sung lines; for a song without karaoke marks in 自動 they are the
-    // lyric line rule's rows, one or more per Lyric event.
-    SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), lineModeOf(m_settings.Lyric.LineMode),
-                                    parser.LyricLoadOptions());
-    TSmfMetaEventString rows = sungLyricRows(sung);
-    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser), rows.isEmpty() ? QString() : rows.Text());
-    m_song.CurrentTempoList = parser.ExtractTempoList();
-    m_song.SmfLyrics.Clear();
-    m_song.SmfLyrics.Assign(std::move(rows));
-    m_song.Sung = std::move(sung);
-    m_view.setLyricCount(m_song.SmfLyrics.Count());
-
     // 7. Describe.
     m_song.BrsSmfInfo = m_engine.info();
-
-    m_view.appendComments(QStringList{kSongInfoHeading} + songInfoLines(m_song.BrsSmfInfo, m_infoFontPitch) +
-                          xfInfoLines(m_song.Sung));
-    const TSmfMetaEventString &comment = parser.Comment();
-    QStringList metaComments;
-    for (int i = 0; i < comment.Count(); ++i)
-        metaComments << comment.Strings(i);
-    if (!metaComments.isEmpty())
-        m_view.appendMetaComments(metaComments);
+    showTexts(parser, true);
     if (!compilerMessage.isEmpty())
         m_view.appendCompileMessage(trimControlAndSpace(ansiToUnicode(compilerMessage)));
-    m_view.setTabVisible(InfoPage::Comments, !metaComments.isEmpty());
     m_view.setApplicationTitle(caption);
     m_view.invokePlay();
     m_view.setMonitorEnabled(true);
 
     // 8. Finish.
+    m_song.HasSong = true;
     const bool hasLyrics = m_song.SmfLyrics.Count() > 0;
-    m_view.setTabVisible(InfoPage::Lyrics, hasLyrics);
     if (hasLyrics)
         m_view.resetLyricsList();
     if (hasLyrics && m_settings.Lyric.AutoLyricTab)
         m_view.setActivePage(InfoPage::Lyrics);
     m_view.resetCarets();
     return LoadOutcome::Success;
+}
+
+void SongLoader::parse(TSmfParser &parser, TextEncoding choice) const
+{
+    TLyricLoadOptions options;
+    if (m_settings.Lyric.TrimAnySpace)
+        options.Include(lloTrimAnySpace);
+    if (m_settings.Lyric.NoEmptyLines)
+        options.Include(lloNoEmptyLines);
+    parser.SetLyricLoadOptions(options);
+    parser.SetKaraokeFile(m_song.Karaoke);
+    parser.SetTextEncoding(choice);
+    parser.Execute(m_song.MemoryStream.constData(), static_cast<quint32>(m_song.MemoryStream.size()));
+}
+
+void SongLoader::showTexts(TSmfParser &parser, bool load)
+{
+    m_song.Encoding = parser.TextEncodingChoice();
+    m_song.UsedEncoding = parser.UsedTextEncoding();
+    // The rows are the sung lines; for a song without karaoke marks in 自動 they are the
+    // lyric line rule's rows, one or more per Lyric event.
+    SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), lineModeOf(m_settings.Lyric.LineMode),
+                                    parser.LyricLoadOptions());
+    TSmfMetaEventString rows = sungLyricRows(sung);
+    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser), rows.isEmpty() ? QString() : rows.Text());
+    if (load)
+        m_song.CurrentTempoList = parser.ExtractTempoList();
+    m_song.SmfLyrics.Clear();
+    m_song.SmfLyrics.Assign(std::move(rows));
+    m_song.Sung = std::move(sung);
+    m_view.setLyricCount(m_song.SmfLyrics.Count());
+
+    const QStringList info = QStringList{kSongInfoHeading} + songInfoLines(m_song.BrsSmfInfo, m_infoFontPitch) +
+                             xfInfoLines(m_song.Sung);
+    if (load)
+        m_view.appendComments(info);
+    else
+        m_view.setCommentsText(info);
+    const TSmfMetaEventString &comment = parser.Comment();
+    QStringList metaComments;
+    for (int i = 0; i < comment.Count(); ++i)
+        metaComments << comment.Strings(i);
+    if (load && !metaComments.isEmpty())
+        m_view.appendMetaComments(metaComments);
+    else if (!load)
+        m_view.setMetaCommentsText(metaComments);
+    m_view.setTabVisible(InfoPage::Comments, !metaComments.isEmpty());
+    m_view.setTabVisible(InfoPage::Lyrics, m_song.SmfLyrics.Count() > 0);
+}
+
+bool SongLoader::reread(TextEncoding choice)
+{
+    if (!m_song.HasSong)
+        return false;
+    TSmfParser parser;
+    try {
+        parse(parser, choice);
+    } catch (const std::exception &) {
+        // The bytes parsed at their load and are unchanged; a refusal now would be a fault.
+        return false;
+    }
+    showTexts(parser, false);
+    return true;
 }
 
 std::optional<LoadRefusal> refusalBeforeLoad(const QString &fileName)

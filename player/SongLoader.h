@@ -7,6 +7,7 @@
 #include "SmfTempo.h"
 #include "SmfTexts.h"
 #include "SungLines.h"
+#include "TextEncoding.h"
 
 #include <QByteArray>
 #include <QString>
@@ -51,6 +52,7 @@ public:
     virtual void setCommentsText(const QStringList &lines) = 0;   // memoComments
     virtual void appendComments(const QStringList &lines) = 0;
     virtual void appendMetaComments(const QStringList &lines) = 0; // memoMetaComments
+    virtual void setMetaCommentsText(const QStringList &lines) = 0;
     // editCopyright, editTitle and the hidden memoLyrics.
     virtual void setSongTexts(const QString &copyright, const QString &title,
                               const QString &lyricsText) = 0;
@@ -86,6 +88,10 @@ struct LoadedSong {
     std::unique_ptr<TSmfEventTempoList> CurrentTempoList; // absent until the first parse
     TSmfMetaEventString SmfLyrics;                        // lyric lines with their timing
     SungLines Sung; // the sung lines SmfLyrics shows, one row per line (same order)
+    bool HasSong = false;                                 // a song is registered and shown
+    TextEncoding Encoding = TextEncoding::Auto;           // the choice its texts were read by
+    TextEncoding UsedEncoding = TextEncoding::Cp932;      // what that choice gave
+    bool Karaoke = false;                                 // read as a .kar (by its name)
 };
 
 class SongLoader {
@@ -101,6 +107,17 @@ public:
     const LoadedSong &song() const { return m_song; }
     LoadedSong &song() { return m_song; }
 
+    // Re-reads the current song's texts and lyric lines in `choice` and shows them, without a
+    // call to the engine: playback, position and the list's selection go on. False when no
+    // song is loaded.
+    bool reread(TextEncoding choice);
+
+    // The encoding a file is read by at its load (the user's remembered choice); Auto without.
+    void setEncodingLookup(std::function<TextEncoding(const QString &fileName)> lookup)
+    {
+        m_encodingLookup = std::move(lookup);
+    }
+
     void setCompiler(MmlCompiler compiler) { m_compiler = std::move(compiler); }
     // Where an MML compile writes its MIDI file; by default compiledMidiPath().
     void setCompiledMidiPath(const QString &path) { m_compiledMidiPath = path; }
@@ -112,6 +129,10 @@ private:
     LoadOutcome failed(LoadOutcome outcome, InfoPage page);
     void releaseRefusedSong();
     LoadOutcome compile(const QString &mmlFileName, QString &midiFileName, QByteArray &message);
+    // Builds the sung lines from the parser and shows the boxes, the lyric rows and the
+    // comments; the tempo map is taken over only at a load.
+    void showTexts(TSmfParser &parser, bool load);
+    void parse(TSmfParser &parser, TextEncoding choice) const;
 
     Engine &m_engine;
     SongLoaderView &m_view;
@@ -120,6 +141,7 @@ private:
     const int &m_infoFontPitch;
     const QString &m_appTitle;
     MmlCompiler m_compiler;
+    std::function<TextEncoding(const QString &)> m_encodingLookup;
     QString m_compiledMidiPath;
     LoadedSong m_song;
 };

@@ -231,6 +231,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_gate->setNotice([this](const QString &text) { showInfoNotice(text); });
     m_loader = std::make_unique<SongLoader>(m_engine, static_cast<SongLoaderView &>(*this), m_gate->loaderUi(),
                                             m_settings, m_infoFontPitch, m_appTitle);
+    m_encodingChoices = std::make_unique<EncodingChoices>();
+    m_loader->setEncodingLookup([this](const QString &fileName) { return m_encodingChoices->choiceFor(fileName); });
     wireLyricsAndInfoBoxes();
     m_queuePlayer = std::make_unique<QueuePlayer>(static_cast<QueuePlayerHost &>(*this), stateFolder);
     m_queuePlayer->setSettings(QueueSettings::load(m_ini));
@@ -517,6 +519,32 @@ void TfrmTonelark2Main::buildMenus()
     pmiTransparentNone = radio("pmiTransparentNone", QStringLiteral("透過しない(&N)"), kTagNone);
     pmiTransparentNone->setChecked(true);
     connect(transparentGroup, &QActionGroup::triggered, this, &TfrmTonelark2Main::TransparentSelect);
+
+    pmiEncoding = new QMenu(QStringLiteral("文字コード(&E)"), this);
+    pmiEncoding->setObjectName(QStringLiteral("pmiEncoding"));
+    encodingGroup = new QActionGroup(this);
+    encodingGroup->setExclusive(true);
+    const std::pair<const char *, QString> encodings[] = {
+        {"pmiEncodingAuto", QStringLiteral("自動(&A)")},
+        {"pmiEncodingCp932", QStringLiteral("Shift_JIS (CP932)(&S)")},
+        {"pmiEncodingUtf8", QStringLiteral("UTF-8(&U)")},
+        {"pmiEncodingCp1252", QStringLiteral("西欧 (Windows-1252)(&W)")},
+    };
+    const TextEncoding encodingValues[] = {TextEncoding::Auto, TextEncoding::Cp932, TextEncoding::Utf8,
+                                           TextEncoding::Cp1252};
+    for (size_t i = 0; i < std::size(encodings); ++i) {
+        QAction *action = item(pmiEncoding, encodings[i].first, encodings[i].second);
+        action->setCheckable(true);
+        action->setData(static_cast<int>(encodingValues[i]));
+        encodingGroup->addAction(action);
+    }
+    popupMenuMain->addMenu(pmiEncoding);
+    // Before the copy formats' separator, which a memo's menu then leaves last and undrawn.
+    popupMenuMetaText->insertMenu(
+        popupMenuMetaText->findChild<QAction *>(QStringLiteral("pmiMetaTextSeparator"), Qt::FindDirectChildrenOnly),
+        pmiEncoding);
+    connect(encodingGroup, &QActionGroup::triggered, this, &TfrmTonelark2Main::EncodingSelect);
+    connect(pmiEncoding, &QMenu::aboutToShow, this, &TfrmTonelark2Main::pmiEncodingPopup);
 
     // Where the window system gives a client neither (Wayland), the controls say so greyed out
     // rather than doing nothing; the stored pin state is kept for the next X11 session.
@@ -1237,6 +1265,36 @@ void TfrmTonelark2Main::appendMetaComments(const QStringList &lines)
         memoMetaComments->appendPlainText(line);
 }
 
+void TfrmTonelark2Main::setMetaCommentsText(const QStringList &lines)
+{
+    memoMetaComments->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TfrmTonelark2Main::pmiEncodingPopup()
+{
+    const LoadedSong &current = m_loader->song();
+    for (QAction *action : encodingGroup->actions()) {
+        action->setEnabled(current.HasSong);
+        action->setChecked(current.HasSong && action->data().toInt() == static_cast<int>(current.Encoding));
+    }
+}
+
+void TfrmTonelark2Main::EncodingSelect(QAction *item)
+{
+    const auto choice = static_cast<TextEncoding>(item->data().toInt());
+    // Playback goes on: only the texts and the rows are read again.
+    if (!m_loader->reread(choice))
+        return;
+    lvLyrics->viewport()->update();
+    if (m_mpris)
+        m_mpris->refresh();
+    if (m_loadedFileName.isEmpty())
+        return;
+    // A box here would open a modal loop inside the menu's signal; the info area says it.
+    if (const std::optional<QString> error = m_encodingChoices->remember(m_loadedFileName, choice))
+        showInfoNotice(*error);
+}
+
 void TfrmTonelark2Main::setSongTexts(const QString &copyright, const QString &title,
                                      const QString &lyricsText)
 {
@@ -1724,7 +1782,7 @@ void TfrmTonelark2Main::buildQueue()
 
     // Alt with the two keys beside M, which the window's other shortcuts, the tray menu and
     // the default hot key leave free.
-    actionNextSong = addAction("actionNextSong", QStringLiteral("次の曲(&E)"), QKeySequence(Qt::ALT | Qt::Key_Period));
+    actionNextSong = addAction("actionNextSong", QStringLiteral("次の曲(&G)"), QKeySequence(Qt::ALT | Qt::Key_Period));
     actionPrevSong = addAction("actionPrevSong", QStringLiteral("前の曲(&B)"), QKeySequence(Qt::ALT | Qt::Key_Comma));
     // Queued: a load may show a box, which must not run inside a menu's or a key's signal.
     connect(actionNextSong, &QAction::triggered, this, [this] { m_queuePlayer->next(); }, Qt::QueuedConnection);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Convex.h"
+#include "EncodingChoices.h"
 #include "InfoBox.h"
 #include "KeyTempo.h"
 #include "LyricsView.h"
@@ -222,6 +223,8 @@ public:
     QAction *pmiTransparentNone = nullptr;
     // 最近使ったファイル, in popupMenuMain and popupMenuTaskTray.
     QMenu *pmiRecentFiles = nullptr;
+    QMenu *pmiEncoding = nullptr;          // 文字コード, in popupMenuMain and popupMenuMetaText
+    QActionGroup *encodingGroup = nullptr; // each action's data is its TextEncoding
 
     // Keyboard actions (actionList).
     QAction *actionPlay = nullptr;
@@ -280,6 +283,9 @@ public slots:
     void actionNextTabExecute(QAction *action);
     void actionMainContextMenuExecute();
     void TransparentSelect(QAction *item);
+    // Re-reads the playing song's texts in the chosen encoding and remembers the choice.
+    void EncodingSelect(QAction *item);
+    void pmiEncodingPopup();
     void menuItemPlayFromBeginningClick();
     void menuItemPlayFromCC111Click();
     void popupMenuPlaybackPopup();
@@ -388,6 +394,7 @@ private:
     void setCommentsText(const QStringList &lines) override;
     void appendComments(const QStringList &lines) override;
     void appendMetaComments(const QStringList &lines) override;
+    void setMetaCommentsText(const QStringList &lines) override;
     void setSongTexts(const QString &copyright, const QString &title,
                       const QString &lyricsText) override;
     void setLyricCount(int count) override;
@@ -450,6 +457,7 @@ private:
     std::unique_ptr<SongLoader> m_loader;
     std::unique_ptr<QueuePlayer> m_queuePlayer;
     std::unique_ptr<StageWindow> m_stage;
+    std::unique_ptr<EncodingChoices> m_encodingChoices;
 };
 
 } // namespace tonelark

@@ -2,6 +2,7 @@
 find_package(Qt6 6.2 REQUIRED COMPONENTS Svg)
 target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.h
+  ${CMAKE_CURRENT_LIST_DIR}/EncodingChoices.cpp ${CMAKE_CURRENT_LIST_DIR}/EncodingChoices.h
   ${CMAKE_CURRENT_LIST_DIR}/EngineNotices.cpp ${CMAKE_CURRENT_LIST_DIR}/EngineNotices.h
   ${CMAKE_CURRENT_LIST_DIR}/FontSetup.cpp ${CMAKE_CURRENT_LIST_DIR}/FontSetup.h
   ${CMAKE_CURRENT_LIST_DIR}/InfoBox.cpp ${CMAKE_CURRENT_LIST_DIR}/InfoBox.h

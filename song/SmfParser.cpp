@@ -162,7 +162,8 @@ void TSmfParser::Execute(const void *Buffer, quint32 Size)
     FLyric.Clear();
     FKaraokeTitles.Clear();
     FKaraoke = false;
-    FUtf8Texts = false;
+    FUsedEncoding = TextEncoding::Cp932;
+    FEncodingSignals = EncodingSignals();
     FWordsTrack = -1;
     FXfMark = false;
     FXfKaraokeChunk = false;
@@ -382,17 +383,6 @@ void TSmfParser::buildTexts()
     const auto songText = [](const RawText &text) {
         return text.origin == SongTextOrigin::Track && text.type != 0x07;
     };
-    // UTF-8 only when CP932 cannot be right: a song whose texts are all valid CP932 stays
-    // CP932 even where the bytes happen to be UTF-8 too (half-width katakana pairs are).
-    const bool anyNonAnsi = std::any_of(FTexts.begin(), FTexts.end(), [&](const RawText &text) {
-        return songText(text) && !isValidAnsi(text.bytes);
-    });
-    FUtf8Texts = anyNonAnsi && std::all_of(FTexts.begin(), FTexts.end(), [&](const RawText &text) {
-                     return !songText(text) || isValidUtf8(text.bytes);
-                 });
-    const auto decode = [this](QByteArrayView bytes) {
-        return FUtf8Texts ? QString::fromUtf8(bytes) : ansiToUnicode(bytes);
-    };
 
     // An XF chunk's language: XFKM's "$Lyrc:<channels>:<offset>:<language>" cue, XFIH's
     // "XFln:<language>:…".
@@ -407,8 +397,25 @@ void TSmfParser::buildTexts()
     };
     const QByteArray karaokeLanguage = chunkLanguage(SongTextOrigin::XfKaraoke, "$Lyrc:", 3);
     const QByteArray infoLanguage = chunkLanguage(SongTextOrigin::XfInfo, "XFln:", 1);
+
+    // The song's encoding by the table of docs/ENCODINGS.md, unless the user chose one.
+    EncodingSignals song;
+    for (const RawText &text : FTexts) {
+        if (!songText(text))
+            continue;
+        song.addText(text.bytes);
+        const QByteArrayView trimmed = trimMetaBytes(text.bytes);
+        if (song.tag == LanguageTag::None && text.type == 0x01 && trimmed.startsWith("@L"))
+            song.tag = karaokeLanguageTag(trimmed.sliced(2));
+    }
+    if (song.tag == LanguageTag::None)
+        song.tag = xfLanguageTag(karaokeLanguage.isEmpty() ? infoLanguage : karaokeLanguage);
+    FEncodingSignals = song;
+    FUsedEncoding = FEncodingChoice == TextEncoding::Auto ? chooseTextEncoding(song) : FEncodingChoice;
+    const auto decode = [this](QByteArrayView bytes) { return decodeText(bytes, FUsedEncoding); };
+
     const auto decodeIn = [&](const RawText &text) {
-        if (text.origin == SongTextOrigin::Track)
+        if (text.origin == SongTextOrigin::Track || FEncodingChoice != TextEncoding::Auto)
             return decode(text.bytes);
         const QByteArray &language =
             text.origin == SongTextOrigin::XfKaraoke ? karaokeLanguage : infoLanguage;

@@ -3,6 +3,7 @@
 #include "SmfTempo.h"
 #include "SmfTexts.h"
 #include "SongException.h"
+#include "TextEncoding.h"
 
 #include <QtGlobal>
 
@@ -32,8 +33,9 @@ static_assert(sizeof(TSmfMthd) == 10, "TSmfMthd is the 10-byte header record");
 // the tempo map. One parser serves one Execute; it never repairs data. Any byte string either
 // parses or raises ESmfParserException; reads never leave the buffer.
 //
-// Texts are CP932, unless some text is no CP932 while all are well-formed UTF-8: then the
-// whole song's texts are UTF-8 (XF chunks follow their declared language). A karaoke song
+// The song's texts share one encoding: CP932, UTF-8 or Windows-1252, chosen from the song's
+// language tag and bytes by the table of docs/ENCODINGS.md, or the user's choice (XF chunks
+// follow their declared language unless the user chose). A karaoke song
 // (the "@K" marker, a .kar file, or one track of Text events that reads as karaoke words;
 // and no Lyric event with text) keeps its words in Text events; they become the lyric lines
 // instead.
@@ -82,8 +84,15 @@ public:
     bool IsKaraoke() const { return FKaraoke; }
     // A karaoke song's "@T" texts without the marker, in file order: title, author, copyright.
     const TSmfMetaEventString &KaraokeTitles() const { return FKaraokeTitles; }
-    // True when the song's texts were decoded as UTF-8 rather than CP932.
-    bool Utf8Texts() const { return FUtf8Texts; }
+    // Set before Execute: Auto (the table) or the user's encoding for every text.
+    void SetTextEncoding(TextEncoding choice) { FEncodingChoice = choice; }
+    TextEncoding TextEncodingChoice() const { return FEncodingChoice; }
+    // The encoding the song's texts were read in (never Auto).
+    TextEncoding UsedTextEncoding() const { return FUsedEncoding; }
+    // What the table was given.
+    const EncodingSignals &TextEncodingSignals() const { return FEncodingSignals; }
+    // True when the song's texts were decoded as UTF-8.
+    bool Utf8Texts() const { return FUsedEncoding == TextEncoding::Utf8; }
     // The MTrk track whose Text events are the karaoke words, or -1 (see IsKaraoke).
     int KaraokeWordsTrack() const { return FWordsTrack; }
 
@@ -140,7 +149,9 @@ private:
     TLyricLoadOptions FLyricLoadOptions;
     bool FKaraokeFile = false;
     bool FKaraoke = false;
-    bool FUtf8Texts = false;
+    TextEncoding FEncodingChoice = TextEncoding::Auto;
+    TextEncoding FUsedEncoding = TextEncoding::Cp932;
+    EncodingSignals FEncodingSignals;
     TSmfMetaEventString FKaraokeTitles;
     int FWordsTrack = -1;
     bool FXfMark = false;

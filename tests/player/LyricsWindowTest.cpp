@@ -305,6 +305,66 @@ private slots:
                                             "\x89\xCC\x8E\x8C""2\r\n\x89\xCC\x8E\x8C""3\r\n"));
     }
 
+    // 文字コード while the song plays: rows, boxes and comments read again in place, no
+    // stop or play reaches the engine, the highlight stays on its line; the next load of
+    // the file (in a new window) uses the choice kept in the state folder.
+    void encodingMenuRereadsThePlayingSongInPlace()
+    {
+        Setup setup;
+        const QByteArray state = QFile::encodeName(setup.dir.filePath(QStringLiteral("state")));
+        qputenv("XDG_STATE_HOME", state);
+        const QString words = QStringLiteral("ó pé dos meus cabezales");
+        SmfBuilder smf;
+        smf.meta(0, 0x03, QStringLiteral("Cantiga ó").toUtf8()).meta(0, 0x01, QByteArray("@LGALI"));
+        smf.meta(0, 0x05, QStringLiteral("Unha").toUtf8()).meta(480, 0x05, words.toUtf8())
+            .meta(480, 0x05, QByteArray("fin"));
+        smf.note(0, 60, 480);
+        const QString file = setup.dir.filePath(QStringLiteral("cantiga.kar"));
+        QVERIFY(writeFile(file, smf.bytes()));
+        setup.ini = Convex::fromBytes("[Tonelark]\nShowInfo=1\n");
+        setup.window = std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini, QStringList{}, &setup.ui);
+        QCOMPARE(setup.window->BRSLoad(file), LoadOutcome::Success);
+        setup.window->timerUpdating->stop();
+        setup.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(setup.window.get()));
+        TfrmTonelark2Main &w = *setup.window;
+        const auto row = [&](int r) { return w.lvLyrics->model()->index(r, 1).data().toString(); };
+        QCOMPARE(row(1), words);
+        QCOMPARE(w.editTitle->text(), QStringLiteral("Cantiga ó"));
+        tickAt(setup, 1);
+        QCOMPARE(w.lastLyricIndex(), 1);
+        setup.engine.calls.clear();
+
+        QVERIFY(w.popupMenuMain->actions().contains(w.pmiEncoding->menuAction()));
+        QVERIFY(w.popupMenuMetaText->actions().contains(w.pmiEncoding->menuAction()));
+        w.pmiEncodingPopup();
+        auto *automatic = w.findChild<QAction *>(QStringLiteral("pmiEncodingAuto"));
+        auto *cp932 = w.findChild<QAction *>(QStringLiteral("pmiEncodingCp932"));
+        QVERIFY(automatic && cp932 && automatic->isChecked() && cp932->isEnabled());
+        cp932->trigger();
+        QCOMPARE(row(1), QStringLiteral("ﾃｳ pﾃｩ dos meus cabezales"));
+        QCOMPARE(w.editTitle->text(), QStringLiteral("Cantiga ﾃｳ"));
+        tickAt(setup, 1);
+        QCOMPARE(w.lastLyricIndex(), 1);
+        const QString calls = setup.engine.calls.join(' ');
+        QVERIFY2(!calls.contains(QStringLiteral("stop(")) && !calls.contains(QStringLiteral("play(")) &&
+                     !calls.contains(QStringLiteral("addList")),
+                 qPrintable(calls));
+        w.pmiEncodingPopup();
+        QVERIFY(cp932->isChecked());
+        QFile kept(QFile::decodeName(state) + QStringLiteral("/Tonelark/encodings.ini"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll().contains("cantiga.kar=cp932"));
+
+        Setup again;
+        again.ini = Convex::fromBytes("[Tonelark]\nShowInfo=1\n");
+        again.window = std::make_unique<TfrmTonelark2Main>(again.engine, again.ini, QStringList{}, &again.ui);
+        QCOMPARE(again.window->BRSLoad(file), LoadOutcome::Success);
+        QCOMPARE(again.window->lvLyrics->model()->index(1, 1).data().toString(),
+                 QStringLiteral("ﾃｳ pﾃｩ dos meus cabezales"));
+        qunsetenv("XDG_STATE_HOME");
+    }
+
     void lyricMenuEnabledByRows()
     {
         Setup setup;

@@ -93,6 +93,7 @@ public:
     void setCommentsText(const QStringList &lines) override { comments = lines; }
     void appendComments(const QStringList &lines) override { comments << lines; }
     void appendMetaComments(const QStringList &lines) override { metaComments << lines; }
+    void setMetaCommentsText(const QStringList &lines) override { metaComments = lines; }
     void setSongTexts(const QString &c, const QString &t, const QString &l) override
     {
         copyright = c;
@@ -722,3 +723,67 @@ TEST(QtNameFilters, PipeFilterBecomesQtFilters)
 }
 
 } // namespace
+
+// 文字コード while a song plays: the texts and rows are read again, the engine is not called
+// (no stop, no play) and the list keeps its place; the choice is asked for at the next load.
+TEST_F(SongLoaderTest, EncodingChoiceRereadsTheTextsWithoutTouchingTheEngine)
+{
+    const QString words = QStringLiteral("ó pé dos meus cabezales");
+    const QByteArray smf = SmfBuilder(480)
+                               .meta(0, 0x03, "Pe\xE9 d\xE9 bailar")
+                               .meta(0, 0x01, QStringLiteral("nota ó").toUtf8())
+                               .meta(0, 0x05, words.toUtf8())
+                               .meta(480, 0x05, "fin")
+                               .note(0, 60, 480)
+                               .bytes();
+    const QString file = songFile(QStringLiteral("cantiga.mid"), smf);
+    QStringList asked;
+    TextEncoding remembered = TextEncoding::Auto;
+    m_loader.setEncodingLookup([&](const QString &name) {
+        asked << name;
+        return remembered;
+    });
+    EXPECT_FALSE(m_loader.reread(TextEncoding::Utf8)); // no song yet
+    ASSERT_EQ(m_loader.load(file), LoadOutcome::Success);
+    EXPECT_EQ(asked, QStringList{file});
+    // The title is no UTF-8 (E9 20) and no CP932 (E9 20): the table reads it as Windows-1252.
+    EXPECT_EQ(m_loader.song().UsedEncoding, TextEncoding::Cp1252);
+    EXPECT_EQ(m_view.title, QStringLiteral("Peé dé bailar"));
+
+    m_engine.calls.clear();
+    m_view.log.clear();
+    const TSmfLyricInfo *before = m_loader.song().SmfLyrics.Objects(1);
+    const qint64 secondLineMs = before->Millisecond;
+    struct Case {
+        TextEncoding choice;
+        QString title;
+        QString firstRow;
+        QString comment;
+    } cases[] = {
+        {TextEncoding::Utf8, QStringLiteral("Pe\uFFFD d\uFFFD bailar"), words, QStringLiteral("nota ó")},
+        {TextEncoding::Cp932, ansiToUnicode("Pe\xE9 d\xE9 bailar"), QStringLiteral("ﾃｳ pﾃｩ dos meus cabezales"),
+         QStringLiteral("nota ﾃｳ")},
+        {TextEncoding::Cp1252, QStringLiteral("Peé dé bailar"), QStringLiteral("Ã³ pÃ© dos meus cabezales"),
+         QStringLiteral("nota Ã³")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(textEncodingName(c.choice).toStdString());
+        ASSERT_TRUE(m_loader.reread(c.choice));
+        EXPECT_EQ(m_loader.song().Encoding, c.choice);
+        EXPECT_EQ(m_view.title, c.title);
+        EXPECT_EQ(m_loader.song().SmfLyrics.Strings(0), c.firstRow);
+        EXPECT_EQ(m_view.lyricsText, c.firstRow + QStringLiteral("\r\nfin\r\n"));
+        EXPECT_EQ(m_view.metaComments, QStringList{c.comment});
+        EXPECT_EQ(m_view.comments.value(0), QStringLiteral("[Song Info]"));
+        EXPECT_EQ(m_view.lyricCount, 2);
+        EXPECT_EQ(m_loader.song().SmfLyrics.Objects(1)->Millisecond, secondLineMs);
+    }
+    EXPECT_TRUE(m_engine.calls.isEmpty()) << m_engine.calls.join(' ').toStdString();
+    EXPECT_TRUE(m_view.log.isEmpty()) << m_view.log.join(' ').toStdString();
+    EXPECT_EQ(m_loader.song().MemoryStream, smf);
+
+    remembered = TextEncoding::Utf8;
+    ASSERT_EQ(m_loader.load(file), LoadOutcome::Success);
+    EXPECT_EQ(m_loader.song().Encoding, TextEncoding::Utf8);
+    EXPECT_EQ(m_loader.song().SmfLyrics.Strings(0), words);
+}

@@ -3,6 +3,7 @@ tonelark_add_gtest(test_player_window
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/SongGateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SongLoaderTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/EncodingChoicesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EngineNoticesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TransportTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp

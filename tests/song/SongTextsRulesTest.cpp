@@ -165,41 +165,132 @@ TEST(Karaoke, BoxesFallBackWithoutTitleLines)
     EXPECT_FALSE(isKaraokeFileName(u"/a/kar/song.mid"));
 }
 
-TEST(SongEncoding, Utf8OnlyWhenCp932CannotBeRight)
+// The decision table of docs/ENCODINGS.md, one signal at a time and in conflict.
+TEST(SongEncoding, DecisionTable)
 {
     const QString japanese = QStringLiteral("さくら");
+    const QString galician = QStringLiteral("ó pé dos meus cabezales");
+    // Each UTF-8 accent of the Galician words is two CP932 half-width katakana: valid CP932.
+    ASSERT_TRUE(isValidAnsi(galician.toUtf8()));
     // Half-width katakana "ﾂｱ" in CP932 is C2 B1: valid UTF-8 (U+00B1) as well.
     const QByteArray katakanaPair = unicodeToAnsi(QStringLiteral("ﾂｱ"));
     ASSERT_EQ(katakanaPair, QByteArray("\xC2\xB1"));
-    // A byte CP932 has no character for.
-    const QByteArray brokenCp932("\x80\x41");
+    // Windows-1252 accents: "é" before a space is no CP932; "éx" is a CP932 kanji.
+    const QByteArray cafe("Caf\xE9 con leche");
+    const QByteArray exito("\xE9xito");
+    ASSERT_FALSE(isValidAnsi(cafe));
+    ASSERT_TRUE(isValidAnsi(exito));
+    // "Ó" before a letter reads as a kanji in CP932, never as kana.
+    const QString cancion = QStringLiteral("CANCIÓN");
 
+    using E = TextEncoding;
     struct Case {
         const char *what;
+        QByteArray tag;   // "@L…" Text event, or empty
+        QByteArray xf;    // the XFKM $Lyrc language, or empty
         QByteArray title;
         QByteArray lyric;
-        bool utf8;
+        E used;
         QString shownTitle;
         QString shownLyric;
     } cases[] = {
-        {"UTF-8 texts", japanese.toUtf8(), QStringLiteral("花").toUtf8(), true, japanese, "花"},
-        {"CP932 texts", unicodeToAnsi(japanese), unicodeToAnsi(u"花"), false, japanese, "花"},
-        {"katakana pair alone stays CP932", katakanaPair, "x", false, "ﾂｱ", "x"},
-        {"katakana pair beside UTF-8", katakanaPair, japanese.toUtf8(), true, QStringLiteral("±"), japanese},
-        // One text is neither: everything stays CP932, the broken byte as U+FFFD.
-        {"mixed", japanese.toUtf8(), brokenCp932, false, ansiToUnicode(japanese.toUtf8()), "\uFFFDA"},
-        {"ASCII", "abc", "def", false, "abc", "def"},
+        {"ASCII", "", "", "abc", "def", E::Cp932, "abc", "def"},
+        {"CP932 Japanese", "", "", unicodeToAnsi(japanese), unicodeToAnsi(u"花"), E::Cp932, japanese, "花"},
+        {"CP932 Japanese with half-width katakana", "", "", unicodeToAnsi(u"さくら ｻｸﾗ"), unicodeToAnsi(u"ﾊﾅ"),
+         E::Cp932, QStringLiteral("さくら ｻｸﾗ"), QStringLiteral("ﾊﾅ")},
+        {"CP932 half-width katakana only", "", "", unicodeToAnsi(u"ｻｸﾗ"), "x", E::Cp932, QStringLiteral("ｻｸﾗ"), "x"},
+        {"UTF-8 Japanese", "", "", japanese.toUtf8(), QStringLiteral("花").toUtf8(), E::Utf8, japanese, "花"},
+        // Departs from the former rule (valid CP932 always stayed CP932): a CP932 reading of
+        // nothing but half-width katakana is no Japanese when the bytes are multi-byte UTF-8.
+        {"UTF-8 accents untagged", "", "", "Cantiga", galician.toUtf8(), E::Utf8, "Cantiga", galician},
+        {"katakana pair alone reads as UTF-8", "", "", katakanaPair, "x", E::Utf8, QStringLiteral("±"), "x"},
+        {"katakana pair beside UTF-8", "", "", katakanaPair, japanese.toUtf8(), E::Utf8, QStringLiteral("±"), japanese},
+        {"UTF-8 capital accent reads as kanji in CP932", "", "", cancion.toUtf8(), "x", E::Utf8, cancion, "x"},
+        {"Windows-1252 untagged", "", "", "Cantiga", cafe, E::Cp1252, "Cantiga", QStringLiteral("Café con leche")},
+        // Kanji-only Japanese looks the same: without a tag valid CP932 stays CP932.
+        {"Windows-1252 valid as CP932, untagged", "", "", "x", exito, E::Cp932, "x", ansiToUnicode(exito)},
+        {"Windows-1252 valid as CP932, tagged", "ENGL", "", "x", exito, E::Cp1252, "x", QStringLiteral("éxito")},
+        {"UTF-8 tagged Galician", "GALI", "", "Cantiga", galician.toUtf8(), E::Utf8, "Cantiga", galician},
+        {"Japanese tag keeps valid CP932", "JAPA", "", "x", galician.toUtf8(), E::Cp932, "x",
+         ansiToUnicode(galician.toUtf8())},
+        {"Japanese tag, UTF-8 that is no CP932", "JAPA", "", japanese.toUtf8(), "x", E::Utf8, japanese, "x"},
+        // An authoring tool's default tag over Japanese words: the hiragana decide.
+        {"English tag over CP932 Japanese", "ENGL", "", unicodeToAnsi(japanese), "x", E::Cp932, japanese, "x"},
+        {"XF L1 language, Windows-1252 track texts", "", "L1", "x", exito, E::Cp1252, "x", QStringLiteral("éxito")},
+        {"XF JP language keeps valid CP932", "", "JP", "x", galician.toUtf8(), E::Cp932, "x",
+         ansiToUnicode(galician.toUtf8())},
+        {"karaoke tag before the XF language", "SPAN", "JP", "x", exito, E::Cp1252, "x", QStringLiteral("éxito")},
+        // Valid in neither and no hiragana: Windows-1252 (was CP932 with U+FFFD before).
+        {"neither UTF-8 nor CP932", "", "", japanese.toUtf8(), "\x80\x41", E::Cp1252,
+         cp1252ToUnicode(japanese.toUtf8()), QStringLiteral("€A")},
+        {"damaged CP932 Japanese", "", "", unicodeToAnsi(japanese) + "\x80", "x", E::Cp932,
+         japanese + u'\uFFFD', "x"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         TrackBuilder track;
+        if (!c.tag.isEmpty())
+            track.meta(0, 0x01, "@L" + c.tag);
         track.meta(0, 0x03, c.title).meta(0, 0x05, c.lyric).endOfTrack();
+        QByteArray data = smf(0, 480, {track});
+        if (!c.xf.isEmpty())
+            data += chunk("XFKM", TrackBuilder().meta(0, 0x07, "$Lyrc:1:0:" + c.xf).endOfTrack().bytes());
         TSmfParser parser;
-        parse(parser, smf(0, 480, {track}));
-        EXPECT_EQ(parser.Utf8Texts(), c.utf8);
+        parse(parser, data);
+        EXPECT_EQ(parser.UsedTextEncoding(), c.used);
         EXPECT_EQ(textsOf(parser.Title()), QStringList{c.shownTitle});
         EXPECT_EQ(textsOf(parser.Lyric()), QStringList{c.shownLyric});
     }
+}
+
+// The user's choice reads every text in it, XF chunks too; the .kar words follow.
+TEST(SongEncoding, ChoiceOverridesTheTable)
+{
+    const QString galician = QStringLiteral("ó pé dos meus cabezales");
+    TrackBuilder first;
+    first.text(0, 0x01, "@KMIDI KARAOKE FILE").text(0, 0x01, "@LJAPA").meta(0, 0x03, "Pe\xE9").endOfTrack();
+    TrackBuilder words;
+    words.meta(0, 0x01, galician.toUtf8()).endOfTrack();
+    const QByteArray data = smf(1, 480, {first, words})
+        + chunk("XFKM", TrackBuilder().meta(0, 0x07, "$Lyrc:1:0:JP").meta(0, 0x05, "\xC3\xB3").endOfTrack().bytes());
+    struct Case {
+        TextEncoding choice;
+        TextEncoding used;
+        QString title;
+        QString words;
+        QString xfWord;
+    } cases[] = {
+        {TextEncoding::Auto, TextEncoding::Cp932, ansiToUnicode("Pe\xE9"), ansiToUnicode(galician.toUtf8()),
+         QStringLiteral("ﾃｳ")},
+        {TextEncoding::Utf8, TextEncoding::Utf8, QStringLiteral("Pe\uFFFD"), galician, QStringLiteral("ó")},
+        {TextEncoding::Cp1252, TextEncoding::Cp1252, QStringLiteral("Peé"), cp1252ToUnicode(galician.toUtf8()),
+         QStringLiteral("Ã³")},
+        {TextEncoding::Cp932, TextEncoding::Cp932, ansiToUnicode("Pe\xE9"), ansiToUnicode(galician.toUtf8()),
+         QStringLiteral("ﾃｳ")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(textEncodingName(c.choice).toStdString());
+        TSmfParser parser;
+        parser.SetTextEncoding(c.choice);
+        parse(parser, data, true);
+        EXPECT_EQ(parser.UsedTextEncoding(), c.used);
+        EXPECT_EQ(textsOf(parser.Title()), QStringList{c.title});
+        ASSERT_TRUE(parser.IsKaraoke());
+        EXPECT_EQ(textsOf(parser.Lyric()), QStringList{c.words});
+        QString xfWord;
+        for (const SongTextEvent &event : parser.TextEvents())
+            if (event.origin == SongTextOrigin::XfKaraoke && event.type == 0x05)
+                xfWord = event.text;
+        EXPECT_EQ(xfWord, c.xfWord);
+    }
+}
+
+TEST(SongEncoding, Names)
+{
+    for (TextEncoding e : {TextEncoding::Auto, TextEncoding::Cp932, TextEncoding::Utf8, TextEncoding::Cp1252})
+        EXPECT_EQ(textEncodingFromName(textEncodingName(e)), e);
+    EXPECT_EQ(textEncodingFromName(u"latin1"), std::nullopt);
+    EXPECT_EQ(cp1252ToUnicode("\x80\x81\x9F\xA0\xFF"), QStringLiteral("€\u0081Ÿ\u00A0ÿ"));
 }
 
 TEST(SongEncoding, Utf8Validation)

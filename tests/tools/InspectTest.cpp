@@ -66,7 +66,7 @@ TEST_F(InspectTest, PrintsSongFactsInFixedShape)
                              "\"copyright\": [\"著作\"], \"title\": [\"Say \\\"hi\\\"\\\\\"], \"comment\": [\"a\\tb\"], "
                              "\"lyrics\": [{\"text\": \"さくら\", \"tick\": 480, \"ms\": 400, \"second\": 0, \"hide\": false}, "
                              "{\"text\": \"  x\", \"tick\": 480, \"ms\": 400, \"second\": 0, \"hide\": true}], "
-                             "\"tempo\": [[0, 400000], [960, 250000]], \"karaoke\": false, \"utf8\": false, "
+                             "\"tempo\": [[0, 400000], [960, 250000]], \"encoding\": \"cp932\", \"karaoke\": false, \"utf8\": false, "
                              "\"boxes\": {\"author\": \"著作\", \"title\": \"Say \\\"hi\\\"\\\\\"}}\n"));
 }
 
@@ -123,7 +123,7 @@ TEST_F(InspectTest, DisplayPrintsTheSungLines)
     const ToolRun run = inspect({QStringLiteral("--display"), path});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(QString::fromUtf8(run.out),
-              QStringLiteral("{\"ok\": true, \"sung\": true, \"source\": \"xf\", \"melody_channels\": [1, 2], "
+              QStringLiteral("{\"ok\": true, \"sung\": true, \"source\": \"xf\", \"encoding\": \"cp932\", \"melody_channels\": [1, 2], "
                              "\"offset_ticks\": 120, \"language\": \"JP\", "
                              "\"xf\": {\"title\": \"小川\", \"composer\": \"作曲者\", \"programmer\": \"prog\"}, "
                              "\"lines\": [{\"tick\": 480, \"ms\": 500, \"page\": 0, \"text\": \"小川\", "
@@ -136,6 +136,37 @@ TEST_F(InspectTest, DisplayPrintsTheSungLines)
     const ToolRun perEvent = inspect({QStringLiteral("--display"), QStringLiteral("--per-event"), path});
     EXPECT_TRUE(perEvent.out.contains("\"text\": \"がわ]/\"")) << perEvent.out.toStdString();
     EXPECT_EQ(inspect({QStringLiteral("--join"), path}).exitCode, 2);
+}
+
+// A western .kar in UTF-8 reads right by itself; --encoding reads it as the user would choose.
+TEST_F(InspectTest, EncodingIsChosenAndPrinted)
+{
+    const QString words = QStringLiteral("ó pé dos meus cabezales");
+    const QByteArray song = smf(0, 480, {TrackBuilder().meta(0, 0x01, "@KMIDI KARAOKE FILE").meta(0, 0x01, "@LGALI")
+                                             .meta(0, 0x01, words.toUtf8()).endOfTrack()});
+    const QString path = write(song);
+    const struct {
+        QStringList options;
+        const char *encoding;
+        QString text;
+    } cases[] = {
+        {{}, "utf8", words},
+        {{QStringLiteral("--encoding"), QStringLiteral("auto")}, "utf8", words},
+        {{QStringLiteral("--encoding=cp932")}, "cp932", QStringLiteral("ﾃｳ pﾃｩ dos meus cabezales")},
+        {{QStringLiteral("--encoding"), QStringLiteral("cp1252")}, "cp1252", QStringLiteral("Ã³ pÃ© dos meus cabezales")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.encoding);
+        for (const QString &mode : {QString(), QStringLiteral("--display")}) {
+            QStringList arguments = c.options;
+            if (!mode.isEmpty())
+                arguments << mode;
+            const ToolRun run = inspect(arguments << QStringLiteral("--") << path);
+            EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+            EXPECT_TRUE(run.out.contains("\"encoding\": \"" + QByteArray(c.encoding) + '"')) << run.out.toStdString();
+            EXPECT_TRUE(run.out.contains("\"text\": \"" + c.text.toUtf8() + '"')) << run.out.toStdString();
+        }
+    }
 }
 
 TEST_F(InspectTest, RefusalIsAnAnswer)
@@ -153,6 +184,9 @@ TEST_F(InspectTest, UnusableArgumentsAndFilesExitWithTwo)
                                          QStringList{song, song},
                                          QStringList{m_dir.filePath(QStringLiteral("missing.mid"))},
                                          QStringList{engine}, QStringList{engine, QStringLiteral("--trim"), song},
+                                         QStringList{QStringLiteral("--encoding=latin1"), song},
+                                         QStringList{song, QStringLiteral("--encoding")},
+                                         QStringList{engine, QStringLiteral("--encoding"), QStringLiteral("utf8"), song},
                                          QStringList{engine, m_dir.filePath(QStringLiteral("missing.mid"))}}) {
         const ToolRun run = inspect(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();

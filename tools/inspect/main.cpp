@@ -1,11 +1,13 @@
-// tonelark-inspect [--trim] [--no-empty] FILE
-// tonelark-inspect [--trim] [--no-empty] --display [--join | --per-event] FILE
+// tonelark-inspect [--trim] [--no-empty] [--encoding E] FILE
+// tonelark-inspect [--trim] [--no-empty] [--encoding E] --display [--join | --per-event] FILE
 // tonelark-inspect --engine FILE
 //
 // Parses FILE as the player does and prints one JSON object (UTF-8, one line): the header,
 // the texts, the lyric lines with their times (a karaoke song's words among them) and the
 // tempo map, whether the song was read as karaoke and its texts as UTF-8, and what the
-// author and title boxes show; or {"ok": false, "error": …}
+// author and title boxes show, and the encoding the texts were read in ("encoding": "cp932",
+// "utf8" or "cp1252"; --encoding auto|cp932|utf8|cp1252 chooses it as the player's 文字コード
+// menu does, auto being docs/ENCODINGS.md's table); or {"ok": false, "error": …}
 // with the parser's message when the file is refused. With --display the object is the song's
 // sung lines as the lyrics list shows them (see docs/LYRICS.md), by the 自動 rule or with
 // --join / --per-event by the other two. With --engine, FILE is registered in the
@@ -18,6 +20,7 @@
 #include "SafeFile.h"
 #include "SmfParser.h"
 #include "SungLines.h"
+#include "TextEncoding.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -42,6 +45,8 @@ struct Options {
     bool display = false;
     SungLineMode lineMode = SungLineMode::Auto;
     bool lineModeGiven = false;
+    TextEncoding encoding = TextEncoding::Auto;
+    bool encodingGiven = false;
     QString file;
 };
 
@@ -114,10 +119,11 @@ QString failureJson(const QString &message)
 }
 
 // The song facts of data as one JSON object; a refusal is reported inside it.
-QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile)
+QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile, TextEncoding encoding)
 {
     TSmfParser parser;
     parser.SetLyricLoadOptions(lyricOptions);
+    parser.SetTextEncoding(encoding);
     parser.SetKaraokeFile(karaokeFile);
     try {
         parser.Execute(data.constData(), static_cast<quint32>(data.size()));
@@ -128,13 +134,14 @@ QString songJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool ka
     const std::unique_ptr<TSmfEventTempoList> tempo = parser.ExtractTempoList();
     return QStringLiteral("{\"ok\": true, \"header\": {\"format\": %1, \"tracks\": %2, \"timebase\": %3}, "
                           "\"copyright\": %4, \"title\": %5, \"comment\": %6, \"lyrics\": %7, \"tempo\": %8, "
-                          "\"karaoke\": %9, \"utf8\": %10, \"boxes\": {\"author\": %11, \"title\": %12}}")
+                          "\"encoding\": %13, \"karaoke\": %9, \"utf8\": %10, \"boxes\": {\"author\": %11, \"title\": %12}}")
         .arg(mthd.Format)
         .arg(mthd.TrackCount)
         .arg(mthd.TimeBase)
         .arg(jsonLines(parser.Copyright()), jsonLines(parser.Title()), jsonLines(parser.Comment()),
              jsonLyrics(parser.Lyric()), jsonTempo(*tempo), jsonBool(parser.IsKaraoke()),
-             jsonBool(parser.Utf8Texts()), jsonString(songAuthorText(parser)), jsonString(songTitleText(parser)));
+             jsonBool(parser.Utf8Texts()), jsonString(songAuthorText(parser)), jsonString(songTitleText(parser)))
+        .arg(jsonString(textEncodingName(parser.UsedTextEncoding())));
 }
 
 QString jsonInts(const std::vector<int> &values)
@@ -146,10 +153,12 @@ QString jsonInts(const std::vector<int> &values)
 }
 
 // The sung lines of data as one JSON object; keys without a value are left out.
-QString displayJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile, SungLineMode mode)
+QString displayJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool karaokeFile, SungLineMode mode,
+                    TextEncoding encoding)
 {
     TSmfParser parser;
     parser.SetLyricLoadOptions(lyricOptions);
+    parser.SetTextEncoding(encoding);
     parser.SetKaraokeFile(karaokeFile);
     try {
         parser.Execute(data.constData(), static_cast<quint32>(data.size()));
@@ -158,7 +167,8 @@ QString displayJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool
     }
     const SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), mode, lyricOptions);
     QStringList fields{QStringLiteral("\"ok\": true"), QStringLiteral("\"sung\": %1").arg(jsonBool(sung.sung)),
-                       QStringLiteral("\"source\": %1").arg(jsonString(sungSourceName(sung.source)))};
+                       QStringLiteral("\"source\": %1").arg(jsonString(sungSourceName(sung.source))),
+                       QStringLiteral("\"encoding\": %1").arg(jsonString(textEncodingName(parser.UsedTextEncoding())))};
     if (!sung.melodyChannels.empty())
         fields << QStringLiteral("\"melody_channels\": %1").arg(jsonInts(sung.melodyChannels));
     if (sung.offsetTicks != 0)
@@ -209,8 +219,8 @@ QString displayJson(const QByteArray &data, TLyricLoadOptions lyricOptions, bool
 int fail(const QString &message)
 {
     std::fprintf(stderr, "tonelark-inspect: %s\n", qPrintable(message));
-    std::fprintf(stderr, "usage: tonelark-inspect [--trim] [--no-empty] FILE\n"
-                         "       tonelark-inspect [--trim] [--no-empty] --display [--join | --per-event] FILE\n"
+    std::fprintf(stderr, "usage: tonelark-inspect [--trim] [--no-empty] [--encoding auto|cp932|utf8|cp1252] FILE\n"
+                         "       tonelark-inspect [--trim] [--no-empty] [--encoding E] --display [--join | --per-event] FILE\n"
                          "       tonelark-inspect --engine FILE\n");
     return kExitUsage;
 }
@@ -219,8 +229,26 @@ int fail(const QString &message)
 QString parseArguments(const QStringList &arguments, Options &options)
 {
     bool filesOnly = false;
+    bool encodingNext = false;
+    const auto takeEncoding = [&options](const QString &name) {
+        const std::optional<TextEncoding> encoding = textEncodingFromName(name);
+        if (!encoding)
+            return QStringLiteral("unknown encoding \"%1\" (auto, cp932, utf8 or cp1252)").arg(name);
+        options.encoding = *encoding;
+        options.encodingGiven = true;
+        return QString();
+    };
     for (const QString &argument : arguments) {
-        if (!filesOnly && argument == QLatin1String("--"))
+        if (encodingNext) {
+            encodingNext = false;
+            if (const QString error = takeEncoding(argument); !error.isEmpty())
+                return error;
+        } else if (!filesOnly && argument == QLatin1String("--encoding"))
+            encodingNext = true;
+        else if (!filesOnly && argument.startsWith(QLatin1String("--encoding="))) {
+            if (const QString error = takeEncoding(argument.sliced(11)); !error.isEmpty())
+                return error;
+        } else if (!filesOnly && argument == QLatin1String("--"))
             filesOnly = true;
         else if (!filesOnly && argument == QLatin1String("--trim"))
             options.lyricOptions.Include(lloTrimAnySpace), options.lyricOptionGiven = true;
@@ -241,8 +269,12 @@ QString parseArguments(const QStringList &arguments, Options &options)
         else
             options.file = argument;
     }
+    if (encodingNext)
+        return QStringLiteral("--encoding needs auto, cp932, utf8 or cp1252");
     if (options.file.isEmpty())
         return QStringLiteral("no file given");
+    if (options.engine && options.encodingGiven)
+        return QStringLiteral("--encoding does not apply to --engine");
     if (options.engine && options.lyricOptionGiven)
         return QStringLiteral("--trim and --no-empty do not apply to --engine");
     if (options.engine && options.display)
@@ -297,8 +329,9 @@ int run(const Options &options)
 
     const bool karaokeFile = isKaraokeFileName(options.file);
     const QString answer = options.engine    ? engineJson(data)
-                           : options.display ? displayJson(data, options.lyricOptions, karaokeFile, options.lineMode)
-                                             : songJson(data, options.lyricOptions, karaokeFile);
+                           : options.display ? displayJson(data, options.lyricOptions, karaokeFile, options.lineMode,
+                                                           options.encoding)
+                                             : songJson(data, options.lyricOptions, karaokeFile, options.encoding);
     const QByteArray json = answer.toUtf8() + '\n';
     std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
     return std::fflush(stdout) == 0 ? 0 : kExitUsage;
