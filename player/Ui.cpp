@@ -138,33 +138,16 @@ bool WidgetUi::askYesNo(const QString &text)
            QMessageBox::Yes;
 }
 
-QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
-{
-    OpenFileDialog dialog(m_owner);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(request.filters);
-    if (request.selectedFilter >= 0 && request.selectedFilter < request.filters.size())
-        dialog.selectNameFilter(request.filters.at(request.selectedFilter));
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
-    dialog.setOption(QFileDialog::ReadOnly, false);
-    if (!request.folder.isEmpty())
-        dialog.setDirectory(request.folder);
-    const ModalLoopGuard modal(m_modalLoop);
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    if (!dialog.resolvedFile().isEmpty())
-        return dialog.resolvedFile();
-    const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : resolveDialogPath(files.first());
-}
+namespace {
 
-QStringList WidgetUi::getOpenFileNames(const OpenFileRequest &request)
+// The open dialog for one file or several; the names as the user picked them, resolved by
+// their bytes.
+QStringList runOpenDialog(QWidget *owner, ModalLoopState *modalLoop, const OpenFileRequest &request,
+                          QFileDialog::FileMode mode)
 {
-    OpenFileDialog dialog(m_owner);
+    OpenFileDialog dialog(owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setFileMode(mode);
     dialog.setNameFilters(request.filters);
     if (request.selectedFilter >= 0 && request.selectedFilter < request.filters.size())
         dialog.selectNameFilter(request.filters.at(request.selectedFilter));
@@ -173,7 +156,7 @@ QStringList WidgetUi::getOpenFileNames(const OpenFileRequest &request)
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (!request.folder.isEmpty())
         dialog.setDirectory(request.folder);
-    const ModalLoopGuard modal(m_modalLoop);
+    const ModalLoopGuard modal(modalLoop);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     if (!dialog.resolvedFile().isEmpty())
@@ -182,6 +165,19 @@ QStringList WidgetUi::getOpenFileNames(const OpenFileRequest &request)
     for (const QString &file : dialog.selectedFiles())
         files << resolveDialogPath(file);
     return files;
+}
+
+} // namespace
+
+QString WidgetUi::getOpenFileName(const OpenFileRequest &request)
+{
+    const QStringList files = runOpenDialog(m_owner, m_modalLoop, request, QFileDialog::ExistingFile);
+    return files.isEmpty() ? QString() : files.first();
+}
+
+QStringList WidgetUi::getOpenFileNames(const OpenFileRequest &request)
+{
+    return runOpenDialog(m_owner, m_modalLoop, request, QFileDialog::ExistingFiles);
 }
 
 QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
