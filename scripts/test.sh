@@ -30,4 +30,8 @@ source "$top/scripts/test-servers.sh"
 start_test_servers
 trap stop_test_servers EXIT
 
-ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)" --timeout 300
+# A failed test runs once more before it counts: the window tests on the real X server wait
+# for a window manager and a tray host, which a loaded machine can keep past a deadline. A
+# test that fails twice fails the run.
+ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j "$(nproc)" --timeout 300 \
+  --repeat until-pass:2
