@@ -118,43 +118,29 @@ bool writeCloseTimeSettings(Convex &ini, const WindowSnapshot &atStart,
 {
     const QStringView t = kSectionTonelark;
     bool written = false;
-    if (atClose.AlwaysOnTop != atStart.AlwaysOnTop) {
-        ini.WriteBool(t, u"AlwaysOnTop", atClose.AlwaysOnTop);
-        written = true;
-    }
-    if (atClose.ShowInfo != atStart.ShowInfo) {
-        ini.WriteBool(t, u"ShowInfo", atClose.ShowInfo);
-        written = true;
-    }
-    if (atClose.KeyShift != atStart.KeyShift) {
-        ini.WriteInteger(t, u"KeyShift", atClose.KeyShift);
-        written = true;
-    }
-    if (atClose.TempoRatio != atStart.TempoRatio) {
-        ini.WriteInteger(t, u"TempoRatio", atClose.TempoRatio);
-        written = true;
-    }
-    if (atClose.GuideMelody != atStart.GuideMelody) {
-        ini.WriteInteger(t, u"GuideMelody", atClose.GuideMelody);
-        written = true;
-    }
-    if (atClose.MasterVolume != atStart.MasterVolume) {
-        ini.WriteInteger(t, u"MasterVolume", atClose.MasterVolume);
-        written = true;
-    }
-    if (atClose.MixerPerSong != atStart.MixerPerSong) {
-        ini.WriteBool(t, u"MixerPerSong", atClose.MixerPerSong);
-        written = true;
-    }
+    // Each key only when its value changed during the run.
+    const auto writeBool = [&](QStringView key, bool before, bool after) {
+        if (after != before) {
+            ini.WriteBool(t, key, after);
+            written = true;
+        }
+    };
+    const auto writeInteger = [&](QStringView key, int before, int after) {
+        if (after != before) {
+            ini.WriteInteger(t, key, after);
+            written = true;
+        }
+    };
+    writeBool(u"AlwaysOnTop", atStart.AlwaysOnTop, atClose.AlwaysOnTop);
+    writeBool(u"ShowInfo", atStart.ShowInfo, atClose.ShowInfo);
+    writeInteger(u"KeyShift", atStart.KeyShift, atClose.KeyShift);
+    writeInteger(u"TempoRatio", atStart.TempoRatio, atClose.TempoRatio);
+    writeInteger(u"GuideMelody", atStart.GuideMelody, atClose.GuideMelody);
+    writeInteger(u"MasterVolume", atStart.MasterVolume, atClose.MasterVolume);
+    writeBool(u"MixerPerSong", atStart.MixerPerSong, atClose.MixerPerSong);
     if (restoreWindowPos) {
-        if (atClose.Left != atStart.Left) {
-            ini.WriteInteger(t, u"Left", atClose.Left);
-            written = true;
-        }
-        if (atClose.Top != atStart.Top) {
-            ini.WriteInteger(t, u"Top", atClose.Top);
-            written = true;
-        }
+        writeInteger(u"Left", atStart.Left, atClose.Left);
+        writeInteger(u"Top", atStart.Top, atClose.Top);
     }
     return written;
 }
