@@ -133,6 +133,10 @@ def build():
 
 
 def main():
+    # An option is not a file name: "--help" once wrote a song named "--help".
+    if len(sys.argv) > 2 or (len(sys.argv) == 2 and sys.argv[1].startswith("-")):
+        print(__doc__.strip())
+        sys.exit(0 if sys.argv[1] in ("-h", "--help") else 2)
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).with_name("sakura.mid")
     out.write_bytes(build())
     print(f"wrote {out}")
