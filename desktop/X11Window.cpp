@@ -56,16 +56,27 @@ struct Connection {
 
 bool activateX11Window(quintptr window, quint32 timestamp)
 {
-    const Connection x;
-    if (!x.connection || !x.root || window == 0)
+    // On the application's own connection, after the mapping Qt has queued there: sent on a
+    // connection of its own, the request could reach the window manager before the window it
+    // names was mapped, and was then dropped (the window came back without the focus).
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection || window == 0)
         return false;
+    const auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return result;
+    };
     const auto id = static_cast<xcb_window_t>(window);
-    const xcb_atom_t userTime = x.atom("_NET_WM_USER_TIME");
-    const xcb_atom_t activeWindow = x.atom("_NET_ACTIVE_WINDOW");
-    if (userTime == XCB_ATOM_NONE || activeWindow == XCB_ATOM_NONE)
+    const xcb_atom_t userTime = atom("_NET_WM_USER_TIME");
+    const xcb_atom_t activeWindow = atom("_NET_ACTIVE_WINDOW");
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (userTime == XCB_ATOM_NONE || activeWindow == XCB_ATOM_NONE || !screen)
         return false;
-    xcb_change_property(x.connection, XCB_PROP_MODE_REPLACE, id, userTime, XCB_ATOM_CARDINAL, 32, 1,
-                        &timestamp);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, userTime, XCB_ATOM_CARDINAL, 32, 1, &timestamp);
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
@@ -73,9 +84,10 @@ bool activateX11Window(quintptr window, quint32 timestamp)
     message.type = activeWindow;
     message.data.data32[0] = 1; // source: an application acting on a user's request
     message.data.data32[1] = timestamp;
-    xcb_send_event(x.connection, 0, x.root,
+    xcb_send_event(connection, 0, screen->root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char *>(&message));
+    xcb_flush(connection);
     return true;
 }
 

@@ -21,7 +21,8 @@ bool setX11WindowOpacity(quintptr window, std::optional<quint8> alpha);
 // Asks the window manager to activate `window` for a user action at X server time
 // `timestamp` (the hot key press). Qt's own request carries the time of the last event Qt
 // saw, older than a key that only our grab saw, and focus-stealing prevention may then
-// refuse it. False where the application is not on X11.
+// refuse it. Sent on the application's own X11 connection, after the window's mapping. False
+// where the application is not on X11.
 bool activateX11Window(quintptr window, quint32 timestamp);
 
 // Makes the window's next mapping a normal one. Qt marks a window minimised by the program as
