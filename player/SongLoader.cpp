@@ -7,6 +7,7 @@
 #include "SongException.h"
 #include "SafeFile.h"
 #include "Ui.h"
+#include "AnsweringWait.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +73,20 @@ constexpr qint64 kMaxMmlFileBytes = kMaxMmlSourceBytes;
 bool isMmlFileName(const QString &fileName)
 {
     return QFileInfo(fileName).suffix().toLower() == QLatin1String("mml");
+}
+
+// The text of the hidden lyric memo: every row followed by CR LF, up to kMaxHiddenMemoRows rows.
+// No one sees or copies that box, and a song of a million lyric events kept the window
+// busy for half a minute filling it; the lyric list and the karaoke window show every row.
+QString hiddenLyricsMemoText(const TSmfMetaEventString &rows)
+{
+    QString text;
+    const int count = std::min(rows.Count(), kMaxHiddenMemoRows);
+    for (int i = 0; i < count; ++i) {
+        text += rows.Strings(i);
+        text += QLatin1String("\r\n");
+    }
+    return text;
 }
 
 } // namespace
@@ -185,13 +200,6 @@ LoadOutcome SongLoader::failed(LoadOutcome outcome, InfoPage page)
     return outcome;
 }
 
-void SongLoader::releaseRefusedSong()
-{
-    // No song is registered after a refusal; keeping the bytes would hold a refused file of
-    // any size in memory until the next load.
-    QByteArray().swap(m_song.MemoryStream);
-}
-
 LoadOutcome SongLoader::load(const QString &fileName)
 {
     // 1. A missing file leaves everything as it is: the current song goes on playing.
@@ -255,33 +263,57 @@ LoadOutcome SongLoader::load(const QString &fileName)
             return failed(LoadOutcome::ParseError, InfoPage::Info);
         }
     }
-    if (!readWholeFile(midiFileName, m_song.MemoryStream))
+    // Read, parse and register off the window's thread: a song of tens of megabytes takes
+    // seconds, and the window keeps answering meanwhile. The work touches nothing of the
+    // window's; the current song was emptied above.
+    m_song.Karaoke = isKaraokeFileName(fileName);
+    const TLyricLoadOptions lyricOptions = lyricLoadOptions();
+    const TextEncoding encoding = m_encodingLookup ? m_encodingLookup(fileName) : TextEncoding::Auto;
+    const bool karaoke = m_song.Karaoke;
+    const qint64 limit = isMmlFileName(midiFileName) ? kMaxMmlFileBytes : kMaxSongFileBytes;
+    FileReadResult read;
+    std::optional<QString> parseError;
+    std::optional<QString> otherError;
+    std::int32_t registered = BRSERROR_NOERROR;
+    {
+        const ModalLoopGuard modal(m_view.modalLoop());
+        runWhileAnswering([&] {
+            read = readRegularFile(midiFileName, limit);
+            if (read.error)
+                return;
+            try {
+                parser.SetLyricLoadOptions(lyricOptions);
+                parser.SetKaraokeFile(karaoke);
+                parser.SetTextEncoding(encoding);
+                parser.Execute(read.bytes.constData(), static_cast<quint32>(read.bytes.size()));
+            } catch (const ESmfParserException &error) {
+                parseError = error.message();
+                return;
+            } catch (const std::exception &error) {
+                otherError = QString::fromUtf8(error.what());
+                return;
+            }
+            // Registered before the song's data is taken over: a song the engine refuses
+            // would otherwise look loaded, with enabled buttons that play nothing.
+            registered = m_engine.addListFromMemory(read.bytes);
+        });
+    }
+    if (read.error) {
+        m_ui.showError(unreadableFileMessage(displayFileName(midiFileName), *read.error));
         return failed(LoadOutcome::ReadError, InfoPage::Info);
-
-    try {
-        m_song.Karaoke = isKaraokeFileName(fileName);
-        parse(parser, m_encodingLookup ? m_encodingLookup(fileName) : TextEncoding::Auto);
-    } catch (const ESmfParserException &error) {
-        releaseRefusedSong();
-        m_view.setCommentsText(splitLines(kParserErrorHeading + QStringLiteral("\r\n") + error.message()));
-        return failed(LoadOutcome::ParseError, InfoPage::Info);
-    } catch (const std::exception &error) {
-        releaseRefusedSong();
-        m_view.setCommentsText(splitLines(kOtherErrorHeading + QStringLiteral("\r\n") +
-                                          QString::fromUtf8(error.what())));
+    }
+    if (parseError || otherError) {
+        m_view.setCommentsText(splitLines((parseError ? kParserErrorHeading : kOtherErrorHeading) +
+                                          QStringLiteral("\r\n") + (parseError ? *parseError : *otherError)));
         return failed(LoadOutcome::ParseError, InfoPage::Info);
     }
-
-    // 7.1 Register before the song's data is taken over: a song the engine refuses would
-    // otherwise look loaded, with enabled buttons that play nothing.
-    const std::int32_t registered = m_engine.addListFromMemory(m_song.MemoryStream);
     if (registered != BRSERROR_NOERROR) {
-        releaseRefusedSong();
         m_view.setCommentsText(
             {kEngineErrorHeading,
              QStringLiteral("演奏エンジンがこの曲を受け付けませんでした (%1)。").arg(engineErrorName(registered))});
         return failed(LoadOutcome::EngineError, InfoPage::Info);
     }
+    m_song.MemoryStream = std::move(read.bytes);
 
     // 7. Describe.
     m_song.BrsSmfInfo = m_engine.info();
@@ -303,14 +335,19 @@ LoadOutcome SongLoader::load(const QString &fileName)
     return LoadOutcome::Success;
 }
 
-void SongLoader::parse(TSmfParser &parser, TextEncoding choice) const
+TLyricLoadOptions SongLoader::lyricLoadOptions() const
 {
     TLyricLoadOptions options;
     if (m_settings.Lyric.TrimAnySpace)
         options.Include(lloTrimAnySpace);
     if (m_settings.Lyric.NoEmptyLines)
         options.Include(lloNoEmptyLines);
-    parser.SetLyricLoadOptions(options);
+    return options;
+}
+
+void SongLoader::parse(TSmfParser &parser, TextEncoding choice) const
+{
+    parser.SetLyricLoadOptions(lyricLoadOptions());
     parser.SetKaraokeFile(m_song.Karaoke);
     parser.SetTextEncoding(choice);
     parser.Execute(m_song.MemoryStream.constData(), static_cast<quint32>(m_song.MemoryStream.size()));
@@ -325,7 +362,7 @@ void SongLoader::showTexts(TSmfParser &parser, bool load)
     SungLines sung = buildSungLines(sungInputOf(parser, parser.TempoList()), lineModeOf(m_settings.Lyric.LineMode),
                                     parser.LyricLoadOptions());
     TSmfMetaEventString rows = sungLyricRows(sung);
-    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser), rows.isEmpty() ? QString() : rows.Text());
+    m_view.setSongTexts(songAuthorText(parser), songTitleText(parser), hiddenLyricsMemoText(rows));
     if (load)
         m_song.CurrentTempoList = parser.ExtractTempoList();
     m_song.SmfLyrics.Clear();

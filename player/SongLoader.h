@@ -64,6 +64,9 @@ public:
     virtual void resetCarets() = 0;
 };
 
+// The rows the hidden lyric memo holds at most (a real song has a few thousand).
+inline constexpr int kMaxHiddenMemoRows = 20000;
+
 // How a call of load() ended. EngineError: the engine refused a song the parser accepted.
 // Deferred: another load (or its message box) was running; the request waits for it.
 enum class LoadOutcome { MissingFile, ReadError, CompileError, ParseError, EngineError, Success, Deferred };
@@ -127,11 +130,11 @@ private:
     bool readWholeFile(const QString &fileName, QByteArray &bytes);
     // Empties the lyric list and shows the failure; returns `outcome`.
     LoadOutcome failed(LoadOutcome outcome, InfoPage page);
-    void releaseRefusedSong();
     LoadOutcome compile(const QString &mmlFileName, QString &midiFileName, QByteArray &message);
     // Builds the sung lines from the parser and shows the boxes, the lyric rows and the
     // comments; the tempo map is taken over only at a load.
     void showTexts(TSmfParser &parser, bool load);
+    TLyricLoadOptions lyricLoadOptions() const;
     void parse(TSmfParser &parser, TextEncoding choice) const;
 
     Engine &m_engine;

@@ -12,7 +12,7 @@ target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.cpp ${CMAKE_CURRENT_LIST_DIR}/LyricsViewExport.h
   ${CMAKE_CURRENT_LIST_DIR}/EngineMixerOutput.h
   ${CMAKE_CURRENT_LIST_DIR}/MixerControls.cpp ${CMAKE_CURRENT_LIST_DIR}/MixerControls.h
-  ${CMAKE_CURRENT_LIST_DIR}/ModalLoop.h
+  ${CMAKE_CURRENT_LIST_DIR}/ModalLoop.h ${CMAKE_CURRENT_LIST_DIR}/AnsweringWait.h
   ${CMAKE_CURRENT_LIST_DIR}/PrefApply.cpp ${CMAKE_CURRENT_LIST_DIR}/PrefApply.h
   ${CMAKE_CURRENT_LIST_DIR}/SongGate.cpp ${CMAKE_CURRENT_LIST_DIR}/SongGate.h
   ${CMAKE_CURRENT_LIST_DIR}/QueuePage.cpp ${CMAKE_CURRENT_LIST_DIR}/QueuePage.h

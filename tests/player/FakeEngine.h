@@ -3,6 +3,7 @@
 #include "Engine.h"
 
 #include <QString>
+#include <functional>
 #include <QStringList>
 
 namespace tonelark::test {
@@ -16,6 +17,7 @@ public:
     TBrs4SmfInformation nextInfo{};
     QByteArray registered;
     std::int32_t addListResult = BRSERROR_NOERROR; // what addListFromMemory answers
+    std::function<void()> duringAddList;           // runs inside addListFromMemory
     std::int32_t soundFontResult = BRSERROR_NOERROR; // what setSoundFont answers
     QStringList ports;                               // midiOutputPorts()
     // What the output polls answer (not recorded in `calls`: they run on a timer).
@@ -80,6 +82,8 @@ public:
     std::int32_t addListFromMemory(const QByteArray &smf) override
     {
         record(QStringLiteral("addListFromMemory(%1)").arg(smf.size()));
+        if (duringAddList)
+            duringAddList();
         if (addListResult != BRSERROR_NOERROR)
             return addListResult;
         registered = smf;

@@ -31,6 +31,9 @@
 #include <QMimeData>
 #include <QWheelEvent>
 #include <QtTest>
+#include <QDeadlineTimer>
+#include <thread>
+#include <atomic>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -364,6 +367,31 @@ private slots:
         QCOMPARE(edited.engine.calls, (QStringList{"openDevice(-1100)", "setTempoRatio(200)"}));
         other->close();
         QVERIFY(!edited.ini.Modified());
+    }
+
+    // A song takes seconds to register when it is large: meanwhile the window goes on
+    // handling its events (here a timer of the window's thread lets the registration finish),
+    // and the song is shown once it is in.
+    void aLoadRegistersWhileTheWindowAnswers()
+    {
+        Setup setup;
+        auto window = makeWindow(setup);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("large.mid"));
+        QVERIFY(writeFile(file, SmfBuilder().title(QStringLiteral("大きな曲")).note(0, 60, 480).bytes()));
+        std::atomic<bool> answered{false};
+        bool releasedByTheWindow = false;
+        setup.engine.duringAddList = [&] {
+            QDeadlineTimer deadline(10000);
+            while (!answered && !deadline.hasExpired())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            releasedByTheWindow = answered;
+        };
+        QTimer::singleShot(20, window.get(), [&] { answered = true; });
+        QCOMPARE(window->BRSLoad(file), LoadOutcome::Success);
+        QVERIFY(releasedByTheWindow);
+        QCOMPARE(window->editTitle->text(), QStringLiteral("大きな曲"));
+        QVERIFY(!setup.engine.calls.filter(QStringLiteral("play(")).isEmpty());
     }
 
     void initialStates()
