@@ -345,7 +345,7 @@ void Sequencer::advance(std::int64_t frames)
         return;
     const auto &events = m_timeline->events();
     while (m_state == BRSSTATE_PLAY) {
-        // With an A–B repeat, B is the end: the events from B on wait for a play past it.
+        // With an A–B repeat, B is the end: the events from B on are not sent while it holds.
         const bool repeat = repeating();
         const std::size_t last = repeat ? m_repeatEndIndex : events.size();
         while (m_next < last) {
