@@ -1,6 +1,5 @@
 #include "ABRepeat.h"
 #include "FakeEngine.h"
-#include "SmfTempo.h"
 #include "SmfTexts.h"
 
 #include <gtest/gtest.h>
@@ -43,7 +42,7 @@ TEST(ABRepeat, AWaitsForBRefusalsChangeNothingAndLeavingTheRangeClearsIt)
     step({}, false, {}, {}, {}, "");
 }
 
-TEST(ABRepeat, LyricLineRangesAndSeekBarPoints)
+TEST(ABRepeat, ALyricLineRunsToTheNextLineThatBeginsLater)
 {
     TSmfMetaEventString lyrics;
     const auto line = [&](const char *text, qint32 tick) {
@@ -56,23 +55,8 @@ TEST(ABRepeat, LyricLineRangesAndSeekBarPoints)
     line("さくら", 960);
     line("が", 1920);
     using Range = std::optional<std::pair<qint32, qint32>>;
-    EXPECT_EQ(lyricLineRange(lyrics, 0, 4800), Range({0, 960}));
-    EXPECT_EQ(lyricLineRange(lyrics, 1, 4800), Range({0, 960}));
-    EXPECT_EQ(lyricLineRange(lyrics, 2, 4800), Range({960, 1920}));
-    EXPECT_EQ(lyricLineRange(lyrics, 3, 4800), Range({1920, 4800}));
-    EXPECT_EQ(lyricLineRange(lyrics, 4, 4800), Range());
+    const Range expected[] = {Range({0, 960}), Range({0, 960}), Range({960, 1920}), Range({1920, 4800}), Range()};
+    for (int row = 0; row < 5; ++row)
+        EXPECT_EQ(lyricLineRange(lyrics, row, 4800), expected[row]) << row;
     EXPECT_EQ(lyricLineRange(lyrics, -1, 4800), Range());
-
-    TSmfEventTempoList tempo(480);
-    tempo.Add({0, 500000}); // 960 ticks a second
-    TBrs4SmfInformation info{};
-    info.TotalTick = 9600;
-    info.TotalTime = 10000;
-    // floor(max / 329 × (x + 2)): x 100 is 3100 of 10000 (ms or ticks), x 400 lies past the end.
-    EXPECT_EQ(seekBarTick(100, 329, 9600, 0, info, &tempo), std::optional<qint32>(2976));
-    EXPECT_EQ(seekBarTick(100, 329, 10000, 1, info, &tempo), std::optional<qint32>(2976));
-    EXPECT_EQ(seekBarTick(400, 329, 10000, 1, info, &tempo), std::optional<qint32>(9600));
-    EXPECT_EQ(seekBarTick(100, 329, 10000, 1, info, nullptr), std::nullopt);
-    EXPECT_EQ(seekBarTick(100, 329, 10000, 2, info, &tempo), std::nullopt);
-    EXPECT_EQ(seekBarTick(100, 0, 10000, 0, info, &tempo), std::nullopt);
 }

@@ -189,28 +189,6 @@ TEST(PlaybackMonitor, SeekBarValueFollowsThePositionAcrossTheSong)
     }
 }
 
-TEST(PlaybackMonitor, RepeatMarksInTheBarsUnitStandInForTheLoopPoint)
-{
-    FakeEngine engine;
-    engine.setTotals(1920, 2000, 480, 500);
-    PlaybackMonitor monitor(engine);
-    MonitorInputs in = inputs(0);
-    in.repeatStartTick = 960;
-    EXPECT_EQ(monitor.tick(in).gaugeRepeatMarks, std::pair(960, -1));
-    EXPECT_EQ(monitor.tick(in).gaugeMedValue, 480) << "A alone leaves the loop point";
-    in.repeatEndTick = 1440;
-    EXPECT_EQ(monitor.tick(in).gaugeRepeatMarks, std::pair(960, 1440));
-    EXPECT_EQ(monitor.tick(in).gaugeMedValue, -1);
-    // In milliseconds through the tempo map, and none without one.
-    TSmfEventTempoList tempo(480);
-    tempo.Add({0, 500000});
-    EXPECT_EQ(monitor.tick(inputs(1)).gaugeRepeatMarks, std::pair(-1, -1));
-    in.playbackBaseMode = 1;
-    EXPECT_EQ(monitor.tick(in).gaugeRepeatMarks, std::pair(-1, -1));
-    monitor.setTempoList(&tempo);
-    EXPECT_EQ(monitor.tick(in).gaugeRepeatMarks, std::pair(1000, 1500));
-}
-
 TEST(PlaybackMonitor, TransportButtonTable)
 {
     EXPECT_EQ(transportButtonsFor(BRSSTATE_STOP), kStopped);

@@ -182,8 +182,7 @@ TEST_F(EngineApi, RepeatHoldsThePlayInItsRangeUntilClearedOrANewSong)
 {
     EXPECT_EQ(BRS4SetRepeat(0, 480), BRSERROR_FAILED) << "no song";
     load(shortSong());
-    for (const auto &[a, b] : std::vector<std::pair<int, int>>{{480, 480}, {480, 240}, {-1, 480}, {0, 1153}})
-        EXPECT_EQ(BRS4SetRepeat(a, b), BRSERROR_FAILED) << a << "-" << b;
+    EXPECT_EQ(BRS4SetRepeat(0, 1153), BRSERROR_FAILED) << "past the end";
     ASSERT_EQ(BRS4SetRepeat(240, 720), BRSERROR_NOERROR); // 0.25 s to 0.75 s
     ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
     // Longer than the whole song: it never ends, never passes B, and comes back to A.
