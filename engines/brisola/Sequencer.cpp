@@ -291,7 +291,10 @@ bool Sequencer::play(std::int32_t option, std::int32_t startTick)
     if (repeating()) {
         if (tick >= m_repeatEndTick)
             tick = m_repeatStartTick;
-        prepareRepeat();
+        // Only the option bits that change what a chase sends call for a new one (a seek in a
+        // large song would otherwise pay for two more folds of it).
+        if ((option ^ m_repeatOption) & (BRSPLAY_SYSEX | BRSPLAY_NORMALIZE))
+            prepareRepeat();
     }
     m_loopTick = facts.loopTick < 0 ? 0 : facts.loopTick;
     m_loopFrame = frameOfTick(m_loopTick);
@@ -432,6 +435,7 @@ bool Sequencer::setRepeat(std::int64_t startTick, std::int64_t endTick)
 
 void Sequencer::prepareRepeat()
 {
+    m_repeatOption = m_option;
     const bool sysExResets = m_option & BRSPLAY_SYSEX;
     m_repeatChase.collect(*m_timeline, m_timeline->firstEventAtOrAfter(m_repeatStartTick), sysExResets);
     m_chase.collect(*m_timeline, m_repeatEndIndex, sysExResets);

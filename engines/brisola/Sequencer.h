@@ -257,6 +257,7 @@ private:
     std::size_t m_repeatEndIndex = 0;  // the first event at or after B: never sent while repeating
     SongPosition m_repeatEndPosition = 0;
     std::uint16_t m_cutAtRepeat = 0;   // like m_cutAtWrap, for the wrap from B to A
+    std::int32_t m_repeatOption = 0;   // the play options the two above were prepared for
     ChaseState m_repeatChase;          // the state at A, prepared for the audio thread
 };
 
