@@ -1,5 +1,6 @@
 // libFuzzer target: any bytes through the engine's SMF reader and, when accepted, a short play
-// through the sequencer (chase, loop, every option bit) into a sink that checks the messages.
+// through the sequencer (chase, loop, an A–B repeat, every option bit) into a sink that checks
+// the messages.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,7 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             sequencer.setKeyShift(int(data[size / 2] % 25) - 12);
             sequencer.setTempoRatio(50 + int(data[size / 2] % 151));
         }
+        if (i == 16 && size > 2) {
+            // An A–B range from the input, set while playing, perhaps behind the position.
+            const std::int64_t a = std::int64_t(info.TotalTick) * data[1] / 256;
+            sequencer.setRepeat(a, a + 1 + (info.TotalTick - a) * std::int64_t(data[2]) / 256);
+        }
         sequencer.advance(44100 / 4);
+        // A range holds the play: it never stops nor passes B.
+        if (sequencer.repeating()
+            && (sequencer.state() != BRSSTATE_PLAY || sequencer.status().Tick >= sequencer.repeatEndTick()))
+            std::abort();
     }
     sequencer.stop();
     if (sequencer.soundingNotes() != 0)

@@ -85,6 +85,13 @@ void drawBar(QPainter &painter, const GaugeLook &look, PaintRect rect, int perce
             const int x = ScaleByPercent(PercentOf(look.medValue, look.maxValue), w);
             verticalLine(painter, x, h - h / 4, rect.bottom, look.frameColor);
         }
+        for (const int mark : {look.repeatStart, look.repeatEnd}) {
+            if (mark < 0 || mark > look.maxValue || look.maxValue <= 0)
+                continue;
+            // A at the song's start or B at its end stays inside the frame, where it is seen.
+            const int x = std::clamp(ScaleByPercent(PercentOf(mark, look.maxValue), w), rect.left, rect.right - 1);
+            verticalLine(painter, x, h - h / 4, rect.bottom, look.frameColor);
+        }
     } else {
         int filled = ScaleByPercent(percent, h);
         if (filled >= h)
@@ -291,6 +298,13 @@ void TGauge::setMedValue(int value)
         update();
 }
 
+void TGauge::setRepeatMarks(int start, int end)
+{
+    const bool changed = assign(m_repeatStart, start);
+    if (assign(m_repeatEnd, end) || changed)
+        update();
+}
+
 void TGauge::setKind(TGaugeKind kind)
 {
     if (assign(m_kind, kind))
@@ -346,6 +360,8 @@ GaugeLook TGauge::look() const
     result.maxValue = m_maxValue;
     result.curValue = m_curValue;
     result.medValue = m_medValue;
+    result.repeatStart = m_repeatStart;
+    result.repeatEnd = m_repeatEnd;
     result.kind = m_kind;
     result.showText = m_showText;
     result.borderStyle = m_borderStyle;

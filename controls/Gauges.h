@@ -40,6 +40,8 @@ struct GaugeLook {
     int maxValue = 100;
     int curValue = 0;
     int medValue = 0;
+    int repeatStart = -1; // the A–B repeat's marks, in the value's unit; -1 none
+    int repeatEnd = -1;
     TGaugeKind kind = gkHorizontalBar;
     bool showText = true;
     TBorderStyle borderStyle = bsSingle;
@@ -89,6 +91,11 @@ public:
     void setProgress(int value);
     // Not clamped; the marker is drawn only for 0 < MedValue < MaxValue.
     void setMedValue(int value);
+    // The A–B repeat's two marks, drawn like the loop-point marker wherever 0 ≤ value ≤
+    // MaxValue (a mark at either end just inside the frame); -1 for none.
+    void setRepeatMarks(int start, int end);
+    int repeatStart() const { return m_repeatStart; }
+    int repeatEnd() const { return m_repeatEnd; }
     void setKind(TGaugeKind kind);
     void setShowText(bool show);
     void setBorderStyle(TBorderStyle style);
@@ -124,6 +131,8 @@ private:
     int m_maxValue = 100;
     int m_curValue = 0;
     int m_medValue = 0;
+    int m_repeatStart = -1;
+    int m_repeatEnd = -1;
     TGaugeKind m_kind = gkHorizontalBar;
     bool m_showText = true;
     TBorderStyle m_borderStyle = bsSingle;

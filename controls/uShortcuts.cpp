@@ -41,6 +41,8 @@ QStringList TfrmTonelark2Shortcuts::lines()
         QStringLiteral("  Alt + . → 次の曲"),
         QStringLiteral("  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）"),
         QStringLiteral("  Alt + L → 歌詞ウィンドウ"),
+        QStringLiteral("  Alt + [ → A-B リピートの A を演奏位置に"),
+        QStringLiteral("  Alt + ] → A-B リピートの B を演奏位置に（A へ戻って繰り返す）"),
     };
 }
 

@@ -168,6 +168,12 @@ BRS_API std::int32_t BRS4SetKeyShift(std::int32_t semitones);
 // the song information keep reporting song ticks and song times. A player setting, like the
 // key shift.
 BRS_API std::int32_t BRS4SetTempoRatio(std::int32_t percent);
+// The A–B repeat: while set, play never passes `endTick` (B) but goes on from `startTick` (A),
+// with the loop's wrap (notes released, the state at A chased), not counted in LoopCount; a
+// play from B or later starts at A, and a range set behind a playing position goes to A at
+// once. (-1, -1) clears it; so does a new song. A < 0, B ≤ A, B past the song's end, a range
+// under 10 ms or no song: BRSERROR_FAILED, nothing changed.
+BRS_API std::int32_t BRS4SetRepeat(std::int32_t startTick, std::int32_t endTick);
 // The channel mixer, channels 0 … 15 (shown as 1 … 16). A silenced channel (muted, or not soloed
 // while some channel is) sends no note-ons and has its sounding notes released; everything else
 // it plays is sent, so it comes back with the song's instrument and controllers. Becoming

@@ -31,6 +31,11 @@ std::int32_t BrisolaEngine::setTempoRatio(std::int32_t percent)
     return BRS4SetTempoRatio(percent);
 }
 
+std::int32_t BrisolaEngine::setRepeat(std::int32_t startTick, std::int32_t endTick)
+{
+    return BRS4SetRepeat(startTick, endTick);
+}
+
 std::int32_t BrisolaEngine::setChannelMute(std::int32_t channel, bool muted)
 {
     return BRS4SetChannelMute(channel, muted ? 1 : 0);

@@ -11,6 +11,7 @@ public:
     std::int32_t setSoundFont(const QString &path) override;
     std::int32_t setKeyShift(std::int32_t semitones) override;
     std::int32_t setTempoRatio(std::int32_t percent) override;
+    std::int32_t setRepeat(std::int32_t startTick, std::int32_t endTick) override;
     std::int32_t setChannelMute(std::int32_t channel, bool muted) override;
     std::int32_t setChannelSolo(std::int32_t channel, bool soloed) override;
     std::int32_t setChannelLevel(std::int32_t channel, std::int32_t percent) override;

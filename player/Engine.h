@@ -59,6 +59,15 @@ public:
         (void)percent;
         return BRSERROR_NOERROR;
     }
+    // The A–B repeat in ticks: play goes on from A on reaching B; (-1, -1) clears it, and a
+    // new song does. A range the engine cannot hold (B not after A, past the end, under
+    // 10 ms): BRSERROR_FAILED and nothing changed.
+    virtual std::int32_t setRepeat(std::int32_t startTick, std::int32_t endTick)
+    {
+        (void)startTick;
+        (void)endTick;
+        return BRSERROR_NOERROR;
+    }
     // What the mixer's meters show of the 16 channels (zeros when the engine tells nothing).
     virtual void channelStatus(TBrs4ChannelStatus (&channels)[16])
     {

@@ -74,6 +74,16 @@ MonitorDisplay PlaybackMonitor::tick(const MonitorInputs &inputs)
         display.gaugeMaxValue = maximum;
         display.gaugeMedValue = m_info.LoopTime;
     }
+    if (inputs.playbackBaseMode == 0 || inputs.playbackBaseMode == 1) {
+        const auto inBar = [&](qint32 tick) -> int {
+            if (tick < 0 || inputs.playbackBaseMode == 0)
+                return tick;
+            return m_tempoList && !m_tempoList->isEmpty() ? m_tempoList->TickToSecond(tick, tuMilliseconds) : -1;
+        };
+        display.gaugeRepeatMarks = std::pair(inBar(inputs.repeatStartTick), inBar(inputs.repeatEndTick));
+        if (inputs.repeatEndTick >= 0)
+            display.gaugeMedValue = -1;
+    }
 
     // While dragging, the seek bar belongs to the mouse.
     if (!inputs.isMouseDown) {

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace tonelark {
 
@@ -31,6 +32,8 @@ struct MonitorInputs {
     int playbackBaseMode = 0;   // the seek bar counts 0 ticks, 1 milliseconds
     int gaugeProgress = 0;      // the seek bar's value, shown while dragging
     bool lyricsVisible = false; // the lyric list and all its parents are shown
+    qint32 repeatStartTick = -1; // the A–B repeat's points; -1 not set
+    qint32 repeatEndTick = -1;
 };
 
 // What the window applies after one tick; an empty field leaves its control unchanged.
@@ -40,6 +43,9 @@ struct MonitorDisplay {
     std::optional<QString> timeText;
     std::optional<int> gaugeMaxValue;
     std::optional<int> gaugeMedValue;
+    // A and B in the bar's unit (-1 none). While both are set the range stands in for the
+    // loop point, whose marker is then hidden.
+    std::optional<std::pair<int, int>> gaugeRepeatMarks;
     std::optional<int> gaugeProgress;
 };
 

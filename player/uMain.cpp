@@ -218,6 +218,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
             m_mpris->seeked(mprisPositionUs());
     });
     m_monitor = std::make_unique<PlaybackMonitor>(m_engine);
+    m_abRepeat = std::make_unique<ABRepeat>(m_engine);
     m_mixer = new MixerControls(m_engine, m_muteMode, m_settings, this);
     m_mixer->addToMenu(popupMenuMain, true);
     m_mixer->addToMenu(popupMenuPlayback, false);
@@ -471,16 +472,26 @@ void TfrmTonelark2Main::buildMenus()
     menuItemPlayFromCC111->setIcon(m_imageListOfToolbar.value(3));
     menuItemSeek = item(popupMenuPlayback, "menuItemSeek", QStringLiteral("演奏位置を直接入力して指定(&S)"));
     menuItemSeek->setIcon(m_imageListOfToolbar.value(8));
+    popupMenuPlayback->addSeparator();
+    pmiRepeatStart = item(popupMenuPlayback, "pmiRepeatStart", QStringLiteral("ここをAに"));
+    pmiRepeatEnd = item(popupMenuPlayback, "pmiRepeatEnd", QStringLiteral("ここをBに"));
+    pmiRepeatClear = item(popupMenuPlayback, "pmiRepeatClear", QStringLiteral("A-B 解除"));
     connect(menuItemPlayFromBeginning, &QAction::triggered, this, &TfrmTonelark2Main::menuItemPlayFromBeginningClick);
     connect(menuItemPlayFromCC111, &QAction::triggered, this, &TfrmTonelark2Main::menuItemPlayFromCC111Click);
     connect(popupMenuPlayback, &QMenu::aboutToShow, this, &TfrmTonelark2Main::popupMenuPlaybackPopup);
     connect(gaugePlayback, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        m_menuTick = seekBarTick(pos.x(), gaugePlayback->width(), gaugePlayback->maxValue(),
+                                 m_settings.PlaybackBaseMode, m_monitor->info(),
+                                 m_loader->song().CurrentTempoList.get());
+        m_menuSong = m_modalLoop.songGeneration();
         const ModalLoopGuard modal(m_modalLoop);
         popupMenuPlayback->exec(gaugePlayback->mapToGlobal(pos));
     });
 
     popupMenuLyrics = new QMenu(this);
     popupMenuLyrics->setObjectName(QStringLiteral("popupMenuLyrics"));
+    pmiRepeatLine = item(popupMenuLyrics, "pmiRepeatLine", QStringLiteral("この行を繰り返す"));
+    popupMenuLyrics->addSeparator();
     pmiCopyLyricsToClipboard = item(popupMenuLyrics, "pmiCopyLyricsToClipboard", QStringLiteral("選択した歌詞をクリップボードにコピー(&C)"));
     pmiSaveLyrics = popupMenuLyrics->addMenu(QStringLiteral("歌詞をテキストファイルに保存(&S)"));
     pmiSaveLyrics->setObjectName(QStringLiteral("pmiSaveLyrics"));
@@ -615,6 +626,12 @@ void TfrmTonelark2Main::buildActions()
     popupMenuTaskTray->insertAction(menuItemExit, actionStage);
     connect(actionStage, &QAction::triggered, this, &TfrmTonelark2Main::actionStageExecute);
 
+    // Alt with the bracket keys, which no other shortcut, menu or the default hot key uses.
+    actionRepeatStart = addAction("actionRepeatStart", QStringLiteral("A-B: A"), QKeySequence(Qt::ALT | Qt::Key_BracketLeft));
+    actionRepeatEnd = addAction("actionRepeatEnd", QStringLiteral("A-B: B"), QKeySequence(Qt::ALT | Qt::Key_BracketRight));
+    for (QAction *action : {actionRepeatStart, actionRepeatEnd, pmiRepeatStart, pmiRepeatEnd, pmiRepeatClear, pmiRepeatLine})
+        connect(action, &QAction::triggered, this, [this, action] { repeatActionExecute(action); });
+
     connect(toolButtonOfOpen, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfOpenClick);
     // Queued: the dialog's loop must not run inside the button's signal.
     connect(toolButtonOfSettings, &QToolButton::clicked, this, &TfrmTonelark2Main::toolButtonOfSettingsClick,
@@ -689,6 +706,8 @@ void TfrmTonelark2Main::showTimePanel()
     QString mark = m_keyTempo.mark();
     if (m_mixer && !m_mixer->mark().isEmpty())
         mark = mark.isEmpty() ? m_mixer->mark() : m_mixer->mark() + QLatin1Char(' ') + mark;
+    if (m_abRepeat && !m_abRepeat->mark().isEmpty())
+        mark = mark.isEmpty() ? m_abRepeat->mark() : mark + QLatin1Char(' ') + m_abRepeat->mark();
     const QString text = mark.isEmpty() ? m_timeText : mark + QStringLiteral("  ") + m_timeText;
     if (panelTimeElapsed->text() != text)
         panelTimeElapsed->setFittedText(text);
@@ -738,6 +757,7 @@ LoadOutcome TfrmTonelark2Main::loadNow(const QString &fileName)
     m_loadingFileName = QFileInfo(fileName).absoluteFilePath();
     const LoadOutcome outcome = m_loader->load(fileName);
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    m_abRepeat->setTempoList(m_loader->song().CurrentTempoList.get());
     if (outcome != LoadOutcome::MissingFile)
         m_dialogFolder = QFileInfo(QDir(QDir::currentPath()).absoluteFilePath(fileName)).path();
     // The info area a failure opened closes again once a song loads.
@@ -940,6 +960,8 @@ void TfrmTonelark2Main::timerUpdatingTimer()
     inputs.playbackBaseMode = m_settings.PlaybackBaseMode;
     inputs.gaugeProgress = gaugePlayback->progress();
     inputs.lyricsVisible = lvLyrics->isVisible();
+    inputs.repeatStartTick = m_abRepeat->start().value_or(-1);
+    inputs.repeatEndTick = m_abRepeat->end().value_or(-1);
     applyMonitorDisplay(m_monitor->tick(inputs));
     if (m_queuePlayer)
         m_queuePlayer->polled(m_monitor->status(), m_monitor->info());
@@ -967,6 +989,8 @@ void TfrmTonelark2Main::applyMonitorDisplay(const MonitorDisplay &display)
         gaugePlayback->setMaxValue(*display.gaugeMaxValue);
     if (display.gaugeMedValue)
         gaugePlayback->setMedValue(*display.gaugeMedValue);
+    if (display.gaugeRepeatMarks)
+        gaugePlayback->setRepeatMarks(display.gaugeRepeatMarks->first, display.gaugeRepeatMarks->second);
     if (display.gaugeProgress)
         gaugePlayback->setProgress(*display.gaugeProgress);
 }
@@ -1053,6 +1077,41 @@ void TfrmTonelark2Main::menuItemPlayFromCC111Click()
 void TfrmTonelark2Main::popupMenuPlaybackPopup()
 {
     menuItemPlayFromCC111->setEnabled(loopPointItemEnabled(m_monitor->info()));
+    const bool hasSong = m_loader->song().HasSong;
+    pmiRepeatStart->setEnabled(hasSong && m_menuTick);
+    pmiRepeatEnd->setEnabled(hasSong && m_menuTick);
+    pmiRepeatClear->setEnabled(m_abRepeat->start() || m_abRepeat->end());
+}
+
+void TfrmTonelark2Main::repeatActionExecute(QAction *action)
+{
+    if (!m_loader->song().HasSong && action != pmiRepeatClear)
+        return;
+    // A menu's point belongs to the song it was opened on; another may have come meanwhile.
+    const bool menuCurrent = m_menuSong == m_modalLoop.songGeneration();
+    QString refusal;
+    if (action == actionRepeatStart || action == actionRepeatEnd) {
+        const qint32 tick = m_engine.status().Tick;
+        refusal = action == actionRepeatStart ? m_abRepeat->setStart(tick) : m_abRepeat->setEnd(tick);
+    } else if (action == pmiRepeatStart || action == pmiRepeatEnd) {
+        if (!menuCurrent || !m_menuTick)
+            return;
+        refusal = action == pmiRepeatStart ? m_abRepeat->setStart(*m_menuTick) : m_abRepeat->setEnd(*m_menuTick);
+    } else if (action == pmiRepeatClear) {
+        m_abRepeat->clear();
+    } else if (action == pmiRepeatLine) {
+        const auto range = lyricLineRange(m_loader->song().SmfLyrics, m_menuLyricRow, m_monitor->info().TotalTick);
+        if (!menuCurrent || !range)
+            return;
+        refusal = m_abRepeat->setRange(range->first, range->second);
+        // The singer asked for this line: it starts now, not when the song comes round to it.
+        if (refusal.isEmpty())
+            m_transport->playFrom(range->first);
+    }
+    if (!refusal.isEmpty())
+        showInfoNotice(refusal);
+    showTimePanel();
+    setMonitorPace(kMonitorIntervalMs); // the marks follow at the next tick
 }
 
 void TfrmTonelark2Main::gaugePlaybackMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers,
@@ -1181,6 +1240,10 @@ void TfrmTonelark2Main::clearSongDisplay()
 {
     gaugePlayback->setProgress(0);
     gaugePlayback->setMaxValue(0);
+    // The engine dropped the range with the old song.
+    m_abRepeat->forget();
+    gaugePlayback->setRepeatMarks(-1, -1);
+    showTimePanel();
     for (QToolButton *button : {toolButtonOfPlay, toolButtonOfStop, toolButtonOfPause, toolButtonOfSeek})
         button->setEnabled(false);
     editCopyright->clear();
@@ -1310,6 +1373,7 @@ void TfrmTonelark2Main::setLyricCount(int count)
 {
     // The tempo map was replaced just before; the monitor must not keep the old one.
     m_monitor->setTempoList(m_loader->song().CurrentTempoList.get());
+    m_abRepeat->setTempoList(m_loader->song().CurrentTempoList.get());
     m_lyricsModel->setItemCount(count);
     m_lyricsDelegate->forgetPaintedRows();
 }
@@ -1358,6 +1422,9 @@ void TfrmTonelark2Main::wireLyricsAndInfoBoxes()
     lvLyrics->setColumnWidth(kLyricsTextColumn, kLyricsTextColumnWidth);
     lvLyrics->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvLyrics, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        const QModelIndex at = lvLyrics->indexAt(pos);
+        m_menuLyricRow = at.isValid() ? at.row() : lvLyrics->firstSelectedRow();
+        m_menuSong = m_modalLoop.songGeneration();
         const ModalLoopGuard modal(m_modalLoop);
         popupMenuLyrics->exec(lvLyrics->viewport()->mapToGlobal(pos));
     });
@@ -1502,6 +1569,8 @@ void TfrmTonelark2Main::pmiSaveLyricsOnlyClick(QObject *sender)
 void TfrmTonelark2Main::popupMenuLyricsPopup()
 {
     const bool hasRows = !m_loader->song().SmfLyrics.isEmpty();
+    pmiRepeatLine->setEnabled(
+        lyricLineRange(m_loader->song().SmfLyrics, m_menuLyricRow, m_monitor->info().TotalTick).has_value());
     pmiCopyLyricsToClipboard->setEnabled(hasRows);
     pmiSaveLyrics->menuAction()->setEnabled(hasRows);
     pmiScrollToCurrentLyric->setEnabled(true);
@@ -1948,7 +2017,11 @@ void TfrmTonelark2Main::mprisSetPosition(qint64 positionUs)
     const TSmfEventTempoList *tempoList = m_loader->song().CurrentTempoList.get();
     if (!toolButtonOfSeek->isEnabled() || !tempoList)
         return;
-    m_transport->playFrom(tempoList->TimeToTick(positionUs / 1000, tuMilliseconds));
+    const qint32 tick = tempoList->TimeToTick(positionUs / 1000, tuMilliseconds);
+    // A panel seeking out of the range means to leave it: the engine would take it back to A.
+    if (m_abRepeat->seekedTo(tick))
+        showTimePanel();
+    m_transport->playFrom(tick);
 }
 
 void TfrmTonelark2Main::mprisSetVolume(double volume)

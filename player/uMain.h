@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ABRepeat.h"
 #include "Convex.h"
 #include "EncodingChoices.h"
 #include "InfoBox.h"
@@ -202,6 +203,10 @@ public:
     QAction *menuItemPlayFromBeginning = nullptr;
     QAction *menuItemPlayFromCC111 = nullptr;
     QAction *menuItemSeek = nullptr;
+    // The A–B repeat at the point the seek bar's menu was opened at, and its clearing.
+    QAction *pmiRepeatStart = nullptr;
+    QAction *pmiRepeatEnd = nullptr;
+    QAction *pmiRepeatClear = nullptr;
     QMenu *popupMenuLyrics = nullptr;
     QAction *pmiCopyLyricsToClipboard = nullptr;
     QMenu *pmiSaveLyrics = nullptr;
@@ -210,6 +215,7 @@ public:
     QAction *pmiLyricsIncludeMetaText = nullptr;
     QAction *pmiLyricsPreferTitleToCopyright = nullptr;
     QAction *pmiScrollToCurrentLyric = nullptr;
+    QAction *pmiRepeatLine = nullptr; // the A–B repeat over the line the menu was opened on
     QMenu *popupMenuMetaText = nullptr;
     QAction *pmiMetaTextCopy = nullptr;
     QAction *pmiMetaTextSelectAll = nullptr;
@@ -257,6 +263,10 @@ public:
     QAction *actionPrevSong = nullptr;
     // 歌詞ウィンドウ (Alt+L): an item of popupMenuMain and popupMenuTaskTray.
     QAction *actionStage = nullptr;
+    // A and B of the A–B repeat at the playing position (Alt+[ and Alt+]).
+    QAction *actionRepeatStart = nullptr;
+    QAction *actionRepeatEnd = nullptr;
+    const ABRepeat &abRepeat() const { return *m_abRepeat; }
 
 public slots:
     // Minimising sends the window to the notification area where there is one; restoring
@@ -303,6 +313,8 @@ public slots:
     void pmiCopyLyricsToClipboardClick();
     void pmiSaveLyricsOnlyClick(QObject *sender);
     void popupMenuLyricsPopup();
+    // Every A–B repeat item and key; a refusal is said in the info area.
+    void repeatActionExecute(QAction *action);
     // The text boxes' frame style (InfoBoxStyle) and menu (popupMenuMetaText or Qt's).
     void ApplyInfoBoxStyle(qint32 Style);
     void SetContextMenuMode(bool UseCompactMenu);
@@ -452,6 +464,11 @@ private:
     QString m_loadingFileName;
     LyricsDelegate *m_lyricsDelegate = nullptr;
     std::unique_ptr<Transport> m_transport;
+    std::unique_ptr<ABRepeat> m_abRepeat;
+    // Where the seek bar's menu and the lyric list's menu were last opened, and on which song.
+    std::optional<qint32> m_menuTick;
+    int m_menuLyricRow = -1;
+    quint64 m_menuSong = 0;
     std::unique_ptr<PlaybackMonitor> m_monitor;
     std::unique_ptr<SongGate> m_gate;
     std::unique_ptr<SongLoader> m_loader;

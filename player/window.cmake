@@ -1,6 +1,7 @@
 # The main window, song loading and the transport's play commands, added to tonelark_player.
 find_package(Qt6 6.2 REQUIRED COMPONENTS Svg)
 target_sources(tonelark_player PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ABRepeat.cpp ${CMAKE_CURRENT_LIST_DIR}/ABRepeat.h
   ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.h
   ${CMAKE_CURRENT_LIST_DIR}/EncodingChoices.cpp ${CMAKE_CURRENT_LIST_DIR}/EncodingChoices.h
   ${CMAKE_CURRENT_LIST_DIR}/EngineNotices.cpp ${CMAKE_CURRENT_LIST_DIR}/EngineNotices.h

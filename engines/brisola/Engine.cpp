@@ -290,6 +290,28 @@ std::int32_t Engine::setChannelLevel(std::int32_t channel, std::int32_t percent)
     return changeMixer(channel, [&](Sequencer &s) { s.setChannelLevel(channel, percent); });
 }
 
+std::int32_t Engine::setRepeat(std::int32_t startTick, std::int32_t endTick)
+{
+    std::lock_guard deviceLock(m_deviceMutex);
+    bool playing;
+    {
+        std::lock_guard lock(m_core.mutex);
+        // A range behind the position wraps now: its chase goes out at the present moment.
+        if (m_output)
+            m_output->syncClock();
+        if (startTick == -1 && endTick == -1)
+            m_core.sequencer.clearRepeat();
+        else if (!m_core.sequencer.setRepeat(startTick, endTick))
+            return BRSERROR_FAILED;
+        m_core.publish();
+        playing = m_core.sequencer.state() == BRSSTATE_PLAY;
+    }
+    // What comes next changed (B is the new end, or the position jumped to A).
+    if (m_output && playing)
+        m_output->wake();
+    return BRSERROR_NOERROR;
+}
+
 std::int32_t Engine::setTempoRatio(std::int32_t percent)
 {
     if (percent < 50 || percent > 200)
@@ -420,6 +442,11 @@ std::int32_t BRS4SetKeyShift(std::int32_t semitones)
 std::int32_t BRS4SetTempoRatio(std::int32_t percent)
 {
     return guarded([&] { return Engine::instance().setTempoRatio(percent); });
+}
+
+std::int32_t BRS4SetRepeat(std::int32_t startTick, std::int32_t endTick)
+{
+    return guarded([&] { return Engine::instance().setRepeat(startTick, endTick); });
 }
 
 std::int32_t BRS4SetChannelMute(std::int32_t channel, std::int32_t muted)

@@ -33,6 +33,7 @@ public:
     std::int32_t setChannelMute(std::int32_t channel, bool muted);
     std::int32_t setChannelSolo(std::int32_t channel, bool soloed);
     std::int32_t setChannelLevel(std::int32_t channel, std::int32_t percent);
+    std::int32_t setRepeat(std::int32_t startTick, std::int32_t endTick);
     // Read without the lock: the sequencer publishes these for the meters.
     TBrs4ChannelStatus channelStatus(int channel) const { return m_core.sequencer.channelStatus(channel); }
     std::int32_t keyShift() const { return m_keyShift.load(); }

@@ -181,6 +181,7 @@ void Sequencer::setTimeline(std::shared_ptr<const SmfTimeline> timeline)
     m_anchorTick = 0;
     m_next = m_segment = 0;
     m_loopCount = 0;
+    clearRepeat();
     m_endFrame = m_timeline ? frameOfTick(m_timeline->facts().totalTick) : 0;
     m_endPosition = m_timeline ? positionOfTime(m_timeline->timeOfTick(m_timeline->facts().totalTick)) : 0;
 }
@@ -199,6 +200,8 @@ void Sequencer::setSink(MidiSink *sink, std::uint32_t rate)
         m_endFrame = frameOfTick(m_timeline->facts().totalTick);
         m_endPosition = positionOfTime(m_timeline->timeOfTick(m_timeline->facts().totalTick));
         m_loopFrame = frameOfTick(m_loopTick);
+        if (repeating())
+            m_repeatEndPosition = positionOfTime(m_timeline->timeOfTick(m_repeatEndTick));
         m_anchorPosition = atAnchor ? positionOfFrame(frameOfTick(m_anchorTick)) : m_position;
         if (!atAnchor)
             m_anchorTick = m_timeline->tickOfTime(time);
@@ -285,6 +288,14 @@ bool Sequencer::play(std::int32_t option, std::int32_t startTick)
     std::int64_t tick = std::max(startTick, 0);
     if (tick == 0 && (option & BRSPLAY_SKIPBLANK))
         tick = facts.firstNoteTick;
+    if (repeating()) {
+        if (tick >= m_repeatEndTick)
+            tick = m_repeatStartTick;
+        // Only the option bits that change what a chase sends call for a new one (a seek in a
+        // large song would otherwise pay for two more folds of it).
+        if ((option ^ m_repeatOption) & (BRSPLAY_SYSEX | BRSPLAY_NORMALIZE))
+            prepareRepeat();
+    }
     m_loopTick = facts.loopTick < 0 ? 0 : facts.loopTick;
     m_loopFrame = frameOfTick(m_loopTick);
     const bool sysExResets = option & BRSPLAY_SYSEX;
@@ -337,19 +348,27 @@ void Sequencer::advance(std::int64_t frames)
         return;
     const auto &events = m_timeline->events();
     while (m_state == BRSSTATE_PLAY) {
-        while (m_next < events.size()) {
+        // With an A–B repeat, B is the end: the events from B on are not sent while it holds.
+        const bool repeat = repeating();
+        const std::size_t last = repeat ? m_repeatEndIndex : events.size();
+        while (m_next < last) {
             const std::int64_t offset = framesUntil(positionOfEvent(m_next));
             if (offset >= remaining)
                 break;
             dispatch(events[m_next], clockAt + offset);
             ++m_next;
         }
-        if (m_next == events.size()) {
-            const std::int64_t offset = framesUntil(m_endPosition);
+        if (m_next >= last) {
+            const SongPosition end = repeat ? m_repeatEndPosition : m_endPosition;
+            const std::int64_t offset = framesUntil(end);
             if (offset <= remaining) {
                 clockAt += offset;
                 remaining -= offset;
-                m_position = m_endPosition;
+                m_position = end;
+                if (repeat) {
+                    wrapToRepeatStart(clockAt);
+                    continue;
+                }
                 if (reachEnd(clockAt))
                     continue;
                 break;
@@ -388,10 +407,51 @@ std::int64_t Sequencer::framesUntilNextEvent()
 {
     if (m_state != BRSSTATE_PLAY || !m_timeline)
         return -1;
-    SongPosition due = m_endPosition;
-    if (m_next < m_timeline->events().size())
+    const bool repeat = repeating();
+    SongPosition due = repeat ? m_repeatEndPosition : m_endPosition;
+    if (m_next < (repeat ? m_repeatEndIndex : m_timeline->events().size()))
         due = std::min(due, positionOfEvent(m_next));
     return framesUntil(due);
+}
+
+bool Sequencer::setRepeat(std::int64_t startTick, std::int64_t endTick)
+{
+    if (!m_timeline || startTick < 0 || endTick <= startTick || endTick > m_timeline->facts().totalTick)
+        return false;
+    // The same floor as a loop: each pass is a chase, and thousands inside one audio block
+    // would be a song that only ever chases.
+    if (frameOfTick(endTick) - frameOfTick(startTick) < std::max<std::int64_t>(m_rate / 100, 1))
+        return false;
+    m_repeatStartTick = startTick;
+    m_repeatEndTick = endTick;
+    m_repeatEndIndex = m_timeline->firstEventAtOrAfter(endTick);
+    m_repeatEndPosition = positionOfTime(m_timeline->timeOfTick(endTick));
+    prepareRepeat();
+    // Set behind the playing position: the singer wants the passage now, not after the song.
+    if (m_state == BRSSTATE_PLAY && m_position >= m_repeatEndPosition)
+        wrapToRepeatStart(m_clock);
+    return true;
+}
+
+void Sequencer::prepareRepeat()
+{
+    m_repeatOption = m_option;
+    const bool sysExResets = m_option & BRSPLAY_SYSEX;
+    m_repeatChase.collect(*m_timeline, m_timeline->firstEventAtOrAfter(m_repeatStartTick), sysExResets);
+    m_chase.collect(*m_timeline, m_repeatEndIndex, sysExResets);
+    m_cutAtRepeat = channelsChangingAudibly(m_chase, m_repeatChase);
+}
+
+void Sequencer::wrapToRepeatStart(std::int64_t clock)
+{
+    // As at the loop wrap: notes end, pedals lift, voices that the chase would make louder or
+    // bend end at once, then the state at A.
+    silenceAt(clock, false);
+    for (int ch = 0; ch < 16; ++ch)
+        if (m_cutAtRepeat & (1u << ch))
+            sendChannel(std::uint8_t(0xB0 | ch), kAllSoundOff, 0, clock);
+    sendChase(m_repeatChase, clock);
+    positionAt(m_repeatStartTick);
 }
 
 std::uint8_t Sequencer::scaledVolume(std::uint8_t value) const

@@ -135,6 +135,19 @@ public:
     // What the meters show, readable from any thread without the engine's lock.
     TBrs4ChannelStatus channelStatus(int channel) const;
 
+    // The A–B repeat, ticks A < B ≤ the song's end. While it is set, play never passes B: at B
+    // it goes on from A with the loop's wrap (sounding notes released, pedals lifted, the state
+    // at A chased) in the same audio block; the wrap does not count in LoopCount, so a queue
+    // waiting for loop passes waits while the singer practises. A play starting at or after B
+    // starts at A, and setting a range behind the playing position goes to A at once. Kept
+    // across plays, seeks and sinks; a new song clears it. False (nothing changed) without a
+    // song, for A < 0, B ≤ A, B past the end, or a range shorter than 10 ms (as a loop).
+    bool setRepeat(std::int64_t startTick, std::int64_t endTick);
+    void clearRepeat() { m_repeatEndTick = -1; }
+    bool repeating() const { return m_repeatEndTick >= 0; }
+    std::int64_t repeatStartTick() const { return m_repeatStartTick; }
+    std::int64_t repeatEndTick() const { return m_repeatEndTick; }
+
     // Moves the clock forward by `frames`, sending every event that falls inside.
     void advance(std::int64_t frames);
     // Clock frames from now until the next event or the end of the song; -1 when not playing.
@@ -171,6 +184,9 @@ private:
     void silenceAt(std::int64_t clock, bool allNotesOff);
     std::uint8_t scaledVolume(std::uint8_t value) const;
     bool reachEnd(std::int64_t clock);
+    // The state at A and the channels to cut at B, for the options of the present play.
+    void prepareRepeat();
+    void wrapToRepeatStart(std::int64_t clock);
     // Channels whose voices would get louder or change pitch going from one state to the other.
     std::uint16_t channelsChangingAudibly(const ChaseState &from, const ChaseState &to) const;
 
@@ -236,6 +252,13 @@ private:
     std::uint8_t m_scratch[3] = {0, 0, 0};
     ChaseState m_chase;     // scratch for seeks
     ChaseState m_loopChase; // the state at the loop point, prepared by play() for the audio thread
+    std::int64_t m_repeatStartTick = 0;
+    std::int64_t m_repeatEndTick = -1; // -1: no A–B repeat
+    std::size_t m_repeatEndIndex = 0;  // the first event at or after B: never sent while repeating
+    SongPosition m_repeatEndPosition = 0;
+    std::uint16_t m_cutAtRepeat = 0;   // like m_cutAtWrap, for the wrap from B to A
+    std::int32_t m_repeatOption = 0;   // the play options the two above were prepared for
+    ChaseState m_repeatChase;          // the state at A, prepared for the audio thread
 };
 
 } // namespace brisola

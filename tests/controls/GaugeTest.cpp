@@ -108,6 +108,7 @@ private slots:
     void emptyRangeDrawsAnEmptyBar();
     void markerOnlyInsideTheRange_data();
     void markerOnlyInsideTheRange();
+    void repeatMarksLikeTheMarkerKeptInsideTheFrame();
     void noBorderFillsFromTheLeftEdge();
     void verticalBarFillsFromTheBottom();
     void otherKindsDraw();
@@ -338,6 +339,26 @@ void GaugeTest::markerOnlyInsideTheRange()
     // Progress 0: the bar is empty, so only the marker differs from the background.
     const QImage image = renderGauge(seekBarLook(0, 1000, medValue), QSize(329, 13));
     QCOMPARE(firstDifference(image, expectedSeekBar(0, -1, markerX)), QString());
+}
+
+void GaugeTest::repeatMarksLikeTheMarkerKeptInsideTheFrame()
+{
+    struct Case {
+        int start, end;
+        int startX, endX; // -1: no mark
+    };
+    // 33 % and 66 % of 1000 land on whole percentages like the marker; the song's two ends
+    // stay inside the frame; outside the range there is no mark.
+    for (const Case &c : {Case{330, 660, 108, 216}, Case{0, 1000, 1, 327}, Case{-1, 1001, -1, -1}}) {
+        GaugeLook look = seekBarLook(0, 1000, 0);
+        look.repeatStart = c.start;
+        look.repeatEnd = c.end;
+        QImage expected = expectedSeekBar(0, -1, c.startX);
+        if (c.endX >= 0)
+            for (int y = 9; y <= 11; ++y)
+                expected.setPixelColor(c.endX, y, kFrame);
+        QCOMPARE(firstDifference(renderGauge(look, QSize(329, 13)), expected), QString());
+    }
 }
 
 void GaugeTest::noBorderFillsFromTheLeftEdge()

@@ -47,7 +47,9 @@ private slots:
                                 "  Alt + . → 次の曲\n"
                                 "  Alt + , → 前の曲（始まって 3 秒より後はこの曲の最初）\n"
 
-                                "  Alt + L → 歌詞ウィンドウ"));
+                                "  Alt + L → 歌詞ウィンドウ\n"
+                                "  Alt + [ → A-B リピートの A を演奏位置に\n"
+                                "  Alt + ] → A-B リピートの B を演奏位置に（A へ戻って繰り返す）"));
         QVERIFY(dialog.memoDesc->isReadOnly());
         QCOMPARE(dialog.memoDesc->geometry(), QRect(0, 0, 312, 173));
         QCOMPARE(dialog.buttonOk->text(), QStringLiteral("&OK"));

@@ -66,7 +66,7 @@ private slots:
         QTest::keyClick(&window, Qt::Key_H, Qt::AltModifier);
         QVERIFY(seen);
         QCOMPARE(lines, int(TfrmTonelark2Shortcuts::lines().size()));
-        QCOMPARE(lines, 24);
+        QCOMPARE(lines, 26);
         QVERIFY(!window.inModalLoop());
         QVERIFY(window.findChildren<TfrmTonelark2Shortcuts *>().isEmpty()); // freed after closing
     }

@@ -55,6 +55,12 @@ public:
     {
         return record(QStringLiteral("setTempoRatio(%1)").arg(percent));
     }
+    std::int32_t repeatResult = BRSERROR_NOERROR; // what setRepeat answers
+    std::int32_t setRepeat(std::int32_t startTick, std::int32_t endTick) override
+    {
+        calls << QStringLiteral("setRepeat(%1,%2)").arg(startTick).arg(endTick);
+        return repeatResult;
+    }
     std::int32_t setChannelMute(std::int32_t channel, bool muted) override
     {
         return record(QStringLiteral("setChannelMute(%1,%2)").arg(channel).arg(int(muted)));

@@ -271,6 +271,28 @@ private slots:
         QVERIFY(playerctl({QStringLiteral("position")}).toDouble() >= before);
         QCOMPARE(seeked(), expected);
 
+        // An A–B repeat's wraps are jumps too, each of them. B set behind A's 0.4 s goes back
+        // at once; a seek inside the range keeps it, one outside clears it and plays there.
+        playerctl({QStringLiteral("position"), QStringLiteral("5")});
+        ++expected;
+        QTRY_COMPARE(seeked(), expected);
+        m_window->actionRepeatStart->trigger();
+        QTest::qWait(400);
+        m_window->actionRepeatEnd->trigger();
+        QVERIFY(m_window->abRepeat().isSet());
+        QTRY_VERIFY_WITH_TIMEOUT(seeked() >= expected + 3, 5000);
+        const double inRange = playerctl({QStringLiteral("position")}).toDouble();
+        QVERIFY2(inRange >= 4.9 && inRange < 5.6, qPrintable(QString::number(inRange)));
+        const double startS = m_window->abRepeat().start().value() / 960.0;
+        playerctl({QStringLiteral("position"), QString::number(startS + 0.1)});
+        QVERIFY(m_window->abRepeat().isSet());
+        playerctl({QStringLiteral("position"), QStringLiteral("10")});
+        QTRY_VERIFY(!m_window->abRepeat().isSet());
+        QTest::qWait(300);
+        QVERIFY(playerctl({QStringLiteral("position")}).toDouble() >= 10.0);
+        QTRY_COMPARE(m_window->gaugePlayback->repeatEnd(), -1);
+        expected = seeked();
+
         // A short song loops (the default): its wrap is a jump too.
         const QString shortSong = m_dir.filePath(QStringLiteral("short.mid"));
         QVERIFY(writeFile(shortSong, SmfBuilder().note(0, 60, 240).bytes()));

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -33,13 +34,14 @@ private:
 
     // A loaded 10-second song at 120 beats per minute (960 ticks per second), its monitor
     // run once at `timeMs` while playing.
-    std::unique_ptr<TfrmTonelark2Main> loaded(Setup &setup, qint32 timeMs = 0, qint32 loopTick = -1)
+    std::unique_ptr<TfrmTonelark2Main> loaded(Setup &setup, qint32 timeMs = 0, qint32 loopTick = -1,
+                                              QString song = {})
     {
         setup.engine.setTotals(9600, 10000, loopTick, loopTick < 0 ? -1 : loopTick * 1000 / 960);
         setup.engine.nextInfo.TimeBase = 480;
         setup.engine.nextInfo.LastNoteTime = 10000;
-        auto window = std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini, QStringList{m_song},
-                                                          &setup.ui);
+        auto window = std::make_unique<TfrmTonelark2Main>(setup.engine, setup.ini,
+                                                          QStringList{song.isEmpty() ? m_song : song}, &setup.ui);
         setup.engine.setStatus(BRSSTATE_PLAY, timeMs * 960 / 1000, timeMs);
         window->timerUpdatingTimer();
         setup.engine.calls.clear();
@@ -55,6 +57,20 @@ private:
             if (dialog)
                 answer(dialog);
         });
+    }
+
+    // Opens `menu` by a right click at `pos` on `widget` and picks `item` in it.
+    static void pickFromMenu(QWidget *widget, QPoint pos, QMenu *menu, QAction *item)
+    {
+        bool shown = false;
+        QTimer::singleShot(0, [&] {
+            shown = menu->isVisible();
+            if (item->isEnabled())
+                item->trigger();
+            menu->close();
+        });
+        emit widget->customContextMenuRequested(pos);
+        QVERIFY(shown);
     }
 
     static QStringList plays(const FakeEngine &engine)
@@ -230,6 +246,84 @@ private slots:
         looped->actionRewind->trigger();
         looped->menuItemPlayFromBeginning->trigger();
         QCOMPARE(plays(withLoop.engine), (QStringList{"play(35,1920)", "play(35,0)"}));
+    }
+
+    // A and B from the seek bar's menu at the clicked point and by keys at the playing
+    // position, a lyric line's range, a refusal in the info area, clearing by the menu and by
+    // a new song; the bar marks A and B in place of the loop point.
+    void abRepeatFromMenusKeysAndLyricLines()
+    {
+        const QString song = m_dir.filePath(QStringLiteral("lines.mid"));
+        QVERIFY(writeFile(song, SmfBuilder()
+                                    .tempo(0, 500000)
+                                    .lyric(0, QStringLiteral("いち"))
+                                    .note(0, 60, 1920)
+                                    .lyric(0, QStringLiteral("に"))
+                                    .note(0, 62, 1920)
+                                    .lyric(0, QStringLiteral("さん"))
+                                    .note(0, 64, 5760)
+                                    .bytes()));
+        Setup setup;
+        auto window = loaded(setup, 0, 1920, song);
+        TGauge *bar = window->gaugePlayback;
+        const auto tick = [&] {
+            window->timerUpdatingTimer();
+            return std::pair(bar->repeatStart(), bar->repeatEnd());
+        };
+        const auto repeats = [&] {
+            QStringList out;
+            for (const QString &call : setup.engine.calls)
+                if (call.startsWith(QLatin1String("setRepeat")) || call.startsWith(QLatin1String("play")))
+                    out << call;
+            setup.engine.calls.clear();
+            return out;
+        };
+        const QStringList captions{window->pmiRepeatStart->text(), window->pmiRepeatEnd->text(),
+                                   window->pmiRepeatClear->text(), window->pmiRepeatLine->text()};
+        QCOMPARE(captions, (QStringList{"ここをAに", "ここをBに", "A-B 解除", "この行を繰り返す"}));
+
+        // A at x 100 (3100 ms, tick 2976) waits for B; B at x 50 (1580 ms) lies before it.
+        pickFromMenu(bar, QPoint(100, 6), window->popupMenuPlayback, window->pmiRepeatStart);
+        QCOMPARE(tick(), std::pair(3100, -1));
+        pickFromMenu(bar, QPoint(50, 6), window->popupMenuPlayback, window->pmiRepeatEnd);
+        QVERIFY(window->memoComments->toPlainText().contains(
+            QStringLiteral("A-B リピート: B (00:01.5) が A (00:03.1) と同じか前なので設定できません。")));
+        QCOMPARE(repeats(), QStringList());
+        pickFromMenu(bar, QPoint(200, 6), window->popupMenuPlayback, window->pmiRepeatEnd);
+        QCOMPARE(repeats(), QStringList{"setRepeat(2976,5893)"});
+        QCOMPARE(tick(), std::pair(3100, 6138));
+        QCOMPARE(bar->medValue(), -1);
+        QVERIFY(window->panelTimeElapsed->text().startsWith(QLatin1String("A-B  ")));
+
+        // The keys take the playing position.
+        setup.engine.setStatus(BRSSTATE_PLAY, 960, 1000);
+        window->actionRepeatStart->trigger();
+        setup.engine.setStatus(BRSSTATE_PLAY, 2880, 3000);
+        window->actionRepeatEnd->trigger();
+        QCOMPARE(repeats(), (QStringList{"setRepeat(960,5893)", "setRepeat(960,2880)"}));
+        window->popupMenuPlaybackPopup();
+        QVERIFY(window->pmiRepeatClear->isEnabled());
+        window->pmiRepeatClear->trigger();
+        QCOMPARE(repeats(), QStringList{"setRepeat(-1,-1)"});
+        QCOMPARE(tick(), std::pair(-1, -1));
+        QCOMPARE(bar->medValue(), 2000);
+
+        // A lyric line repeats from its start to the next line's, and starts now; the last
+        // one runs to the song's end.
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        window->pagesInfo->setCurrentWidget(window->tabLyrics);
+        TListView *list = window->lvLyrics;
+        const auto lineAt = [&](int row) { return list->visualRect(list->model()->index(row, 0)).center(); };
+        pickFromMenu(list, lineAt(1), window->popupMenuLyrics, window->pmiRepeatLine);
+        QCOMPARE(repeats(), (QStringList{"setRepeat(1920,3840)", "play(35,1920)"}));
+        pickFromMenu(list, lineAt(2), window->popupMenuLyrics, window->pmiRepeatLine);
+        QCOMPARE(repeats(), (QStringList{"setRepeat(3840,9600)", "play(35,3840)"}));
+
+        // A new song forgets it (the engine did with the old one).
+        QCOMPARE(window->BRSLoad(m_song), LoadOutcome::Success);
+        QVERIFY(!window->abRepeat().start() && !window->abRepeat().end());
+        QCOMPARE(tick(), std::pair(-1, -1));
     }
 };
 

@@ -9,6 +9,7 @@ tonelark_add_gtest(test_player_window
     ${CMAKE_CURRENT_LIST_DIR}/FontSetupTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowBehaviourTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/KeyTempoTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ABRepeatTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PrefApplyTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/QueuePlayerTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WindowTestSupport.h

@@ -178,6 +178,37 @@ TEST_F(EngineApi, TempoRatioChangedWhilePlayingOnTheTimingThread)
     BRS4SetTempoRatio(100);
 }
 
+TEST_F(EngineApi, RepeatHoldsThePlayInItsRangeUntilClearedOrANewSong)
+{
+    EXPECT_EQ(BRS4SetRepeat(0, 480), BRSERROR_FAILED) << "no song";
+    load(shortSong());
+    EXPECT_EQ(BRS4SetRepeat(0, 1153), BRSERROR_FAILED) << "past the end";
+    ASSERT_EQ(BRS4SetRepeat(240, 720), BRSERROR_NOERROR); // 0.25 s to 0.75 s
+    ASSERT_EQ(BRS4Play(0, 0, 0, 0, 0), BRSERROR_NOERROR);
+    // Longer than the whole song: it never ends, never passes B, and comes back to A.
+    int wraps = 0, last = 0;
+    const auto until = std::chrono::steady_clock::now() + 1600ms;
+    while (std::chrono::steady_clock::now() < until) {
+        const TBrs4PlayerStatus s = status();
+        ASSERT_EQ(s.State, BRSSTATE_PLAY);
+        EXPECT_LT(s.Tick, 720);
+        if (s.Tick < last) {
+            ++wraps;
+            EXPECT_GE(s.Tick, 240);
+        }
+        last = s.Tick;
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GE(wraps, 2);
+    EXPECT_EQ(status().LoopCount, 0);
+    ASSERT_EQ(BRS4SetRepeat(-1, -1), BRSERROR_NOERROR);
+    EXPECT_TRUE(waitFor([] { return status().State == BRSSTATE_STOP; }, 3000ms)) << "cleared: on to the end";
+    ASSERT_EQ(BRS4SetRepeat(240, 720), BRSERROR_NOERROR);
+    load(shortSong());
+    ASSERT_EQ(BRS4Play(0, 0, 600, 0, 0), BRSERROR_NOERROR);
+    EXPECT_TRUE(waitFor([] { return status().State == BRSSTATE_STOP; }, 3000ms)) << "a new song has no range";
+}
+
 TEST_F(EngineApi, PauseKeepsThePositionAndPlayResumesFromIt)
 {
     BRS4OpenDevice(BRSDEVICE_BUILTIN_SYNTH, nullptr);
@@ -276,7 +307,7 @@ TEST(EngineLibrary, ExportsTheTenFunctions)
     for (const char *name : {"BRS4OpenDevice", "BRS4CloseDevice", "BRS4ClearList", "BRS4AddListFromMemory", "BRS4Play",
                              "BRS4Pause", "BRS4Stop", "BRS4SetMasterVolume", "BRS4GetPlayerStatus", "BRS4GetSmfInformation",
                              "BRS4SetSoundFont", "BRS4SetKeyShift", "BRS4SetTempoRatio", "BRS4SetChannelMute",
-                             "BRS4SetChannelSolo", "BRS4SetChannelLevel", "BRS4GetChannelStatus"})
+                             "BRS4SetChannelSolo", "BRS4SetChannelLevel", "BRS4GetChannelStatus", "BRS4SetRepeat"})
         EXPECT_TRUE(dlsym(library, name)) << name;
     EXPECT_FALSE(dlsym(library, "_ZN7brisola9Sequencer4playEii")) << "internals stay hidden";
     auto getInformation = reinterpret_cast<decltype(&BRS4GetSmfInformation)>(dlsym(library, "BRS4GetSmfInformation"));

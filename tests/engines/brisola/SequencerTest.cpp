@@ -895,3 +895,118 @@ TEST(Sequencer, MuteAndSoloTogglesSeeksAndLoopsNeverLeaveANoteHanging)
         EXPECT_EQ(count, 0) << "ch" << key.first << " note " << key.second;
     EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
 }
+
+namespace {
+
+// A = 480 (0.5 s), B = 1200 (1.125 s: 120 bpm, then 240 bpm from 960). Program 5 and volume 80
+// at A; inside the range program 9, volume 60, a note held across B with the pedal down; notes
+// at B and after it that a repeating play must never reach.
+Bytes repeatSong()
+{
+    return smf({TrackBuilder().tempo(0, 500000).tempo(960, 250000).end(2400),
+                TrackBuilder()
+                    .program(0, 0, 5)
+                    .cc(0, 0, 7, 80)
+                    .note(0, 240, 0, 60)
+                    .note(480, 240, 0, 62)
+                    .program(600, 0, 9)
+                    .cc(700, 0, 7, 60)
+                    .note(900, 500, 0, 64)
+                    .cc(1000, 0, 64, 127)
+                    .note(1200, 100, 0, 67)
+                    .note(1440, 100, 0, 69)});
+}
+
+} // namespace
+
+TEST(Sequencer, RepeatWrapsFromBToAAtItsExactSampleWithTheLoopsChase)
+{
+    for (int ratio : {100, 137, 200}) {
+        Rig rig(repeatSong());
+        rig.sequencer->setTempoRatio(ratio);
+        ASSERT_TRUE(rig.sequencer->setRepeat(480, 1200));
+        rig.sequencer->play(0, 0);
+        rig.run(200000, 1000);
+        // B at 49612.5 samples of song time, the range 27562.5 long: ceil(× 100 / ratio).
+        const auto ceilDiv = [](std::int64_t a, std::int64_t b) { return (a + b - 1) / b; };
+        const std::int64_t first = ceilDiv(4961250, ratio), span = ceilDiv(2756250, ratio);
+        std::vector<std::int64_t> note62;
+        for (const auto &e : rig.matching(0x90, 62))
+            note62.push_back(e.frame);
+        ASSERT_GE(note62.size(), 4u) << ratio;
+        EXPECT_EQ(note62[1], first) << ratio;
+        for (std::size_t i = 2; i < note62.size(); ++i)
+            EXPECT_EQ(note62[i] - note62[i - 1], span) << ratio << " pass " << i;
+        EXPECT_TRUE(rig.matching(0x90, 67).empty() && rig.matching(0x90, 69).empty()) << ratio;
+        const TBrs4PlayerStatus s = rig.sequencer->status();
+        EXPECT_EQ(s.State, BRSSTATE_PLAY);
+        EXPECT_EQ(s.LoopCount, 0) << "the queue counts loop passes, not repeats";
+        EXPECT_TRUE(s.Tick >= 480 && s.Tick < 1200) << s.Tick;
+
+        // At the wrap: the held note and the pedal released, then A's program and volume.
+        std::vector<RecordingSink::Entry> upTo, atWrap;
+        for (const auto &e : rig.sink.entries()) {
+            if (e.frame < first || (e.frame == first && !(e.bytes[0] == 0x90 && e.bytes[2] > 0)))
+                upTo.push_back(e);
+            if (e.frame == first)
+                atWrap.push_back(e);
+        }
+        EXPECT_TRUE(hangingNotes(upTo).empty()) << ratio;
+        const auto sentAtWrap = [&](Bytes bytes) {
+            return std::any_of(atWrap.begin(), atWrap.end(), [&](const auto &e) { return e.bytes == bytes; });
+        };
+        EXPECT_TRUE(sentAtWrap({0xC0, 5}) && sentAtWrap({0xB0, 7, 80})) << ratio;
+        EXPECT_FALSE(sentAtWrap({0xC0, 9})) << ratio;
+        rig.sequencer->stop();
+        EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty()) << ratio;
+    }
+}
+
+TEST(Sequencer, RepeatKeepsItsRangeAcrossKeyChangesPlaysAndSetsAndRefusesBadRanges)
+{
+    Rig rig(repeatSong());
+    ASSERT_TRUE(rig.sequencer->setRepeat(480, 1200));
+    // A key change inside the range: the held note goes on at the new key, and the wrap
+    // releases it there; A's note comes back transposed.
+    rig.sequencer->play(0, 0);
+    rig.run(45000);
+    rig.sequencer->setKeyShift(2);
+    rig.run(60000);
+    const auto after = rig.matching(0x90, 64);
+    EXPECT_TRUE(std::any_of(after.begin(), after.end(), [](const auto &e) { return e.frame >= 49613; }))
+        << "A's note 62, two up, after the wrap";
+    EXPECT_EQ(rig.matching(0x90, 62).size(), 1u) << "struck at 22050 only, before the change";
+    rig.sequencer->stop();
+    EXPECT_TRUE(hangingNotes(rig.sink.entries()).empty());
+    rig.sequencer->setKeyShift(0);
+
+    // A play from B or later starts at A; a range set behind a playing position goes to A now.
+    rig.sequencer->play(0, 1300);
+    EXPECT_EQ(rig.sequencer->status().Tick, 480);
+    rig.sequencer->clearRepeat();
+    rig.sequencer->play(0, 1300);
+    EXPECT_EQ(rig.sequencer->status().Tick, 1300);
+    rig.sink.clear();
+    ASSERT_TRUE(rig.sequencer->setRepeat(480, 1200));
+    EXPECT_EQ(rig.sequencer->status().Tick, 480);
+    EXPECT_TRUE(std::any_of(rig.sink.entries().begin(), rig.sink.entries().end(),
+                            [](const auto &e) { return e.bytes == Bytes{0xC0, 5}; }));
+
+    // B at the song's end repeats without the loop bit instead of stopping.
+    ASSERT_TRUE(rig.sequencer->setRepeat(1440, 2400));
+    rig.sequencer->play(0, 1440);
+    rig.run(88200);
+    EXPECT_EQ(rig.sequencer->state(), BRSSTATE_PLAY);
+
+    // Refused ranges change nothing: the one set before stays.
+    const std::vector<std::pair<std::int64_t, std::int64_t>> refused = {
+        {-1, 100}, {500, 500}, {600, 500}, {0, 2401}, {1000, 1003} /* 1.6 ms */};
+    for (const auto &[a, b] : refused) {
+        EXPECT_FALSE(rig.sequencer->setRepeat(a, b)) << a << "-" << b;
+        EXPECT_EQ(rig.sequencer->repeatStartTick(), 1440);
+        EXPECT_EQ(rig.sequencer->repeatEndTick(), 2400);
+    }
+    // A new song clears it.
+    rig.sequencer->setTimeline(rig.timeline);
+    EXPECT_FALSE(rig.sequencer->repeating());
+}
