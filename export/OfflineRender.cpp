@@ -161,29 +161,60 @@ int OfflineRender::next(std::int16_t *pcm)
         return 0;
     Parts &p = *m_parts;
     const bool timed = m_settings.seconds > 0;
-    const bool fading = m_fadeStart >= 0 && m_fadeFrames > 0;
-    if (m_rendered >= m_limit || (fading && m_rendered >= m_fadeStart + m_fadeFrames)
-        || (!timed && !fading && p.sequencer.state() != BRSSTATE_PLAY
-            && (m_silentFor >= kSilentTail || m_tail >= kLongestTail))) {
-        p.sequencer.stop();
+    if (!timed && m_fadeStart < 0 && p.sequencer.state() != BRSSTATE_PLAY
+        && (m_silentFor >= kSilentTail || m_tail >= kLongestTail)) {
         m_done = true;
         return 0;
     }
     std::int64_t frames64 = std::min<std::int64_t>(kBlockFrames, m_limit - m_rendered);
-    if (fading)
+    if (m_fadeStart >= 0)
         frames64 = std::min(frames64, m_fadeStart + m_fadeFrames - m_rendered);
-    const int frames = int(frames64);
+    if (frames64 <= 0) {
+        p.sequencer.stop();
+        m_done = true;
+        return 0;
+    }
+    int frames = int(frames64);
     std::fill(p.left.begin(), p.left.end(), 0.0f);
     std::fill(p.right.begin(), p.right.end(), 0.0f);
     float *buffers[2] = {p.left.data(), p.right.data()};
     p.sink->beginBlock(p.sequencer.clock(), frames, 2, buffers);
-    p.sequencer.advance(frames);
+    int stoppedIn = -1; // the step in which the song stopped sounding on (its tail counts from there)
+    for (int at = 0; at < frames; at += kStepFrames) {
+        const int step = std::min(kStepFrames, frames - at);
+        const bool wasPlaying = p.sequencer.state() == BRSSTATE_PLAY;
+        p.sequencer.advance(step);
+        if (m_looping && m_fadeStart < 0 && p.sequencer.status().LoopCount >= m_settings.loops) {
+            // Back at the loop point for the last time: fade from here, or let the notes ring out.
+            if (m_fadeFrames > 0)
+                m_fadeStart = m_rendered + at + step;
+            else
+                p.sequencer.stop();
+        }
+        if (stoppedIn < 0 && p.sequencer.state() != BRSSTATE_PLAY)
+            stoppedIn = wasPlaying ? at : 0;
+    }
     p.sink->finishBlock();
-    if (fading) {
-        for (int i = 0; i < frames; ++i) {
+    if (m_fadeStart >= 0) {
+        frames = int(std::min<std::int64_t>(frames, m_fadeStart + m_fadeFrames - m_rendered));
+        for (int i = int(std::max<std::int64_t>(0, m_fadeStart - m_rendered)); i < frames; ++i) {
             const float gain = fadeGain(double(m_rendered + i - m_fadeStart) / double(m_fadeFrames));
             p.left[std::size_t(i)] *= gain;
             p.right[std::size_t(i)] *= gain;
+        }
+    } else if (!timed && stoppedIn >= 0) {
+        // The tail ends after the first step that completes 50 ms below -90 dBFS.
+        for (int at = stoppedIn; at < frames; at += kStepFrames) {
+            const int step = std::min(kStepFrames, frames - at);
+            float peak = 0;
+            for (int i = at; i < at + step; ++i)
+                peak = std::max({peak, std::fabs(p.left[std::size_t(i)]), std::fabs(p.right[std::size_t(i)])});
+            m_tail += step;
+            m_silentFor = peak < kSilence ? m_silentFor + step : 0;
+            if (m_silentFor >= kSilentTail || m_tail >= kLongestTail) {
+                frames = at + step;
+                break;
+            }
         }
     }
     for (int i = 0; i < frames; ++i) {
@@ -191,20 +222,6 @@ int OfflineRender::next(std::int16_t *pcm)
         pcm[2 * i + 1] = std::int16_t(std::lrint(std::clamp(p.right[std::size_t(i)], -1.0f, 1.0f) * 32767.0f));
     }
     m_rendered += frames;
-    if (m_looping && m_fadeStart < 0 && p.sequencer.status().LoopCount >= m_settings.loops) {
-        // Back at the loop point for the last time: fade from here, or let the notes ring out.
-        if (m_fadeFrames > 0)
-            m_fadeStart = m_rendered;
-        else
-            p.sequencer.stop();
-    }
-    if (p.sequencer.state() != BRSSTATE_PLAY) {
-        m_tail += frames;
-        float peak = 0;
-        for (int i = 0; i < frames; ++i)
-            peak = std::max({peak, std::fabs(p.left[std::size_t(i)]), std::fabs(p.right[std::size_t(i)])});
-        m_silentFor = peak < kSilence ? m_silentFor + frames : 0;
-    }
     return frames;
 }
 

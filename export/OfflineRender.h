@@ -40,7 +40,12 @@ class OfflineRender {
 public:
     static constexpr std::uint32_t kRate = 44100;
     static constexpr int kChannels = 2;
-    static constexpr int kBlockFrames = 512;
+    // The synthesizer renders up to this much at a time (between the song's events): with
+    // several threads each call is one hand-over to them, so fewer, longer calls render faster.
+    static constexpr int kBlockFrames = 4096;
+    // The sequencer advances, and the loop's return and the tail's end are found, in steps of
+    // this many frames.
+    static constexpr int kStepFrames = 512;
 
     // Null with `message` set (English, for the tool; the window words its own) when the song
     // cannot be read or the synthesizer or SoundFont cannot be had. `smf` is copied.
