@@ -60,7 +60,7 @@ QString proposedAudioFileName(const QString &songPath, AudioFormat format)
 AudioExport::AudioExport(Ui &ui, ModalLoopState &modalLoop, QWidget *window)
     : QObject(window), m_ui(ui), m_modalLoop(modalLoop), m_window(window)
 {
-    action = new QAction(QStringLiteral("音声ファイルに保存…"), this);
+    action = new QAction(QStringLiteral("音声ファイルに保存(&O)..."), this);
     action->setObjectName(QStringLiteral("actionSaveAudio"));
     connect(action, &QAction::triggered, this, &AudioExport::save, Qt::QueuedConnection);
     updateAction();

@@ -15,7 +15,7 @@ class QAction;
 class QProgressDialog;
 class QWidget;
 
-// 「音声ファイルに保存…」: the song playing, as the singer hears it now (key, tempo, mutes and
+// 「音声ファイルに保存(&O)...」: the song playing, as the singer hears it now (key, tempo, mutes and
 // guide melody, SoundFont), saved as an audio file by a worker thread while the window and the
 // playback go on. The window only adds the action to its menus and hands over its state.
 namespace tonelark {
@@ -52,7 +52,7 @@ public:
     // A render still running is cancelled and its thread joined: no file is left behind.
     ~AudioExport() override;
 
-    // 「音声ファイルに保存…」; enabled while a song is loaded and no save runs.
+    // 「音声ファイルに保存(&O)...」; enabled while a song is loaded and no save runs.
     QAction *action = nullptr;
 
     void setSource(std::function<BackingTrackSource()> source) { m_source = std::move(source); }

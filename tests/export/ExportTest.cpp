@@ -14,6 +14,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <sched.h>
 #include <cmath>
 #include <vector>
 
@@ -212,6 +213,17 @@ TEST(AudioExport, TwoCoresRenderTheSameSamplesAsOne)
     const std::vector<std::int16_t> single = renderAll(haru, one);
     EXPECT_GT(single.size(), std::size_t(20 * kRate));
     EXPECT_TRUE(single == renderAll(haru, two));
+
+    // Its threads run at normal priority: FluidSynth's default real-time one would take a core
+    // from the desktop and the live synthesizer for the whole render.
+    std::string message;
+    const auto render = OfflineRender::create(reinterpret_cast<const std::uint8_t *>(haru.constData()),
+                                              std::size_t(haru.size()), two, message);
+    ASSERT_TRUE(render) << message;
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    EXPECT_GT(tasks.size(), 1);
+    for (const QString &task : tasks)
+        EXPECT_EQ(sched_getscheduler(task.toInt()), SCHED_OTHER) << "thread " << task.toStdString();
 }
 
 TEST(AudioExport, CancelLeavesNoFile)

@@ -41,7 +41,7 @@ Decoded decode(const QString &path)
 
 } // namespace
 
-// 「音声ファイルに保存…」 in the real window on the tests' X server: the save dialog's proposal,
+// 「音声ファイルに保存(&O)...」 in the real window on the tests' X server: the save dialog's proposal,
 // the progress dialog beside a window that stays usable, the file in the singer's key and
 // tempo without the melody, cancel, and closing the window while a save runs.
 class AudioExportWindowTest : public QObject {
@@ -86,7 +86,7 @@ private slots:
 
         AudioExport &exporter = window->audioExport();
         QAction *action = exporter.action;
-        QCOMPARE(action->text(), QStringLiteral("音声ファイルに保存…"));
+        QCOMPARE(action->text(), QStringLiteral("音声ファイルに保存(&O)..."));
         for (const char *menu : {"popupMenuMain", "popupMenuPlayback"})
             QVERIFY2(window->findChild<QMenu *>(QLatin1String(menu))->actions().contains(action), menu);
         QVERIFY(action->isEnabled());
