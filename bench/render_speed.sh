@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Offline render speed: tonelark-render against the fluidsynth command line on one generated
-# dense 3-minute song, same SoundFont and rate, measured in one run.
-#   bench/render_speed.sh BUILD_DIR
+# dense 3-minute song, same SoundFont and rate, in one run. The runs alternate (the order turns
+# each round) so that a neighbour's load falls on both sides; each figure is the median of the
+# rounds with its spread (lowest … highest). Three kinds of run:
+#   wav   tonelark-render to WAV, as before
+#   flac  the window's backing track: FLAC, two semitones down, the guide melody off
+#   fs    fluidsynth -ni -F to WAV
+#   bench/render_speed.sh BUILD_DIR [ROUNDS]
 set -euo pipefail
 build=${1:?build directory}
+rounds=${2:-5}
 sf2=/usr/share/sounds/sf2/default-GM.sf2
+render="$build/tools/render/tonelark-render"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 python3 - "$work/dense.mid" <<'PY'
@@ -27,14 +34,38 @@ for ch in range(8):  # eight channels of sixteenth notes with chords, 120 bpm, 1
     tracks.append(b'MTrk' + struct.pack('>I', len(body)) + body)
 open(sys.argv[1], 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 1, len(tracks), 480) + b''.join(tracks))
 PY
-t0=$(date +%s.%N)
-"$build/tools/render/tonelark-render" --soundfont "$sf2" "$work/dense.mid" "$work/ours.wav"
-t1=$(date +%s.%N)
-fluidsynth -ni -q -F "$work/theirs.wav" -r 44100 "$sf2" "$work/dense.mid" > /dev/null 2>&1
-t2=$(date +%s.%N)
-python3 - "$t0" "$t1" "$t2" <<'PY'
-import sys
-t0, t1, t2 = map(float, sys.argv[1:])
-ours, theirs = t1 - t0, t2 - t1
-print(f"tonelark-render {ours:.2f} s, fluidsynth -F {theirs:.2f} s, speed ratio {theirs / ours:.3f}")
+
+run() {
+  case $1 in
+    wav) "$render" --soundfont "$sf2" "$work/dense.mid" "$work/ours.wav" ;;
+    flac) "$render" --soundfont "$sf2" --key -2 --melody off "$work/dense.mid" "$work/backing.flac" > /dev/null ;;
+    fs) fluidsynth -ni -q -F "$work/theirs.wav" -r 44100 "$sf2" "$work/dense.mid" > /dev/null 2>&1 ;;
+  esac
+}
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)   cores: $(nproc)"
+kinds=(wav fs flac)
+: > "$work/times"
+for ((r = 0; r < rounds; r++)); do
+  for ((k = 0; k < 3; k++)); do
+    kind=${kinds[$(((r + k) % 3))]}
+    t0=$(date +%s.%N)
+    run "$kind"
+    t1=$(date +%s.%N)
+    echo "$kind $t0 $t1" >> "$work/times"
+  done
+done
+echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 - "$work/times" "$rounds" <<'PY'
+import statistics, sys
+times = {}
+for line in open(sys.argv[1]):
+    kind, t0, t1 = line.split()
+    times.setdefault(kind, []).append(float(t1) - float(t0))
+med = {k: statistics.median(v) for k, v in times.items()}
+names = {"wav": "tonelark-render WAV", "flac": "backing track FLAC", "fs": "fluidsynth -ni -F"}
+for k in ("wav", "flac", "fs"):
+    v = sorted(times[k])
+    print(f"{names[k]:22s} median {med[k]:.2f} s  (spread {v[0]:.2f} ... {v[-1]:.2f} s, {len(v)} runs)")
+print(f"wall time vs fluidsynth -ni -F: WAV {med['wav'] / med['fs']:.2f}x, backing track FLAC {med['flac'] / med['fs']:.2f}x")
 PY

@@ -34,7 +34,20 @@ bool writeAll(int fd, const char *data, qsizetype size)
 
 mode_t permissionsForNewFile()
 {
-    // umask can only be read by setting it; this runs on the one thread that writes files.
+    // Read without setting it where the kernel tells it: a render thread writes files while
+    // the window's thread may create others, and umask(0) between them would leave those
+    // writable for everyone.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return 0666 & ~mode_t(mask);
+            }
+        }
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
@@ -90,38 +103,88 @@ QString systemErrorText(int errorNumber)
 
 std::optional<QString> saveFileAtomically(const QString &path, QByteArrayView bytes)
 {
-    const QString target = replacedFile(path);
-    const QByteArray targetName = QFile::encodeName(target);
-    QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath()) + "/."
-        + QFile::encodeName(QFileInfo(target).fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return systemErrorText(errno);
+    AtomicFileWriter file(path);
+    file.write(bytes.data(), bytes.size());
+    return file.commit();
+}
 
-    int error = 0;
+AtomicFileWriter::AtomicFileWriter(const QString &path)
+{
+    const QString target = replacedFile(path);
+    m_target = QFile::encodeName(target);
+    m_temporary = QFile::encodeName(QFileInfo(target).absolutePath()) + "/."
+        + QFile::encodeName(QFileInfo(target).fileName()) + ".XXXXXX";
+    m_fd = ::mkostemp(m_temporary.data(), O_CLOEXEC);
+    if (m_fd < 0) {
+        m_error = errno;
+        m_temporary.clear();
+        return;
+    }
     struct stat old {};
-    const mode_t mode = ::stat(targetName.constData(), &old) == 0 ? (old.st_mode & 07777)
-                                                                   : permissionsForNewFile();
+    const mode_t mode = ::stat(m_target.constData(), &old) == 0 ? (old.st_mode & 07777)
+                                                                 : permissionsForNewFile();
+    if (::fchmod(m_fd, mode) != 0)
+        m_error = errno;
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    discard();
+}
+
+bool AtomicFileWriter::write(const void *data, qint64 size)
+{
+    if (m_error != 0 || m_fd < 0)
+        return false;
+    if (!writeAll(m_fd, static_cast<const char *>(data), size)) {
+        m_error = errno;
+        return false;
+    }
+    return true;
+}
+
+void AtomicFileWriter::fail(int errorNumber)
+{
+    if (m_error == 0)
+        m_error = errorNumber != 0 ? errorNumber : EIO;
+}
+
+std::optional<QString> AtomicFileWriter::commit()
+{
+    if (m_fd < 0 && m_error == 0)
+        m_error = EBADF;
     // Every step is checked: a buffered write that fails only at close or at the sync must
     // not let the rename replace the old file by a short one.
-    if (::fchmod(fd, mode) != 0 || !writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0 && errno != EINTR)
-        error = errno;
-    if (error == 0 && ::rename(temporary.constData(), targetName.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        return systemErrorText(error);
+    if (m_error == 0 && ::fsync(m_fd) != 0)
+        m_error = errno;
+    if (m_fd >= 0 && ::close(m_fd) != 0 && m_error == 0 && errno != EINTR)
+        m_error = errno;
+    m_fd = -1;
+    if (m_error == 0 && ::rename(m_temporary.constData(), m_target.constData()) != 0)
+        m_error = errno;
+    if (m_error != 0) {
+        discard();
+        return systemErrorText(m_error);
     }
+    m_temporary.clear();
     // The rename itself reaches the disk with the folder; a failure here loses nothing.
-    const int folder = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+    const int folder = ::open(QFile::encodeName(QFileInfo(QFile::decodeName(m_target)).absolutePath()).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);
     }
     return std::nullopt;
+}
+
+void AtomicFileWriter::discard()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_temporary.isEmpty())
+        ::unlink(m_temporary.constData());
+    m_temporary.clear();
 }
 
 QString fileTooLargeText(qint64 size, qint64 limit)

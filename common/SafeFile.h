@@ -26,6 +26,39 @@ QString notRegularFileText();
 // file the link names and keeps the link. An existing file's permissions are kept.
 std::optional<QString> saveFileAtomically(const QString &path, QByteArrayView bytes);
 
+// The same rules for a file too large to hold in memory (a rendered song), written in pieces:
+// the bytes go to the new file in the same folder as they come, and only commit() renames it
+// over the target. Destroyed without a successful commit, the new file is removed and nothing
+// else changes. Not thread-safe, but usable from any one thread.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const QString &path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter &) = delete;
+    AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
+
+    // The new file's descriptor (read and write, at its current offset), -1 when it could not
+    // be made or after commit or discard.
+    int fd() const { return m_fd; }
+    // Writes every byte at the current offset; false (the reason kept) on failure.
+    bool write(const void *data, qint64 size);
+    // Keeps a failure found by the caller (errno value), so the commit refuses.
+    void fail(int errorNumber);
+    // The first failure so far (errno value), 0 for none.
+    int errorNumber() const { return m_error; }
+    // Flushes the new file to the disk and renames it over the target; on any failure (also an
+    // earlier one) removes it and returns the reason (systemErrorText).
+    std::optional<QString> commit();
+    // Removes the new file.
+    void discard();
+
+private:
+    QByteArray m_target;
+    QByteArray m_temporary;
+    int m_fd = -1;
+    int m_error = 0;
+};
+
 // The whole content of a regular file, or the reason it cannot be had: missing, no regular
 // file (folder, FIFO, device, socket), larger than `maxBytes`, or a read error. The open
 // never blocks, and nothing is allocated beyond the file's size.

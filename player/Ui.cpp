@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 
@@ -187,6 +188,15 @@ QString WidgetUi::getSaveFileName(const SaveFileRequest &request)
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(request.filters);
     dialog.setDefaultSuffix(request.defaultSuffix);
+    // A name typed without a suffix gets the chosen filter's (WAV for "WAV (*.wav)"), not
+    // the one the dialog started with.
+    if (!request.defaultSuffix.isEmpty()) {
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &request](const QString &filter) {
+            static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+            const QRegularExpressionMatch m = pattern.match(filter);
+            dialog.setDefaultSuffix(m.hasMatch() ? m.captured(1) : request.defaultSuffix);
+        });
+    }
     dialog.setOption(QFileDialog::DontUseNativeDialog, request.classicDialog);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     if (!request.folder.isEmpty())

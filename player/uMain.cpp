@@ -1,5 +1,6 @@
 #include "uMain.h"
 
+#include "AudioExport.h"
 #include "CopyFormats.h"
 #include "CstmUtils.h"
 #include "Engine.h"
@@ -239,6 +240,7 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     m_queuePlayer->setSettings(QueueSettings::load(m_ini));
     m_transport->setLoopWanted([this] { return m_queuePlayer->engineShouldLoop(m_loader->song().BrsSmfInfo.LoopTick >= 0); });
     buildQueue();
+    buildAudioExport();
 
     // 13. Every press on the time display is a click.
     connect(panelTimeElapsed, &TimePanel::clicked, this, &TfrmTonelark2Main::panelTimeElapsedClick);
@@ -642,6 +644,34 @@ void TfrmTonelark2Main::buildActions()
         connect(button, &QToolButton::clicked, this, [this, button] { toolButtonOfPlayClick(button); });
 }
 
+void TfrmTonelark2Main::buildAudioExport()
+{
+    m_audioExport = new AudioExport(*m_ui, m_modalLoop, this);
+    m_audioExport->setNotice([this](const QString &text) { memoComments->appendPlainText(text); });
+    m_audioExport->setSource([this] {
+        BackingTrackSource source;
+        const LoadedSong &song = m_loader->song();
+        if (!song.HasSong)
+            return source;
+        source.songPath = m_loadedFileName;
+        source.smf = song.MemoryStream;
+        source.tags = {editTitle->text(), editCopyright->text()};
+        // The SoundFont the built-in synthesizer plays; with a MIDI port, the one set for it.
+        QString soundFont = m_engine.soundFontInUse();
+        if (soundFont.isEmpty())
+            soundFont = m_settings.SoundFont;
+        source.render = backingTrackSettings(m_keyTempo, m_mixer->session().mixer(),
+                                             composePlayOption(m_settings, m_transport->currentPlayOption()),
+                                             m_queuePlayer->settings().LoopCount, soundFont);
+        source.classicDialog = m_settings.UseClassicDialogForFile;
+        return source;
+    });
+    for (QMenu *menu : {popupMenuMain, popupMenuPlayback}) {
+        menu->addSeparator();
+        menu->addAction(m_audioExport->action);
+    }
+}
+
 void TfrmTonelark2Main::buildKeyTempoActions()
 {
     // Alt with keys the window's other shortcuts, the tray menu and the default hot key
@@ -768,6 +798,7 @@ LoadOutcome TfrmTonelark2Main::loadNow(const QString &fileName)
         m_loadedFileName = outcome == LoadOutcome::Success ? QFileInfo(fileName).absoluteFilePath() : QString();
         // By the name's bytes, so that a panel's "open again" names this very file.
         m_loadedUrl = m_loadedFileName.isEmpty() ? QString() : fileUriFromLocalPath(m_loadedFileName);
+        m_audioExport->setSongLoaded(m_loader->song().HasSong);
         stageSongChanged();
     }
     if (m_mpris)

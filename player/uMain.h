@@ -43,6 +43,7 @@ class QTreeView;
 
 namespace tonelark {
 
+class AudioExport;
 class Engine;
 class EngineNotices;
 class DesktopHotKey;
@@ -153,6 +154,8 @@ public:
     MprisService *mpris() const { return m_mpris; }
 
     MixerControls &mixer() { return *m_mixer; }
+    // 「音声ファイルに保存…」 and the save running in the background.
+    AudioExport &audioExport() { return *m_audioExport; }
     // The singer's key and tempo, kept for the run and stored at close.
     const KeyTempo &keyTempo() const { return m_keyTempo; }
     // Takes new values: the engine gets what changed, the time panel, the menu items and
@@ -353,6 +356,7 @@ private:
     // The mark, the time panel's tool tip and the items' enabled states.
     void showKeyTempo();
     void buildKeyTempoActions();
+    void buildAudioExport();
     void keyTempoActionExecute(QAction *action);
     // The monitor timer's interval: 16 ms while something moves, slower while all stands.
     void setMonitorPace(int intervalMs);
@@ -460,6 +464,7 @@ private:
     LyricsModel *m_lyricsModel = nullptr;
     // The guide melody, the master volume and the window 「チャンネル」.
     MixerControls *m_mixer = nullptr;
+    AudioExport *m_audioExport = nullptr;
     // The file BRSLoad is loading (the per-song mixer memory is kept by it).
     QString m_loadingFileName;
     LyricsDelegate *m_lyricsDelegate = nullptr;

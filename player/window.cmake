@@ -2,6 +2,7 @@
 find_package(Qt6 6.2 REQUIRED COMPONENTS Svg)
 target_sources(tonelark_player PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ABRepeat.cpp ${CMAKE_CURRENT_LIST_DIR}/ABRepeat.h
+  ${CMAKE_CURRENT_LIST_DIR}/AudioExport.cpp ${CMAKE_CURRENT_LIST_DIR}/AudioExport.h
   ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.cpp ${CMAKE_CURRENT_LIST_DIR}/CopyFormats.h
   ${CMAKE_CURRENT_LIST_DIR}/EncodingChoices.cpp ${CMAKE_CURRENT_LIST_DIR}/EncodingChoices.h
   ${CMAKE_CURRENT_LIST_DIR}/EngineNotices.cpp ${CMAKE_CURRENT_LIST_DIR}/EngineNotices.h
@@ -28,4 +29,4 @@ target_sources(tonelark_player PRIVATE
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
 target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop
-                                             tonelark_mixer_window tonelark_queue tonelark_stage)
+                                             tonelark_export tonelark_mixer_window tonelark_queue tonelark_stage)

@@ -10,7 +10,7 @@ run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-translations-l10n qt6-svg-dev libqt6svg6
   fluidsynth libfluidsynth-dev fluid-soundfont-gm libpulse-dev
-  librtmidi-dev libjack-jackd2-dev
+  librtmidi-dev libjack-jackd2-dev libsndfile1-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-noto-cjk
   libxcb1-dev libxcb-keysyms1-dev
   python3

@@ -34,12 +34,6 @@ Engine &Engine::instance()
     return engine;
 }
 
-double Engine::gainOfVolume(std::int32_t volume)
-{
-    const double level = double(std::clamp(volume, -127, 0) + 127) / 127.0;
-    return level * level;
-}
-
 void Engine::detachOutput(std::unique_lock<std::mutex> &)
 {
     if (!m_output)

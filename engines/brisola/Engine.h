@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -51,7 +52,12 @@ public:
     std::string lastDeviceMessage() const;
     // Master volume -127 … 0 as an amplitude 0 … 1: a squared ramp, which sounds smoother than a
     // linear one and reaches silence exactly at -127.
-    static double gainOfVolume(std::int32_t volume);
+    // Inline, so the offline renderer has it without the engine's C functions.
+    static double gainOfVolume(std::int32_t volume)
+    {
+        const double level = double(std::clamp(volume, -127, 0) + 127) / 127.0;
+        return level * level;
+    }
 
 private:
     void detachOutput(std::unique_lock<std::mutex> &deviceLock);

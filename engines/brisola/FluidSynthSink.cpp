@@ -51,7 +51,7 @@ std::string fluidSynthVersion()
 
 std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string &soundFont, double sampleRate,
                                                                bool dynamicSampleLoading, std::string &message,
-                                                               int midiChannels)
+                                                               int midiChannels, int cpuCores)
 {
     std::unique_ptr<FluidSynthInstance> instance(new FluidSynthInstance);
     instance->m_settings = new_fluid_settings();
@@ -62,6 +62,12 @@ std::unique_ptr<FluidSynthInstance> FluidSynthInstance::create(const std::string
     fluid_settings_setnum(instance->m_settings, "synth.sample-rate", sampleRate);
     fluid_settings_setint(instance->m_settings, "synth.dynamic-sample-loading", dynamicSampleLoading ? 1 : 0);
     fluid_settings_setint(instance->m_settings, "synth.midi-channels", midiChannels);
+    if (cpuCores > 1) {
+        fluid_settings_setint(instance->m_settings, "synth.cpu-cores", cpuCores);
+        // FluidSynth gives its extra threads real-time priority by default: an offline render
+        // would then take cores from the desktop and the live synthesizer.
+        fluid_settings_setint(instance->m_settings, "audio.realtime-prio", 0);
+    }
     instance->m_synth = new_fluid_synth(instance->m_settings);
     if (!instance->m_synth) {
         message = "cannot create the FluidSynth synthesizer";

@@ -27,9 +27,11 @@ class FluidSynthInstance {
 public:
     // Null with `message` set when the synthesizer or the SoundFont cannot be had. An empty
     // `soundFont` leaves the synthesizer without one (load it later with loadSoundFont).
+    // `cpuCores` above 1 renders the voices on that many threads (same output, sample for
+    // sample): worth it offline, where the render waits for nothing else.
     static std::unique_ptr<FluidSynthInstance> create(const std::string &soundFont, double sampleRate,
                                                       bool dynamicSampleLoading, std::string &message,
-                                                      int midiChannels = 16);
+                                                      int midiChannels = 16, int cpuCores = 1);
     bool loadSoundFont(const std::string &soundFont, std::string &message);
     ~FluidSynthInstance();
     FluidSynthInstance(const FluidSynthInstance &) = delete;

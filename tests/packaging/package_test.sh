@@ -21,7 +21,7 @@ deb="$scratch/out/tonelark_${version}_${arch}.deb"
 field() { dpkg-deb -f "$deb" "$1"; }
 [[ "$(field Section)" == sound ]] || fail "Section is '$(field Section)'"
 depends=$(field Depends)
-for lib in libfluidsynth3 libqt6widgets6 libc6; do
+for lib in libfluidsynth3 libqt6widgets6 libsndfile1 libc6; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 [[ "$depends" != *brisola* && "$depends" != *dsakura* ]] || fail "Depends names our own libraries: $depends"

@@ -1,6 +1,8 @@
 // Every file the program writes, on a real file system that is full: the save must say so and
 // leave the old file byte for byte, with no temporary file behind.
 #include "Convex.h"
+#include "ExportJob.h"
+#include "FluidSynthSink.h"
 #include "LyricsViewExport.h"
 #include "PrivateMounts.h"
 #include "SakuraDll.h"
@@ -50,8 +52,28 @@ TEST(FullDisk, SavesFailLoudlyAndKeepTheOldFile)
          }},
 #endif
     };
+    // An audio file of a song saved from the window: two seconds of WAV, 350 KB.
+    const auto saveAudio = [](const QString &path) -> std::optional<QString> {
+        ExportRequest request;
+        request.smf = QByteArray::fromHex("4d546864000000060000000101e04d54726b0000000d00903c648360803c0000ff2f00");
+        request.render.seconds = 2;
+        request.path = path;
+        request.format = AudioFormat::Wav;
+        const std::atomic<bool> cancelled{false};
+        const ExportOutcome outcome = exportSong(request, cancelled, {});
+        return outcome.kind == ExportOutcome::Saved ? std::nullopt : std::optional<QString>(outcome.message);
+    };
     const QByteArray original = "[Tonelark]\nKeep=1\n";
-    for (const auto &writer : writers) {
+    std::vector<std::pair<const char *, Save>> all;
+    for (const auto &writer : writers)
+        all.emplace_back(writer.name, writer.save);
+    if (!brisola::defaultSoundFont().empty())
+        all.emplace_back("audio", saveAudio);
+    for (const auto &[name, save] : all) {
+        const struct {
+            const char *name;
+            const Save &save;
+        } writer{name, save};
         for (const qint64 leave : {qint64(0), qint64(4096)}) {
             SCOPED_TRACE(std::string(writer.name) + ", free bytes " + std::to_string(leave));
             SmallFileSystem disk(256 * 1024);

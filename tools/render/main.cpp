@@ -1,8 +1,10 @@
 // tonelark-render [--option N] [--start TICK] [--seconds S] [--key N] [--tempo P] [--soundfont SF2]
 //                 [--mute CH[,CH…]] [--solo CH[,CH…]] [--melody normal|soft|off] [--volume P]
+//                 [--loops N] [--fade S] [--format wav|flac|ogg] [--cpu-cores N]
 //                 [--events OUT.tsv] IN.mid OUT.wav
 // Renders a Standard MIDI File the way device -1100 plays it: the same sequencer and synthesizer
-// sink, driven by a sample clock instead of the audio callback. 44.1 kHz, stereo, 16-bit PCM.
+// sink, driven by a sample clock instead of the audio callback. 44.1 kHz stereo, 16-bit PCM
+// (WAV, FLAC) or Ogg Vorbis, written to a new file that replaces OUT only once complete.
 // Without --seconds the render goes on after the song's end until the notes and the reverb
 // have died away (below -90 dBFS for 50 ms, at most 15 s more), so it never ends in a click.
 
@@ -22,34 +24,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "AudioFileWriter.h"
 #include "ChannelMixer.h"
-#include "Engine.h"
 #include "FluidSynthSink.h"
 #include "MelodyChannels.h"
-#include "SmfParser.h"
+#include "OfflineRender.h"
 #include "RecordingSink.h"
-#include "Sequencer.h"
-#include "SmfTimeline.h"
+#include "SmfParser.h"
+#include "SmfTexts.h"
 
 using namespace brisola;
 
 namespace {
-
-constexpr std::uint32_t kRate = 44100;
-constexpr int kBlock = 512;
-constexpr float kSilence = 3.1623e-5f;             // -90 dBFS
-constexpr std::int64_t kSilentTail = kRate / 20;    // this long below it ends the render
-constexpr std::int64_t kLongestTail = 15 * kRate;
-
-const char *errorName(BrsError error)
-{
-    switch (error) {
-    case BRSERROR_NOSMF: return "BRSERROR_NOSMF: not a Standard MIDI File";
-    case BRSERROR_BADSMF: return "BRSERROR_BADSMF: the file is damaged";
-    case BRSERROR_UNMATCHED_SMF: return "BRSERROR_UNMATCHED_SMF: format 2 or time-code division is not supported";
-    default: return "BRSERROR_FAILED";
-    }
-}
 
 // The largest song read, as the player's limit.
 constexpr std::int64_t kMaxSongFileBytes = 64 * 1024 * 1024;
@@ -112,9 +98,13 @@ int usage(const char *message)
     if (message)
         std::cerr << "tonelark-render: " << message << "\n";
     std::cerr << "usage: tonelark-render [--option N] [--start TICK] [--seconds S] [--key N] [--tempo P] "
-                 "[--soundfont SF2] [--events OUT.tsv] IN.mid OUT.wav\n"
+                 "[--soundfont SF2] [--loops N] [--fade S] [--format wav|flac|ogg] [--events OUT.tsv] IN.mid OUT.wav\n"
                  "  --seconds S  render exactly S seconds; without it the render lasts the song and then\n"
                  "               until the sound has died away (below -90 dBFS for 50 ms, at most 15 s)\n"
+                 "  --loops N    a song with a loop point (CC 111) goes back to it N times (1 ... 99), then\n"
+                 "               fades out over --fade S seconds (0 ... 60, default 5; 0: the notes ring out)\n"
+                 "  --format F   wav, flac or ogg (Ogg Vorbis); without it by OUT's suffix, else wav\n"
+                 "  --cpu-cores N  synthesis threads (1 ... 16; default: the machine's cores, at most 4)\n"
                  "  --key N      shift the melodic channels by N semitones (-12 ... 12; drums keep their keys)\n"
                  "  --tempo P    play at P percent of the song's tempo (50 ... 200)\n"
                  "  --mute CH[,CH...]  silence channels 1 ... 16 (as the mixer numbers them)\n"
@@ -149,51 +139,28 @@ bool parseChannels(const char *text, std::uint16_t &mask)
     return true;
 }
 
-// The player's mixer decisions go straight to the sequencer, as the engine's calls do.
-struct SequencerMixer final : tonelark::MixerOutput {
-    Sequencer &sequencer;
-    MidiSink *sink = nullptr;
-    explicit SequencerMixer(Sequencer &s) : sequencer(s) {}
-    void setChannelMute(int ch, bool muted) override { sequencer.setChannelMute(ch, muted); }
-    void setChannelSolo(int ch, bool soloed) override { sequencer.setChannelSolo(ch, soloed); }
-    void setChannelLevel(int ch, int percent) override { sequencer.setChannelLevel(ch, percent); }
-    void setMasterVolume(int percent) override
-    {
-        if (sink)
-            sink->setMasterGain(Engine::gainOfVolume(tonelark::ChannelMixer::engineVolumeOfPercent(percent)));
+// The title and author texts as the window's boxes show them, for the file's tags; none for a
+// song the player's parser refuses (the engine may still play it).
+tonelark::AudioTags songTags(QByteArrayView smf, const std::string &fileName)
+{
+    tonelark::TSmfParser parser;
+    parser.SetKaraokeFile(tonelark::isKaraokeFileName(QString::fromStdString(fileName)));
+    try {
+        parser.Execute(smf.data(), quint32(smf.size()));
+    } catch (...) {
+        return {};
     }
-};
-
-void putLe(std::ofstream &out, std::uint32_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out.put(char((value >> (8 * i)) & 0xFF));
-}
-
-void writeWavHeader(std::ofstream &out, std::uint32_t dataBytes)
-{
-    out.write("RIFF", 4);
-    putLe(out, 36 + dataBytes, 4);
-    out.write("WAVEfmt ", 8);
-    putLe(out, 16, 4);
-    putLe(out, 1, 2); // PCM
-    putLe(out, 2, 2);
-    putLe(out, kRate, 4);
-    putLe(out, kRate * 4, 4);
-    putLe(out, 4, 2);
-    putLe(out, 16, 2);
-    out.write("data", 4);
-    putLe(out, dataBytes, 4);
+    return {tonelark::songTitleText(parser), tonelark::songAuthorText(parser)};
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    long long option = 0, start = 0, key = 0, tempo = 100, volume = 100;
+    long long option = 0, start = 0, key = 0, tempo = 100, volume = 100, loops = 0, cpuCores = 0;
     std::uint16_t muted = 0, soloed = 0;
-    std::string melody;
-    double seconds = -1;
+    std::string melody, formatName;
+    double seconds = -1, fade = 5;
     std::string soundFont, eventsPath;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -213,6 +180,13 @@ int main(int argc, char **argv)
             if (arg == "--key" ? (n < -12 || n > 12) : (n < 50 || n > 200))
                 return usage(arg == "--key" ? "--key takes -12 ... 12" : "--tempo takes 50 ... 200");
             (arg == "--key" ? key : tempo) = n;
+        } else if (arg == "--loops" || arg == "--cpu-cores") {
+            const char *v = value();
+            long long n;
+            const bool isLoops = arg == "--loops";
+            if (!v || !parseInt(v, n) || n < 1 || n > (isLoops ? 99 : 16))
+                return usage(isLoops ? "--loops takes 1 ... 99" : "--cpu-cores takes 1 ... 16");
+            (isLoops ? loops : cpuCores) = n;
         } else if (arg == "--mute" || arg == "--solo") {
             const char *v = value();
             if (!v || !parseChannels(v, arg == "--mute" ? muted : soloed))
@@ -222,16 +196,28 @@ int main(int argc, char **argv)
             melody = v ? v : "";
             if (melody != "normal" && melody != "soft" && melody != "off")
                 return usage("--melody takes normal, soft or off");
+        } else if (arg == "--format") {
+            const char *v = value();
+            formatName = v ? v : "";
+            if (!tonelark::audioFormatOfName(QString::fromStdString(formatName)))
+                return usage("--format takes wav, flac or ogg");
         } else if (arg == "--volume") {
             const char *v = value();
             if (!v || !parseInt(v, volume) || volume < 0 || volume > 100)
                 return usage("--volume takes 0 ... 100");
-        } else if (arg == "--seconds") {
+        } else if (arg == "--seconds" || arg == "--fade") {
             const char *v = value();
             char *end = nullptr;
-            seconds = v ? std::strtod(v, &end) : -1;
-            if (!v || end == v || *end || !(seconds > 0))
-                return usage("--seconds needs a positive number");
+            const double n = v ? std::strtod(v, &end) : -1;
+            if (arg == "--seconds") {
+                if (!v || end == v || *end || !(n > 0))
+                    return usage("--seconds needs a positive number");
+                seconds = n;
+            } else {
+                if (!v || end == v || *end || !(n >= 0 && n <= 60))
+                    return usage("--fade takes 0 ... 60 seconds");
+                fade = n;
+            }
         } else if (arg == "--soundfont") {
             const char *v = value();
             if (!v)
@@ -253,10 +239,14 @@ int main(int argc, char **argv)
     }
     if (files.size() != 2)
         return usage("give one input song and one output file");
-    if ((option & BRSPLAY_LOOP) && seconds <= 0)
-        return usage("with the loop bit the song never ends: give --seconds");
+    if ((option & BRSPLAY_LOOP) && seconds <= 0 && loops == 0)
+        return usage("with the loop bit the song never ends: give --seconds or --loops");
     if (start < INT32_MIN || start > INT32_MAX || option < INT32_MIN || option > INT32_MAX)
         return usage("--start and --option take 32-bit values");
+    const QString outPath = QString::fromLocal8Bit(files[1].c_str());
+    const tonelark::AudioFormat format = !formatName.empty()
+        ? *tonelark::audioFormatOfName(QString::fromStdString(formatName))
+        : tonelark::audioFormatOfPath(outPath).value_or(tonelark::AudioFormat::Wav);
 
     std::vector<std::uint8_t> bytes;
     std::string reason;
@@ -272,98 +262,57 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    BrsError error;
-    auto timeline = SmfTimeline::read(bytes.data(), bytes.size(), error);
-    if (!timeline) {
-        std::cerr << "tonelark-render: \"" << files[0] << "\": " << errorName(error) << "\n";
-        return 1;
-    }
-    if (soundFont.empty())
-        soundFont = defaultSoundFont();
-    std::string message;
-    auto synth = FluidSynthInstance::create(soundFont, kRate, false, message);
-    if (!synth) {
-        std::cerr << "tonelark-render: " << message << "\n";
-        return 1;
-    }
-    std::ofstream out(files[1], std::ios::binary | std::ios::trunc);
-    if (!out) {
-        std::cerr << "tonelark-render: cannot write \"" << files[1] << "\"\n";
-        return 1;
-    }
-    writeWavHeader(out, 0);
 
-    FluidSynthSink sink(synth->synth());
     RecordingSink recorder;
-    TeeSink tee(sink, recorder);
-    Sequencer sequencer(kRate);
-    sequencer.setKeyShift(int(key));
-    sequencer.setTempoRatio(int(tempo));
-    sequencer.setTimeline(timeline);
-    SequencerMixer output(sequencer);
-    output.sink = &sink;
-    tonelark::ChannelMixer mixer(output);
+    tonelark::RenderSettings settings;
+    settings.soundFont = soundFont;
+    settings.keyShift = int(key);
+    settings.tempoPercent = int(tempo);
+    settings.playOption = std::int32_t(option);
+    settings.startTick = std::int32_t(start);
+    settings.seconds = seconds;
+    settings.loops = int(loops);
+    settings.fadeSeconds = fade;
+    settings.cpuCores = int(cpuCores);
+    settings.masterVolume = int(volume);
+    settings.observer = eventsPath.empty() ? nullptr : &recorder;
     for (int ch = 0; ch < 16; ++ch) {
-        mixer.setMuted(ch, muted >> ch & 1);
-        mixer.setSoloed(ch, soloed >> ch & 1);
+        settings.channels[std::size_t(ch)].muted = muted >> ch & 1;
+        settings.channels[std::size_t(ch)].soloed = soloed >> ch & 1;
     }
-    mixer.setMasterVolume(int(volume));
+    const QByteArrayView smf(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
     if (!melody.empty()) {
-        const auto survey = tonelark::surveyChannels(
-            QByteArrayView(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
-        const QByteArrayView smf(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+        const auto survey = tonelark::surveyChannels(smf);
         const tonelark::SungFacts sung = tonelark::sungFactsOf(smf, tonelark::isKaraokeFileName(QString::fromStdString(files[0])));
         const tonelark::MelodyChoice choice = tonelark::detectMelody(survey, sung.xfChannels, sung.syllableTicks);
-        mixer.setMelodyChannels(choice.channels);
-        mixer.setGuideMelody(melody == "soft" ? tonelark::GuideMelody::Soft
-                             : melody == "off" ? tonelark::GuideMelody::Off
-                                               : tonelark::GuideMelody::Normal);
+        settings.melodyChannels = choice.channels;
+        settings.guideMelody = melody == "soft" ? tonelark::GuideMelody::Soft
+                               : melody == "off" ? tonelark::GuideMelody::Off
+                                                 : tonelark::GuideMelody::Normal;
         std::cout << tonelark::melodyInfoText(choice.channels).toStdString() << "\n";
     }
-    sequencer.setSink(eventsPath.empty() ? static_cast<MidiSink *>(&sink) : &tee, kRate);
-    sequencer.play(std::int32_t(option), std::int32_t(start));
-
-    const std::int64_t limit = seconds > 0 ? std::int64_t(std::llround(seconds * kRate)) : INT64_MAX;
-    std::vector<float> left(kBlock), right(kBlock);
-    std::vector<std::int16_t> pcm(2 * kBlock);
-    std::int64_t rendered = 0;
-    std::int64_t tail = 0, silentFor = 0;
-    while (rendered < limit) {
-        if (seconds <= 0 && sequencer.state() != BRSSTATE_PLAY
-            && (silentFor >= kSilentTail || tail >= kLongestTail))
-            break;
-        const int frames = int(std::min<std::int64_t>(kBlock, limit - rendered));
-        std::fill(left.begin(), left.end(), 0.0f);
-        std::fill(right.begin(), right.end(), 0.0f);
-        float *buffers[2] = {left.data(), right.data()};
-        sink.beginBlock(sequencer.clock(), frames, 2, buffers);
-        sequencer.advance(frames);
-        sink.finishBlock();
-        for (int i = 0; i < frames; ++i) {
-            pcm[2 * i] = std::int16_t(std::lrint(std::clamp(left[i], -1.0f, 1.0f) * 32767.0f));
-            pcm[2 * i + 1] = std::int16_t(std::lrint(std::clamp(right[i], -1.0f, 1.0f) * 32767.0f));
-        }
-        out.write(reinterpret_cast<const char *>(pcm.data()), std::streamsize(frames * 4));
-        rendered += frames;
-        if (sequencer.state() != BRSSTATE_PLAY) {
-            tail += frames;
-            float peak = 0;
-            for (int i = 0; i < frames; ++i)
-                peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
-            silentFor = peak < kSilence ? silentFor + frames : 0;
-        }
+    std::string message;
+    const auto render = tonelark::OfflineRender::create(bytes.data(), bytes.size(), settings, message);
+    if (!render) {
+        std::cerr << "tonelark-render: " << (message.rfind("BRSERROR", 0) == 0 ? "\"" + files[0] + "\": " : "")
+                  << message << "\n";
+        return 1;
     }
-    sequencer.stop();
-    const std::uint64_t dataBytes = std::uint64_t(rendered) * 4;
-    if (dataBytes > 0xFFFFFFFFull - 36) {
+    tonelark::AudioFileWriter writer(outPath, format, songTags(smf, files[0]), int(tonelark::OfflineRender::kRate),
+                                     tonelark::OfflineRender::kChannels);
+    std::vector<std::int16_t> pcm(std::size_t(tonelark::OfflineRender::kBlockFrames * tonelark::OfflineRender::kChannels));
+    while (const int frames = render->next(pcm.data())) {
+        if (!writer.write(pcm.data(), frames))
+            break;
+    }
+    // 16-bit WAV counts its data in 32 bits: longer renders need FLAC or Ogg.
+    if (format == tonelark::AudioFormat::Wav && render->renderedFrames() * 4 > 0xFFFFFFFFll - 36) {
+        writer.discard();
         std::cerr << "tonelark-render: the render is too long for a WAV file\n";
         return 1;
     }
-    out.seekp(0);
-    writeWavHeader(out, std::uint32_t(dataBytes));
-    out.close();
-    if (!out) {
-        std::cerr << "tonelark-render: writing \"" << files[1] << "\" failed\n";
+    if (writer.failed() || !writer.commit()) {
+        std::cerr << "tonelark-render: writing \"" << files[1] << "\" failed: " << writer.errorDetail() << "\n";
         return 1;
     }
 
