@@ -93,8 +93,7 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
         if (waiting)
             result = BRSERROR_CANNOT_OPENDEVICE;
     } else if (deviceId >= 0) {
-        if (auto sink = MidiPortSink::open(deviceId, message))
-            output = std::make_unique<RealtimeClock>(m_core, std::move(sink));
+        output = openMidiPortOutput(m_core, deviceId, message);
     } else {
         message = "unknown device id " + std::to_string(deviceId);
         result = BRSERROR_UNDEFINED_ID;
