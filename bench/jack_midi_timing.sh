@@ -21,7 +21,7 @@ for period in 256 1024; do
     > "$dir/jackd-$period.log" 2>&1 &
   pid=$!
   for _ in $(seq 100); do
-    jack_lsp -s "$name" > /dev/null 2>&1 && break
+    (jack_lsp -s "$name") > /dev/null 2>&1 && break
     sleep 0.1
   done
   JACK_DEFAULT_SERVER="$name" "$build/bench/jack_midi_timing_bench" "$notes"
