@@ -19,6 +19,7 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 using namespace tonelark;
@@ -137,6 +138,13 @@ int main(int argc, char *argv[])
     }
     // Freed without saving: the window's close already saved what changed.
     FreeIniFile();
+    // A device still opening (a stalled sound server) is left behind: waiting for it would keep
+    // the ended program, and its instance lock, for seconds; its thread may be inside the
+    // server's library, so static destructors must not run under it.
+    if (engine.deviceOpening()) {
+        std::fflush(nullptr);
+        std::_Exit(terminationSignals.firstSignal() != 0 ? 128 + terminationSignals.firstSignal() : exitCode);
+    }
     // Ended by a signal, cleanly: the shell's code for it.
     if (terminationSignals.firstSignal() != 0)
         return 128 + terminationSignals.firstSignal();

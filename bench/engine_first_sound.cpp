@@ -234,6 +234,44 @@ long residentKb()
     return kb;
 }
 
+// The process's memory by /proc/self/smaps_rollup, in kB: resident, proportional (shared pages
+// divided among the processes mapping them), private (only this process's: USS), shared
+// (mapped by other processes too: libraries, and the JACK server's shared memory segments),
+// and the proportional part of that shared memory (Pss_Shmem).
+struct Memory {
+    long rss = 0, pss = 0, uss = 0, shared = 0, pssShmem = 0;
+};
+Memory g_peakMemory; // the sample with the largest Pss while playing
+
+Memory memoryNow()
+{
+    Memory m;
+    FILE *f = std::fopen("/proc/self/smaps_rollup", "r");
+    char line[256];
+    long kb, privateClean = 0, privateDirty = 0, sharedClean = 0, sharedDirty = 0;
+    while (f && std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "Rss: %ld", &kb) == 1)
+            m.rss = kb;
+        else if (std::sscanf(line, "Pss: %ld", &kb) == 1)
+            m.pss = kb;
+        else if (std::sscanf(line, "Pss_Shmem: %ld", &kb) == 1)
+            m.pssShmem = kb;
+        else if (std::sscanf(line, "Private_Clean: %ld", &kb) == 1)
+            privateClean = kb;
+        else if (std::sscanf(line, "Private_Dirty: %ld", &kb) == 1)
+            privateDirty = kb;
+        else if (std::sscanf(line, "Shared_Clean: %ld", &kb) == 1)
+            sharedClean = kb;
+        else if (std::sscanf(line, "Shared_Dirty: %ld", &kb) == 1)
+            sharedDirty = kb;
+    }
+    if (f)
+        std::fclose(f);
+    m.uss = privateClean + privateDirty;
+    m.shared = sharedClean + sharedDirty;
+    return m;
+}
+
 // The device is opened and given time to load its SoundFont; the song is registered and played
 // at once, as the player does, so its instruments load while the clock measures.
 // `atMs`: when the longest callback began, in ms after the song was registered; `cpuMs`: the
@@ -257,6 +295,8 @@ double longestCallbackWhilePlaying(const Bytes &song, std::int32_t option, doubl
         std::this_thread::sleep_for(20ms);
         BRS4GetPlayerStatus(&status, sizeof status);
         rssKb = std::max(rssKb, residentKb());
+        if (const Memory m = memoryNow(); m.pss > g_peakMemory.pss)
+            g_peakMemory = m;
     } while (status.State == BRSSTATE_PLAY && Clock::now() < limit);
     const double ms = double(g_longestCallback.load()) / 1e6;
     atMs = std::chrono::duration<double, std::milli>(Clock::duration(g_longestAt.load()) - registered.time_since_epoch())
@@ -291,8 +331,12 @@ int main(int argc, char **argv)
         long rssKb = 0;
         double atMs = 0, cpuMs = 0;
         longestCallbackWhilePlaying(fileBytes(TONELARK_EXAMPLES_DIR "/sakura.mid"), 0, blockMs, rssKb, atMs, cpuMs);
-        std::printf("demo song, SoundFont %s: resident memory while playing %.1f MB\n",
-                    argc > 2 ? "loaded whole" : "as the engine loads it", double(rssKb) / 1024);
+        const Memory &m = g_peakMemory;
+        std::printf("demo song, SoundFont %s: resident memory while playing %.1f MB; at the largest Pss: "
+                    "Rss %.1f MB, Pss %.1f MB, private (USS) %.1f MB, shared with other processes %.1f MB "
+                    "(of which this process's share of shared memory segments, Pss_Shmem, %.1f MB)\n",
+                    argc > 2 ? "loaded whole" : "as the engine loads it", double(rssKb) / 1024, m.rss / 1024.0,
+                    m.pss / 1024.0, m.uss / 1024.0, m.shared / 1024.0, m.pssShmem / 1024.0);
         return 0;
     }
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;

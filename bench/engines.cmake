@@ -19,6 +19,11 @@ if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET brisola4_core)
   add_executable(engine_dispatch_bench engine_dispatch.cpp)
   target_link_libraries(engine_dispatch_bench PRIVATE brisola4_core)
   tonelark_target_defaults(engine_dispatch_bench)
+  # What reaches a JACK MIDI port and when, against a client placing messages at their frames
+  # (needs jackd: bench/jack_midi_timing.sh).
+  add_executable(jack_midi_timing_bench jack_midi_timing.cpp)
+  target_link_libraries(jack_midi_timing_bench PRIVATE brisola4_core)
+  tonelark_target_defaults(jack_midi_timing_bench)
   find_package(benchmark QUIET)
   if(benchmark_FOUND)
     # Registration of a 10 MB SMF.

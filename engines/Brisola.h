@@ -125,8 +125,16 @@ struct TBrs4ChannelStatus {
 // When the device cannot be opened, returns BRSERROR_CANNOT_OPENDEVICE (BRSERROR_UNDEFINED_ID
 // for an unknown negative id) and plays on a silent output that keeps real time. Device -1100
 // without a sound server, or whose server goes away, plays on that way and connects by itself
-// to the server that comes (BRS4GetOutputStatus tells). `window` is not used.
+// to the server that comes (BRS4GetOutputStatus tells). While the device opens, the other calls
+// do not wait for it and the song's clock stands still (a play meanwhile starts on the device);
+// of overlapping opens the last one called wins, and a close drops the opens under way.
+// `window` is not used.
 BRS_API std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *window);
+// BRS4OpenDevice without waiting: returns at once, the device opens on a thread of its own.
+BRS_API std::int32_t BRS4OpenDeviceInBackground(std::int32_t deviceId);
+// 1 while a background open is under way, else 0. A program that ends meanwhile ends without
+// running static destructors (the open may still be inside a sound server's library).
+BRS_API std::int32_t BRS4IsDeviceOpening(void);
 // Stops (silencing every note) and releases the output; a later play uses the silent output.
 BRS_API std::int32_t BRS4CloseDevice(void);
 // Stops and forgets the registered song.

@@ -83,6 +83,9 @@ class Track:
 
 def build():
     conductor, melody, strings = Track(), Track(), Track()
+    # A GM reset SysEx, so the SysEx option has something to send. It comes first, before any
+    # track sets up its instrument: a reset sent after the setup would wipe it.
+    conductor.add(0, [0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7])
     conductor.text(0, 0x03, "さくらさくら")
     conductor.text(0, 0x02, "Arrangement (C) 2026 Tonelark project / 日本古謡 (public domain)")
     conductor.text(0, 0x01, "Tonelarkのデモ曲です。歌詞は行ごとに表示されます。")
@@ -101,8 +104,6 @@ def build():
     strings.add(0, [0xB1, 7, 72])
     strings.add(0, [0xB1, 10, 80])
     strings.add(0, [0xB1, 91, 64])
-    # A GM reset SysEx, so the SysEx option has something to send.
-    strings.add(0, [0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7])
 
     # Intro: the koto plays the opening motif softly before the singing starts.
     tick = 0

@@ -12,8 +12,15 @@ namespace tonelark {
 
 std::int32_t BrisolaEngine::openDevice(std::int32_t deviceId)
 {
-    // The engine needs no window: nothing of it is posted to the window.
-    return BRS4OpenDevice(deviceId, nullptr);
+    // The window never waits for the sound device (a stalled server answers after seconds):
+    // the engine opens it in the background, lets every other call through meanwhile and
+    // holds the song's clock until it is open, so a Play before then sounds from its start.
+    return BRS4OpenDeviceInBackground(deviceId);
+}
+
+bool BrisolaEngine::deviceOpening()
+{
+    return BRS4IsDeviceOpening() == 1;
 }
 
 std::int32_t BrisolaEngine::setSoundFont(const QString &path)

@@ -7,7 +7,9 @@ namespace tonelark {
 // The real engine: forwards each call to libbrisola4.
 class BrisolaEngine final : public Engine {
 public:
+    // Returns at once; the device opens in the background.
     std::int32_t openDevice(std::int32_t deviceId) override;
+    bool deviceOpening() override;
     std::int32_t setSoundFont(const QString &path) override;
     std::int32_t setKeyShift(std::int32_t semitones) override;
     std::int32_t setTempoRatio(std::int32_t percent) override;

@@ -18,7 +18,11 @@ public:
     virtual ~Engine() = default;
 
     // Output goes to the device from now on (-1100 the built-in synthesizer, 0..N-1 ports).
+    // May return before the device is open; meanwhile every other call goes on and a Play
+    // sounds once it is open.
     virtual std::int32_t openDevice(std::int32_t deviceId) = 0;
+    // Whether an open is still under way.
+    virtual bool deviceOpening() { return false; }
     // The SoundFont the next openDevice(-1100) loads (empty: the system's); a file that does
     // not load is refused and the previous choice kept.
     virtual std::int32_t setSoundFont(const QString &path)

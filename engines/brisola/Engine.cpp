@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "FluidSynthSink.h"
 #include "MidiPortSink.h"
@@ -69,11 +70,38 @@ void Engine::ensureOutput()
         attachOutput(std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>(), false));
 }
 
-std::int32_t Engine::openDevice(std::int32_t deviceId)
+namespace {
+
+// Stands in for a device while it opens: the song's clock stands still, so a play meanwhile
+// starts on the device from where it was asked to.
+class HeldClock final : public Output {
+public:
+    MidiSink &sink() override { return m_sink; }
+    std::uint32_t rate() const override { return 1000000; }
+    void start() override {}
+    void deactivate() override {}
+    void stop() override {}
+
+private:
+    NullSink m_sink;
+};
+
+} // namespace
+
+std::uint64_t Engine::beginOpen(std::unique_lock<std::mutex> &deviceLock, std::string &soundFont)
 {
-    std::unique_lock deviceLock(m_deviceMutex);
+    const std::uint64_t generation = ++m_openGeneration;
     detachOutput(deviceLock);
     m_core.report.forgetReplacement();
+    soundFont = m_soundFont;
+    attachOutput(std::make_unique<HeldClock>());
+    return generation;
+}
+
+// The device opens outside the device lock: a sound server may take seconds to answer (a
+// stalled JACK server holds every new client), and meanwhile every other call goes on.
+std::int32_t Engine::finishOpen(std::int32_t deviceId, std::uint64_t generation, const std::string &soundFont)
+{
     std::unique_ptr<Output> output;
     std::int32_t result = BRSERROR_NOERROR;
     std::string message;
@@ -81,14 +109,12 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
     if (deviceId == BRSDEVICE_BUILTIN_SYNTH) {
         // Without a sound server the synthesizer plays silently and connects once one answers.
         bool waiting = false;
-        output = FluidSynthOutput::open(m_core, m_soundFont.empty() ? defaultSoundFont() : m_soundFont, message,
-                                        waiting);
+        output = FluidSynthOutput::open(m_core, soundFont.empty() ? defaultSoundFont() : soundFont, message, waiting);
         synthesizer = output != nullptr;
         if (waiting)
             result = BRSERROR_CANNOT_OPENDEVICE;
     } else if (deviceId >= 0) {
-        if (auto sink = MidiPortSink::open(deviceId, message))
-            output = std::make_unique<RealtimeClock>(m_core, std::move(sink));
+        output = openMidiPortOutput(m_core, deviceId, message);
     } else {
         message = "unknown device id " + std::to_string(deviceId);
         result = BRSERROR_UNDEFINED_ID;
@@ -99,16 +125,61 @@ std::int32_t Engine::openDevice(std::int32_t deviceId)
             result = BRSERROR_CANNOT_OPENDEVICE;
         output = std::make_unique<RealtimeClock>(m_core, std::make_unique<NullSink>(), false);
     }
+    std::unique_lock deviceLock(m_deviceMutex);
+    if (generation != m_openGeneration) {
+        // A later open or a close came meanwhile: this device is no longer wanted.
+        deviceLock.unlock();
+        output.reset();
+        return result;
+    }
     if (!synthesizer)
         m_core.report.setServer(BRSSERVER_NOTUSED);
     m_deviceMessage = message;
+    detachOutput(deviceLock);
     attachOutput(std::move(output));
     return result;
 }
 
+std::int32_t Engine::openDevice(std::int32_t deviceId)
+{
+    std::string soundFont;
+    std::uint64_t generation;
+    {
+        std::unique_lock deviceLock(m_deviceMutex);
+        generation = beginOpen(deviceLock, soundFont);
+    }
+    return finishOpen(deviceId, generation, soundFont);
+}
+
+std::int32_t Engine::openDeviceInBackground(std::int32_t deviceId)
+{
+    std::string soundFont;
+    std::uint64_t generation;
+    {
+        std::unique_lock deviceLock(m_deviceMutex);
+        generation = beginOpen(deviceLock, soundFont);
+    }
+    // Detached: a stalled server may hold the open for as long as it likes, and the program
+    // must be able to end meanwhile (it ends without waiting; see deviceOpening).
+    m_opening.fetch_add(1);
+    try {
+        std::thread([this, deviceId, generation, soundFont] {
+            finishOpen(deviceId, generation, soundFont);
+            m_opening.fetch_sub(1);
+        }).detach();
+    } catch (...) {
+        m_opening.fetch_sub(1);
+        throw;
+    }
+    return BRSERROR_NOERROR;
+}
+
+bool Engine::deviceOpening() const { return m_opening.load() > 0; }
+
 std::int32_t Engine::closeDevice()
 {
     std::unique_lock deviceLock(m_deviceMutex);
+    ++m_openGeneration; // a device still opening is dropped once it is open
     if (m_output) {
         std::lock_guard lock(m_core.mutex);
         m_output->syncClock();
@@ -386,6 +457,16 @@ extern "C" {
 std::int32_t BRS4OpenDevice(std::int32_t deviceId, void *)
 {
     return guarded([&] { return Engine::instance().openDevice(deviceId); });
+}
+
+std::int32_t BRS4OpenDeviceInBackground(std::int32_t deviceId)
+{
+    return guarded([&] { return Engine::instance().openDeviceInBackground(deviceId); });
+}
+
+std::int32_t BRS4IsDeviceOpening(void)
+{
+    return guarded([&] { return Engine::instance().deviceOpening() ? 1 : 0; });
 }
 
 std::int32_t BRS4CloseDevice(void)

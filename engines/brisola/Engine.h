@@ -20,7 +20,14 @@ public:
 
     static Engine &instance();
 
+    // Opens the device and returns when it is open; other calls meanwhile do not wait for it,
+    // and the song's clock stands still until it is open. Of opens that overlap, the last
+    // one called wins; a close drops every open still under way.
     std::int32_t openDevice(std::int32_t deviceId);
+    // The same without waiting: returns at once and opens on a thread of its own.
+    std::int32_t openDeviceInBackground(std::int32_t deviceId);
+    // Whether a background open is under way.
+    bool deviceOpening() const;
     std::int32_t closeDevice();
     std::int32_t clearList();
     std::int32_t addList(const void *data, std::int32_t size);
@@ -60,6 +67,10 @@ public:
     }
 
 private:
+    // Drops the current device and holds the song's clock until finishOpen; returns the open's
+    // number, which a later open or a close makes stale.
+    std::uint64_t beginOpen(std::unique_lock<std::mutex> &deviceLock, std::string &soundFont);
+    std::int32_t finishOpen(std::int32_t deviceId, std::uint64_t generation, const std::string &soundFont);
     void detachOutput(std::unique_lock<std::mutex> &deviceLock);
     void attachOutput(std::unique_ptr<Output> output);
     void ensureOutput();
@@ -70,12 +81,14 @@ private:
     mutable std::mutex m_deviceMutex;
     std::unique_ptr<Output> m_output; // guarded by m_deviceMutex
     std::string m_deviceMessage;      // guarded by m_deviceMutex
+    std::uint64_t m_openGeneration = 0; // counts opens and closes; guarded by m_deviceMutex
     std::string m_soundFont;          // guarded by m_deviceMutex; empty: the system's GM SoundFont
     std::vector<ProgramUse> m_programs; // the song's instruments; guarded by m_deviceMutex
     std::size_t m_earlyPrograms = 0;    // how many of them its first seconds need
     mutable std::mutex m_infoMutex;
     TBrs4SmfInformation m_information;
     std::atomic<std::int32_t> m_volume{0};
+    std::atomic<int> m_opening{0}; // background opens under way
     std::atomic<std::int32_t> m_keyShift{0};     // semitones
     std::atomic<std::int32_t> m_tempoRatio{100}; // percent of the song's tempo
 };

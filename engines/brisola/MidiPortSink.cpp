@@ -1,6 +1,7 @@
 #include "MidiPortSink.h"
 
 #include "FluidSynthSink.h"
+#include "RealtimeClock.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -53,6 +54,12 @@ constexpr std::size_t kJackQueueBytes = 1 << 16;
 // after opening were lost now and then (always on a loaded machine). Here the queue waits until
 // the port is seen connected inside a cycle, and a cycle whose port buffer is full leaves the
 // rest of the queue for the next one instead of dropping it.
+//
+// Driven by an engine (drive()), the JACK cycle is the song's clock, as the audio callback is
+// the synthesizer's: each cycle advances the sequencer by its frames and every message goes to
+// the frame it falls due at. (Handed over by a timing thread, a message could only go into the
+// next cycle: at its start, up to a period late, and on a server whose frames run slower than
+// the system clock, as a loaded dummy backend's do, later still by the drift.)
 class JackMidiOut {
 public:
     static std::unique_ptr<JackMidiOut> open(int index, std::string &message)
@@ -110,10 +117,33 @@ public:
             jack_ringbuffer_free(m_queue);
     }
 
-    // Queues one message for the next cycle; a full queue loses it (never blocks).
-    void send(const std::uint8_t *data, std::uint32_t size)
+    // From the next cycle on, advances `core`'s sequencer by each cycle's frames; until
+    // undrive(), called with the core lock held.
+    void drive(EngineCore &core)
     {
-        if (size == 0 || jack_ringbuffer_write_space(m_queue) < sizeof size + size)
+        m_core = &core;
+        m_driving.store(true, std::memory_order_release);
+    }
+    void undrive() { m_driving.store(false, std::memory_order_release); }
+    std::uint32_t rate() const { return jack_get_sample_rate(m_client); }
+
+    // Inside a cycle that advances the song: into the port at its frame. Otherwise (commands,
+    // and before a driven start) queued for the next cycle's start; a full queue loses it
+    // (never blocks). Callers hold the core lock when a cycle may be advancing the song.
+    void send(const std::uint8_t *data, std::uint32_t size, std::int64_t frame)
+    {
+        if (size == 0)
+            return;
+        if (m_inCycle && !m_cycleFull) {
+            const std::int64_t offset = std::clamp<std::int64_t>(frame - m_cycleClock, m_cycleLast, m_cycleFrames - 1);
+            if (jack_midi_data_t *place = jack_midi_event_reserve(m_cycleBuffer, jack_nframes_t(offset), size)) {
+                std::memcpy(place, data, size);
+                m_cycleLast = offset;
+                return;
+            }
+            m_cycleFull = true; // the port buffer is full: this and what follows go next cycle
+        }
+        if (jack_ringbuffer_write_space(m_queue) < sizeof size + size)
             return;
         jack_ringbuffer_write(m_queue, reinterpret_cast<const char *>(&size), sizeof size);
         jack_ringbuffer_write(m_queue, reinterpret_cast<const char *>(data), size);
@@ -130,7 +160,7 @@ private:
         self->m_cycles.fetch_add(1, std::memory_order_relaxed);
         if (!self->m_connected) {
             if (jack_port_connected(self->m_port) <= 0)
-                return 0;
+                return 0; // the song waits for the connection: nothing it sends is lost
             self->m_connected = true;
         }
         std::uint32_t size;
@@ -138,10 +168,26 @@ private:
                && jack_ringbuffer_read_space(self->m_queue) >= sizeof size + size) {
             jack_midi_data_t *place = jack_midi_event_reserve(buffer, 0, size);
             if (!place)
-                break; // the port buffer is full: the rest goes next cycle
+                return 0; // the port buffer is full: the rest goes next cycle, and the song waits
             jack_ringbuffer_read_advance(self->m_queue, sizeof size);
             jack_ringbuffer_read(self->m_queue, reinterpret_cast<char *>(place), size);
         }
+        // Never wait for the lock: a command holding it delays the song by one cycle at most.
+        if (!self->m_driving.load(std::memory_order_acquire) || !self->m_core->mutex.try_lock())
+            return 0;
+        // Checked again under the lock: the engine stops driving while holding it.
+        if (self->m_driving.load(std::memory_order_acquire)) {
+            self->m_inCycle = true;
+            self->m_cycleFull = false;
+            self->m_cycleBuffer = buffer;
+            self->m_cycleFrames = frames;
+            self->m_cycleLast = 0;
+            self->m_cycleClock = self->m_core->sequencer.clock();
+            self->m_core->sequencer.advance(frames);
+            self->m_core->publish();
+            self->m_inCycle = false;
+        }
+        self->m_core->mutex.unlock();
         return 0;
     }
 
@@ -151,6 +197,42 @@ private:
     bool m_active = false;
     bool m_connected = false; // touched by the process callback only
     std::atomic<unsigned> m_cycles{0};
+    EngineCore *m_core = nullptr;
+    std::atomic<bool> m_driving{false};
+    // The cycle advancing the song, while it does (under the core lock).
+    bool m_inCycle = false;
+    bool m_cycleFull = false;
+    void *m_cycleBuffer = nullptr;
+    std::int64_t m_cycleFrames = 0;
+    std::int64_t m_cycleLast = 0;  // offset of the last message placed (a buffer takes them in order)
+    std::int64_t m_cycleClock = 0; // the sequencer's clock at the cycle's first frame
+};
+
+// The JACK port with its cycle as the song's clock (see JackMidiOut).
+class JackPortOutput final : public Output {
+public:
+    JackPortOutput(EngineCore &core, std::unique_ptr<MidiPortSink> sink, JackMidiOut &jack)
+        : m_core(core), m_sink(std::move(sink)), m_jack(jack)
+    {
+    }
+    MidiSink &sink() override { return *m_sink; }
+    std::uint32_t rate() const override { return m_jack.rate(); }
+    void start() override
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_jack.drive(m_core);
+    }
+    void deactivate() override { m_jack.undrive(); }
+    void stop() override
+    {
+        std::lock_guard lock(m_core.mutex);
+        m_jack.undrive();
+    }
+
+private:
+    EngineCore &m_core;
+    std::unique_ptr<MidiPortSink> m_sink;
+    JackMidiOut &m_jack;
 };
 
 std::vector<std::string> midiOutputPorts()
@@ -200,10 +282,20 @@ MidiPortSink::MidiPortSink(std::unique_ptr<JackMidiOut> out) : m_jack(std::move(
 
 MidiPortSink::~MidiPortSink() = default;
 
-void MidiPortSink::send(const MidiMessage &message, std::int64_t)
+std::unique_ptr<Output> openMidiPortOutput(EngineCore &core, int index, std::string &message)
+{
+    auto sink = MidiPortSink::open(index, message);
+    if (!sink)
+        return nullptr;
+    if (JackMidiOut *jack = sink->m_jack.get())
+        return std::make_unique<JackPortOutput>(core, std::move(sink), *jack);
+    return std::make_unique<RealtimeClock>(core, std::move(sink));
+}
+
+void MidiPortSink::send(const MidiMessage &message, std::int64_t frame)
 {
     if (m_jack) {
-        m_jack->send(message.data, message.size);
+        m_jack->send(message.data, message.size, frame);
         return;
     }
     try {
@@ -223,6 +315,12 @@ class JackMidiOut {};
 std::vector<std::string> midiOutputPorts() { return {}; }
 
 std::unique_ptr<MidiPortSink> MidiPortSink::open(int, std::string &message)
+{
+    message = "built without MIDI port support";
+    return nullptr;
+}
+
+std::unique_ptr<Output> openMidiPortOutput(EngineCore &, int, std::string &message)
 {
     message = "built without MIDI port support";
     return nullptr;

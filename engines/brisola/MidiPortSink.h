@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "MidiSink.h"
+#include "Output.h"
 
 class RtMidiOut;
 
@@ -18,8 +19,15 @@ class JackMidiOut;
 // backend crashes on opening a port without a server.)
 std::vector<std::string> midiOutputPorts();
 
-// A MIDI output port. Messages leave at once; the real-time clock decides when to send them.
-// ALSA ports go through RtMidi; JACK ports through a client of our own (see JackMidiOut).
+// Port `index` with the clock that drives the song into it: for an ALSA port the timing
+// thread (messages leave the moment it sends them); for a JACK port the JACK cycle, every
+// message at the frame it falls due at. Null with `message` set when the port does not exist
+// or cannot be opened.
+std::unique_ptr<Output> openMidiPortOutput(EngineCore &core, int index, std::string &message);
+
+// A MIDI output port. Sent on their own (without the clock of openMidiPortOutput) messages
+// leave at once, a JACK port's with its next cycle. ALSA ports go through RtMidi; JACK ports
+// through a client of our own (see JackMidiOut).
 class MidiPortSink final : public MidiSink {
 public:
     // Null with `message` set when port `index` does not exist or cannot be opened.
@@ -31,6 +39,7 @@ public:
     void setMasterGain(double gain) override;
 
 private:
+    friend std::unique_ptr<Output> openMidiPortOutput(EngineCore &, int, std::string &);
     explicit MidiPortSink(std::unique_ptr<RtMidiOut> out);
     explicit MidiPortSink(std::unique_ptr<JackMidiOut> out);
     std::unique_ptr<RtMidiOut> m_out;

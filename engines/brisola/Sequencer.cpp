@@ -65,22 +65,6 @@ int drumPartSysEx(const std::uint8_t *d, std::uint32_t size, bool &drum)
 
 } // namespace
 
-bool isResetSysEx(const std::uint8_t *d, std::uint32_t size)
-{
-    if (size < 6 || d[0] != 0xF0 || d[size - 1] != 0xF7)
-        return false;
-    // Universal non-real-time, any device: GM System On (09 01), Off (09 02), GM2 On (09 03).
-    if (size == 6 && d[1] == 0x7E && d[3] == 0x09 && d[4] >= 1 && d[4] <= 3)
-        return true;
-    // GS Reset: 41 dev 42 12 40 00 7F 00 41.
-    static constexpr std::uint8_t gs[] = {0x42, 0x12, 0x40, 0x00, 0x7F, 0x00};
-    if (size == 11 && d[1] == 0x41 && std::equal(gs, gs + 6, d + 3))
-        return true;
-    // XG System On: 43 1n 4C 00 00 7E 00.
-    static constexpr std::uint8_t xg[] = {0x4C, 0x00, 0x00, 0x7E, 0x00};
-    return size == 9 && d[1] == 0x43 && (d[2] & 0xF0) == 0x10 && std::equal(xg, xg + 5, d + 3);
-}
-
 void ChaseState::collect(const SmfTimeline &timeline, std::size_t end, bool sysExResets)
 {
     const auto clearChannels = [this] {

@@ -49,10 +49,6 @@ private:
     std::unordered_map<std::uint32_t, std::uint32_t> m_parameterSlots; // (channel, kind, number) → index
 };
 
-// Whether a complete SysEx message (F0 … F7) resets a device to its power-on state: GM System
-// On/Off, GM2 System On, GS Reset, XG System On.
-bool isResetSysEx(const std::uint8_t *data, std::uint32_t size);
-
 // A position in the song: song time × 100 × clock rate, in the tempo map's time units. A clock
 // frame at a tempo ratio of p % moves it by p × (time units per second), so a ratio change keeps
 // the position exact and rescales only what is still to come.

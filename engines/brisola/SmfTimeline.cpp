@@ -24,6 +24,32 @@ std::uint32_t readBe32(const std::uint8_t *p)
 
 std::uint16_t readBe16(const std::uint8_t *p) { return std::uint16_t((p[0] << 8) | p[1]); }
 
+bool isReset(const TimelineEvent &event, const std::uint8_t *pool)
+{
+    return event.kind == TimelineEvent::SysEx && isResetSysEx(pool + event.value, event.length);
+}
+
+// Puts the resets of each tick before its other events, keeping every other order. Songs set
+// up their instruments at tick 0 in one track and send the reset at tick 0 in a later one; in
+// file order the reset would wipe the programs, volumes and first notes just sent, and no song
+// means "set up, then wipe it" in the same instant. Stable, and linear in the events.
+void hoistResets(TimelineEvent *first, std::size_t count, const std::uint8_t *pool)
+{
+    for (std::size_t group = 0; group < count;) {
+        std::size_t end = group;
+        bool other = false, late = false;
+        for (; end < count && first[end].tick == first[group].tick; ++end) {
+            const bool reset = isReset(first[end], pool);
+            late |= reset && other;
+            other |= !reset;
+        }
+        if (late)
+            std::stable_partition(first + group, first + end,
+                                  [pool](const TimelineEvent &e) { return isReset(e, pool); });
+        group = end;
+    }
+}
+
 // Walks one track chunk. Every read checks the remaining length first.
 class TrackReader {
 public:
@@ -290,6 +316,7 @@ struct Fill {
     std::size_t *next; // per span: where its next event goes
     std::uint8_t *pool;
     std::uint32_t poolUsed = 0;
+    std::size_t resets = 0;
     // The span the track is in and its cursor, kept out of the table while the span lasts (a
     // store and reload per event would chain every event to the last). The table always has
     // a span 0.
@@ -325,6 +352,7 @@ struct Fill {
         std::copy(body, body + length, pool + poolUsed);
         poolUsed += length;
         event.length = poolUsed - event.value;
+        resets += isReset(event, pool);
         put(event);
     }
     void channel(std::uint32_t tick, std::uint8_t status, std::uint8_t data1, std::uint8_t data2, int need)
@@ -417,6 +445,25 @@ struct ReleaseScratch {
 
 } // namespace
 
+bool isResetSysEx(const std::uint8_t *d, std::uint32_t size)
+{
+    if (size < 6 || d[0] != 0xF0 || d[size - 1] != 0xF7)
+        return false;
+    // Universal non-real-time, any device: GM System On (09 01), Off (09 02), GM2 On (09 03).
+    if (size == 6 && d[1] == 0x7E && d[3] == 0x09 && d[4] >= 1 && d[4] <= 3)
+        return true;
+    // GS Reset: 41 dev 42 12 40 00 7F 00 41; GS System Mode Set: 41 dev 42 12 00 00 7F 0m sum
+    // (mode 1 or 2), which resets the device as well.
+    static constexpr std::uint8_t gs[] = {0x42, 0x12, 0x40, 0x00, 0x7F, 0x00};
+    static constexpr std::uint8_t gsMode[] = {0x42, 0x12, 0x00, 0x00, 0x7F};
+    if (size == 11 && d[1] == 0x41
+        && (std::equal(gs, gs + 6, d + 3) || (std::equal(gsMode, gsMode + 5, d + 3) && d[8] <= 1)))
+        return true;
+    // XG System On: 43 1n 4C 00 00 7E 00.
+    static constexpr std::uint8_t xg[] = {0x4C, 0x00, 0x00, 0x7E, 0x00};
+    return size == 9 && d[1] == 0x43 && (d[2] & 0xF0) == 0x10 && std::equal(xg, xg + 5, d + 3);
+}
+
 std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, std::size_t size,
                                                      BrsError &error)
 {
@@ -488,6 +535,8 @@ std::shared_ptr<const SmfTimeline> SmfTimeline::read(const std::uint8_t *data, s
     for (std::size_t span = 0; span < spanEnd.size(); ++span) {
         const std::size_t end = spanEnd[span];
         sortSpan(events + begin, end - begin, scratch.get());
+        if (fill.resets && survey.folded[span]) // a span with SysEx is always folded
+            hoistResets(events + begin, end - begin, timeline->m_pool.data());
         // The fold needs tempo changes, SysEx, bank selects and program changes, and note-ons
         // until every channel that plays has started: a span with none of these is passed over
         // (most of a large song).

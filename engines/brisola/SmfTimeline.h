@@ -84,9 +84,14 @@ struct ProgramUse {
     std::uint32_t firstTick = 0;
 };
 
+// Whether a complete SysEx message (F0 … F7) resets a device to its power-on state: GM System
+// On/Off, GM2 System On, GS Reset, GS System Mode Set, XG System On.
+bool isResetSysEx(const std::uint8_t *data, std::uint32_t size);
+
 // A Standard MIDI File read into one tick-ordered event list (tracks merged; events of equal
-// tick keep file order: earlier track first, then their order in the track) and one merged
-// tempo map. Immutable once read, so the audio thread may walk it without locks.
+// tick keep file order: earlier track first, then their order in the track, except that the
+// resets of a tick come first) and one merged tempo map. Immutable once read, so the audio
+// thread may walk it without locks.
 class SmfTimeline {
 public:
     // Reads `size` bytes. On failure returns null and sets `error` to BRSERROR_NOSMF (not an

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -54,6 +55,7 @@ private slots:
     void terminationSignalSavesAndEnds_data();
     void terminationSignalSavesAndEnds();
     void terminationLeavesTheJackServerFree();
+    void windowMapsAndCloseEndsWhileTheDeviceIsHeldUp();
     void plantedTempFolderMakesAnAloneStartThatSaysSo();
     void optionsAreAnsweredWithoutTheRunningInstance();
     void secondStartWithAFileLeavesATrayedWindowHidden();
@@ -383,6 +385,113 @@ void ProgramTest::terminationLeavesTheJackServerFree()
     QVERIFY2(elapsedMs < 2000, QByteArray::number(elapsedMs));
     QVERIFY(setDevice(9999));
     QVERIFY(startFirst());
+}
+
+void ProgramTest::windowMapsAndCloseEndsWhileTheDeviceIsHeldUp()
+{
+    // The output port on a JACK server that stopped answering (SIGSTOP): every new client waits
+    // for it. The window used to wait too, before it was shown.
+    const QString display = qEnvironmentVariable("DISPLAY_FOR_X11_TESTS");
+    if (display.isEmpty())
+        QSKIP("no X server for the tests (DISPLAY_FOR_X11_TESTS is set by scripts/test.sh)");
+    for (const char *tool : {"xdotool", "jackd", "jack_lsp", "jack_midi_dump", "stdbuf"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP("xdotool and the JACK tools are needed (scripts/setup.sh --tests)");
+    }
+    const QString server = QStringLiteral("tonelark-held-%1").arg(QCoreApplication::applicationPid());
+    QProcessEnvironment env = environment();
+    env.insert(QStringLiteral("JACK_DEFAULT_SERVER"), server);
+    env.insert(QStringLiteral("JACK_NO_AUDIO_RESERVATION"), QStringLiteral("1"));
+    env.remove(QStringLiteral("PULSE_SERVER"));
+    QProcess jackd, dump;
+    jackd.setProcessEnvironment(env);
+    jackd.start(QStringLiteral("jackd"), {"-S", "--no-realtime", "-n", server, "-d", "dummy", "-r", "44100", "-p", "256"});
+    QVERIFY(jackd.waitForStarted());
+    const auto endServers = qScopeGuard([&] {
+        ::kill(pid_t(jackd.processId()), SIGCONT);
+        for (QProcess *p : {&dump, &jackd}) {
+            p->terminate();
+            if (!p->waitForFinished(5000)) {
+                p->kill();
+                p->waitForFinished();
+            }
+        }
+    });
+    const auto answers = [&] {
+        QProcess lsp;
+        lsp.setProcessEnvironment(env);
+        lsp.start(QStringLiteral("jack_lsp"), {QStringLiteral("-s"), server});
+        lsp.waitForFinished(10000);
+        return QString::fromUtf8(lsp.readAllStandardOutput());
+    };
+    QVERIFY(QTest::qWaitFor([&] { return answers().contains(QLatin1String("system:playback")); }, 20000));
+    // The one MIDI input on the server, so port 0: a monitor that prints what reaches it.
+    dump.setProcessEnvironment(env);
+    dump.start(QStringLiteral("stdbuf"), {QStringLiteral("-oL"), QStringLiteral("jack_midi_dump")});
+    QVERIFY(QTest::qWaitFor([&] { return answers().contains(QLatin1String("midi-monitor:input")); }, 20000));
+
+    const QString iniPath = m_prefix + QStringLiteral("/" TONELARK_PROGRAM_DIR "/tonelark.ini");
+    const auto setDevice = [&](int device) {
+        Convex ini(iniPath);
+        ini.WriteInteger(kSectionTonelark, u"MidiOutDeviceId", device);
+        return ini.UpdateFile().ok;
+    };
+    QVERIFY(setDevice(0));
+    stopFirst();
+    const auto restore = qScopeGuard([&] {
+        stopFirst();
+        setDevice(9999);
+        startFirst();
+    });
+    QProcessEnvironment x11 = env;
+    x11.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    x11.insert(QStringLiteral("DISPLAY"), display);
+    const auto shown = [&](qint64 pid) {
+        QProcess search;
+        search.setProcessEnvironment(x11);
+        search.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(pid)});
+        search.waitForFinished(10000);
+        return !search.readAllStandardOutput().trimmed().isEmpty();
+    };
+    const QString song = copySong(QStringLiteral(TONELARK_EXAMPLES_DIR "/sakura.mid"), m_root.filePath(QStringLiteral("songs/held.mid")));
+
+    // The song from the command line waits for the port; once the server answers again it
+    // plays from its first note (the koto's A3, velocity 70).
+    ::kill(pid_t(jackd.processId()), SIGSTOP);
+    m_first.setProcessEnvironment(x11);
+    m_first.setWorkingDirectory(m_root.path());
+    m_first.start(m_program, {song});
+    QVERIFY(m_first.waitForStarted());
+    QVERIFY2(QTest::qWaitFor([&] { return shown(m_first.processId()); }, 20000), "no window while the port opens");
+    QTest::qWait(500);
+    QVERIFY(dump.readAllStandardOutput().isEmpty());
+    ::kill(pid_t(jackd.processId()), SIGCONT);
+    // The monitor prints "offset: bytes (in hex) description" per message.
+    static const QRegularExpression noteOn(QStringLiteral(": (9[0-9a-f] [0-9a-f]{2} (?!00)[0-9a-f]{2})"));
+    QString heard;
+    QRegularExpressionMatch first;
+    QVERIFY2(QTest::qWaitFor([&] {
+                 heard += QString::fromLatin1(dump.readAllStandardOutput());
+                 return (first = noteOn.match(heard)).hasMatch();
+             }, 20000),
+             qPrintable(QStringLiteral("no note reached the port once it opened: ") + heard.left(300)));
+    QCOMPARE(first.captured(1), QStringLiteral("90 39 46"));
+    ::kill(pid_t(m_first.processId()), SIGTERM);
+    QVERIFY(m_first.waitForFinished(10000));
+    QCOMPARE(m_first.exitCode(), 128 + SIGTERM);
+
+    // Closed while the port is still opening: the program ends at once, having saved.
+    ::kill(pid_t(jackd.processId()), SIGSTOP);
+    m_first.start(m_program, {});
+    QVERIFY(m_first.waitForStarted());
+    QVERIFY(QTest::qWaitFor([&] { return shown(m_first.processId()); }, 20000));
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(m_first.processId()), SIGTERM);
+    QVERIFY(m_first.waitForFinished(10000));
+    QCOMPARE(m_first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_first.exitCode(), 128 + SIGTERM);
+    QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
 }
 
 void ProgramTest::plantedTempFolderMakesAnAloneStartThatSaysSo()

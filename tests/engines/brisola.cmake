@@ -24,7 +24,8 @@ if(TARGET tonelark-render)
       brisola/SmfBuilder.h
       brisola/RenderCompareTest.cpp
     LIBS brisola4_core)
-  target_compile_definitions(brisola_render_test PRIVATE TONELARK_RENDER_PATH="$<TARGET_FILE:tonelark-render>")
+  target_compile_definitions(brisola_render_test PRIVATE TONELARK_RENDER_PATH="$<TARGET_FILE:tonelark-render>"
+                             TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   add_dependencies(brisola_render_test tonelark-render)
 endif()
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <cstdio>
@@ -16,6 +17,9 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include "Brisola.h"
 #include "FluidSynthSink.h"
@@ -316,6 +320,28 @@ std::string hex(const std::vector<std::uint8_t> &bytes)
     return out.str();
 }
 
+// A JACK client of the test's own that notes the frame of every note-on reaching its port.
+struct FrameRecorder {
+    jack_client_t *client = nullptr;
+    jack_port_t *port = nullptr;
+    std::vector<jack_nframes_t> frames = std::vector<jack_nframes_t>(4096);
+    std::atomic<std::size_t> count{0};
+
+    static int process(jack_nframes_t n, void *arg)
+    {
+        auto *self = static_cast<FrameRecorder *>(arg);
+        void *buffer = jack_port_get_buffer(self->port, n);
+        std::size_t at = self->count.load(std::memory_order_relaxed);
+        for (std::uint32_t i = 0; i < jack_midi_get_event_count(buffer) && at < self->frames.size(); ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, buffer, i) == 0 && e.size == 3 && (e.buffer[0] & 0xF0) == 0x90 && e.buffer[2])
+                self->frames[at++] = jack_last_frame_time(self->client) + e.time;
+        }
+        self->count.store(at, std::memory_order_release);
+        return 0;
+    }
+};
+
 struct Capture {
     std::mutex mutex;
     std::vector<std::vector<std::uint8_t>> messages;
@@ -456,10 +482,44 @@ TEST(RealOutput, PortSinkPlaysIntoAJackMidiPortInOrder)
     std::this_thread::sleep_for(300ms);
     input.cancelCallback();
     input.closePort();
-    unsetenv("JACK_DEFAULT_SERVER");
     lock.lock();
     ASSERT_EQ(capture.messages.size(), sent.size());
     EXPECT_TRUE(capture.messages == sent);
+    lock.unlock();
+
+    // Each note at the frame it falls due at, however far into a cycle that is: the frames
+    // between the notes are the song's to the frame. Before, every message went to the start
+    // of the cycle after it was sent, up to a period (256 frames here) off.
+    FrameRecorder recorder;
+    recorder.client = jack_client_open((client + "Frames").c_str(), JackNoStartServer, nullptr);
+    ASSERT_TRUE(recorder.client);
+    recorder.port = jack_port_register(recorder.client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(recorder.client, &FrameRecorder::process, &recorder);
+    ASSERT_EQ(jack_activate(recorder.client), 0);
+    const std::vector<std::string> framePorts = brisola::midiOutputPorts();
+    const auto found = std::find(framePorts.begin(), framePorts.end(), client + "Frames:in");
+    ASSERT_NE(found, framePorts.end());
+    // 1000 ticks per quarter at 500 000 µs: a tick is 0.5 ms; gaps of 3 to 43 ms.
+    TrackBuilder timed;
+    std::vector<std::int64_t> due; // frames at 44.1 kHz: ceil(time × rate)
+    std::uint32_t tick = 10;
+    for (int i = 0; i < 40; ++i, tick += 6 + std::uint32_t(i * 37 % 81)) {
+        timed.note(tick, 2, 0, 60 + i % 12, 100);
+        due.push_back((std::int64_t(tick) * 500 * 44100 + 999999) / 1000000);
+    }
+    const Bytes timedSong = smf({timed}, 1000);
+    ASSERT_EQ(BRS4OpenDevice(int(found - framePorts.begin()), nullptr), BRSERROR_NOERROR);
+    ASSERT_EQ(BRS4AddListFromMemory(timedSong.data(), std::int32_t(timedSong.size()), 0, 0), BRSERROR_NOERROR);
+    const TBrs4PlayerStatus last = playToTheEnd();
+    BRS4CloseDevice();
+    std::this_thread::sleep_for(100ms);
+    jack_deactivate(recorder.client);
+    jack_client_close(recorder.client);
+    unsetenv("JACK_DEFAULT_SERVER");
+    EXPECT_EQ(last.State, BRSSTATE_STOP);
+    ASSERT_EQ(recorder.count.load(), due.size());
+    for (std::size_t i = 1; i < due.size(); ++i)
+        EXPECT_EQ(std::int64_t(recorder.frames[i] - recorder.frames[0]), due[i] - due[0]) << "note " << i;
 }
 
 #endif

@@ -99,6 +99,45 @@ std::vector<double> loudness(const std::vector<float> &x)
     return out;
 }
 
+// The song played from its start through the real synthesizer in 64-frame blocks, as the
+// audio callback does: `seconds` of mono samples.
+std::vector<float> renderHere(const std::string &soundFont, const std::vector<std::uint8_t> &song, int option,
+                              double seconds)
+{
+    constexpr std::uint32_t kRate = 44100;
+    BrsError error;
+    std::string message;
+    auto synth = FluidSynthInstance::create(soundFont, kRate, false, message);
+    EXPECT_TRUE(synth) << message;
+    if (!synth)
+        return {};
+    FluidSynthSink sink(synth->synth());
+    Sequencer sequencer(kRate);
+    sequencer.setTimeline(SmfTimeline::read(song.data(), song.size(), error));
+    sequencer.setSink(&sink, kRate);
+    sequencer.play(option, 0);
+    std::vector<float> mono, left(64), right(64);
+    while (mono.size() < std::size_t(seconds * kRate)) {
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        float *buffers[2] = {left.data(), right.data()};
+        sink.beginBlock(sequencer.clock(), 64, 2, buffers);
+        sequencer.advance(64);
+        sink.finishBlock();
+        for (int i = 0; i < 64; ++i)
+            mono.push_back((left[std::size_t(i)] + right[std::size_t(i)]) / 2);
+    }
+    return mono;
+}
+
+std::int64_t firstSound(const std::vector<float> &x)
+{
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (std::fabs(x[i]) > 1e-4f)
+            return std::int64_t(i);
+    return -1;
+}
+
 } // namespace
 
 TEST(RenderCompare, MatchesTheFluidsynthCommandLine)
@@ -389,4 +428,44 @@ TEST(RenderCompare, GuideMelodyOffMuteAndSoloSoundAsTheSongWithoutItsMelody)
     EXPECT_NEAR(rms(soft) - rms(loud), -12.0, 2.0);
     EXPECT_NEAR(rms(half) - rms(loud), -12.0, 0.3);
     fs::remove_all(dir);
+}
+
+// Songs send a reset in a later track at the tick where an earlier one sets up its instrument.
+// Played with the SysEx option in file order, the reset wiped the program, the volume and the
+// first note: the song began a phrase late, on the piano. The reset goes first, so it sounds
+// as the song with the reset written first, and at once.
+TEST(RenderCompare, AResetAfterTheSetupOfItsTickKeepsTheFirstNoteAndItsProgram)
+{
+    const std::string soundFont = defaultSoundFont();
+    if (soundFont.empty())
+        GTEST_SKIP() << "needs a General MIDI SoundFont";
+    const Bytes gmOn{0x7E, 0x7F, 0x09, 0x01, 0xF7};
+    const auto song = [&](bool resetFirst) {
+        TrackBuilder conductor, koto, strings;
+        if (resetFirst)
+            conductor.sysEx(0, gmOn);
+        conductor.tempo(0, 600000).end(1920);
+        koto.program(0, 0, 107).cc(0, 0, 7, 110).note(0, 400, 0, 69).note(480, 400, 0, 71).note(960, 400, 0, 72);
+        strings.program(0, 1, 48).cc(0, 1, 7, 72).note(0, 1440, 1, 45, 64);
+        if (!resetFirst)
+            strings.sysEx(0, gmOn);
+        return smf({conductor, koto, strings});
+    };
+    constexpr int kLoopAndSysEx = 1 | 32;
+    const std::vector<float> late = renderHere(soundFont, song(false), kLoopAndSysEx, 1.5);
+    const std::vector<float> first = renderHere(soundFont, song(true), kLoopAndSysEx, 1.5);
+    ASSERT_FALSE(late.empty());
+    EXPECT_TRUE(late == first) << "the same instruments, notes and volumes, sample for sample";
+    EXPECT_GE(firstSound(late), 0);
+    EXPECT_LT(firstSound(late), 128) << "the first note sounds in the first blocks";
+
+    // The demo song with the default options sounds as without its SysEx: koto and strings
+    // from the first note.
+    std::ifstream in(TONELARK_EXAMPLES_DIR "/sakura.mid", std::ios::binary);
+    const Bytes demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(demo.empty());
+    const std::vector<float> withSysEx = renderHere(soundFont, demo, kLoopAndSysEx, 2.0);
+    EXPECT_TRUE(withSysEx == renderHere(soundFont, demo, 1, 2.0));
+    EXPECT_GE(firstSound(withSysEx), 0);
+    EXPECT_LT(firstSound(withSysEx), 128);
 }

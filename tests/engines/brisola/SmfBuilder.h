@@ -79,9 +79,13 @@ public:
     // `body` without the leading F0, usually ending in F7.
     TrackBuilder &sysEx(std::uint32_t tick, std::initializer_list<std::uint8_t> body)
     {
+        return sysEx(tick, Bytes(body));
+    }
+    TrackBuilder &sysEx(std::uint32_t tick, const Bytes &body)
+    {
         Bytes b{0xF0};
         putVarLen(b, std::uint32_t(body.size()));
-        b.insert(b.end(), body);
+        b.insert(b.end(), body.begin(), body.end());
         m_events.push_back({tick, b});
         return *this;
     }

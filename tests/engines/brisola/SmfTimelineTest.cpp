@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <random>
+#include <string>
 #include <tuple>
 
 #include "SmfBuilder.h"
@@ -417,4 +419,54 @@ TEST(SmfTimeline, FindsLateTemposSysExAndInstrumentsAcrossQuietStretches)
     EXPECT_EQ(t->tempoAtTick(300000), 400000u);
     ASSERT_EQ(t->sysExIndices().size(), 1u);
     EXPECT_EQ(t->events()[t->sysExIndices()[0]].tick, 400000u);
+}
+
+// A reset in a later track at the tick where an earlier track set up its instrument goes before
+// every other event of its tick; other SysEx, and everything else, keep file order.
+TEST(SmfTimeline, ResetsGoBeforeTheOtherEventsOfTheirTick)
+{
+    struct Case {
+        const char *name;
+        Bytes body;
+        bool reset;
+    };
+    const Case cases[] = {
+        {"GM System On", {0x7E, 0x7F, 0x09, 0x01, 0xF7}, true},
+        {"GM2 System On", {0x7E, 0x10, 0x09, 0x03, 0xF7}, true},
+        {"GS Reset", {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, true},
+        {"GS System Mode Set", {0x41, 0x10, 0x42, 0x12, 0x00, 0x00, 0x7F, 0x01, 0x00, 0xF7}, true},
+        {"XG System On", {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, true},
+        {"GS rhythm part", {0x41, 0x10, 0x42, 0x12, 0x40, 0x1A, 0x15, 0x01, 0x10, 0xF7}, false},
+        {"master volume", {0x7F, 0x7F, 0x04, 0x01, 0x00, 0x7F, 0xF7}, false},
+        {"GS Reset cut short", {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0xF7}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TrackBuilder koto, strings;
+        koto.program(0, 0, 107).note(0, 480, 0, 69).cc(0, 0, 7, 110);
+        koto.sysEx(480, {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}); // after its note-off
+        strings.cc(0, 1, 7, 72).sysEx(0, c.body).cc(0, 1, 10, 80).noteOn(480, 1, 70);
+        auto t = readOk(smf({koto, strings}));
+        ASSERT_TRUE(t);
+        std::vector<std::string> order, sysEx;
+        const auto label = [&](const TimelineEvent &e) {
+            char text[16];
+            if (e.kind == TimelineEvent::SysEx)
+                std::snprintf(text, sizeof text, "F0 %02X", t->pool()[e.value + 1]);
+            else
+                std::snprintf(text, sizeof text, "%02X %02X", e.bytes[0], e.bytes[1]);
+            return std::string(text) + "@" + std::to_string(e.tick);
+        };
+        for (const TimelineEvent &e : t->events())
+            order.push_back(label(e));
+        for (std::uint32_t index : t->sysExIndices())
+            sysEx.push_back(label(t->events()[index]));
+        char own[16];
+        std::snprintf(own, sizeof own, "F0 %02X@0", c.body[0]);
+        std::vector<std::string> expected{"C0 6B@0", "90 45@0", "B0 07@0", "B1 07@0", "B1 0A@0",
+                                          "F0 43@480", "80 45@480", "91 46@480"};
+        expected.insert(c.reset ? expected.begin() : expected.begin() + 4, own);
+        EXPECT_EQ(order, expected);
+        EXPECT_EQ(sysEx, (std::vector<std::string>{own, "F0 43@480"}));
+    }
 }
