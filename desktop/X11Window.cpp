@@ -42,15 +42,16 @@ struct Connection {
             xcb_disconnect(connection);
         }
     }
-    xcb_atom_t atom(const char *name) const
-    {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return result;
-    }
 };
+
+xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return result;
+}
 
 } // namespace
 
@@ -63,13 +64,7 @@ bool activateX11Window(quintptr window, quint32 timestamp)
     xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
     if (!connection || window == 0)
         return false;
-    const auto atom = [connection](const char *name) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return result;
-    };
+    const auto atom = [connection](const char *name) { return internAtom(connection, name); };
     const auto id = static_cast<xcb_window_t>(window);
     const xcb_atom_t userTime = atom("_NET_WM_USER_TIME");
     const xcb_atom_t activeWindow = atom("_NET_ACTIVE_WINDOW");
@@ -152,13 +147,7 @@ bool setX11WindowAbove(quintptr window, bool above)
     xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
     if (!connection || window == 0)
         return false;
-    const auto atom = [connection](const char *name) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return result;
-    };
+    const auto atom = [connection](const char *name) { return internAtom(connection, name); };
     const xcb_atom_t state = atom("_NET_WM_STATE");
     const xcb_atom_t stateAbove = atom("_NET_WM_STATE_ABOVE");
     const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
