@@ -8,7 +8,9 @@ start_x11() {
   local display
   for display in $(seq 90 140); do
     [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]] && continue
-    Xvfb ":$display" -screen 0 "${X11_SCREEN:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: without it the server resets when its last client leaves (the readiness probe
+    # below, or a test), and a client connecting during the reset is refused.
+    Xvfb ":$display" -screen 0 "${X11_SCREEN:-1024x768x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
     _x11_pid=$!
     # Ready when a client can talk to it, not merely when its socket file exists.
     local i ready=

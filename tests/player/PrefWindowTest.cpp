@@ -148,6 +148,10 @@ private slots:
             QSKIP("no X server for the tests (DISPLAY_FOR_X11_TESTS is set by scripts/test.sh)");
         if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
             QSKIP("xdotool is needed (scripts/setup.sh --tests)");
+        // Dialogs' focus and stacking are the window manager's work: without one the steps
+        // below do not hold (a dialog comes back after the last one and waits for ever).
+        if (qEnvironmentVariableIsEmpty("TONELARK_X11_WM"))
+            QSKIP("no window manager on the test display (scripts/servers/x11wm.sh starts openbox)");
         Setup setup;
         TfrmTonelark2Main &window = *setup.window;
         window.show();
