@@ -18,16 +18,19 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <fontconfig/fontconfig.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 
 using namespace tonelark;
 
 // Program entry. The single-instance check comes first: a second start hands its first
 // argument to the running instance and ends without touching the settings or a display.
 // Otherwise: settings file, Keyword and DebugMode, the application title, the main window
-// (which reads the settings, opens the device and loads the first argument), the event loop.
+// (which reads the settings and opens the device), shown, then the songs named and the event loop.
 int main(int argc, char *argv[])
 {
     // --help, --version and a mistaken option are answered before any instance or display.
@@ -64,7 +67,11 @@ int main(int argc, char *argv[])
                           .arg(reason);
     }
 
+    // Fontconfig reads its caches on the second core while the application connects to the
+    // display; the window's first fonts then find them ready.
+    std::thread fontSetup([] { FcInit(); });
     QApplication app(argc, argv);
+    fontSetup.join();
     // From here on a SIGTERM, SIGINT or SIGHUP ends the program as its Exit item does.
     TerminationSignals terminationSignals;
     if (!aloneNotice.isEmpty())
@@ -88,7 +95,13 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
+    // The engine library, with the synthesizer's and the sound servers' libraries, loads on a
+    // thread of its own once the window is on screen (loaded earlier, the dynamic loader's lock
+    // holds up the window's own plugins and fonts), and opens the device of the settings; the
+    // window's open of that device returns at once meanwhile.
     BrisolaEngine engine;
+    const Settings atStart = Settings::load(ini);
+    engine.openEarly({atStart.MidiOutDeviceId, atStart.SoundFont});
     int exitCode = 0;
     // A signal ends the program as its Exit item does: the window's close saves what changed;
     // quit() also ends the loop of a box or a dialog, the command-line load's box included.
@@ -99,8 +112,20 @@ int main(int argc, char *argv[])
         QApplication::quit();
     });
     {
-        TfrmTonelark2Main window(engine, ini, commandLine.files, nullptr, nullptr, userStateFolder());
+        TfrmTonelark2Main window(engine, ini, {}, nullptr, nullptr, userStateFolder());
         closing = &window;
+        // The window is shown first; the songs named here load once it is on screen, before
+        // any song handed over meanwhile (queued first), and then the session bus is joined.
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, files = commandLine.files] {
+                if (!files.isEmpty())
+                    window.openSongs(files);
+                // Media keys and panels; without a session bus the player runs without them, silently.
+                if (MprisService::sessionBusAvailable())
+                    window.enableMpris(QDBusConnection::sessionBus());
+            },
+            Qt::QueuedConnection);
         window.setDebugMode(debugMode);
         // Once, where the user looks: two players may now run side by side.
         if (!aloneNotice.isEmpty())
@@ -122,13 +147,11 @@ int main(int argc, char *argv[])
         });
         if (debugMode)
             server.setCaptionProvider([&window] { return window.windowTitle(); });
-        // Media keys and panels; without a session bus the player runs without them, silently.
-        if (MprisService::sessionBusAvailable())
-            window.enableMpris(QDBusConnection::sessionBus());
         // A signal during the window's creation has ended its box already; the window,
         // never shown, has nothing to save.
         if (terminationSignals.firstSignal() == 0) {
             window.show();
+            engine.startLoading();
             exitCode = QApplication::exec();
         }
         server.setReceiver({});

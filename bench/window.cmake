@@ -12,11 +12,11 @@ if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET tonelark_player)
   # Start-up phases with the real engine.
   if(TARGET brisola4)
     add_executable(window_startup_bench ${CMAKE_CURRENT_LIST_DIR}/window_startup.cpp)
-    target_link_libraries(window_startup_bench PRIVATE tonelark_player)
+    target_link_libraries(window_startup_bench PRIVATE tonelark_player brisola4)
     tonelark_target_defaults(window_startup_bench)
     # Per-thread CPU while playing and once stopped.
     add_executable(idle_cpu_bench ${CMAKE_CURRENT_LIST_DIR}/idle_cpu.cpp)
-    target_link_libraries(idle_cpu_bench PRIVATE tonelark_player)
+    target_link_libraries(idle_cpu_bench PRIVATE tonelark_player brisola4)
     tonelark_target_defaults(idle_cpu_bench)
   endif()
   # Start to the X server's map event, against a Qt hello world (bench/window_map.sh).

@@ -1,6 +1,7 @@
 #include "DynamicLibrary.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <dlfcn.h>
 
@@ -56,6 +57,32 @@ void *DynamicLibrary::symbol(const char *name)
                       .arg(m_path, QString::fromLatin1(name), takeDlError("dlsym failed (unknown error)"));
     }
     return address;
+}
+
+QString programFolder()
+{
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+}
+
+QStringList besideProgramFirst(const QString &fileName)
+{
+    QStringList candidates;
+    const QString folder = programFolder();
+    if (!folder.isEmpty() && folder != QLatin1String("."))
+        candidates << folder + QLatin1Char('/') + fileName;
+    candidates << fileName;
+    return candidates;
+}
+
+bool openFirst(DynamicLibrary &library, const QStringList &candidates, QStringList *errors)
+{
+    for (const QString &candidate : candidates) {
+        if (library.open(candidate))
+            return true;
+        if (errors)
+            *errors << library.errorString();
+    }
+    return false;
 }
 
 } // namespace tonelark

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // One shared library opened with dlopen(RTLD_LOCAL | RTLD_NOW) and closed when the object
 // goes. A failure keeps the loader's own text, so a message can name the path and the
@@ -38,5 +39,14 @@ private:
     QString m_path;
     QString m_error;
 };
+
+// The folder of the running program's file (symbolic links resolved), without a QCoreApplication.
+QString programFolder();
+// Where one of our own private libraries is looked for: beside the program first (a search that
+// an intercepted dlopen, as under the sanitizers, cannot spoil), then by the system's search,
+// which also finds a copy the process has loaded already.
+QStringList besideProgramFirst(const QString &fileName);
+// Opens the first of `candidates` that loads; false with every reason in `errors` otherwise.
+bool openFirst(DynamicLibrary &library, const QStringList &candidates, QStringList *errors = nullptr);
 
 } // namespace tonelark

@@ -22,22 +22,13 @@ using SetErrMsgLenFunction = void(std::int32_t);
 using GetVerInfoFunction = void(char *);
 
 // Opens the first candidate that loads; the reasons of those that do not go to the log.
-bool openFirst(DynamicLibrary &library, const QStringList &candidates)
+bool openFirstLogged(DynamicLibrary &library, const QStringList &candidates)
 {
-    for (const QString &candidate : candidates) {
-        if (library.open(candidate))
-            return true;
-        qCDebug(lcSakura) << library.errorString();
-    }
-    return false;
-}
-
-QString programDir()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    const QFileInfo exe(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
-    return exe.absolutePath();
+    QStringList errors;
+    const bool opened = openFirst(library, candidates, &errors);
+    for (const QString &error : errors)
+        qCDebug(lcSakura) << error;
+    return opened;
 }
 
 } // namespace
@@ -54,7 +45,7 @@ QStringList sakuraLibraryCandidates(const QString &programDir)
 
 QStringList sakuraLibraryCandidates()
 {
-    return sakuraLibraryCandidates(programDir());
+    return sakuraLibraryCandidates(programFolder());
 }
 
 TMmlCompileResult SakuraMMLtoMIDI(const char *mml, const char *midiFileName, char *errMsg)
@@ -66,7 +57,7 @@ TMmlCompileResult SakuraMMLtoMIDI(const QStringList &candidates, const char *mml
                                   char *errMsg)
 {
     DynamicLibrary library;
-    if (!openFirst(library, candidates))
+    if (!openFirstLogged(library, candidates))
         return mcrDllNotLoaded;
     auto *mmlToMidi = library.function<MmlToMidiFunction>("MMLtoMIDI");
     if (!mmlToMidi) {
@@ -87,7 +78,7 @@ QString SakuraGetVersion()
 QString SakuraGetVersion(const QStringList &candidates)
 {
     DynamicLibrary library;
-    if (!openFirst(library, candidates))
+    if (!openFirstLogged(library, candidates))
         return QStringLiteral("---");
     auto *getVerInfo = library.function<GetVerInfoFunction>("GetVerInfo");
     if (!getVerInfo)

@@ -38,6 +38,8 @@ tonelark_target_defaults(brisola4_core)
 add_library(brisola4 SHARED "${CMAKE_CURRENT_SOURCE_DIR}/Brisola.h")
 target_link_libraries(brisola4 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,brisola4_core>")
 target_include_directories(brisola4 PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}")
+# Beside the program in the build tree too: the program opens it from its own folder.
 set_target_properties(brisola4 PROPERTIES LINKER_LANGUAGE CXX VERSION 4.0.0 SOVERSION 4
+                                          LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin"
                                           CXX_VISIBILITY_PRESET hidden)
 tonelark_target_defaults(brisola4)

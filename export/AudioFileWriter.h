@@ -1,10 +1,11 @@
 #pragma once
 
+#include "AudioFormat.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 // Rendered audio into a WAV, FLAC or Ogg Vorbis file through libsndfile, written by the
@@ -14,21 +15,6 @@
 namespace tonelark {
 
 class AtomicFileWriter;
-
-enum class AudioFormat { Wav, Flac, Ogg };
-
-// "wav", "flac", "ogg" (any case).
-std::optional<AudioFormat> audioFormatOfName(const QString &name);
-// By the file's suffix: .wav, .flac, .ogg or .oga (any case).
-std::optional<AudioFormat> audioFormatOfPath(const QString &path);
-// "wav", "flac", "ogg": the suffix without the dot.
-QString audioSuffix(AudioFormat format);
-
-// Texts stored in the file where the format has a place for them (all three do).
-struct AudioTags {
-    QString title;
-    QString artist;
-};
 
 class AudioFileWriter {
 public:

@@ -1,51 +1,42 @@
 #include "ExportJob.h"
 
+#include "DynamicLibrary.h"
+
 #include <QMetaObject>
+#include <QStringList>
 
 #include <cmath>
-#include <vector>
+#include <mutex>
 
 namespace tonelark {
 
-ExportOutcome exportSong(const ExportRequest &request, const std::atomic<bool> &cancelled,
-                         const std::function<void(double)> &progress)
+namespace {
+
+using ExportEntry = void(const ExportRequest &, const std::atomic<bool> &, const std::function<void(double)> &,
+                         ExportOutcome &);
+
+// The renderer and the encoders come with the synthesizer's and libsndfile's libraries: the
+// program starts without them and opens them at the first save, for the rest of its life.
+ExportEntry *exportEntry(QString &error)
 {
-    ExportOutcome outcome;
-    const auto failed = [&](const QString &reason) {
-        outcome.kind = ExportOutcome::Failed;
-        outcome.message = QStringLiteral("ファイル \"%1\" に保存できません。\r\n%2").arg(request.path, reason);
-        return outcome;
-    };
-    std::string message;
-    const auto render = OfflineRender::create(reinterpret_cast<const std::uint8_t *>(request.smf.constData()),
-                                              std::size_t(request.smf.size()), request.render, message);
-    if (!render)
-        return failed(QStringLiteral("シンセサイザーを用意できません: %1").arg(QString::fromStdString(message)));
-    AudioFileWriter writer(request.path, request.format, request.tags, int(OfflineRender::kRate),
-                           OfflineRender::kChannels);
-    if (writer.failed())
-        return failed(writer.errorText());
-    std::vector<std::int16_t> pcm(std::size_t(OfflineRender::kBlockFrames * OfflineRender::kChannels));
-    while (const int frames = render->next(pcm.data())) {
-        if (cancelled) {
-            outcome.kind = ExportOutcome::Cancelled;
-            return outcome;   // the writer removes its new file
-        }
-        if (!writer.write(pcm.data(), frames))
-            return failed(writer.errorText());
-        if (progress)
-            progress(render->progress());
+    static std::mutex mutex;
+    static DynamicLibrary *library = new DynamicLibrary;   // never closed: a render may end at exit
+    static ExportEntry *entry = nullptr;
+    const std::lock_guard lock(mutex);
+    if (entry)
+        return entry;
+    QStringList errors;
+    if (!openFirst(*library, besideProgramFirst(QString::fromLatin1(kExportLibraryName)), &errors)) {
+        error = errors.join(QStringLiteral("; "));
+        return nullptr;
     }
-    if (cancelled) {
-        outcome.kind = ExportOutcome::Cancelled;
-        return outcome;
-    }
-    if (!writer.commit())
-        return failed(writer.errorText());
-    outcome.kind = ExportOutcome::Saved;
-    outcome.seconds = double(render->renderedFrames()) / OfflineRender::kRate;
-    return outcome;
+    entry = library->function<ExportEntry>(kExportEntryName);
+    if (!entry)
+        error = library->errorString();
+    return entry;
 }
+
+} // namespace
 
 ExportJob::ExportJob(ExportRequest request, QObject *parent) : QObject(parent), m_request(std::move(request))
 {
@@ -68,9 +59,17 @@ void ExportJob::start()
 
 void ExportJob::run()
 {
-    const ExportOutcome outcome = exportSong(m_request, m_cancel, [this](double share) {
-        report(int(std::floor(share * 100.0)));
-    });
+    QString error;
+    ExportEntry *entry = exportEntry(error);
+    if (!entry) {
+        ExportOutcome outcome;
+        outcome.message = QStringLiteral("ファイル \"%1\" に保存できません。\r\n音声の書き出しに必要なライブラリを読み込めません: %2")
+                              .arg(m_request.path, error);
+        end(outcome);
+        return;
+    }
+    ExportOutcome outcome;
+    entry(m_request, m_cancel, [this](double share) { report(int(std::floor(share * 100.0))); }, outcome);
     end(outcome);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AudioFileWriter.h"
+#include "AudioFormat.h"
 #include "OfflineRender.h"
 
 #include <QByteArray>
@@ -61,6 +61,10 @@ private:
     std::atomic<bool> m_ended{false};
     std::atomic<int> m_percent{0};
 };
+
+// The library that holds exportSong() with the renderer and the encoders, and its entry.
+inline constexpr char kExportLibraryName[] = "libtonelark-export.so";
+inline constexpr char kExportEntryName[] = "tonelark_export_song";
 
 // Runs one export on the calling thread (the job's worker, and tests): `cancelled` is polled
 // between blocks and `progress` told each block's share.

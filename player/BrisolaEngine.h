@@ -2,11 +2,46 @@
 
 #include "Engine.h"
 
+#include <QString>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 namespace tonelark {
 
-// The real engine: forwards each call to libbrisola4.
+// The real engine: forwards each call to libbrisola4. The library, with the synthesizer and
+// the sound servers' libraries behind it, is loaded on a thread of its own, so the window is
+// built meanwhile instead of waiting for the dynamic loader; a call waits for the load only if
+// it comes first.
 class BrisolaEngine final : public Engine {
 public:
+    // What main() knows of the settings before the window exists: the device is then opened as
+    // soon as the library is in, and the window's own setSoundFont/openDevice with these values
+    // take those outcomes instead of starting over.
+    struct EarlyOpen {
+        std::int32_t deviceId = 0;
+        QString soundFont;   // empty: none set
+    };
+
+    // Loads the library on a thread of its own once startLoading() or a call that needs an
+    // answer comes.
+    BrisolaEngine();
+    ~BrisolaEngine() override;
+    // Before any other call: once loaded, the library sets this SoundFont and opens this device.
+    void openEarly(EarlyOpen early);
+    // Lets the load begin (main() calls it once the window is on screen: before then the
+    // dynamic loader's lock would hold up the window's own plugins and fonts).
+    void startLoading();
+    BrisolaEngine(const BrisolaEngine &) = delete;
+    BrisolaEngine &operator=(const BrisolaEngine &) = delete;
+
+    // Empty once the library is loaded; otherwise why not (every call then fails with
+    // BRSERROR_API_NULL). Waits for the load.
+    QString loadError();
+
     // Returns at once; the device opens in the background.
     std::int32_t openDevice(std::int32_t deviceId) override;
     bool deviceOpening() override;
@@ -33,6 +68,28 @@ public:
     QString soundFontInUse() override;
     TBrs4OutputStatus outputStatus() override;
     QString refusedSoundFont() override;
+
+    struct Api;
+
+private:
+    void load();
+    // The library's functions once loaded, null when it could not be; waits for the load.
+    const Api *api();
+
+    std::unique_ptr<Api> m_api;
+    QString m_loadError;
+    std::optional<EarlyOpen> m_early;
+    std::int32_t m_earlySoundFontResult = BRSERROR_NOERROR;
+    std::int32_t m_earlyOpenResult = BRSERROR_NOERROR;
+    bool m_earlySoundFontTaken = false;
+    bool m_earlyOpenTaken = false;
+    std::mutex m_mutex;
+    std::condition_variable m_loaded;
+    std::condition_variable m_decided;
+    bool m_earlyDecided = false;   // openEarly() or another call came
+    bool m_go = false;             // startLoading() or a call that needs an answer came
+    bool m_done = false;
+    std::thread m_loader;
 };
 
 } // namespace tonelark

@@ -29,4 +29,4 @@ target_sources(tonelark_player PRIVATE
 set_target_properties(tonelark_player PROPERTIES AUTORCC ON)
 # The tool bar images are SVG: the icon engine plugin comes with Qt Svg.
 target_link_libraries(tonelark_player PUBLIC Qt6::Svg tonelark_controls tonelark_settings tonelark_desktop
-                                             tonelark_export tonelark_mixer_window tonelark_queue tonelark_stage)
+                                             tonelark_export_job tonelark_mixer_window tonelark_queue tonelark_stage)

@@ -12,7 +12,7 @@ run_packages=(
   fluidsynth libfluidsynth-dev fluid-soundfont-gm libpulse-dev
   librtmidi-dev libjack-jackd2-dev libsndfile1-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-noto-cjk
-  libxcb1-dev libxcb-keysyms1-dev
+  libxcb1-dev libxcb-keysyms1-dev libfontconfig-dev
   python3
 )
 test_packages=(

@@ -195,6 +195,16 @@ void ProgramTest::installPutsEverythingInPlace()
         libraries << QFileInfo(it.next()).fileName();
     QVERIFY2(libraries.contains(QStringLiteral("libbrisola4.so.4")), qPrintable(libraries.join(' ')));
     QVERIFY2(libraries.contains(QStringLiteral("libdSakura.so")), qPrintable(libraries.join(' ')));
+    QVERIFY2(libraries.contains(QStringLiteral("libtonelark-export.so")), qPrintable(libraries.join(' ')));
+    // The program opens the engine and the export library itself once its window is shown:
+    // linked, the synthesizer's and the sound servers' libraries would load before the window.
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {QStringLiteral("-d"), m_prefix + QStringLiteral("/" TONELARK_PROGRAM_DIR "/tonelark")});
+    QVERIFY(readelf.waitForFinished(10000) && readelf.exitCode() == 0);
+    const QString dynamic = QString::fromLocal8Bit(readelf.readAllStandardOutput());
+    QVERIFY2(dynamic.contains(QStringLiteral("libQt6Widgets")), qPrintable(dynamic));
+    for (const char *library : {"libbrisola4", "libtonelark-export", "libfluidsynth", "libsndfile", "libjack", "libpulse"})
+        QVERIFY2(!dynamic.contains(QLatin1String(library)), library);
 
     // Desktop entry, icon and metadata are named by the application id.
     QFile desktop(m_prefix + QStringLiteral("/share/applications/io.github.tonelark.Tonelark.desktop"));

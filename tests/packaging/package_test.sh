@@ -32,6 +32,7 @@ for path in \
     "./usr/lib/$multiarch/tonelark/tonelark" \
     "./usr/lib/$multiarch/tonelark/libbrisola4.so.4" \
     "./usr/lib/$multiarch/tonelark/libdSakura.so" \
+    "./usr/lib/$multiarch/tonelark/libtonelark-export.so" \
     ./usr/bin/tonelark ./usr/bin/tonelark-render ./usr/bin/tonelark-inspect \
     ./usr/share/applications/io.github.tonelark.Tonelark.desktop \
     ./usr/share/metainfo/io.github.tonelark.Tonelark.metainfo.xml \

@@ -18,7 +18,7 @@ if(TARGET Qt6::Test)
 endif()
 
 # Saves on a real full file system (a small tmpfs in a private mount namespace).
-tonelark_add_gtest(test_full_disk SOURCES ${CMAKE_CURRENT_LIST_DIR}/FullDiskTest.cpp LIBS tonelark_player)
+tonelark_add_gtest(test_full_disk SOURCES ${CMAKE_CURRENT_LIST_DIR}/FullDiskTest.cpp LIBS tonelark_player tonelark_export)
 target_include_directories(test_full_disk PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
 if(TARGET dSakura)
   target_compile_definitions(test_full_disk PRIVATE DSAKURA_LIBRARY_PATH="$<TARGET_FILE:dSakura>")

@@ -2,7 +2,8 @@
 if(TARGET Qt6::Test AND TARGET dSakura AND TARGET brisola4)
   add_executable(test_mml_end_to_end ${CMAKE_CURRENT_LIST_DIR}/MmlEndToEndTest.cpp)
   set_target_properties(test_mml_end_to_end PROPERTIES AUTOMOC ON)
-  target_link_libraries(test_mml_end_to_end PRIVATE tonelark_player Qt6::Test)
+  # The window opens the engine by its name: linked, it is the copy already loaded.
+  target_link_libraries(test_mml_end_to_end PRIVATE tonelark_player brisola4 Qt6::Test)
   target_compile_definitions(test_mml_end_to_end PRIVATE
     TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   add_dependencies(test_mml_end_to_end dSakura)
