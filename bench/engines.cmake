@@ -15,6 +15,15 @@ if(TONELARK_BUILD_BENCH AND NOT TONELARK_FUZZ AND TARGET brisola4_core)
   target_link_libraries(engine_first_sound_bench PRIVATE brisola4_core ${CMAKE_DL_LIBS})
   target_compile_definitions(engine_first_sound_bench PRIVATE TONELARK_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   tonelark_target_defaults(engine_first_sound_bench)
+  # From a program's start to its first sound, the player against a bare libfluidsynth program
+  # (bench/program_first_sound.sh): the probe preloaded into both, and the harness.
+  pkg_check_modules(BENCH_FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
+  add_library(first_sound_probe SHARED first_sound_probe.cpp)
+  target_link_libraries(first_sound_probe PRIVATE PkgConfig::BENCH_FLUIDSYNTH ${CMAKE_DL_LIBS})
+  tonelark_target_defaults(first_sound_probe)
+  add_executable(program_first_sound_bench program_first_sound.cpp)
+  target_link_libraries(program_first_sound_bench PRIVATE PkgConfig::BENCH_FLUIDSYNTH)
+  tonelark_target_defaults(program_first_sound_bench)
   # Lateness of the port path's timing thread against the system clock.
   add_executable(engine_dispatch_bench engine_dispatch.cpp)
   target_link_libraries(engine_dispatch_bench PRIVATE brisola4_core)
