@@ -8,6 +8,8 @@
 //
 //   JACK_DEFAULT_SERVER=… jack_midi_timing_bench [NOTES]     (bench/jack_midi_timing.sh)
 
+#include "BenchFigures.h"
+
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
@@ -165,17 +167,6 @@ Spread spreadOf(std::vector<double> lateness)
     return {at(0.01) - median, 0, at(0.99) - median, lateness.back() - median, at(0.99) - at(0.01)};
 }
 
-double loadAverage()
-{
-    double load = -1;
-    if (FILE *f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = -1;
-        std::fclose(f);
-    }
-    return load;
-}
-
 // The recorded note-ons (and, for the order check, notes on and off) since `from`.
 void collect(const Recorder &rec, std::size_t from, std::vector<Recorder::Event> &noteEvents)
 {
@@ -223,6 +214,8 @@ void print(const char *name, const Spread &s)
 }
 
 } // namespace
+
+using bench::loadAverage;
 
 int main(int argc, char **argv)
 {

@@ -6,6 +6,8 @@
 //   program_first_sound_bench bare SOUNDFONT        (the reference program itself)
 // (bench/program_first_sound.sh runs it on the JACK test server, under Xvfb and openbox.)
 
+#include "BenchFigures.h"
+
 #include <fluidsynth.h>
 
 #include <pthread.h>
@@ -112,24 +114,10 @@ double timeToSound(const std::vector<std::string> &args, const std::string &prob
     return ms;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
-
-double loadAverage()
-{
-    double load = -1;
-    if (FILE *f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = -1;
-        std::fclose(f);
-    }
-    return load;
-}
-
 } // namespace
+
+using bench::loadAverage;
+using bench::median;
 
 int main(int argc, char **argv)
 {

@@ -6,6 +6,8 @@
 //   window_map_bench ROUNDS PROGRAM_A [ARG] -- PROGRAM_B [ARG] ...
 // (bench/window_map.sh runs the player against a Qt hello world under Xvfb and openbox.)
 
+#include "BenchFigures.h"
+
 #include <xcb/xcb.h>
 
 #include <signal.h>
@@ -70,24 +72,10 @@ double timeToMap(xcb_connection_t *x, const std::vector<std::string> &args)
     return ms;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
-
-double loadAverage()
-{
-    double load = -1;
-    if (FILE *f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = -1;
-        std::fclose(f);
-    }
-    return load;
-}
-
 } // namespace
+
+using bench::loadAverage;
+using bench::median;
 
 int main(int argc, char **argv)
 {
