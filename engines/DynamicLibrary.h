@@ -19,6 +19,8 @@ public:
     // whatever was open before. False on failure, with errorString() telling why.
     bool open(const QString &path);
     void close();
+    // Forgets the library without closing it: it stays loaded until the process ends.
+    void leaveLoaded() { m_handle = nullptr; }
     bool isOpen() const { return m_handle != nullptr; }
 
     // The address of an exported symbol, or nullptr with errorString() telling why.

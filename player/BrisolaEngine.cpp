@@ -60,6 +60,11 @@ BrisolaEngine::~BrisolaEngine()
 {
     api();
     m_loader.join();
+    // Never unloaded: threads of the library's own (the sound server's watcher, a device still
+    // opening) may outlive this object until the process ends.
+    const std::lock_guard lock(m_mutex);
+    if (m_api)
+        m_api->library.leaveLoaded();
 }
 
 void BrisolaEngine::openEarly(EarlyOpen early)
