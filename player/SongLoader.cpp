@@ -308,9 +308,13 @@ LoadOutcome SongLoader::load(const QString &fileName)
         return failed(LoadOutcome::ParseError, InfoPage::Info);
     }
     if (registered != BRSERROR_NOERROR) {
+        // The engine library is opened at run time: without it no song can play, whatever the song.
         m_view.setCommentsText(
             {kEngineErrorHeading,
-             QStringLiteral("演奏エンジンがこの曲を受け付けませんでした (%1)。").arg(engineErrorName(registered))});
+             registered == BRSERROR_API_NULL
+                 ? QStringLiteral("演奏エンジンのライブラリを読み込めなかったため、曲を演奏できません。"
+                                  "Tonelark を入れ直してください (%1)。").arg(engineErrorName(registered))
+                 : QStringLiteral("演奏エンジンがこの曲を受け付けませんでした (%1)。").arg(engineErrorName(registered))});
         return failed(LoadOutcome::EngineError, InfoPage::Info);
     }
     m_song.MemoryStream = std::move(read.bytes);

@@ -361,6 +361,11 @@ TEST_F(SongLoaderTest, EngineRefusalIsShownAndNothingPlays)
     EXPECT_EQ(m_view.comments,
               (QStringList{"[演奏エンジン]", "演奏エンジンがこの曲を受け付けませんでした (BRSERROR_BADSMF)。"}));
     EXPECT_EQ(m_view.failurePage, InfoPage::Info);
+    // Without the engine library every song fails alike: the message says it is no fault of the song.
+    m_engine.addListResult = BRSERROR_API_NULL;
+    EXPECT_EQ(m_loader.load(songFile(QStringLiteral("any.mid"), smf)), LoadOutcome::EngineError);
+    ASSERT_EQ(m_view.comments.size(), 2);
+    EXPECT_TRUE(m_view.comments[1].startsWith(QStringLiteral("演奏エンジンのライブラリを読み込めなかった")));
     EXPECT_FALSE(m_view.monitorEnabled);
     EXPECT_FALSE(m_view.transportButtonsEnabled);
     EXPECT_FALSE(m_view.log.contains(QStringLiteral("play command")));
