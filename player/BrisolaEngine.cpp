@@ -121,7 +121,6 @@ void BrisolaEngine::load()
     }
     const std::lock_guard lock(m_mutex);
     m_api = std::move(api);
-    m_loadError = error;
     m_earlySoundFontResult = soundFontResult;
     m_earlyOpenResult = openResult;
     m_done = true;
@@ -141,34 +140,20 @@ const BrisolaEngine::Api *BrisolaEngine::api()
     return m_api.get();
 }
 
-QString BrisolaEngine::loadError()
-{
-    api();
-    const std::lock_guard lock(m_mutex);
-    return m_loadError;
-}
-
 std::int32_t BrisolaEngine::openDevice(std::int32_t deviceId)
 {
     {
-        // The early open answers at once: the device is opened in the background either way.
+        // The early open answers at once, with its outcome once the library is in: the device
+        // is opened in the background either way.
         const std::lock_guard lock(m_mutex);
-        if (m_early && !m_earlyOpenTaken && m_early->deviceId == deviceId && !m_done) {
-            m_earlyOpenTaken = true;
-            return BRSERROR_NOERROR;
-        }
+        const bool early = m_early && !m_earlyOpenTaken && m_early->deviceId == deviceId;
+        m_earlyOpenTaken = true;
+        if (early)
+            return m_done ? m_earlyOpenResult : BRSERROR_NOERROR;
     }
     const Api *engine = api();
     if (!engine)
         return BRSERROR_API_NULL;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_early && !m_earlyOpenTaken && m_early->deviceId == deviceId) {
-            m_earlyOpenTaken = true;
-            return m_earlyOpenResult;
-        }
-        m_earlyOpenTaken = true;
-    }
     // The window never waits for the sound device (a stalled server answers after seconds):
     // the engine opens it in the background, lets every other call through meanwhile and
     // holds the song's clock until it is open, so a Play before then sounds from its start.

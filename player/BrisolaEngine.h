@@ -38,10 +38,6 @@ public:
     BrisolaEngine(const BrisolaEngine &) = delete;
     BrisolaEngine &operator=(const BrisolaEngine &) = delete;
 
-    // Empty once the library is loaded; otherwise why not (every call then fails with
-    // BRSERROR_API_NULL). Waits for the load.
-    QString loadError();
-
     // Returns at once; the device opens in the background.
     std::int32_t openDevice(std::int32_t deviceId) override;
     bool deviceOpening() override;
@@ -77,7 +73,6 @@ private:
     const Api *api();
 
     std::unique_ptr<Api> m_api;
-    QString m_loadError;
     std::optional<EarlyOpen> m_early;
     std::int32_t m_earlySoundFontResult = BRSERROR_NOERROR;
     std::int32_t m_earlyOpenResult = BRSERROR_NOERROR;
