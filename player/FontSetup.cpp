@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QHash>
 
 namespace tonelark {
 
@@ -52,6 +53,35 @@ QList<FaceSubstitution> buildSubstitutions()
 // The maximum face name length of the original font enumeration (LF_FACESIZE - 1).
 constexpr int kProbeFaceLength = 31;
 
+// The installed families, in lower case and without a foundry, for a cheap first answer:
+// QFontDatabase::hasFamily() runs fontconfig's substitution rules for every name it is asked
+// (about a millisecond each), which the window's start asked over thirty times.
+class InstalledFamilies {
+public:
+    InstalledFamilies()
+    {
+        for (const QString &family : QFontDatabase::families()) {
+            const qsizetype foundry = family.indexOf(QLatin1String(" ["));
+            const QString name = foundry < 0 ? family : family.left(foundry);
+            m_spellings.insert(name.toLower(), name);
+        }
+    }
+
+    // Whether `family` (a real family's name, not a generic one) answers as itself: a name not
+    // installed under its own spelling may still be an alias that fontconfig resolves, so only
+    // that case takes the full query.
+    bool has(const QString &family) const
+    {
+        return m_spellings.contains(family.toLower()) || QFontDatabase::hasFamily(family);
+    }
+
+    // The family's own spelling, or an empty string when it is not installed under that name.
+    QString spelling(const QString &family) const { return m_spellings.value(family.toLower()); }
+
+private:
+    QHash<QString, QString> m_spellings;
+};
+
 } // namespace
 
 const QList<FaceSubstitution> &FontSetup::japaneseFaceSubstitutions()
@@ -62,10 +92,11 @@ const QList<FaceSubstitution> &FontSetup::japaneseFaceSubstitutions()
 
 void FontSetup::installJapaneseSubstitutions()
 {
+    const InstalledFamilies families;
     for (const FaceSubstitution &entry : japaneseFaceSubstitutions()) {
         QStringList installed;
         for (const QString &substitute : entry.substitutes) {
-            if (QFontDatabase::hasFamily(substitute))
+            if (families.has(substitute))
                 installed << substitute;
         }
         // Replace rather than append, so a second call does not double the list.
@@ -114,11 +145,16 @@ QString FontSetup::resolvedFace(const QString &face)
 {
     if (face.isEmpty())
         return {};
+    // The name itself takes the full query: Qt lists its generic names ("Monospace") among the
+    // families, yet they only ever answer through a fallback.
     if (QFontDatabase::hasFamily(face))
         return face;
+    const InstalledFamilies families;
     for (const QString &substitute : QFont::substitutes(face)) {
         // Qt keeps substitutes in lower case; the font itself knows its family's spelling.
-        if (QFontDatabase::hasFamily(substitute))
+        if (const QString spelling = families.spelling(substitute); !spelling.isEmpty())
+            return spelling;
+        if (families.has(substitute))
             return QFontInfo(QFont(substitute)).family();
     }
     return {};

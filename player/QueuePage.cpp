@@ -416,8 +416,21 @@ void QueuePage::refresh()
                                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (currentRow >= 0 && currentRow < m_model->rowCount())
         lvQueue->selectionModel()->setCurrentIndex(m_model->index(currentRow, 0), QItemSelectionModel::NoUpdate);
-    if (const int playing = m_player.queue().current(); playing >= 0)
+    // Scrolling lays out every row: a hidden page (as at start) scrolls once it is shown.
+    if (lvQueue->isVisible())
+        scrollToPlaying();
+}
+
+void QueuePage::scrollToPlaying()
+{
+    if (const int playing = m_player.queue().current(); playing >= 0 && playing < m_model->rowCount())
         lvQueue->scrollTo(m_model->index(playing, 0));
+}
+
+void QueuePage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    scrollToPlaying();
 }
 
 void QueuePage::moveRows(const QList<int> &rows, int row)

@@ -105,10 +105,14 @@ signals:
     // A choice of the menu changed the queue player's settings (to be stored).
     void settingsEdited();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void buildMenu();
     void menuAboutToShow();
     void refresh();
+    void scrollToPlaying();
     void moveRows(const QList<int> &rows, int row);
     void savePlaylist();
     void loadPlaylist();

@@ -43,6 +43,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
@@ -55,7 +56,6 @@
 #include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -146,6 +146,12 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     }
     FontSetup::installJapaneseSubstitutions();
 
+    // 2. Settings; 8. the window font from them, before the children exist: each is made
+    // with it, rather than laid out again when it changes.
+    m_settings = Settings::load(m_ini);
+    setFont(FontSetup::windowFont(font(), m_settings.UIFontType, m_settings.FontName,
+                                  m_settings.FontSize));
+
     buildComponents();
     buildMenus();
     buildActions();
@@ -157,8 +163,6 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     setWindowTitle(m_appTitle);
     m_applicationTitle = m_appTitle;
 
-    // 2. Settings.
-    m_settings = Settings::load(m_ini);
     m_muteMode = isMuteKeyword(m_settings.Keyword);
     m_keyTempo = KeyTempo(m_settings.KeyShift, m_settings.TempoRatio);
     m_atStart.KeyShift = m_keyTempo.key();
@@ -183,9 +187,6 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     // 5.-7. Colours.
     applyColors();
 
-    // 8. Window font; the children follow it.
-    setFont(FontSetup::windowFont(font(), m_settings.UIFontType, m_settings.FontName,
-                                  m_settings.FontSize));
     // 9. The layout of the song information block depends on the face the window got.
     m_infoFontPitch = FontSetup::probeInfoFontPitch(font().family());
 
@@ -322,13 +323,14 @@ void TfrmTonelark2Main::buildComponents()
     gaugePlayback->setMaxValue(0);
     gaugePlayback->setContextMenuPolicy(Qt::CustomContextMenu);
 
+    // A plain row rather than a tool bar: a fixed bar needs neither handle nor extension
+    // button, and the extension's icon alone loaded every image plugin at start.
     const auto makeBar = [this](const char *name, int x, int buttons) {
-        auto *bar = new QToolBar(this);
+        auto *bar = new QWidget(this);
         bar->setObjectName(QLatin1String(name));
-        bar->setIconSize(QSize(16, 16));
-        bar->setMovable(false);
-        bar->setFloatable(false);
-        bar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
+        auto *row = new QHBoxLayout(bar);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
         bar->setGeometry(x, 74, 23 * buttons, 24);
         return bar;
     };
@@ -419,7 +421,7 @@ void TfrmTonelark2Main::buildComponents()
     setFixedSize(kClientWidth, kClientHeight);
 }
 
-QToolButton *TfrmTonelark2Main::addToolButton(QToolBar *bar, const char *name, const QString &hint,
+QToolButton *TfrmTonelark2Main::addToolButton(QWidget *bar, const char *name, const QString &hint,
                                               int image, bool checkable)
 {
     auto *button = new QToolButton(bar);
@@ -430,7 +432,7 @@ QToolButton *TfrmTonelark2Main::addToolButton(QToolBar *bar, const char *name, c
     button->setCheckable(checkable);
     button->setAutoRaise(true);
     button->setFixedSize(23, 22);
-    bar->addWidget(button);
+    bar->layout()->addWidget(button);
     return button;
 }
 

@@ -37,7 +37,6 @@ class QPlainTextEdit;
 class QShortcut;
 class QTabWidget;
 class QTimer;
-class QToolBar;
 class QToolButton;
 class QTreeView;
 
@@ -170,13 +169,13 @@ public:
     QLabel *labelTitle = nullptr;
     umain::TEdit *editTitle = nullptr;
     TGauge *gaugePlayback = nullptr;
-    QToolBar *toolbarLeft = nullptr;
+    QWidget *toolbarLeft = nullptr;
     QToolButton *toolButtonOfSettings = nullptr;
     QToolButton *toolButtonOfPin = nullptr;
     QToolButton *toolButtonOfInfo = nullptr;
-    QToolBar *toolbarCenter = nullptr;
+    QWidget *toolbarCenter = nullptr;
     QToolButton *toolButtonOfOpen = nullptr;
-    QToolBar *toolbarRight = nullptr;
+    QWidget *toolbarRight = nullptr;
     QToolButton *toolButtonOfPlay = nullptr;
     QToolButton *toolButtonOfPause = nullptr;
     QToolButton *toolButtonOfStop = nullptr;
@@ -346,7 +345,7 @@ private:
     void buildComponents();
     void buildMenus();
     void buildActions();
-    QToolButton *addToolButton(QToolBar *bar, const char *name, const QString &hint, int image,
+    QToolButton *addToolButton(QWidget *bar, const char *name, const QString &hint, int image,
                                bool checkable);
     QAction *addAction(const char *name, const QString &caption, const QKeySequence &shortcut);
     void applyColors();
