@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tonelark needs that are not yet installed.
 #   scripts/setup.sh          packages to build and run the player
-#   scripts/setup.sh --tests  also the packages the test suite, benchmarks and fuzzers use
+#   scripts/setup.sh --tests  also the packages the test suite and benchmarks use
+#   scripts/setup.sh --fuzz   also clang and its sanitizer runtime, for the fuzz targets
 set -euo pipefail
 
 # libjack-jackd2-dev stays on the same line as librtmidi-dev: installed apart, apt may
@@ -17,17 +18,20 @@ run_packages=(
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsmf-dev
-  clang libclang-rt-14-dev
   pulseaudio pulseaudio-utils jackd2
   xvfb xauth xdotool imagemagick xcompmgr x11-utils
   openbox trayer playerctl dbus
   lintian appstream xdg-utils libglib2.0-bin
 )
 
+# Only the fuzz targets build with clang: CI's suite does without its download.
+fuzz_packages=(clang libclang-rt-14-dev)
+
 wanted=("${run_packages[@]}")
-if [[ "${1:-}" == "--tests" ]]; then
-  wanted+=("${test_packages[@]}")
-fi
+case "${1:-}" in
+  --tests) wanted+=("${test_packages[@]}") ;;
+  --fuzz) wanted+=("${test_packages[@]}" "${fuzz_packages[@]}") ;;
+esac
 
 missing=()
 for pkg in "${wanted[@]}"; do

@@ -54,7 +54,7 @@ if(TARGET Qt6::Test AND TARGET brisola4)
   else()
     add_test(NAME test_mpris_window COMMAND test_mpris_window)
   endif()
-  set_tests_properties(test_mpris_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}")
+  set_tests_properties(test_mpris_window PROPERTIES ENVIRONMENT "${TONELARK_TEST_ENV}" COST 12)
 endif()
 
 # The info area's notices with the real engine and a PulseAudio server of the test's own.
