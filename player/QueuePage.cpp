@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPalette>
+#include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -430,7 +431,10 @@ void QueuePage::scrollToPlaying()
 void QueuePage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    scrollToPlaying();
+    // Only when the page itself comes up (its tab, the window from the tray): a window restored
+    // from the task bar keeps where the user scrolled.
+    if (!event->spontaneous())
+        scrollToPlaying();
 }
 
 void QueuePage::moveRows(const QList<int> &rows, int row)
