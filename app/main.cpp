@@ -96,9 +96,12 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
 
     // The engine library, with the synthesizer's and the sound servers' libraries, loads on a
-    // thread of its own once the window is on screen (loaded earlier, the dynamic loader's lock
-    // holds up the window's own plugins and fonts), and opens the device of the settings; the
-    // window's open of that device returns at once meanwhile.
+    // thread of its own once the window is on screen, and opens the device of the settings; the
+    // window's open of that device returns at once meanwhile. Loaded while the window is made,
+    // it delays the window: a thread started during a library load waits for the whole load
+    // (the window's first label starts one, for the accessibility bridge's session bus); with
+    // that thread started first the window still came about 10 ms later, its work sharing the
+    // second core with the engine's.
     BrisolaEngine engine;
     const Settings atStart = Settings::load(ini);
     engine.openEarly({atStart.MidiOutDeviceId, atStart.SoundFont});
