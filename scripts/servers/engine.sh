@@ -4,6 +4,17 @@
 # private runtime folder, so a user's own session is never touched.
 _tonelark_engine_dir=""
 
+# JACK keeps its metadata in a database under /dev/shm shared by every server and client of the
+# user; a process killed while it held that database's lock leaves it held, and from then on every
+# jackd start hangs for ever. Unused by any live process, the database is only a leftover.
+_tonelark_clear_stale_jack_metadata() {
+  local db=/dev/shm/jack_db-$(id -u)
+  [[ -d $db ]] || return 0
+  if ! grep -qs -- "$db/" /proc/[0-9]*/maps; then
+    rm -rf "$db"
+  fi
+}
+
 start_engine() {
   _tonelark_engine_dir=$(mktemp -d /tmp/tonelark-engine-servers.XXXXXX)
   chmod 700 "$_tonelark_engine_dir"
@@ -26,6 +37,7 @@ start_engine() {
   if command -v jackd > /dev/null; then
     # A name of this run's own: test runs of several people on one machine never share a server.
     _tonelark_jack_name="tonelark-$$"
+    _tonelark_clear_stale_jack_metadata
     # Synchronous mode (-S): each cycle runs the clients in graph order, so a reader never meets
     # a writer's port buffer from a cycle that is still being written (seen on a loaded machine).
     JACK_NO_AUDIO_RESERVATION=1 jackd -S --no-realtime -n "$_tonelark_jack_name" -d dummy -r 44100 -p 256 \
@@ -40,7 +52,8 @@ start_engine() {
         kill -0 "$_tonelark_jack_pid" 2> /dev/null && _tonelark_jack_up=1
         break
       fi
-      if jack_lsp -s "$_tonelark_jack_name" > /dev/null 2>&1; then
+      # Bounded: a client can wait for ever on a server that hangs in its start.
+      if timeout 5 jack_lsp -s "$_tonelark_jack_name" > /dev/null 2>&1; then
         _tonelark_jack_up=1
         break
       fi
