@@ -119,12 +119,36 @@ void BrisolaEngine::load()
             soundFontResult = api->BRS4SetSoundFont(early->soundFont.toUtf8().constData());
         openResult = api->BRS4OpenDeviceInBackground(early->deviceId);
     }
+    // Settings sent meanwhile reach the library before any call that waited for it.
+    std::vector<std::function<void(const Api &)>> deferred;
+    for (;;) {
+        {
+            const std::lock_guard lock(m_mutex);
+            deferred.swap(m_deferred);
+            if (deferred.empty()) {
+                m_api = std::move(api);
+                m_earlySoundFontResult = soundFontResult;
+                m_earlyOpenResult = openResult;
+                m_done = true;
+                m_loaded.notify_all();
+                return;
+            }
+        }
+        if (api) {
+            for (const auto &call : deferred)
+                call(*api);
+        }
+        deferred.clear();
+    }
+}
+
+bool BrisolaEngine::deferWhileLoading(std::function<void(const Api &)> call)
+{
     const std::lock_guard lock(m_mutex);
-    m_api = std::move(api);
-    m_earlySoundFontResult = soundFontResult;
-    m_earlyOpenResult = openResult;
-    m_done = true;
-    m_loaded.notify_all();
+    if (m_done)
+        return false;
+    m_deferred.push_back(std::move(call));
+    return true;
 }
 
 const BrisolaEngine::Api *BrisolaEngine::api()
@@ -160,6 +184,12 @@ std::int32_t BrisolaEngine::openDevice(std::int32_t deviceId)
     return engine->BRS4OpenDeviceInBackground(deviceId);
 }
 
+bool BrisolaEngine::ready()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_done;
+}
+
 bool BrisolaEngine::deviceOpening()
 {
     const Api *engine = api();
@@ -168,18 +198,32 @@ bool BrisolaEngine::deviceOpening()
 
 std::int32_t BrisolaEngine::setSoundFont(const QString &path)
 {
-    const Api *engine = api();
-    if (!engine)
-        return BRSERROR_API_NULL;
     {
+        // The loading thread checks the early SoundFont (a real load: tens of milliseconds, more
+        // for a large font): the window does not wait for that, it hears the outcome later.
         const std::lock_guard lock(m_mutex);
         if (m_early && !m_earlySoundFontTaken && !m_earlyOpenTaken && m_early->soundFont == path) {
             m_earlySoundFontTaken = true;
-            return m_earlySoundFontResult;
+            if (m_done)
+                return m_earlySoundFontResult;
+            m_lateSoundFontResultWanted = true;
+            return BRSERROR_NOERROR;
         }
         m_earlySoundFontTaken = true;
     }
+    const Api *engine = api();
+    if (!engine)
+        return BRSERROR_API_NULL;
     return engine->BRS4SetSoundFont(path.toUtf8().constData());
+}
+
+std::optional<std::int32_t> BrisolaEngine::takeLateSoundFontResult()
+{
+    const std::lock_guard lock(m_mutex);
+    if (!m_lateSoundFontResultWanted || !m_done)
+        return std::nullopt;
+    m_lateSoundFontResultWanted = false;
+    return m_earlySoundFontResult;
 }
 
 // A call of the library's, or `failed` without it.
@@ -189,14 +233,23 @@ std::int32_t BrisolaEngine::setSoundFont(const QString &path)
         return failed;                                                                             \
     return engine->call
 
+// A setting: refused as the engine refuses it, kept for the library while it loads (the
+// window's start sends the stored ones), else sent.
+#define TONELARK_ENGINE_SETTING(valid, call)                                                       \
+    if (!(valid))                                                                                  \
+        return BRSERROR_FAILED;                                                                    \
+    if (deferWhileLoading([=](const Api &loaded) { loaded.call; }))                                \
+        return BRSERROR_NOERROR;                                                                   \
+    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, call)
+
 std::int32_t BrisolaEngine::setKeyShift(std::int32_t semitones)
 {
-    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, BRS4SetKeyShift(semitones));
+    TONELARK_ENGINE_SETTING(semitones >= -12 && semitones <= 12, BRS4SetKeyShift(semitones));
 }
 
 std::int32_t BrisolaEngine::setTempoRatio(std::int32_t percent)
 {
-    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, BRS4SetTempoRatio(percent));
+    TONELARK_ENGINE_SETTING(percent >= 50 && percent <= 200, BRS4SetTempoRatio(percent));
 }
 
 std::int32_t BrisolaEngine::setRepeat(std::int32_t startTick, std::int32_t endTick)
@@ -206,17 +259,17 @@ std::int32_t BrisolaEngine::setRepeat(std::int32_t startTick, std::int32_t endTi
 
 std::int32_t BrisolaEngine::setChannelMute(std::int32_t channel, bool muted)
 {
-    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, BRS4SetChannelMute(channel, muted ? 1 : 0));
+    TONELARK_ENGINE_SETTING(channel >= 0 && channel <= 15, BRS4SetChannelMute(channel, muted ? 1 : 0));
 }
 
 std::int32_t BrisolaEngine::setChannelSolo(std::int32_t channel, bool soloed)
 {
-    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, BRS4SetChannelSolo(channel, soloed ? 1 : 0));
+    TONELARK_ENGINE_SETTING(channel >= 0 && channel <= 15, BRS4SetChannelSolo(channel, soloed ? 1 : 0));
 }
 
 std::int32_t BrisolaEngine::setChannelLevel(std::int32_t channel, std::int32_t percent)
 {
-    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, BRS4SetChannelLevel(channel, percent));
+    TONELARK_ENGINE_SETTING(channel >= 0 && channel <= 15, BRS4SetChannelLevel(channel, percent));
 }
 
 void BrisolaEngine::channelStatus(TBrs4ChannelStatus (&channels)[16])
@@ -261,9 +314,10 @@ std::int32_t BrisolaEngine::stop()
 
 std::int32_t BrisolaEngine::setMasterVolume(std::int32_t volume)
 {
-    TONELARK_ENGINE_CALL(BRSERROR_API_NULL, BRS4SetMasterVolume(volume));
+    TONELARK_ENGINE_SETTING(true, BRS4SetMasterVolume(volume));
 }
 
+#undef TONELARK_ENGINE_SETTING
 #undef TONELARK_ENGINE_CALL
 
 TBrs4PlayerStatus BrisolaEngine::status()

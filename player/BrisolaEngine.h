@@ -5,10 +5,12 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace tonelark {
 
@@ -40,8 +42,14 @@ public:
 
     // Returns at once; the device opens in the background.
     std::int32_t openDevice(std::int32_t deviceId) override;
+    bool ready() override;
     bool deviceOpening() override;
+    // Before the library is in, the SoundFont given to openEarly() answers at once with
+    // BRSERROR_NOERROR; its outcome comes through takeLateSoundFontResult().
     std::int32_t setSoundFont(const QString &path) override;
+    std::optional<std::int32_t> takeLateSoundFontResult() override;
+    // The settings (key, tempo, volume, mixer) sent before the library is in answer at once and
+    // reach it, in their order, before any later call.
     std::int32_t setKeyShift(std::int32_t semitones) override;
     std::int32_t setTempoRatio(std::int32_t percent) override;
     std::int32_t setRepeat(std::int32_t startTick, std::int32_t endTick) override;
@@ -69,6 +77,8 @@ public:
 
 private:
     void load();
+    // Keeps `call` for the loading thread while the library is not in yet; false once it is.
+    bool deferWhileLoading(std::function<void(const Api &)> call);
     // The library's functions once loaded, null when it could not be; waits for the load.
     const Api *api();
 
@@ -78,6 +88,8 @@ private:
     std::int32_t m_earlyOpenResult = BRSERROR_NOERROR;
     bool m_earlySoundFontTaken = false;
     bool m_earlyOpenTaken = false;
+    bool m_lateSoundFontResultWanted = false;
+    std::vector<std::function<void(const Api &)>> m_deferred;
     std::mutex m_mutex;
     std::condition_variable m_loaded;
     std::condition_variable m_decided;

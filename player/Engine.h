@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace tonelark {
 
@@ -21,6 +22,8 @@ public:
     // May return before the device is open; meanwhile every other call goes on and a Play
     // sounds once it is open.
     virtual std::int32_t openDevice(std::int32_t deviceId) = 0;
+    // Whether calls answer now, without waiting for the engine to load.
+    virtual bool ready() { return true; }
     // Whether an open is still under way.
     virtual bool deviceOpening() { return false; }
     // The SoundFont the next openDevice(-1100) loads (empty: the system's); a file that does
@@ -30,6 +33,9 @@ public:
         (void)path;
         return BRSERROR_NOERROR;
     }
+    // setSoundFont's outcome where that call answered before the engine had checked the font
+    // (so that the window's start need not wait for it): once, when known.
+    virtual std::optional<std::int32_t> takeLateSoundFontResult() { return std::nullopt; }
     // Semitones every melodic note is moved by (-12..12) and the share of the song's tempo
     // played (50..200 per cent). Any time, on any device; the engine keeps both across songs
     // and devices. Out of range: BRSERROR_FAILED and the value kept.

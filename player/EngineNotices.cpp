@@ -3,6 +3,8 @@
 #include "Engine.h"
 #include "FileNames.h"
 
+#include <utility>
+
 namespace tonelark {
 
 namespace {
@@ -73,6 +75,16 @@ EngineNotices::EngineNotices(Engine &engine, QObject *parent) : QObject(parent),
 
 void EngineNotices::poll()
 {
+    // A timer's look never holds up the window while the engine loads.
+    if (!m_engine.ready())
+        return;
+    if (!m_soundFontAtStart.isEmpty()) {
+        if (const std::optional<std::int32_t> late = m_engine.takeLateSoundFontResult()) {
+            const QString path = std::exchange(m_soundFontAtStart, QString());
+            if (*late != BRSERROR_NOERROR)
+                addStandingNotice(soundFontAtStartNotice(path, *late, m_engine.soundFontInUse()));
+        }
+    }
     const TBrs4OutputStatus now = m_engine.outputStatus();
     for (const QString &line : serverNotices(m_last, now, m_everConnected))
         emit notice(line);
@@ -87,6 +99,14 @@ void EngineNotices::poll()
     if (now.Server == BRSSERVER_CONNECTED)
         m_everConnected = true;
     m_last = now;
+}
+
+void EngineNotices::watchSoundFontAtStart(const QString &path, std::int32_t result)
+{
+    if (result != BRSERROR_NOERROR)
+        addStandingNotice(soundFontAtStartNotice(path, result, m_engine.soundFontInUse()));
+    else
+        m_soundFontAtStart = path; // where the engine checks it while loading, poll() hears how it went
 }
 
 void EngineNotices::addStandingNotice(const QString &line)

@@ -40,6 +40,9 @@ public:
     // Says `line` now and again after every load (the load empties the info area): for a
     // condition that lasts the whole run, such as a SoundFont from the settings not in use.
     void addStandingNotice(const QString &line);
+    // The SoundFont of the settings and setSoundFont's answer at start: a refusal is a standing
+    // notice now, or once the engine tells the outcome of a check it answered before making.
+    void watchSoundFontAtStart(const QString &path, std::int32_t result);
     // What still holds and a new song's info area should say again: the lasting notices, and
     // the waiting for a sound server while it lasts.
     QStringList standingNotices() const;
@@ -53,6 +56,7 @@ private:
     TBrs4OutputStatus m_last{BRSSERVER_NOTUSED, 0, 0, 0};
     bool m_everConnected = false;
     QStringList m_standing;
+    QString m_soundFontAtStart; // watched until the engine's late answer comes
 };
 
 } // namespace tonelark

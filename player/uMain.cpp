@@ -264,9 +264,8 @@ TfrmTonelark2Main::TfrmTonelark2Main(Engine &engine, Convex &ini, const QStringL
     connect(m_engineNotices, &EngineNotices::notice, memoComments, &QPlainTextEdit::appendPlainText);
     if (!m_settings.SoundFont.isEmpty()) {
         const std::int32_t soundFont = m_engine.setSoundFont(m_settings.SoundFont);
-        if (soundFont != BRSERROR_NOERROR && m_settings.MidiOutDeviceId == BRSDEVICE_BUILTIN_SYNTH)
-            m_engineNotices->addStandingNotice(
-                soundFontAtStartNotice(m_settings.SoundFont, soundFont, m_engine.soundFontInUse()));
+        if (m_settings.MidiOutDeviceId == BRSDEVICE_BUILTIN_SYNTH)
+            m_engineNotices->watchSoundFontAtStart(m_settings.SoundFont, soundFont);
     }
     m_engine.openDevice(m_settings.MidiOutDeviceId);
     // The engine starts at the song's own key and tempo: only a stored change is sent.

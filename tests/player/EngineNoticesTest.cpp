@@ -96,3 +96,37 @@ TEST(EngineNotices, PollsSayWhatChangedAndWhatStillHoldsIsSaidAgainAfterALoad)
     EXPECT_EQ(said.last(), QStringLiteral("at start"));
     EXPECT_EQ(notices.standingNotices(), (QStringList{refused, QStringLiteral("at start")}));
 }
+
+TEST(EngineNotices, TheSettingsSoundFontRefusedLaterIsSaidOnceItIsKnown)
+{
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    const QString font = QStringLiteral("/fonts/gone.sf2");
+    const QString gone = soundFontAtStartNotice(font, BRSERROR_FILENOTFOUND, QString());
+    struct Case {
+        const char *name;
+        std::int32_t atOnce;
+        std::optional<std::int32_t> later;
+        QStringList said;
+    };
+    const Case cases[] = {
+        {"refused at once", BRSERROR_FILENOTFOUND, std::nullopt, {gone}},
+        {"refused once checked", BRSERROR_NOERROR, BRSERROR_FILENOTFOUND, {gone}},
+        {"accepted once checked", BRSERROR_NOERROR, BRSERROR_NOERROR, {}},
+    };
+    for (const Case &c : cases) {
+        FakeEngine engine;
+        engine.isReady = false;
+        EngineNotices notices(engine);
+        QStringList said;
+        QObject::connect(&notices, &EngineNotices::notice, [&said](const QString &line) { said << line; });
+        notices.watchSoundFontAtStart(font, c.atOnce);
+        engine.lateSoundFontResult = c.later;
+        notices.poll(); // still loading: nothing is asked
+        engine.isReady = true;
+        notices.poll();
+        notices.poll();
+        EXPECT_EQ(said, c.said) << c.name;
+        EXPECT_EQ(notices.standingNotices(), c.said) << c.name;
+    }
+}

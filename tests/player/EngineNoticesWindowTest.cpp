@@ -90,6 +90,47 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(memo(window).endsWith(QStringLiteral("[演奏エンジン] サウンドサーバーに接続しました。")), 8000);
         window.close();
     }
+
+    void settingsForTheEngineDoNotHoldUpTheWindowAndReachItInOrder()
+    {
+        // As the program starts: the engine told the settings' device and SoundFont, its library
+        // left to load once the window is shown. The window's own calls must not make it wait.
+        const QString damaged = m_dir.filePath(QStringLiteral("damaged-late.sf2"));
+        QVERIFY(brisola::test::writeSoundFontWithSamplesCut(m_engine.soundFontInUse().toStdString(),
+                                                            damaged.toStdString(), 4096));
+        BrisolaEngine engine;
+        engine.openEarly({BRSDEVICE_BUILTIN_SYNTH, damaged});
+        Convex ini = Convex::fromBytes(QStringLiteral("[Tonelark]\r\nMidiOutDeviceId=-1100\r\nSoundFont=%1\r\n"
+                                                      "KeyShift=2\r\nTempoRatio=90\r\nMasterVolume=60\r\n")
+                                           .arg(damaged)
+                                           .toUtf8());
+        TfrmTonelark2Main window(engine, ini, {}, &m_ui);
+        QVERIFY2(!engine.ready(), "the window's start waited for the engine");
+        QVERIFY(!memo(window).contains(QLatin1String("壊れています")));
+        // Sent before the library is in: refused as the engine refuses, else kept in order.
+        QCOMPARE(engine.setChannelMute(16, true), BRSERROR_FAILED);
+        QCOMPARE(engine.setKeyShift(13), BRSERROR_FAILED);
+        QCOMPARE(engine.setChannelMute(3, true), BRSERROR_NOERROR);
+        QCOMPARE(engine.setChannelSolo(5, true), BRSERROR_NOERROR);
+        QCOMPARE(engine.setChannelMute(3, false), BRSERROR_NOERROR);
+        QCOMPARE(engine.setChannelMute(7, true), BRSERROR_NOERROR);
+        QVERIFY(!engine.ready());
+
+        engine.startLoading();
+        QTRY_VERIFY_WITH_TIMEOUT(memo(window).contains(QStringLiteral(
+                                     "[演奏エンジン] 設定の SoundFont「%1」は壊れています（音色を鳴らせません）。")
+                                                           .arg(damaged)),
+                                 5000);
+        TBrs4ChannelStatus channels[16];
+        engine.channelStatus(channels);
+        QCOMPARE(channels[3].Flags & BRSCHANNEL_MUTED, 0);
+        QVERIFY(channels[5].Flags & BRSCHANNEL_SOLOED);
+        QVERIFY(channels[7].Flags & BRSCHANNEL_MUTED);
+        QVERIFY(channels[0].Flags & BRSCHANNEL_SILENCED); // another channel is soloed
+        engine.setChannelSolo(5, false);
+        engine.setChannelMute(7, false);
+        window.close();
+    }
 };
 
 QTEST_MAIN(EngineNoticesWindowTest)

@@ -3,8 +3,11 @@
 #include "Engine.h"
 
 #include <QString>
-#include <functional>
 #include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <utility>
 
 namespace tonelark::test {
 
@@ -19,6 +22,8 @@ public:
     std::int32_t addListResult = BRSERROR_NOERROR; // what addListFromMemory answers
     std::function<void()> duringAddList;           // runs inside addListFromMemory
     std::int32_t soundFontResult = BRSERROR_NOERROR; // what setSoundFont answers
+    std::optional<std::int32_t> lateSoundFontResult; // its outcome told later, once
+    bool isReady = true;
     QStringList ports;                               // midiOutputPorts()
     // What the output polls answer (not recorded in `calls`: they run on a timer).
     TBrs4OutputStatus output{BRSSERVER_NOTUSED, 0, 0, 0};
@@ -46,6 +51,8 @@ public:
         calls << QStringLiteral("setSoundFont(%1)").arg(path);
         return soundFontResult;
     }
+    std::optional<std::int32_t> takeLateSoundFontResult() override { return std::exchange(lateSoundFontResult, {}); }
+    bool ready() override { return isReady; }
     QStringList midiOutputPorts() override { return ports; }
     std::int32_t setKeyShift(std::int32_t semitones) override
     {
