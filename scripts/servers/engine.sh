@@ -4,13 +4,18 @@
 # private runtime folder, so a user's own session is never touched.
 _tonelark_engine_dir=""
 
-# JACK keeps its metadata in a database under /dev/shm shared by every server and client of the
-# user; a process killed while it held that database's lock leaves it held, and from then on every
-# jackd start hangs for ever. Unused by any live process, the database is only a leftover.
-_tonelark_clear_stale_jack_metadata() {
+# JACK keeps what its servers share under /dev/shm: a registry of at most a few servers, and a
+# metadata database per user. A server killed outright stays in the registry ("Too many servers
+# already active" once it is full), and one killed while it held the database's lock leaves it held
+# (every later jackd start then hangs). With no JACK server running on the machine, all of it is
+# a leftover; otherwise only a database no live process has open is.
+_tonelark_clear_stale_jack_state() {
   local db=/dev/shm/jack_db-$(id -u)
-  [[ -d $db ]] || return 0
-  if ! grep -qs -- "$db/" /proc/[0-9]*/maps; then
+  if ! pgrep -x 'jackd|jackdbus' > /dev/null; then
+    rm -rf /dev/shm/jack-shm-registry /dev/shm/jack-[0-9]*-[0-9]* /dev/shm/jack_sem.* /dev/shm/jack_*_[0-9]*_[0-9]* "$db" \
+      2> /dev/null || true
+    ipcrm -S 0x282929 2> /dev/null || true
+  elif [[ -d $db ]] && ! grep -qs -- "$db/" /proc/[0-9]*/maps; then
     rm -rf "$db"
   fi
 }
@@ -37,7 +42,7 @@ start_engine() {
   if command -v jackd > /dev/null; then
     # A name of this run's own: test runs of several people on one machine never share a server.
     _tonelark_jack_name="tonelark-$$"
-    _tonelark_clear_stale_jack_metadata
+    _tonelark_clear_stale_jack_state
     # Synchronous mode (-S): each cycle runs the clients in graph order, so a reader never meets
     # a writer's port buffer from a cycle that is still being written (seen on a loaded machine).
     JACK_NO_AUDIO_RESERVATION=1 jackd -S --no-realtime -n "$_tonelark_jack_name" -d dummy -r 44100 -p 256 \
