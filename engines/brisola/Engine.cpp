@@ -88,19 +88,22 @@ private:
 
 } // namespace
 
-std::uint64_t Engine::beginOpen(std::unique_lock<std::mutex> &deviceLock, std::string &soundFont)
+std::uint64_t Engine::beginOpen(std::unique_lock<std::mutex> &deviceLock, std::string &soundFont,
+                                std::unique_ptr<FluidSynthInstance> &checked)
 {
     const std::uint64_t generation = ++m_openGeneration;
     detachOutput(deviceLock);
     m_core.report.forgetReplacement();
     soundFont = m_soundFont;
+    checked = std::move(m_checkedSynth); // one open takes it, whichever device it opens
     attachOutput(std::make_unique<HeldClock>());
     return generation;
 }
 
 // The device opens outside the device lock: a sound server may take seconds to answer (a
 // stalled JACK server holds every new client), and meanwhile every other call goes on.
-std::int32_t Engine::finishOpen(std::int32_t deviceId, std::uint64_t generation, const std::string &soundFont)
+std::int32_t Engine::finishOpen(std::int32_t deviceId, std::uint64_t generation, const std::string &soundFont,
+                               std::unique_ptr<FluidSynthInstance> checked)
 {
     std::unique_ptr<Output> output;
     std::int32_t result = BRSERROR_NOERROR;
@@ -109,7 +112,8 @@ std::int32_t Engine::finishOpen(std::int32_t deviceId, std::uint64_t generation,
     if (deviceId == BRSDEVICE_BUILTIN_SYNTH) {
         // Without a sound server the synthesizer plays silently and connects once one answers.
         bool waiting = false;
-        output = FluidSynthOutput::open(m_core, soundFont.empty() ? defaultSoundFont() : soundFont, message, waiting);
+        output = FluidSynthOutput::open(m_core, soundFont.empty() ? defaultSoundFont() : soundFont, message, waiting,
+                                        std::move(checked));
         synthesizer = output != nullptr;
         if (waiting)
             result = BRSERROR_CANNOT_OPENDEVICE;
@@ -143,28 +147,30 @@ std::int32_t Engine::finishOpen(std::int32_t deviceId, std::uint64_t generation,
 std::int32_t Engine::openDevice(std::int32_t deviceId)
 {
     std::string soundFont;
+    std::unique_ptr<FluidSynthInstance> checked;
     std::uint64_t generation;
     {
         std::unique_lock deviceLock(m_deviceMutex);
-        generation = beginOpen(deviceLock, soundFont);
+        generation = beginOpen(deviceLock, soundFont, checked);
     }
-    return finishOpen(deviceId, generation, soundFont);
+    return finishOpen(deviceId, generation, soundFont, std::move(checked));
 }
 
 std::int32_t Engine::openDeviceInBackground(std::int32_t deviceId)
 {
     std::string soundFont;
+    std::unique_ptr<FluidSynthInstance> checked;
     std::uint64_t generation;
     {
         std::unique_lock deviceLock(m_deviceMutex);
-        generation = beginOpen(deviceLock, soundFont);
+        generation = beginOpen(deviceLock, soundFont, checked);
     }
     // Detached: a stalled server may hold the open for as long as it likes, and the program
     // must be able to end meanwhile (it ends without waiting; see deviceOpening).
     m_opening.fetch_add(1);
     try {
-        std::thread([this, deviceId, generation, soundFont] {
-            finishOpen(deviceId, generation, soundFont);
+        std::thread([this, deviceId, generation, soundFont, checked = std::move(checked)]() mutable {
+            finishOpen(deviceId, generation, soundFont, std::move(checked));
             m_opening.fetch_sub(1);
         }).detach();
     } catch (...) {
@@ -300,15 +306,18 @@ std::int32_t Engine::setSoundFont(const char *path)
     if (!path)
         return BRSERROR_ILLEGAL_POINTER;
     const std::string chosen = path;
+    std::unique_ptr<FluidSynthInstance> checked;
     if (!chosen.empty()) {
         // Checked now, outside every lock (a load takes a while): a file that does not load
-        // leaves the previous choice in place.
+        // leaves the previous choice in place. The check's synthesizer is kept for the next open.
         std::string message;
-        if (const BrsError error = checkSoundFont(chosen, message); error != BRSERROR_NOERROR)
+        if (const BrsError error = checkSoundFont(chosen, message, &checked); error != BRSERROR_NOERROR)
             return error;
     }
-    std::lock_guard deviceLock(m_deviceMutex);
+    std::unique_lock deviceLock(m_deviceMutex);
     m_soundFont = chosen;
+    std::swap(m_checkedSynth, checked);
+    deviceLock.unlock(); // the one replaced is freed outside the lock
     return BRSERROR_NOERROR;
 }
 

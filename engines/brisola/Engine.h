@@ -10,6 +10,8 @@
 
 namespace brisola {
 
+class FluidSynthInstance;
+
 // The one engine behind the C functions. Lock order: m_deviceMutex, then core.mutex; the
 // status and information are read under neither, so polling never waits for the audio thread
 // or a device change.
@@ -69,8 +71,11 @@ public:
 private:
     // Drops the current device and holds the song's clock until finishOpen; returns the open's
     // number, which a later open or a close makes stale.
-    std::uint64_t beginOpen(std::unique_lock<std::mutex> &deviceLock, std::string &soundFont);
-    std::int32_t finishOpen(std::int32_t deviceId, std::uint64_t generation, const std::string &soundFont);
+    // `checked`: the synthesizer setSoundFont's check left with that SoundFont in, if any.
+    std::uint64_t beginOpen(std::unique_lock<std::mutex> &deviceLock, std::string &soundFont,
+                            std::unique_ptr<FluidSynthInstance> &checked);
+    std::int32_t finishOpen(std::int32_t deviceId, std::uint64_t generation, const std::string &soundFont,
+                            std::unique_ptr<FluidSynthInstance> checked);
     void detachOutput(std::unique_lock<std::mutex> &deviceLock);
     void attachOutput(std::unique_ptr<Output> output);
     void ensureOutput();
@@ -83,6 +88,9 @@ private:
     std::string m_deviceMessage;      // guarded by m_deviceMutex
     std::uint64_t m_openGeneration = 0; // counts opens and closes; guarded by m_deviceMutex
     std::string m_soundFont;          // guarded by m_deviceMutex; empty: the system's GM SoundFont
+    // The check's synthesizer with m_soundFont loaded, for the next open of the built-in one to
+    // take rather than load the file again; guarded by m_deviceMutex.
+    std::unique_ptr<FluidSynthInstance> m_checkedSynth;
     std::vector<ProgramUse> m_programs; // the song's instruments; guarded by m_deviceMutex
     std::size_t m_earlyPrograms = 0;    // how many of them its first seconds need
     mutable std::mutex m_infoMutex;

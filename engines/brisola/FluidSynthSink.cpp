@@ -91,7 +91,17 @@ bool FluidSynthInstance::loadSoundFont(const std::string &soundFont, std::string
     return true;
 }
 
-BrsError checkSoundFont(const std::string &path, std::string &message)
+namespace {
+
+// The built-in output's synthesizer; the SoundFont, when given, loaded into it.
+std::unique_ptr<FluidSynthInstance> createOutputSynth(const std::string &soundFont, std::string &message)
+{
+    return FluidSynthInstance::create(soundFont, 44100.0, kDynamicSampleLoading, message, kSynthChannels);
+}
+
+} // namespace
+
+BrsError checkSoundFont(const std::string &path, std::string &message, std::unique_ptr<FluidSynthInstance> *loaded)
 {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -103,7 +113,7 @@ BrsError checkSoundFont(const std::string &path, std::string &message)
         return BRSERROR_CANNOT_OPENFILE;
     }
     // A real load (headers and the start-up instruments) finds damage the header check cannot.
-    const auto instance = FluidSynthInstance::create(path, 44100.0, true, message);
+    auto instance = loaded ? createOutputSynth(path, message) : FluidSynthInstance::create(path, 44100.0, true, message);
     if (!instance)
         return BRSERROR_CANNOT_OPENFILE;
     // Presets are tried until one sounds: a sound font's first one does, a damaged font's
@@ -117,8 +127,14 @@ BrsError checkSoundFont(const std::string &path, std::string &message)
         if (fluid_synth_program_select(synth, 0, fluid_sfont_get_id(font), fluid_preset_get_banknum(preset),
                                        fluid_preset_get_num(preset))
                 == FLUID_OK
-            && channelSounds(synth, 0))
+            && channelSounds(synth, 0)) {
+            if (loaded) {
+                // Every channel on its default instrument again, as a fresh load leaves them.
+                fluid_synth_system_reset(synth);
+                *loaded = std::move(instance);
+            }
             return BRSERROR_NOERROR;
+        }
     }
     message = "no instrument of the SoundFont \"" + path + "\" can sound (damaged sample headers?)";
     return BRSERROR_DAMAGED_SOUNDFONT;
@@ -336,14 +352,16 @@ FluidSynthOutput::FluidSynthOutput(EngineCore &core, std::unique_ptr<FluidSynthI
 }
 
 std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const std::string &soundFont,
-                                                         std::string &message, bool &waiting)
+                                                         std::string &message, bool &waiting,
+                                                         std::unique_ptr<FluidSynthInstance> loaded)
 {
     waiting = false;
     if (soundFont.empty()) {
         message = "no General MIDI SoundFont found (install fluid-soundfont-gm)";
         return nullptr;
     }
-    auto instance = FluidSynthInstance::create({}, 44100.0, kDynamicSampleLoading, message, kSynthChannels);
+    const bool alreadyLoaded = loaded != nullptr;
+    auto instance = alreadyLoaded ? std::move(loaded) : createOutputSynth({}, message);
     if (!instance)
         return nullptr;
     double rate = 44100.0;
@@ -361,7 +379,7 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
         waiting = !output->m_pulse;
         output->m_streamUp = !waiting;
         core.report.setServer(waiting ? BRSSERVER_WAITING : BRSSERVER_CONNECTED);
-        output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
+        output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont, alreadyLoaded);
         output->m_watcher = std::thread(&FluidSynthOutput::runWatcher, output.get());
         return output;
     }
@@ -380,7 +398,7 @@ std::unique_ptr<FluidSynthOutput> FluidSynthOutput::open(EngineCore &core, const
     }
     // Loading alongside the driver's start was slower than one after the other: on two loaded
     // cores they only took turns (bench/engine_first_sound).
-    output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont);
+    output->m_loader = std::thread(&FluidSynthOutput::runLoader, output.get(), soundFont, alreadyLoaded);
     return output;
 }
 
@@ -716,10 +734,10 @@ void ProgramHolds::keepOnly(const std::vector<ProgramUse> &uses)
     }
 }
 
-void FluidSynthOutput::runLoader(std::string soundFont)
+void FluidSynthOutput::runLoader(std::string soundFont, bool alreadyLoaded)
 {
     std::string message;
-    const bool loaded = m_instance->loadSoundFont(soundFont, message);
+    const bool loaded = alreadyLoaded || m_instance->loadSoundFont(soundFont, message);
     if (loaded) {
         std::lock_guard lock(m_core.mutex);
         m_synthReady.store(true, std::memory_order_release);

@@ -84,7 +84,11 @@ private:
 // sound: BRSERROR_NOERROR, _FILENOTFOUND, _CANNOT_OPENFILE, or _DAMAGED_SOUNDFONT for a file that
 // loads but of whose presets not one starts a voice (FluidSynth takes a file whose sample
 // headers point outside its sample data and then plays nothing).
-BrsError checkSoundFont(const std::string &path, std::string &message);
+// With `loaded`, the synthesizer the check made is made as the built-in output's and handed over,
+// its channels as after a load: an open of the output then takes it instead of loading the file
+// a second time.
+BrsError checkSoundFont(const std::string &path, std::string &message,
+                        std::unique_ptr<FluidSynthInstance> *loaded = nullptr);
 // Whether a note with the instrument selected on `channel` starts a voice, trying a few keys (a
 // drum kit maps only some). Leaves the channel silent; the synthesizer must not be rendering
 // the channel meanwhile, or it must be inaudible (volume 0).
@@ -138,8 +142,9 @@ private:
 class FluidSynthOutput final : public Output {
 public:
     // `waiting` is set when no server answers now: the output plays silently until one does.
+    // `loaded`: the synthesizer of a check of `soundFont` (checkSoundFont), taken as it is.
     static std::unique_ptr<FluidSynthOutput> open(EngineCore &core, const std::string &soundFont, std::string &message,
-                                                  bool &waiting);
+                                                  bool &waiting, std::unique_ptr<FluidSynthInstance> loaded = nullptr);
     ~FluidSynthOutput() override;
 
     MidiSink &sink() override { return m_gate; }
@@ -183,7 +188,7 @@ private:
     bool reconnect();
     // With the core lock held and no stream: advance the song to now on the silent clock.
     void advanceSilently();
-    void runLoader(std::string soundFont);
+    void runLoader(std::string soundFont, bool alreadyLoaded);
     // Whether one of the song's first instruments, held on spare channels, starts a voice.
     bool songCanSound(const ProgramHolds &spare, const std::vector<ProgramUse> &uses, std::size_t early);
     // Replaces the playing synthesizer's SoundFont; the song's clock stands still meanwhile.

@@ -307,6 +307,40 @@ TEST(RealOutput, DamagedSoundFontIsRefusedAndTheSystemOneSoundsInstead)
     BRS4SetSoundFont("");
 }
 
+// A chosen SoundFont is read once: the open takes the synthesizer its check loaded it into. With
+// the file gone after the check, that open still has the SoundFont; a fresh one cannot load it.
+TEST(RealOutput, TheOpenTakesTheSynthesizerThatCheckedTheSoundFont)
+{
+    const std::string system = brisola::defaultSoundFont();
+    if (system.empty())
+        GTEST_SKIP() << "no General MIDI SoundFont installed";
+    char folder[] = "/tmp/brisola-checked-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const std::filesystem::path chosen = std::filesystem::path(folder) / "chosen.sf2";
+    std::error_code ec;
+    std::filesystem::create_hard_link(system, chosen, ec);
+    if (ec) {
+        ASSERT_TRUE(std::filesystem::copy_file(system, chosen, ec)) << ec.message();
+    }
+    std::string message;
+    std::unique_ptr<brisola::FluidSynthInstance> checked;
+    ASSERT_EQ(brisola::checkSoundFont(chosen, message, &checked), BRSERROR_NOERROR) << message;
+    ASSERT_TRUE(checked);
+    int font = 0, bank = -1, program = -1;
+    fluid_synth_get_program(checked->synth(), 0, &font, &bank, &program);
+    EXPECT_EQ(bank * 1000 + program, 0) << "the check's instrument left on channel 0";
+    std::filesystem::remove_all(folder);
+
+    bool waiting = false;
+    brisola::EngineCore takingCore, freshCore;
+    const auto taking = brisola::FluidSynthOutput::open(takingCore, chosen, message, waiting, std::move(checked));
+    ASSERT_TRUE(taking) << message;
+    EXPECT_TRUE(taking->waitUntilLoaded(message)) << message;
+    const auto fresh = brisola::FluidSynthOutput::open(freshCore, chosen, message, waiting);
+    ASSERT_TRUE(fresh) << message;
+    EXPECT_FALSE(fresh->waitUntilLoaded(message)) << "the file was read again";
+}
+
 #ifdef BRISOLA_TEST_HAS_RTMIDI
 
 namespace {
