@@ -30,5 +30,7 @@ if [[ ! -e $ini && -f $soundfont ]]; then
   wrote_ini=1
   echo "with a SoundFont, key, tempo and volume in the settings:"
   run "$@"
+else
+  echo "(no second pass: $ini is there already, or no SoundFont)"
 fi
 uptime
