@@ -11,7 +11,7 @@ _tonelark_engine_dir=""
 # a leftover; otherwise only a database no live process has open is.
 _tonelark_clear_stale_jack_state() {
   local db=/dev/shm/jack_db-$(id -u)
-  if ! pgrep -x 'jackd|jackdbus' > /dev/null; then
+  if command -v pgrep > /dev/null && ! pgrep -x 'jackd|jackdbus' > /dev/null; then
     rm -rf /dev/shm/jack-shm-registry /dev/shm/jack-[0-9]*-[0-9]* /dev/shm/jack_sem.* /dev/shm/jack_*_[0-9]*_[0-9]* "$db" \
       2> /dev/null || true
     ipcrm -S 0x282929 2> /dev/null || true
