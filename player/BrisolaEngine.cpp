@@ -2,6 +2,7 @@
 
 #include "DynamicLibrary.h"
 #include "FileNames.h"
+#include "KeyTempo.h"
 
 #include <QByteArray>
 
@@ -244,12 +245,14 @@ std::optional<std::int32_t> BrisolaEngine::takeLateSoundFontResult()
 
 std::int32_t BrisolaEngine::setKeyShift(std::int32_t semitones)
 {
-    TONELARK_ENGINE_SETTING(semitones >= -12 && semitones <= 12, BRS4SetKeyShift(semitones));
+    TONELARK_ENGINE_SETTING(semitones >= KeyTempo::kMinKey && semitones <= KeyTempo::kMaxKey,
+                            BRS4SetKeyShift(semitones));
 }
 
 std::int32_t BrisolaEngine::setTempoRatio(std::int32_t percent)
 {
-    TONELARK_ENGINE_SETTING(percent >= 50 && percent <= 200, BRS4SetTempoRatio(percent));
+    TONELARK_ENGINE_SETTING(percent >= KeyTempo::kMinTempo && percent <= KeyTempo::kMaxTempo,
+                            BRS4SetTempoRatio(percent));
 }
 
 std::int32_t BrisolaEngine::setRepeat(std::int32_t startTick, std::int32_t endTick)

@@ -78,12 +78,12 @@ void EngineNotices::poll()
     // A timer's look never holds up the window while the engine loads.
     if (!m_engine.ready())
         return;
+    // Once the engine is in, its outcome is known or there is none to come (it answered at once).
     if (!m_soundFontAtStart.isEmpty()) {
-        if (const std::optional<std::int32_t> late = m_engine.takeLateSoundFontResult()) {
-            const QString path = std::exchange(m_soundFontAtStart, QString());
-            if (*late != BRSERROR_NOERROR)
-                addStandingNotice(soundFontAtStartNotice(path, *late, m_engine.soundFontInUse()));
-        }
+        const QString path = std::exchange(m_soundFontAtStart, QString());
+        const std::optional<std::int32_t> late = m_engine.takeLateSoundFontResult();
+        if (late && *late != BRSERROR_NOERROR)
+            addStandingNotice(soundFontAtStartNotice(path, *late, m_engine.soundFontInUse()));
     }
     const TBrs4OutputStatus now = m_engine.outputStatus();
     for (const QString &line : serverNotices(m_last, now, m_everConnected))
